@@ -1,0 +1,45 @@
+# Front door of the build: every target installs what is missing, configures
+# CMake with Ninja and builds. `make test` runs the suite under ASan + UBSan.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
+FUZZ_SECONDS ?= 60
+
+CMAKE_GEN = -G Ninja
+
+.PHONY: all deps configure test demo bench install fuzz clean format
+
+all: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@./scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+
+test: deps
+	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSDSMART_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
+
+demo: all
+	@if [ -x $(BUILD)/bin/sdsmart ] && [ -x $(BUILD)/bin/sdsim ]; then \
+	  $(BUILD)/bin/sdsim --card sim/cards/usb.json -- $(BUILD)/bin/sdsmart --config $(BUILD)/demo/config /dev/sdx; \
+	else echo "the sdsmart tool is not built yet"; fi
+
+bench: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSDSMART_BUILD_BENCH=ON >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
+
+format:
+	@git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i

@@ -1,0 +1,63 @@
+#include "util/convert.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <cwchar>
+#include <locale.h>
+#include <vector>
+
+namespace {
+
+// Runs a conversion in the locale named by the environment on this thread
+// only, leaving the host's global locale (number formats and all) untouched.
+class ScopedEnvLocale {
+public:
+  ScopedEnvLocale() : env(newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr))) {
+    if (env == static_cast<locale_t>(nullptr))
+      env = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (env != static_cast<locale_t>(nullptr))
+      previous = uselocale(env);
+  }
+  ~ScopedEnvLocale() {
+    if (env != static_cast<locale_t>(nullptr)) {
+      uselocale(previous);
+      freelocale(env);
+    }
+  }
+  ScopedEnvLocale(const ScopedEnvLocale &) = delete;
+  ScopedEnvLocale &operator=(const ScopedEnvLocale &) = delete;
+
+private:
+  locale_t env;
+  locale_t previous = static_cast<locale_t>(nullptr);
+};
+
+} // namespace
+
+std::wstring ToWideString(const std::string &s) {
+  ScopedEnvLocale scope;
+  std::mbstate_t state{};
+  const char *src = s.c_str();
+  size_t need = std::mbsrtowcs(nullptr, &src, 0, &state);
+  if (need == static_cast<size_t>(-1))
+    return std::wstring();
+  std::wstring out(need, L'\0');
+  state = std::mbstate_t{};
+  src = s.c_str();
+  std::mbsrtowcs(out.data(), &src, need, &state);
+  return out;
+}
+
+std::string ToNarrowString(const std::wstring &s) {
+  ScopedEnvLocale scope;
+  std::mbstate_t state{};
+  const wchar_t *src = s.c_str();
+  size_t need = std::wcsrtombs(nullptr, &src, 0, &state);
+  if (need == static_cast<size_t>(-1))
+    return std::string();
+  std::string out(need, '\0');
+  state = std::mbstate_t{};
+  src = s.c_str();
+  std::wcsrtombs(out.data(), &src, need, &state);
+  return out;
+}

@@ -1,0 +1,52 @@
+#include "util/bulk.h"
+#include "util/endian.h"
+#include "util/error.h"
+
+#include <gtest/gtest.h>
+
+TEST(CErrorTest, CodesAndComposedTexts) {
+  EXPECT_EQ(CError().GetCode(), -1);
+  EXPECT_EQ(CError(L"x").GetCode(), -1);
+  EXPECT_EQ(CError(0xFFFFFFFFu, L"x").GetCode(), 0xFFFFFFFFll); // widened without sign
+  EXPECT_EQ(CBufferSizeError("X", 7, 512).GetText(), L"[Error] : Buffer size < 512 at X, Line = 7");
+  EXPECT_EQ(CSectorBufferSizeError("SpecialMode2Cmd", 262, 513).GetText(),
+            L"[Error] : Buffer size( 513 ) != N * 512, at SpecialMode2Cmd, Line = 262");
+  EXPECT_EQ(CArrayIndexError("f", 3, 9, 4).GetText(),
+            L"[Error] : Access index 9 exceeds array size 4 at f, Line = 3");
+  COpenFileError open(L"/no/such");
+  EXPECT_EQ(open.GetCode(), 16384);
+  EXPECT_EQ(open.GetText(), L"[Error] : Cann't open file, /no/such.");
+  EXPECT_EQ(CIniFileError(20481, L"t", L"f").GetCode(), 20481);
+  CError base = CBufferSizeError("X", 1, 2);
+  EXPECT_EQ(base.GetCode(), 45056);
+  EXPECT_STREQ(base.what(), base.GetText().c_str());
+}
+
+TEST(BulkTest, CopyResizeCompare) {
+  Bulk<unsigned char> a(4);
+  for (unsigned i = 0; i < 4; ++i)
+    a[i] = static_cast<unsigned char>(i);
+  Bulk<unsigned char> b = a;
+  EXPECT_FALSE(a != b);
+  b[3] = 9;
+  EXPECT_TRUE(a != b);
+  b.Resize(4); // same size keeps the contents
+  EXPECT_EQ(b[3], 9);
+  b.Resize(8);
+  EXPECT_EQ(b.Size(), 8u);
+  EXPECT_TRUE(a != b);
+  Bulk<unsigned char> empty;
+  EXPECT_EQ(empty.Data(), nullptr);
+  EXPECT_FALSE(empty != Bulk<unsigned char>());
+}
+
+TEST(CEndianTest, SwapsOnLittleEndianHost) {
+  CEndian e;
+  ASSERT_FALSE(e.IsBigEndian());
+  EXPECT_EQ(e.SwapDWord(0x12345678u), 0x78563412u);
+  EXPECT_EQ(e.SwapWord(0x1234), 0x3412);
+  EXPECT_EQ(SwapBytes<unsigned int>(0x12345678u), 0x78563412u);
+  unsigned short w[2] = {0x0102, 0x0304};
+  e.SwapWords(w, 2);
+  EXPECT_EQ(w[1], 0x0403);
+}
