@@ -61,3 +61,15 @@ std::string ToNarrowString(const std::wstring &s) {
   std::wcsrtombs(out.data(), &src, need, &state);
   return out;
 }
+
+std::wstring c2w(const char *s) {
+  if (s == nullptr)
+    return std::wstring();
+  return ToWideString(std::string(s));
+}
+
+std::string w2c(const wchar_t *s) {
+  if (s == nullptr)
+    return std::string();
+  return ToNarrowString(std::wstring(s));
+}

@@ -1,0 +1,310 @@
+#include "util/ini_file.h"
+
+#include "temp_dir.h"
+#include "util/error.h"
+
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Stores text the way the configuration tools do: FF FE, then UTF-16LE units
+// (the text here stays within U+FFFF), scrambled when a seed is given.
+void PutIni(const std::string &path, std::wstring text, const unsigned int *seed = nullptr) {
+  if (seed)
+    ScrambleIniText(text, *seed);
+  std::string bytes = "\xFF\xFE";
+  for (wchar_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>((c >> 8) & 0xFF);
+  }
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+struct Failure {
+  int64_t code = 0;
+  std::wstring text;
+};
+
+Failure Catch(const std::function<void()> &f) {
+  try {
+    f();
+  } catch (const CIniFileError &e) {
+    return {e.GetCode(), e.GetText()};
+  } catch (const CError &e) {
+    return {e.GetCode(), L"(not an INI error) " + e.GetText()};
+  }
+  return {};
+}
+
+class IniTest : public ::testing::Test {
+protected:
+  CIniFile Load(const std::wstring &text) {
+    PutIni(dir.File("config"), text);
+    CIniFile ini;
+    ini.Open(name, CIniFile::ModeLoad);
+    return ini;
+  }
+  Failure LoadError(const std::wstring &text) {
+    return Catch([&] { Load(text); });
+  }
+  std::wstring Prefix() const { return L"[Ini File Error] " + name; }
+
+  TempDir dir;
+  std::wstring name = dir.WideFile("config");
+};
+
+} // namespace
+
+TEST_F(IniTest, DialectCornerCases) {
+  struct Case {
+    const wchar_t *text;
+    const wchar_t *section, *key, *value; // value nullptr: the key is absent
+  };
+  const Case cases[] = {
+      {L"[A]\r\nk = v;\r\n", L"A", L"k", L"v"},
+      {L"[A]\nk = v;\n", L"A", L"k", L"v"},
+      {L"[ A ]\r\n\tk\t=\tv\t;", L"A", L"k", L"v"},
+      {L"[A]\r\nk = v; // note\r\n", L"A", L"k", L"v"},
+      {L"[A]\r\nk = /* x */ v;\r\n", L"A", L"k", L"v"},
+      {L"[A]\r\nk = v /* x */;\r\n", L"A", L"k", L"v"},
+      {L"[A]\r\nke/* c */y = v;", L"A", L"key", L"v"},
+      {L"[A]\r\nk = a// c\r\nb;", L"A", L"k", L"ab"},
+      {L"[A]\r\nk = a /* = ; */ b;", L"A", L"k", L"a  b"},
+      {L"[A]\r\nlong\r\nkey = first\r\n second;", L"A", L"longkey", L"first second"},
+      {L"[A]\r\nk =;\r\nj = 1;", L"A", L"k", L""},
+      {L"[A]\r\nk =;\r\nj = 1;", L"A", L"j", L"1"},
+      {L"junk = x;\r\n[A]\r\nk = v;", L"A", L"k", L"v"},
+      {L"[A]\r\nk = \"a b\" tail;", L"A", L"k", L"a b"},
+      {L"[A]\r\nk = \"open;", L"A", L"k", L"\"open"},
+      {L"[A]\r\nk=1;\r\nk=2;\r\n", L"A", L"k", L"1"},
+      {L"[A]\r\nk=1;\r\n[A]\r\nj=3;\r\n", L"A", L"k", L"1"},
+      {L"[A]\r\nk=1;\r\n[A]\r\nj=3;\r\n", L"A", L"j", nullptr},
+      // With line feeds only, a // comment runs to the end of the file.
+      {L"[A]\nk = v; // note\nj = w;\n", L"A", L"k", L"v"},
+      {L"[A]\nk = v; // note\nj = w;\n", L"A", L"j", nullptr},
+      {L"[A]\r\nk = v; // note\r\nj = w;\r\n", L"A", L"j", L"w"},
+      {L"[/* c */A]\r\nk = v;", L"A", L"k", L"v"},
+      {L"[A]\r\nk = \u5361\u00E9;", L"A", L"k", L"\u5361\u00E9"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+    CIniFile ini = Load(c.text);
+    if (c.value)
+      EXPECT_EQ(ini.ReadString(c.section, c.key), c.value);
+    else
+      EXPECT_EQ(Catch([&] { ini.ReadString(c.section, c.key); }).code, 20482);
+  }
+}
+
+TEST_F(IniTest, SyntaxErrorsNameTheLine) {
+  struct Case {
+    const wchar_t *text;
+    const wchar_t *message;
+  };
+  const Case cases[] = {
+      {L"[A]\r\nk = v", L"\n : Missing ';' on line = 1."},
+      {L"[A]\nk=1;\nj=2;\nm=3", L"\n : Missing ';' on line = 3."},
+      {L"[A]\r\nk = a/b;", L"\n : Missing '/' on line = 1."},
+      {L"[A]\r\nk = v /* x * y */;\r\n", L"\n : Missing '/' on line = 1."},
+      {L"[A]\r\nk = v;\r\n\r\n/* open", L"\n : missing '*' on line = 3."},
+      {L"[A]\r\nk = v; /* x *", L"\n : Missing '/' on line = 1."},
+      {L"[A]\r\nk = v;/", L"\n : Missing '/' on line = 1."},
+      {L"[A]\r\nk v;", L"\n : Missing '=' on line = 1."},
+      {L"[A\r\nk = v;", L"\n : Missing ']' on line = 0."},
+      {L"[A]\r\nk = v /* ; */", L"\n : Missing ';' on line = 1."},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+    const Failure f = LoadError(c.text);
+    EXPECT_EQ(f.code, 20480);
+    EXPECT_EQ(f.text, Prefix() + c.message);
+  }
+}
+
+TEST_F(IniTest, EmptyAndTrailingSections) {
+  CIniFile ini = Load(L"[A]\r\n\r\n[B]\r\nk=v;\r\n[C]");
+  ASSERT_EQ(ini.Sections().size(), 2u); // a header at the very end is not stored
+  EXPECT_TRUE(ini.Sections().at(L"A").empty());
+  EXPECT_EQ(Load(L"").Sections().size(), 0u);
+  EXPECT_EQ(Load(L"no sections = here;").Sections().size(), 0u);
+}
+
+TEST_F(IniTest, TypedReadsAndTheirErrors) {
+  CIniFile ini = Load(L"[A]\r\nhex = 0x1F;\r\nneg = -5;\r\nmixed = 12abc;\r\nbad = abc;\r\n"
+                      L"empty = ;\r\nnothex = xyz;\r\nff = ff;\r\nlist = 1 2\t3;\r\n");
+  EXPECT_EQ(ini.ReadInteger(L"A", L"hex"), 31);
+  EXPECT_EQ(ini.ReadInteger(L"A", L"neg"), -5);
+  EXPECT_EQ(ini.ReadInteger(L"A", L"mixed"), 12);
+  EXPECT_EQ(ini.ReadHexInteger(L"A", L"ff"), 255);
+  EXPECT_EQ(ini.ReadHexInteger(L"A", L"hex"), 31);
+  EXPECT_EQ(ini.ReadInteger(L"A", L"bad", 7), 7);
+  EXPECT_EQ(ini.ReadInteger(L"A", L"none", 8), 8);
+  EXPECT_EQ(ini.ReadHexInteger(L"A", L"nothex", 9), 9);
+  EXPECT_EQ(ini.ReadString(L"B", L"k", L"dflt"), L"dflt");
+  EXPECT_EQ(ini.ReadString(L"A", L"neg", L"dflt"), L"-5");
+
+  struct Case {
+    std::function<void()> call;
+    int64_t code;
+    std::wstring message;
+  };
+  std::vector<std::wstring> out;
+  const Case cases[] = {
+      {[&] { ini.ReadInteger(L"A", L"bad"); }, 20483, L"\n : Cann't convert \"abc\" to integer."},
+      {[&] { ini.ReadInteger(L"A", L"empty"); }, 20483,
+       L"\n : Cann't convert empty string to integer."},
+      {[&] { ini.ReadString(L"a", L"hex"); }, 20481, L"\n : Can't find [a]."},
+      {[&] { ini.ReadString(L"A", L"HEX"); }, 20482, L"\n : Cann't find \"HEX\" in the [A]."},
+      {[&] { ini.ReadStrings(L"A", L"list", 4, out); }, 20484,
+       L"\n : Actual integer count = 3, not 4 when Read \"list\" in the [A]."},
+  };
+  for (const Case &c : cases) {
+    const Failure f = Catch(c.call);
+    EXPECT_EQ(f.code, c.code);
+    EXPECT_EQ(f.text, Prefix() + c.message);
+  }
+  const Failure hex = Catch([&] { ini.ReadHexInteger(L"A", L"nothex"); });
+  EXPECT_EQ(hex.code, -1); // the plain conversion error
+  ini.ReadStrings(L"A", L"list", out);
+  EXPECT_EQ(out, (std::vector<std::wstring>{L"1", L"2", L"3"}));
+  ini.ReadStrings(L"A", L"list", 2, out);
+  EXPECT_EQ(out, (std::vector<std::wstring>{L"1", L"2"}));
+}
+
+TEST_F(IniTest, ScramblingIsItsOwnInverseAndKeepsLineBreaks) {
+  const std::wstring plain = L"[Authorization]\r\nVendor ID = 0x1234;\r\n\n\u5361\u00E9\uFFFF";
+  for (unsigned int seed : {0u, 1u, kConfigFileSeed}) {
+    std::wstring text = plain;
+    ScrambleIniText(text, seed);
+    EXPECT_NE(text, plain);
+    for (size_t i = 0; i < text.size(); ++i) {
+      EXPECT_EQ(text[i] & 0xFFF0, plain[i] & 0xFFF0);
+      if (plain[i] == L'\r' || plain[i] == L'\n') {
+        EXPECT_EQ(text[i], plain[i]);
+      }
+    }
+    ScrambleIniText(text, seed);
+    EXPECT_EQ(text, plain);
+  }
+}
+
+TEST_F(IniTest, ScrambledFileLoadsWithItsSeed) {
+  const std::wstring text =
+      L"[Authorization]\r\nVendor ID = 0x1234; // id\r\nKey = 'ABCDEFGH';\r\n";
+  const unsigned int seed = kConfigFileSeed;
+  PutIni(dir.File("config"), text, &seed);
+  CIniFile ini(seed, name, CIniFile::ModeLoad);
+  EXPECT_EQ(ini.ReadInteger(L"Authorization", L"Vendor ID"), 0x1234);
+  EXPECT_EQ(ini.ReadString(L"Authorization", L"Key"), L"'ABCDEFGH'");
+  EXPECT_EQ(ini, Load(text));
+  // Read without the seed, the scrambled text is not the same file.
+  PutIni(dir.File("config"), text, &seed);
+  bool same = false;
+  try {
+    CIniFile plain;
+    plain.Open(name, CIniFile::ModeLoad);
+    same = plain == ini;
+  } catch (const CIniFileError &) {
+  }
+  EXPECT_FALSE(same);
+}
+
+TEST_F(IniTest, UpdateFileLoadsBackEqual) {
+  CIniFile ini(kConfigFileSeed, name, CIniFile::ModeNew); // nothing read
+  EXPECT_TRUE(ini.Sections().empty());
+  ini.WriteString(L"Authorization", L"Vendor ID", L"0x1234");
+  ini.WriteString(L"Authorization", L"Key", L"\"AB CD\"");
+  ini.WriteInteger(L"Version", L"Smart", -3);
+  ini.WriteString(L"Flash", L"\u5361\u7247", L"\u00E9 \U0001F600 x");
+  ini.WriteString(L"Flash", L"empty", L"");
+  ini.WriteString(L"Empty", L"gone", L"1");
+  ini.DeleteKey(L"Empty", L"gone");
+
+  ini.UpdateFile();
+  CIniFile plain;
+  plain.Open(name, CIniFile::ModeLoad);
+  EXPECT_EQ(plain, ini);
+  EXPECT_EQ(plain.ReadString(L"Flash", L"\u5361\u7247"), L"\u00E9 \U0001F600 x");
+  EXPECT_EQ(plain.ReadString(L"Authorization", L"Key"), L"AB CD");
+  EXPECT_EQ(plain.ReadInteger(L"Version", L"Smart"), -3);
+
+  ini.UpdateFile(dir.WideFile("scrambled"), kConfigFileSeed);
+  CIniFile scrambled(kConfigFileSeed, dir.WideFile("scrambled"), CIniFile::ModeLoad);
+  EXPECT_EQ(scrambled, ini);
+
+  // The file itself: a mark, then 16-bit units.
+  std::ifstream in(dir.File("config"), std::ios::binary);
+  std::string head(8, '\0');
+  in.read(&head[0], 8);
+  EXPECT_EQ(head, std::string("\xFF\xFE[\0A\0u\0", 8));
+}
+
+TEST_F(IniTest, EditsMergesAndComparisons) {
+  CIniFile a = Load(L"[A]\r\nk=1;\r\nj=2;\r\n[B]\r\nx=y;\r\n");
+  CIniFile b = Load(L"[A]\r\nk=9;\r\nm=3;\r\n[C]\r\nz=w;\r\n");
+  CIniFile sum = a + b;
+  EXPECT_EQ(sum.ReadString(L"A", L"k"), L"1"); // values present stay
+  EXPECT_EQ(sum.ReadString(L"A", L"m"), L"3");
+  EXPECT_EQ(sum.ReadString(L"C", L"z"), L"w");
+  EXPECT_EQ(sum.Sections().size(), 3u);
+  EXPECT_NE(sum, a);
+  EXPECT_EQ(a + a, a);
+
+  a.WriteString(L"A", L"k", L"5");
+  EXPECT_EQ(a.ReadString(L"A", L"k"), L"5");
+  a.DeleteKey(L"Missing", L"k"); // nothing happens
+  a.DeleteKey(L"A", L"j");
+  EXPECT_EQ(Catch([&] { a.ReadString(L"A", L"j"); }).code, 20482);
+  a.ReadString(L"B", L"x"); // B now cached
+  a.DeleteSection(L"B");
+  EXPECT_EQ(Catch([&] { a.ReadString(L"B", L"x"); }).code, 20481);
+  a.WriteString(L"B", L"x", L"new");
+  EXPECT_EQ(a.ReadString(L"B", L"x"), L"new");
+  a.DeleteSection(L"never there");
+  EXPECT_EQ(a.Sections().size(), 2u);
+}
+
+TEST_F(IniTest, CacheNeverOutlivesTheMapItPointsInto) {
+  CIniFile ini = Load(L"[A]\r\nk=1;\r\n");
+  EXPECT_EQ(ini.ReadString(L"A", L"k"), L"1"); // caches A
+  PutIni(dir.File("config"), L"[A]\r\nk=2;\r\n");
+  ini.Open(name, CIniFile::ModeLoad); // reload while the cache holds A
+  EXPECT_EQ(ini.ReadString(L"A", L"k"), L"2");
+  ini.WriteString(L"A", L"k", L"3");
+  EXPECT_EQ(ini.ReadString(L"A", L"k"), L"3");
+
+  auto copy = std::make_unique<CIniFile>(ini);
+  CIniFile assigned;
+  assigned = *copy;
+  EXPECT_EQ(copy->ReadString(L"A", L"k"), L"3"); // the copy caches its own A
+  copy.reset();
+  ini = CIniFile();
+  EXPECT_EQ(assigned.ReadString(L"A", L"k"), L"3");
+  assigned.WriteString(L"A", L"k", L"4");
+  EXPECT_EQ(assigned.ReadString(L"A", L"k"), L"4");
+
+  // A failed reload keeps the model it had.
+  PutIni(dir.File("config"), L"[A]\r\nk=5");
+  EXPECT_EQ(Catch([&] { assigned.Open(name, CIniFile::ModeLoad); }).code, 20480);
+  EXPECT_EQ(assigned.ReadString(L"A", L"k"), L"4");
+  EXPECT_THROW(assigned.Open(dir.WideFile("absent"), CIniFile::ModeLoad), COpenFileError);
+}
+
+TEST_F(IniTest, LoaderOwnsItsFileName) {
+  PutIni(dir.File("config"), L"[A]\r\nk = v");
+  std::unique_ptr<CIniFileLoader> loader;
+  {
+    std::wstring temporary = name;
+    loader = std::make_unique<CIniFileLoader>(temporary);
+  }
+  std::wstring item;
+  loader->GetItem(item, L']');
+  EXPECT_EQ(item, L"A");
+  loader->GetItem(item, L'=');
+  EXPECT_EQ(item, L"k");
+  const Failure f = Catch([&] { loader->GetItem(item, L';'); });
+  EXPECT_EQ(f.text, Prefix() + L"\n : Missing ';' on line = 1.");
+}
