@@ -1,0 +1,83 @@
+// The card controllers of the product family by controller ID, and the
+// identity objects of the controllers the library supports.
+#pragma once
+
+#include <memory>
+#include <string>
+
+// clang-format off
+const unsigned int ID_QM6152A1E   = 0;
+const unsigned int ID_QM61407A1F  = 1;
+const unsigned int ID_QM61526A1G  = 2;
+const unsigned int ID_QM6140A0A   = 4;
+const unsigned int ID_WK805A0B    = 6;
+const unsigned int ID_QM614xBA    = 7;
+const unsigned int ID_QM61403     = 8;
+const unsigned int ID_QM6152AA    = 9;
+const unsigned int ID_QM6140A1D   = 10;
+const unsigned int ID_QM61403A1E  = 11;
+const unsigned int ID_QM6152A0B   = 12;
+const unsigned int ID_QM61526A0C  = 13;
+const unsigned int ID_QM61407A0D  = 14;
+const unsigned int ID_QM6175A0A   = 16;
+const unsigned int ID_QM6186A0B   = 17;
+const unsigned int ID_QM6186A1C   = 19;
+const unsigned int ID_QM6186A2D   = 20;
+const unsigned int ID_QM6209A0A   = 21;
+const unsigned int ID_QM6218A0B   = 22;
+const unsigned int ID_QM6197A0C   = 23;
+const unsigned int ID_QM6324A0A   = 24;
+const unsigned int ID_NV6437A0A   = 25;
+const unsigned int ID_NV6459A0A   = 26;
+const unsigned int ID_AUTO_DETECT = 1000;
+// clang-format on
+
+class CCardHwId {
+public:
+  // The identity of a supported controller (24, 25, 26 and 255); any other ID
+  // throws CError 0x9005 naming the controller found.
+  static std::unique_ptr<CCardHwId> Create(unsigned int id);
+
+  explicit CCardHwId(unsigned int id) : id(id) {}
+  virtual ~CCardHwId() = default;
+
+  virtual std::wstring GetPartNumber() = 0;
+  virtual std::wstring GetModelName() = 0;
+  virtual std::wstring GetNormalVendorFwPath() = 0;
+  virtual std::wstring GetUniversalVendorFwPath() = 0;
+  virtual unsigned int GetRomChecksum() = 0;
+  virtual bool CanSupportDowngradeFlash() = 0;
+  virtual bool CanROMCodeSupportReadRetry() = 0;
+  virtual bool CanSupportSDv30() = 0;
+
+  unsigned int GetId() const { return id; }
+
+protected:
+  unsigned int id;
+};
+
+class CNV6459A0AHwId : public CCardHwId {
+public:
+  explicit CNV6459A0AHwId(unsigned int id) : CCardHwId(id) {}
+  std::wstring GetPartNumber() override { return L"NV6459-01A/AX"; }
+  std::wstring GetModelName() override { return L"NV6459A0A"; }
+  std::wstring GetNormalVendorFwPath() override { return L"NV6459\\WK96X"; }
+  std::wstring GetUniversalVendorFwPath() override { return L"NV6459\\Reader"; }
+  unsigned int GetRomChecksum() override { return 0; }
+  bool CanSupportDowngradeFlash() override { return true; }
+  bool CanROMCodeSupportReadRetry() override { return true; }
+  bool CanSupportSDv30() override { return true; }
+};
+
+class CNV6437A0AHwId : public CCardHwId {
+public:
+  explicit CNV6437A0AHwId(unsigned int id) : CCardHwId(id) {}
+  std::wstring GetPartNumber() override { return L"NV6437-01A/AX"; }
+  std::wstring GetModelName() override { return L"NV6459A0A"; }
+  std::wstring GetNormalVendorFwPath() override { return L"NV6459\\WK96X"; }
+  std::wstring GetUniversalVendorFwPath() override { return L"NV6459\\Reader"; }
+  unsigned int GetRomChecksum() override { return 0; }
+  bool CanSupportDowngradeFlash() override { return true; }
+  bool CanROMCodeSupportReadRetry() override { return true; }
+  bool CanSupportSDv30() override { return false; }
+};
