@@ -1,0 +1,60 @@
+#include "transport/normal_reader_io.h"
+
+#include "transport/mmc_drive.h"
+#include "transport/usb_drive.h"
+#include "util/error.h"
+
+bool CNormalReaderIo::IsUsbDrive = true;
+bool CNormalReaderIo::FasterLBAReadWrite = true;
+
+namespace {
+
+// The process-wide flag picks the drive; an object built for the other kind
+// of drive has none to offer and refuses rather than touch a null drive.
+template <typename Drive> Drive &Selected(Drive *drive) {
+  if (drive == nullptr)
+    throw CError(0x100A, L"Drive not found, please detect again! ");
+  return *drive;
+}
+
+} // namespace
+
+CNormalReaderIo::CNormalReaderIo(CUsbDrive &drive) : usbDrive(&drive) {}
+
+CNormalReaderIo::CNormalReaderIo(CMmcDrive &drive) : mmcDrive(&drive) {}
+
+void CNormalReaderIo::WriteSector(unsigned int lba, unsigned int count, unsigned char *buf) {
+  if (FasterLBAReadWrite)
+    return;
+  if (IsUsbDrive)
+    Selected(usbDrive).WriteSector(lba, count, buf);
+  else
+    Selected(mmcDrive).WriteSector(lba, count, buf);
+}
+
+void CNormalReaderIo::ReadSector(unsigned int lba, unsigned int count, unsigned char *buf) {
+  if (FasterLBAReadWrite)
+    return;
+  if (IsUsbDrive)
+    Selected(usbDrive).ReadSector(lba, count, buf);
+  else
+    Selected(mmcDrive).ReadSector(lba, count, buf);
+}
+
+void CNormalReaderIo::Cmd56Write(unsigned char *buf, unsigned int) {
+  if (IsUsbDrive)
+    Selected(usbDrive).WriteSector(0, 1, buf);
+  else
+    Selected(mmcDrive).WriteSector(0, 1, buf);
+}
+
+void CNormalReaderIo::Cmd24Write(unsigned int lba, unsigned char *buf) {
+  if (IsUsbDrive)
+    Selected(usbDrive).WriteSector(lba, 1, buf);
+  else
+    Selected(mmcDrive).WriteSector(lba, 1, buf);
+}
+
+unsigned int CNormalReaderIo::ReadCapacity() {
+  return IsUsbDrive ? Selected(usbDrive).ReadCapacity() : Selected(mmcDrive).ReadCapacity();
+}
