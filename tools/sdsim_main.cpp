@@ -1,0 +1,231 @@
+// sdsim: runs a program with virtual SD cards attached.
+//
+//   sdsim [--card FILE]... [--transcript FILE] [fault options] -- COMMAND [ARG]...
+//
+// The cards are handed to libsdsim.so (preloaded into COMMAND and its
+// children) through environment variables; see sim/README.md.
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void Usage(FILE *out) {
+  std::fprintf(
+      out,
+      "usage: sdsim [--card FILE]... [--transcript FILE] [fault options] -- COMMAND "
+      "[ARG]...\n"
+      "\n"
+      "Runs COMMAND with virtual SD cards attached (default card: %s).\n"
+      "\n"
+      "  --card FILE          attach the card described by FILE (repeatable)\n"
+      "  --transcript FILE    write every transfer the cards see as JSON lines\n"
+      "  --fail N             transfer N fails (ioctl -1, EIO)\n"
+      "  --error N            transfer N completes with an error status\n"
+      "  --short N            transfer N is cut short\n"
+      "  --vanish N           the card is gone from transfer N on\n"
+      "  --kill N             the process is killed (SIGKILL) at transfer N\n"
+      "  --busy-forever N     from transfer N on the card stays busy\n"
+      "  --bad-signature N    the first header served from transfer N on is damaged\n"
+      "  --wrong-type N       the first header served from transfer N on has another type\n"
+      "  --no-file-answer N   host-file commands from file step N on get no answer\n"
+      "  --file-fail N        host-file step N fails with EIO\n"
+      "  --fault KIND@N[*T]   any fault by name, T times (0: for ever)\n",
+      SDSIM_DEFAULT_CARD);
+}
+
+std::string Absolute(const std::string &path) {
+  char buf[PATH_MAX];
+  if (realpath(path.c_str(), buf))
+    return buf;
+  if (!path.empty() && path[0] == '/')
+    return path;
+  if (getcwd(buf, sizeof buf))
+    return std::string(buf) + "/" + path;
+  return path;
+}
+
+std::string LibraryPath() {
+  if (const char *env = std::getenv("SDSIM_LIB"))
+    return env;
+  char exe[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0)
+    return "libsdsim.so";
+  exe[n] = '\0';
+  std::string dir(exe);
+  dir = dir.substr(0, dir.rfind('/'));
+  return dir + "/../lib/libsdsim.so";
+}
+
+// The sanitizer runtime the card library was built against, which must come
+// first in LD_PRELOAD when the program itself is not instrumented.
+std::string SanitizerRuntime(const std::string &lib) {
+  const std::string command = "ldd '" + lib + "' 2>/dev/null";
+  FILE *p = popen(command.c_str(), "r");
+  if (!p)
+    return "";
+  char line[1024];
+  std::string found;
+  while (std::fgets(line, sizeof line, p)) {
+    const std::string s = line;
+    if (s.find("libasan.so") == std::string::npos)
+      continue;
+    const std::size_t arrow = s.find("=> ");
+    if (arrow == std::string::npos)
+      continue;
+    const std::size_t end = s.find(' ', arrow + 3);
+    found = s.substr(arrow + 3, end - arrow - 3);
+  }
+  pclose(p);
+  return found;
+}
+
+// Best effort: whatever cannot be removed is left, the rest goes.
+pid_t g_child = 0;
+
+// Termination requests go to the program; the launcher waits for it and
+// removes the run folder afterwards.
+void Forward(int sig) {
+  if (g_child > 0)
+    kill(g_child, sig);
+}
+
+int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
+  (void)remove(path);
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::vector<std::string> cards, faults;
+  std::string transcript;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--")
+      break;
+    if (a == "-h" || a == "--help") {
+      Usage(stdout);
+      return 0;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "sdsim: %s needs a value\n", a.c_str());
+      return 2;
+    }
+    const std::string v = argv[++i];
+    if (a == "--card")
+      cards.push_back(Absolute(v));
+    else if (a == "--transcript")
+      transcript = Absolute(v);
+    else if (a == "--fault")
+      faults.push_back(v);
+    else if (a == "--fail" || a == "--error" || a == "--short" || a == "--vanish" ||
+             a == "--kill" || a == "--busy-forever" || a == "--bad-signature" ||
+             a == "--wrong-type" || a == "--no-file-answer" || a == "--file-fail")
+      faults.push_back(a.substr(2) + "@" + v);
+    else {
+      std::fprintf(stderr, "sdsim: unknown option %s\n", a.c_str());
+      Usage(stderr);
+      return 2;
+    }
+  }
+  if (i >= argc - 1) {
+    Usage(stderr);
+    return 2;
+  }
+  char **command = argv + i + 1;
+  if (cards.empty())
+    cards.push_back(SDSIM_DEFAULT_CARD);
+
+  const std::string lib = Absolute(LibraryPath());
+  if (access(lib.c_str(), R_OK) != 0) {
+    std::fprintf(stderr, "sdsim: cannot find %s (set SDSIM_LIB)\n", lib.c_str());
+    return 2;
+  }
+  std::string card_list;
+  for (const auto &c : cards) {
+    if (access(c.c_str(), R_OK) != 0) {
+      std::fprintf(stderr, "sdsim: cannot read card file %s\n", c.c_str());
+      return 2;
+    }
+    card_list += (card_list.empty() ? "" : ":") + c;
+  }
+  std::string fault_list;
+  for (const auto &f : faults)
+    fault_list += (fault_list.empty() ? "" : ",") + f;
+
+  char run_dir[] = "/tmp/sdsim-run-XXXXXX";
+  if (!mkdtemp(run_dir)) {
+    std::perror("sdsim: mkdtemp");
+    return 2;
+  }
+  if (!transcript.empty()) {
+    const int fd = open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      std::fprintf(stderr, "sdsim: cannot write %s: %s\n", transcript.c_str(),
+                   std::strerror(errno));
+      return 2;
+    }
+    close(fd);
+  }
+
+  std::string preload = lib;
+  const std::string runtime = SanitizerRuntime(lib);
+  if (!runtime.empty()) {
+    preload = runtime + " " + preload;
+    std::string opts = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+    if (opts.find("detect_leaks") == std::string::npos)
+      opts += (opts.empty() ? "" : ":") + std::string("detect_leaks=0");
+    setenv("ASAN_OPTIONS", opts.c_str(), 1);
+  }
+  if (const char *old = std::getenv("LD_PRELOAD"))
+    if (*old)
+      preload += " " + std::string(old);
+
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("sdsim: fork");
+    return 2;
+  }
+  if (pid == 0) {
+    setenv("LD_PRELOAD", preload.c_str(), 1);
+    setenv("SDSIM_CARDS", card_list.c_str(), 1);
+    setenv("SDSIM_RUNDIR", run_dir, 1);
+    if (!fault_list.empty())
+      setenv("SDSIM_FAULTS", fault_list.c_str(), 1);
+    else
+      unsetenv("SDSIM_FAULTS");
+    if (!transcript.empty())
+      setenv("SDSIM_TRANSCRIPT", transcript.c_str(), 1);
+    else
+      unsetenv("SDSIM_TRANSCRIPT");
+    execvp(command[0], command);
+    std::fprintf(stderr, "sdsim: cannot run %s: %s\n", command[0], std::strerror(errno));
+    _exit(127);
+  }
+  g_child = pid;
+  struct sigaction forward {};
+  forward.sa_handler = Forward;
+  sigemptyset(&forward.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    sigaction(sig, &forward, nullptr);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  nftw(run_dir, RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  if (WIFSIGNALED(status))
+    return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
