@@ -1,0 +1,259 @@
+#include "smart/smart_info_header.h"
+#include "smart/smart_info_reader.h"
+#include "smart/smart_reader_errors.h"
+#include "smart/special_mode2_cmd.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr unsigned int kSector = 512;
+constexpr unsigned int kEntriesPerSector = kSector / 2;
+constexpr unsigned int kPmtPolls = 5000;
+constexpr unsigned int kEraseCountCeiling = 100000;
+
+unsigned int Be16(const unsigned char *p, size_t i) {
+  return static_cast<unsigned int>(p[2 * i]) << 8 | p[2 * i + 1];
+}
+
+unsigned int DetailAddress(unsigned int k, unsigned char type) {
+  return 256 * (k + 1) + 128 + type;
+}
+
+} // namespace
+
+void CSmartInfoReader::ReadDataOfSmartVer2(unsigned char functionSelect) {
+  bool reentered = false;
+  WPAccumulated = 0;
+  try {
+    Mode2Cmd->EnterSpecialMode2(0, 2);
+    if (functionSelect == 8) {
+      ReadHeader(DetailPmtClean);
+      if (!Clean_PMT_Data())
+        throw CError(L"Force Erase PMT Fail.");
+    } else if (functionSelect == 0) {
+      ReadHeader(DetailNone);
+    } else {
+      if (functionSelect & 1) {
+        Mode2Cmd->LeaveSpecialMode2(0);
+        Mode2Cmd->EnterSpecialMode2(0, 2);
+        reentered = true;
+        ReadHeader(DetailEraseCount);
+        ReadEraseCountData(2, nullptr);
+      }
+      if (functionSelect & 2) {
+        if (reentered) {
+          Mode2Cmd->LeaveSpecialMode2(0);
+          Mode2Cmd->EnterSpecialMode2(0, 2);
+        }
+        ReadHeader(DetailReadCount);
+        if (GlobalReadCount)
+          ReadGlobalReadCountData(2, nullptr);
+        else
+          ReadNativeReadCountData(2, nullptr);
+        reentered = true;
+      }
+      if (functionSelect & 4) {
+        if (reentered) {
+          Mode2Cmd->LeaveSpecialMode2(0);
+          Mode2Cmd->EnterSpecialMode2(0, 2);
+        }
+        ReadHeader(DetailRuntimeBad);
+        ReadRuntimeBadData(2, nullptr);
+      }
+    }
+    Mode2Cmd->LeaveSpecialMode2(0);
+  } catch (const CError &error) {
+    Mode2Cmd->LeaveSpecialMode2(0);
+    throw SmartErrorCopy(error);
+  } catch (...) {
+    // Not one of ours (out of memory, ...): still never leave the card in
+    // special mode.
+    try {
+      Mode2Cmd->LeaveSpecialMode2(0);
+    } catch (...) {
+    }
+    throw;
+  }
+  Header.WPStatus = WPAccumulated;
+}
+
+bool CSmartInfoReader::Clean_PMT_Data() {
+  unsigned char sector[kSector] = {};
+  for (unsigned int i = 0; i < kPmtPolls && !IsTerminated(); ++i) {
+    Mode2Cmd->Cmd18(DetailAddress(i, DetailPmtClean), sector, kSector);
+    if (!IsHeaderWithBusy(sector))
+      return true;
+    ThrowIfTerminated();
+  }
+  return false;
+}
+
+// A damaged or hostile header must not size a table beyond the data the card
+// sends for it: the entry count may not exceed the entries its detail sectors
+// describe, and a unit count of zero (which wraps the count) is damage too.
+void CSmartInfoReader::CheckDetailFits(bool globalReadCounts) const {
+  unsigned long long units = 1;
+  if (Header.VBsPerUnit != 0) {
+    units = Header.TotalVBCount / Header.VBsPerUnit;
+    if (units == 0)
+      throw SmartContentsError();
+  }
+  const unsigned long long entries =
+      Header.BaseVBEntryCount +
+      static_cast<unsigned long long>(Header.ExtraVBEntriesPerUnit) * (units - 1);
+  unsigned long long capacity = static_cast<unsigned long long>(DetailSectors) * kEntriesPerSector;
+  if (globalReadCounts) {
+    if (Header.GlobalRemainderSectorCount == 0)
+      throw SmartContentsError();
+    // Each index/value pair names at most 256 VBs and each remainder sector
+    // carries one byte for each of 512 VBs.
+    capacity = static_cast<unsigned long long>(DetailSectors / 2) * kEntriesPerSector +
+               static_cast<unsigned long long>(Header.GlobalRemainderSectorCount) * kSector;
+  }
+  if (entries > capacity)
+    throw SmartContentsError();
+}
+
+void CSmartInfoReader::InitialVBInfo(unsigned char type) {
+  CheckDetailFits(type == DetailReadCount && GlobalReadCount);
+  VBEntryCount = SmartVBEntryCount(Header);
+  if (type == DetailEraseCount)
+    EraseCounts.assign(VBEntryCount, 0);
+  else if (type == DetailReadCount)
+    ReadCounts.assign(VBEntryCount, ReadCountNone);
+  else
+    RuntimeBadStatus.assign(VBEntryCount, 0);
+  Marks.assign(VBEntryCount, 1);
+}
+
+void CSmartInfoReader::ReadDetailSectors(unsigned char type, std::vector<unsigned char> &out) {
+  out.assign(static_cast<size_t>(DetailSectors) * kSector, 0);
+  for (unsigned int k = 0; k < DetailSectors && !IsTerminated(); ++k)
+    ReadData(out.data() + static_cast<size_t>(k) * kSector, 1, DetailAddress(k, type),
+             k == 0 ? WaitFirstDetailBusy : false);
+  ThrowIfTerminated();
+}
+
+void CSmartInfoReader::TakeDetailData(const unsigned char *data, size_t dataSize, size_t bytes,
+                                      std::vector<unsigned char> &out) const {
+  if (bytes == 0) {
+    out.clear();
+    return;
+  }
+  if (data == nullptr || dataSize < bytes)
+    throw SmartContentsError();
+  out.assign(data, data + bytes);
+}
+
+void CSmartInfoReader::ReadEraseCountData(unsigned char version, const unsigned char *data,
+                                          size_t dataSize) {
+  InitialVBInfo(DetailEraseCount);
+  std::vector<unsigned char> detail;
+  if (version == 2)
+    ReadDetailSectors(DetailEraseCount, detail);
+  else if (version == 3)
+    TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
+  else
+    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Erase Count Data.");
+  for (size_t i = 0; i < EraseCounts.size(); ++i) {
+    const unsigned int v = Be16(detail.data(), i);
+    if (v == 0xFFFE) {
+      EraseCounts[i] = EraseCountUnused;
+      continue;
+    }
+    const unsigned int sum = v + Header.EraseCountOffset;
+    EraseCounts[i] = sum <= kEraseCountCeiling ? sum : v;
+  }
+}
+
+void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsigned char *data,
+                                               size_t dataSize) {
+  InitialVBInfo(DetailReadCount);
+  std::vector<unsigned char> detail;
+  if (version == 2)
+    ReadDetailSectors(DetailReadCount, detail);
+  else if (version == 3)
+    TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
+  else
+    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Native Read Count Data.");
+  for (size_t i = 0; i < ReadCounts.size(); ++i) {
+    const unsigned int v = Be16(detail.data(), i);
+    ReadCounts[i] = v == 0xFFFE ? ReadCountNone : v * 255;
+  }
+}
+
+void CSmartInfoReader::ReadRuntimeBadData(unsigned char version, const unsigned char *data,
+                                          size_t dataSize) {
+  InitialVBInfo(DetailRuntimeBad);
+  std::vector<unsigned char> detail;
+  if (version == 2)
+    ReadDetailSectors(DetailRuntimeBad, detail);
+  else if (version == 3)
+    TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
+  else
+    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Run time Bad Data.");
+  ECCUncorrectableCnt = 0;
+  for (size_t i = 0; i < RuntimeBadStatus.size(); ++i) {
+    const unsigned int v = Be16(detail.data(), i);
+    RuntimeBadStatus[i] = static_cast<unsigned char>(v & 0xFF);
+    if (v == 2)
+      ++ECCUncorrectableCnt;
+  }
+}
+
+void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsigned char *data,
+                                               size_t dataSize) {
+  CheckDetailFits(true);
+  InitialVBInfo(DetailReadCount);
+  const size_t remainderBytes = static_cast<size_t>(Header.GlobalRemainderSectorCount) * kSector;
+  // Index j of an index sector goes with value j of the value sector after it.
+  auto applyPairs = [this](const unsigned char *index, const unsigned char *value) {
+    for (unsigned int j = 0; j < kEntriesPerSector; ++j) {
+      const unsigned int vb = Be16(index, j);
+      const unsigned int count = Be16(value, j);
+      if (vb == 0xFFFF || count == 0xFFFF || vb >= VBEntryCount)
+        continue;
+      ReadCounts[vb] = count * 255;
+    }
+  };
+
+  std::vector<unsigned char> remainder(remainderBytes, 0xFF);
+  bool stopped = false;
+  if (version == 2) {
+    unsigned char index[kSector] = {};
+    unsigned char value[kSector] = {};
+    unsigned int k = 0;
+    for (; k < DetailSectors && !IsTerminated(); ++k) {
+      if (k % 2 == 0) {
+        ReadData(index, 1, DetailAddress(k, DetailReadCount), k == 0 ? WaitFirstDetailBusy : false);
+      } else {
+        ReadData(value, 1, DetailAddress(k, DetailReadCount), false);
+        applyPairs(index, value);
+      }
+    }
+    for (unsigned int r = 0; r < Header.GlobalRemainderSectorCount && !IsTerminated(); ++r)
+      ReadData(remainder.data() + static_cast<size_t>(r) * kSector, 1,
+               DetailAddress(DetailSectors + r, DetailReadCount), false);
+    stopped = IsTerminated();
+  } else if (version == 3) {
+    const size_t pairBytes = static_cast<size_t>(DetailSectors) * kSector;
+    if (data == nullptr || dataSize < pairBytes + remainderBytes) // remainderBytes > 0 here
+      throw SmartContentsError();
+    for (unsigned int k = 1; k < DetailSectors; k += 2)
+      applyPairs(data + static_cast<size_t>(k - 1) * kSector,
+                 data + static_cast<size_t>(k) * kSector);
+    std::memcpy(remainder.data(), data + pairBytes, remainderBytes);
+  } else {
+    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Global Read Count Data.");
+  }
+
+  for (size_t v = 0; v < ReadCounts.size(); ++v) {
+    const unsigned char b = remainder[v % remainderBytes];
+    if (ReadCounts[v] != ReadCountNone && b != 0xFF)
+      ReadCounts[v] += b;
+  }
+  // What was read is merged; the stop itself is still reported.
+  if (stopped)
+    throw CError(kUserTerminatedCode, L"User terminated");
+}

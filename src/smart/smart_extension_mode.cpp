@@ -1,0 +1,291 @@
+#include "smart/smart_info_header.h"
+#include "smart/smart_info_reader.h"
+#include "smart/smart_reader_errors.h"
+#include "smart/special_mode2_cmd.h"
+#include "util/convert.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <memory>
+#include <mntent.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr unsigned long long kLargeCardLimit = 0x83FFFFFFFull; // 33 GiB - 1 byte
+constexpr const char *kMountTable = "/proc/self/mounts";
+
+// A buffer for direct I/O: aligned to the sector size, freed on every path.
+class CAlignedBuffer {
+public:
+  CAlignedBuffer(size_t alignment, size_t size) {
+    void *p = nullptr;
+    if (posix_memalign(&p, alignment, size) == 0)
+      data.reset(static_cast<unsigned char *>(p));
+  }
+  bool IsValid() const { return data != nullptr; }
+  unsigned char *Get() const { return data.get(); }
+
+private:
+  struct Free {
+    void operator()(unsigned char *p) const { std::free(p); }
+  };
+  std::unique_ptr<unsigned char, Free> data;
+};
+
+struct CMountTableCloser {
+  void operator()(FILE *f) const { endmntent(f); }
+};
+
+// The card's own file system is mounted from the node itself or from one of
+// its partitions: the node followed by digits ("/dev/sdb1") or by "p" and
+// digits ("/dev/mmcblk0p1"). A node whose name ends in a digit takes the "p"
+// form only, so that "/dev/mmcblk1" never claims "/dev/mmcblk12".
+bool IsNodeOrPartition(const char *source, const std::string &node) {
+  if (node.empty() || std::strncmp(source, node.c_str(), node.size()) != 0)
+    return false;
+  const char *rest = source + node.size();
+  if (*rest == '\0')
+    return true;
+  const bool endsInDigit = node.back() >= '0' && node.back() <= '9';
+  if (*rest == 'p')
+    ++rest;
+  else if (endsInDigit)
+    return false;
+  if (*rest == '\0')
+    return false;
+  for (; *rest; ++rest)
+    if (*rest < '0' || *rest > '9')
+      return false;
+  return true;
+}
+
+bool HasOptionToken(const char *options, const char *token) {
+  const size_t len = std::strlen(token);
+  const char *p = options;
+  while (p && *p) {
+    const char *end = std::strchr(p, ',');
+    const size_t n = end ? static_cast<size_t>(end - p) : std::strlen(p);
+    if (n == len && std::strncmp(p, token, len) == 0)
+      return true;
+    p = end ? end + 1 : nullptr;
+  }
+  return false;
+}
+
+void WriteAll(int fd, const unsigned char *buf, size_t len, const std::wstring &name) {
+  size_t done = 0;
+  while (done < len) {
+    const ssize_t n = ::write(fd, buf + done, len - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      throw CError(L"[Error] : Cannot write file, " + name + L".");
+    done += static_cast<size_t>(n);
+  }
+}
+
+void ReadAll(int fd, unsigned char *buf, size_t len, const std::wstring &name) {
+  size_t done = 0;
+  while (done < len) {
+    const ssize_t n = ::read(fd, buf + done, len - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      throw CError(L"[Error] : Cannot read file, " + name + L".");
+    done += static_cast<size_t>(n);
+  }
+}
+
+void SeekToStart(int fd) { ::lseek(fd, 0, SEEK_SET); }
+
+} // namespace
+
+void CSmartInfoReader::CheckUnFormatAndWriteProtected() {
+  Unformatted = false;
+  WriteProtected = false;
+  SmartFilePath.clear();
+
+  const std::string node = ToNarrowString(DiskName);
+  std::unique_ptr<FILE, CMountTableCloser> table(setmntent(kMountTable, "re"));
+  if (!table) {
+    Unformatted = true;
+    return;
+  }
+  std::vector<char> line(64 * 1024);
+  struct mntent entry;
+  while (getmntent_r(table.get(), &entry, line.data(), static_cast<int>(line.size()))) {
+    if (!IsNodeOrPartition(entry.mnt_fsname, node))
+      continue;
+    // getmntent has already decoded the octal escapes ("\040" is a space).
+    const std::wstring mountPoint = ToWideString(entry.mnt_dir);
+    if (ToNarrowString(mountPoint) != entry.mnt_dir)
+      break; // a mount point the locale cannot carry: the file cannot be named
+    SmartFilePath = mountPoint + L"/" + ToWideString(SmartFileName);
+    WriteProtected = HasOptionToken(entry.mnt_opts, "ro");
+    return;
+  }
+  Unformatted = true;
+}
+
+void CSmartInfoReader::ReadDataOfSmartVer3(unsigned char functionSelect) {
+  Mode2Cmd->EnterSpecialMode2(0, 3);
+  InitParameter();
+  try {
+    CreateFileForSpecialMode2ExtensionMode();
+    if (functionSelect == 0) {
+      EnterSpecialMode2ExtensionMode(0);
+      ReadSmartDataFromFile(0);
+    }
+    static const unsigned int selectors[] = {0x101, 0x102, 0x103};
+    static const unsigned char bits[] = {1, 2, 4};
+    for (int i = 0; i < 3; ++i) {
+      if (functionSelect & bits[i]) {
+        EnterSpecialMode2ExtensionMode(selectors[i]);
+        ReadSmartDataFromFile(selectors[i]);
+      }
+    }
+    Mode2Cmd->LeaveSpecialMode2(0);
+    SmartFile.Close();
+  } catch (const CError &error) {
+    SmartFile.Close();
+    Mode2Cmd->LeaveSpecialMode2(0);
+    throw SmartErrorCopy(error);
+  } catch (...) {
+    SmartFile.Close();
+    try {
+      Mode2Cmd->LeaveSpecialMode2(0);
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void CSmartInfoReader::InitParameter() {
+  FileHeaderFound = false;
+  WaitFirstDetailBusy = true;
+  const std::string node = ToNarrowString(DiskName);
+  unsigned long sectors = 0;
+  {
+    CUniqueFd device(::open(node.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!device.IsOpen() || ::ioctl(device.Get(), BLKGETSIZE, &sectors) != 0)
+      throw CError(kCardSizeCode, L"Get Card Size Fail");
+  }
+  const unsigned long long capacity = static_cast<unsigned long long>(sectors) * 512;
+  ExtensionUnit = capacity > kLargeCardLimit ? 1024 : 128;
+  ReadUnits = 2 * ExtensionUnit;
+  FileUnits = 4 * ExtensionUnit;
+  SectorSize = 512;
+}
+
+void CSmartInfoReader::CreateFileForSpecialMode2ExtensionMode() {
+  const std::string path = ToNarrowString(SmartFilePath);
+  // Never follow a link planted at the file's place, and keep the file private.
+  SmartFile = CUniqueFd(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_DIRECT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!SmartFile.IsOpen())
+    throw COpenFileError(SmartFilePath);
+  const size_t size = static_cast<size_t>(SectorSize) * FileUnits;
+  CAlignedBuffer buffer(SectorSize, size);
+  if (!buffer.IsValid())
+    throw CError(kMemAlignCode, L"posix_memalign failed in CreateFile.");
+  std::memset(buffer.Get(), 0, size);
+  WriteAll(SmartFile.Get(), buffer.Get(), size, SmartFilePath);
+  SeekToStart(SmartFile.Get());
+}
+
+void CSmartInfoReader::EnterSpecialMode2ExtensionMode(unsigned int selector) {
+  CAlignedBuffer buffer(SectorSize, 512);
+  if (!buffer.IsValid())
+    throw CError(kMemAlignCode, L"posix_memalign failed in ESM2.");
+  unsigned char *p = buffer.Get();
+  std::memset(p, 0, 512);
+  const std::string entry = ToNarrowString(EntryPattern);
+  std::memcpy(p + 256, entry.data(), entry.size() < 8 ? entry.size() : 8);
+  p[266] = static_cast<unsigned char>(ExtensionUnit >> 8);
+  p[267] = static_cast<unsigned char>(ExtensionUnit);
+  p[268] = static_cast<unsigned char>(selector >> 24);
+  p[269] = static_cast<unsigned char>(selector >> 16);
+  p[270] = static_cast<unsigned char>(selector >> 8);
+  p[271] = static_cast<unsigned char>(selector);
+  SeekToStart(SmartFile.Get());
+  WriteAll(SmartFile.Get(), p, 512, SmartFilePath);
+  SeekToStart(SmartFile.Get());
+}
+
+void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
+  const size_t length = static_cast<size_t>(SectorSize) * ReadUnits;
+  CAlignedBuffer buffer(SectorSize, length);
+  if (!buffer.IsValid())
+    throw CError(kMemAlignCode, L"posix_memalign failed in ReadFile.");
+  unsigned char *data = buffer.Get();
+  std::memset(data, 0, length);
+  SeekToStart(SmartFile.Get());
+  ReadAll(SmartFile.Get(), data, length, SmartFilePath);
+  SeekToStart(SmartFile.Get());
+
+  // The answer is the first finished header; busy ones are passed over.
+  bool signature = false;
+  size_t answer = length;
+  for (size_t offset = 0; offset + 512 <= length; offset += 512) {
+    if (!IsSmartSignature(data + offset))
+      continue;
+    signature = true;
+    FileHeaderFound = true;
+    if (data[offset + offsetof(_SMART_INFO_HEADER, BusyFlag)] == 0) {
+      answer = offset;
+      break;
+    }
+  }
+  if (!signature)
+    throw SmartContentsError();
+  if (answer == length)
+    throw CError(L"Header is busy.");
+
+  CSmartInfoHeader header(data + answer);
+  std::memcpy(&Header, header.Get(), sizeof(Header));
+  const unsigned char type = static_cast<unsigned char>(selector & 0xFF);
+  if (Header.DetailType != type)
+    throw CError(kDetailTypeCode, L"Type to indicated detail data is mismatched");
+  LoadHeader(Header);
+
+  // The detail sectors must lie inside what was read back.
+  const unsigned char *detail = data + answer + 512;
+  const size_t available = length - answer - 512;
+  size_t needed = static_cast<size_t>(DetailSectors) * 512;
+  if (type == DetailReadCount && GlobalReadCount)
+    needed += static_cast<size_t>(Header.GlobalRemainderSectorCount) * 512;
+  if (type != DetailNone && needed > available)
+    throw SmartContentsError();
+
+  switch (type) {
+  case DetailEraseCount:
+    ReadEraseCountData(3, detail, available);
+    break;
+  case DetailReadCount:
+    if (GlobalReadCount)
+      ReadGlobalReadCountData(3, detail, available);
+    else
+      ReadNativeReadCountData(3, detail, available);
+    break;
+  case DetailRuntimeBad:
+    ReadRuntimeBadData(3, detail, available);
+    break;
+  default:
+    break;
+  }
+}
+
+void CSmartInfoReader::DeleteSmartFile() {
+  if (SmartFilePath.empty())
+    return;
+  const std::string path = ToNarrowString(SmartFilePath);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw CError(kDeleteSmartFileCode, L"Delete Smart File Fail.");
+}

@@ -1,0 +1,106 @@
+#include "smart/smart_info_header.h"
+
+#include "util/endian.h"
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+const CEndian endian;
+
+void Swap16At(unsigned char *record, size_t offset) {
+  if (!endian.IsBigEndian())
+    std::swap(record[offset], record[offset + 1]);
+}
+
+void Swap32At(unsigned char *record, size_t offset) {
+  if (!endian.IsBigEndian()) {
+    std::swap(record[offset], record[offset + 3]);
+    std::swap(record[offset + 1], record[offset + 2]);
+  }
+}
+
+// The hardware version text runs from offset 3 to the first NUL byte, which
+// may lie beyond the 16 bytes of HWVersion (the end of the record at most).
+bool IsNv6461(const unsigned char *record) {
+  static const char model[] = "NV6461";
+  const size_t modelLen = sizeof(model) - 1;
+  size_t end = 3;
+  while (end < sizeof(_SMART_INFO_HEADER) && record[end] != 0)
+    ++end;
+  for (size_t i = 3; i + modelLen <= end; ++i)
+    if (std::memcmp(record + i, model, modelLen) == 0)
+      return true;
+  return false;
+}
+
+} // namespace
+
+bool IsSmartSignature(const unsigned char *sector) {
+  return sector[0] == 'S' && sector[1] == 'I' && sector[2] == '0';
+}
+
+bool IsBusySmartHeader(const unsigned char *sector) {
+  return IsSmartSignature(sector) && sector[offsetof(_SMART_INFO_HEADER, BusyFlag)] == 1;
+}
+
+unsigned int SmartVBEntryCount(const _SMART_INFO_HEADER &host, unsigned int *unitCount) {
+  unsigned int units = 1;
+  if (host.VBsPerUnit != 0)
+    units = host.TotalVBCount / host.VBsPerUnit;
+  if (unitCount)
+    *unitCount = units;
+  return host.BaseVBEntryCount +
+         static_cast<unsigned int>(host.ExtraVBEntriesPerUnit) * (units - 1);
+}
+
+unsigned int SmartDetailSectors(const _SMART_INFO_HEADER &host) {
+  if (host.DetailSectorCountEx != 0 && host.DetailSectorCountEx != 0xFFFF)
+    return host.DetailSectorCountEx;
+  return host.DetailSectorCount;
+}
+
+CSmartInfoHeader::CSmartInfoHeader() : record{} {}
+
+CSmartInfoHeader::CSmartInfoHeader(const unsigned char *cardBytes) {
+  _SMART_INFO_HEADER card;
+  std::memcpy(&card, cardBytes, sizeof(card));
+  Invert(&card, &record);
+}
+
+CSmartInfoHeader::CSmartInfoHeader(const _SMART_INFO_HEADER &hostRecord) {
+  std::memcpy(&record, &hostRecord, sizeof(record));
+}
+
+void CSmartInfoHeader::ToBuffer(Bulk<unsigned char> &out) const {
+  if (out.Size() < sizeof(_SMART_INFO_HEADER))
+    return;
+  _SMART_INFO_HEADER card;
+  Invert(&record, &card);
+  std::memcpy(out.Data(), &card, sizeof(card));
+}
+
+bool CSmartInfoHeader::CheckContentRight() const { return IsSmartSignature(record.Signature); }
+
+void CSmartInfoHeader::Invert(const _SMART_INFO_HEADER *from, _SMART_INFO_HEADER *to) {
+  if (from != to)
+    std::memmove(to, from, sizeof(_SMART_INFO_HEADER));
+  unsigned char *r = reinterpret_cast<unsigned char *>(to);
+  for (size_t off : {42, 46, 57, 61, 65, 78})
+    Swap32At(r, off);
+  for (size_t off : {50, 52, 54})
+    Swap16At(r, off);
+  // That controller sends these two unit fields in host order already.
+  if (!IsNv6461(r)) {
+    Swap16At(r, 82);
+    Swap16At(r, 84);
+  }
+  Swap32At(r, 86);
+  for (size_t off : {90, 92, 138, 140, 142, 144})
+    Swap16At(r, off);
+  Swap32At(r, 146);
+  Swap16At(r, 150);
+  Swap16At(r, 74);
+  Swap16At(r, 76);
+}

@@ -1,0 +1,157 @@
+#include "smart/smart_info_reader.h"
+
+#include "smart/smart_info_header.h"
+#include "smart/smart_reader_errors.h"
+#include "smart/special_mode2_cmd.h"
+#include "util/error.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// Busy re-reads that follow each other at once; after these the card is
+// given a short pause before each further re-read.
+constexpr unsigned int kImmediateBusyReads = 100;
+constexpr unsigned int kSector = 512;
+
+} // namespace
+
+CError SmartErrorCopy(const CError &error) {
+  CError copy;
+  copy.Set(error.GetCode(), error.GetText());
+  return copy;
+}
+
+CError SmartContentsError() { return CError(kSmartContentsCode, L"Incorrect S.M.A.R.T contents."); }
+
+CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, const std::wstring &entry,
+                                   const std::wstring &diskName, const bool &terminated,
+                                   const unsigned char &smartVersion)
+    : EntryPattern(entry), Mode2Cmd(&channel), Terminated(&terminated), DiskName(diskName),
+      SmartVerSupport(smartVersion) {}
+
+CSmartInfoReader::~CSmartInfoReader() = default;
+
+bool CSmartInfoReader::IsTerminated() const {
+  // The host may set the flag from another thread at any time: read it afresh.
+  return __atomic_load_n(Terminated, __ATOMIC_SEQ_CST);
+}
+
+void CSmartInfoReader::ThrowIfTerminated() const {
+  if (IsTerminated())
+    throw CError(kUserTerminatedCode, L"User terminated");
+}
+
+void CSmartInfoReader::Execute(unsigned char functionSelect) {
+  CheckUnFormatAndWriteProtected();
+  switch (SmartVerSupport) {
+  case 2:
+    RunVersion2(functionSelect);
+    break;
+  case 3:
+    if (Unformatted) {
+      RunVersion2(functionSelect);
+      break;
+    }
+    if (WriteProtected)
+      throw CError(kWriteProtectedCode, L"Card Write Protected");
+    try {
+      ReadDataOfSmartVer3(functionSelect);
+      DeleteSmartFile();
+    } catch (const CError &error) {
+      DeleteSmartFile();
+      // Once the card has answered in the file, its answer is final.
+      if (FileHeaderFound)
+        throw SmartErrorCopy(error);
+      RunVersion2(functionSelect);
+    }
+    break;
+  default:
+    throw CError(L"Smart Version " + std::to_wstring(SmartVerSupport) + L" is not correct");
+  }
+}
+
+void CSmartInfoReader::RunVersion2(unsigned char functionSelect) {
+  try {
+    ReadDataOfSmartVer2(functionSelect);
+  } catch (const CError &error) {
+    throw SmartErrorCopy(error);
+  }
+}
+
+void CSmartInfoReader::ReadData(unsigned char *buffer, unsigned int count, unsigned int address,
+                                bool waitWhileBusy) {
+  for (unsigned int i = 0; i < count && !IsTerminated(); ++i) {
+    unsigned char *sector = buffer + kSector * i;
+    Mode2Cmd->Cmd18(address, sector, kSector);
+    if (i != 0 || !waitWhileBusy)
+      continue;
+    // The card answers busy headers at this address until its data are ready.
+    unsigned int rereads = 0;
+    while (IsHeaderWithBusy(sector)) {
+      if (rereads >= MaxBusyReads)
+        throw CError(L"Header is busy.");
+      ThrowIfTerminated();
+      if (rereads >= kImmediateBusyReads)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      Mode2Cmd->Cmd18(address, sector, kSector);
+      ++rereads;
+    }
+  }
+  ThrowIfTerminated();
+}
+
+void CSmartInfoReader::ReadHeader(unsigned char type) {
+  unsigned char sector[kSector];
+  ReadData(sector, 1, type, true);
+  CSmartInfoHeader header(sector);
+  if (!header.CheckContentRight())
+    throw SmartContentsError();
+  std::memcpy(&Header, header.Get(), sizeof(Header));
+  if (WPAccumulated == 0)
+    WPAccumulated = Header.WPStatus;
+  if (Header.DetailType != type)
+    throw CError(kDetailTypeCode, L"Type to indicated detail data is mismatched.");
+  LoadHeader(Header);
+}
+
+void CSmartInfoReader::LoadHeader(const _SMART_INFO_HEADER &host) {
+  if (&host != &Header)
+    std::memcpy(&Header, &host, sizeof(Header));
+  if (Header.DetailType == DetailReadCount && Header.GlobalRemainderSectorCount != 0)
+    GlobalReadCount = true;
+  DetailSectors = SmartDetailSectors(Header);
+  WaitFirstDetailBusy = Header.HeaderVersion <= 1;
+}
+
+bool CSmartInfoReader::IsHeaderWithBusy(const unsigned char *sector) const {
+  return IsBusySmartHeader(sector);
+}
+
+void CSmartInfoReader::LeaveSpecialMode2() { Mode2Cmd->LeaveSpecialMode2(0); }
+
+unsigned int CSmartInfoReader::GetMaxEraseCount() const {
+  unsigned int result = 0;
+  for (unsigned int v : EraseCounts)
+    if (v <= 0xFFFFFFFD && v > result)
+      result = v;
+  return result;
+}
+
+unsigned int CSmartInfoReader::GetMinEraseCount() const {
+  unsigned int result = 0xFFFFFFFF;
+  for (unsigned int v : EraseCounts)
+    if (v <= 0xFFFFFFFD && v < result)
+      result = v;
+  return result;
+}
+
+unsigned int CSmartInfoReader::GetMaxReadCount() const {
+  unsigned int result = 0;
+  for (unsigned int v : ReadCounts)
+    if (v <= 0xFFFFD && v > result)
+      result = v;
+  return result;
+}
