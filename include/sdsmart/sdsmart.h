@@ -1,0 +1,127 @@
+/*
+ * sdsmart: S.M.A.R.T. health data of SD cards through a USB card reader or a
+ * native SD host. The flat interface a host application drives.
+ *
+ * Calling order: SetDiskName (also loads the configuration), optionally
+ * SetConfigPath and SetSmartVersion, then GetSmartInfo, then any accessor.
+ * After a failure (result 1) read GetErrorCode and GetErrorMessage.
+ *
+ * Text results point into buffers owned by the library, one per function,
+ * valid until the same function is called again. The library is not
+ * thread-safe: call it from one thread at a time. Only _Terminated may be
+ * written by the host while a call is running.
+ */
+#ifndef SDSMART_SDSMART_H
+#define SDSMART_SDSMART_H
+
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Set-up, acquisition and handles ---------------------------------- */
+
+/* Names the card's device node (/dev/sdX behind a USB reader, /dev/mmcblkN
+ * on a native host), captures the working directory and loads the
+ * configuration file "config" found there. 0 success, 1 failure. */
+int SetDiskName(const char *name);
+/* Loads the configuration from the given file instead. 0 success, 1 failure. */
+int SetConfigPath(const char *path);
+/* SMART format version; the configuration may override it when loaded. */
+void SetSmartVersion(unsigned char version);
+/* One acquisition: reads the SMART header and detail pages of the card and
+ * caches them for the accessors. 0 success, 1 failure. */
+int GetSmartInfo(void);
+/* Kept for hosts that call them; they release nothing. */
+void CloseDeviceHandle(void);
+void FreeDeviceHandle(void);
+
+/* ---- Errors ------------------------------------------------------------ */
+
+/* Code of the last error: -1 before any, 0 after a successful GetSmartInfo. */
+int GetErrorCode(void);
+const char *GetErrorMessage(void);
+
+/* ---- SMART values of the last acquisition ------------------------------ */
+
+unsigned int GetAbnormalShutdownCount(void);
+unsigned int GetECCUncorrectableCount(void);
+unsigned int GetPowerCycleCount(void);
+unsigned int GetInitialBadBlockCount(void);
+unsigned int GetLaterBadBlockCount(void);
+unsigned int GetMinSpareBlockCount(void);
+unsigned int GetTotalEraseCount(void);
+unsigned int GetAverageEraseCount(void);
+/* Used share of the rated endurance in percent (not clamped). */
+double GetLifeMonitor(void);
+/* 100 - GetLifeMonitor(). */
+float GetRemainingLife(void);
+unsigned int GetTotalVBCountOfFlash(void);
+unsigned int GetTotalPhysicalBlockCountOfFlash(void);
+unsigned int GetPECycleCount(void);
+unsigned int GetTotalCECount(void);
+unsigned char GetECCCapacity(void);
+unsigned char GetWPStatus(void);
+unsigned char GetHeaderVersion(void);
+unsigned int GetMinEraseCount(void);
+unsigned int GetMaxEraseCount(void);
+unsigned short GetMinEraseCountFromHeader(void);
+unsigned short GetMaxEraseCountFromHeader(void);
+unsigned short GetEraseCountOffset(void);
+
+/* ---- Identity and versions --------------------------------------------- */
+
+const char *GetMPVersion(void);
+const char *GetLibraryVersion(void);
+const char *GetFWVersion(void);
+const char *GetHWVersion(void);
+const char *GetFlashID(void);
+const char *GetFlashType(void);
+const char *GetCustomizedID_CID(void);
+const char *GetManufactureName_CID(void);
+unsigned short GetProductRevision_CID(void);
+unsigned int GetSerialNumber_CID(void);
+const char *GetManufacturingDate_CID(void);
+/* Copy the raw register (16, 16 and 8 bytes). Result: bytes copied, 0 when
+ * size is too small, -1 when the card's header carries no register copies. */
+int GetSD_CID(unsigned char *buffer, unsigned int size);
+int GetSD_CSD(unsigned char *buffer, unsigned int size);
+int GetSD_SCR(unsigned char *buffer, unsigned int size);
+/* Customer mark text of the card (at most 356 characters). */
+const char *GetClientMark(void);
+
+/* ---- Session variables a host may touch -------------------------------- */
+
+/* Cancel flag: set it non-zero to stop a running acquisition (code 36864).
+ * The library never clears it. */
+extern bool _Terminated;
+/* Detail selector handed to the reader: 1 erase counts, 2 read counts,
+ * 4 run-time bad blocks; initially 5. */
+extern unsigned int _FuncSel;
+/* SMART format version in use (initially 2). */
+extern unsigned char _SmartVerSupport;
+/* 1: the node is behind a USB reader; 0: a native SD host node. */
+extern unsigned char _IsUsbDevice;
+/* Vendor number read from the configuration. */
+extern int _AuthorCode;
+extern bool _UseExternelSDKName;
+extern unsigned int _ECCUncorrectableCnt;
+extern unsigned int _MinEraseCount;
+extern unsigned int _MaxEraseCount;
+extern unsigned short _ProductRevision_CID;
+extern unsigned int _ProductSN_CID;
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+/* Per-block erase (read) counts of the last acquisition as 32-bit host-order
+ * values. byteCount is always set to the size the table needs; 1 when size is
+ * smaller (nothing copied), 0 after copying. */
+int GetDetailEraseCount(char *buffer, unsigned int size, unsigned int &byteCount);
+int GetDetailReadCount(char *buffer, unsigned int size, unsigned int &byteCount);
+#endif
+
+#endif /* SDSMART_SDSMART_H */

@@ -1,0 +1,121 @@
+// One acquisition behind GetSmartInfo. The special-mode patterns overwrite
+// the card's sector 0, so the run keeps a copy taken before the reader starts
+// and makes sure the sector holds it again when the run ends, however it ends.
+#include "interface/acquisition.h"
+#include "interface/acquisition_lock.h"
+#include "interface/configuration.h"
+#include "interface/entry_sector.h"
+#include "interface/flash_naming.h"
+#include "interface/session.h"
+#include "smart/smart_info_reader.h"
+#include "smart/special_mode2_cmd.h"
+#include "transport/mmc_drive.h"
+#include "transport/usb_drive.h"
+#include "util/convert.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned int EntrySectorSize = 512;
+
+} // namespace
+
+// A fresh drive for the named node. The old reader and channel refer to the
+// drive being replaced, so they go first; if the node cannot be opened the
+// objects of the last run stay as they were.
+void InitDeviceInstance() {
+  const std::wstring path = ToWideString(_DiskName);
+  if (_IsUsbDevice) {
+    auto drive = std::make_unique<CUsbDrive>(path, false);
+    _SmartInfoReader.reset();
+    _SpecialMode2Cmd.reset();
+    _UsbDrive = std::move(drive);
+  } else {
+    auto drive = std::make_unique<CMmcDrive>(path, false);
+    _SmartInfoReader.reset();
+    _SpecialMode2Cmd.reset();
+    _MmcDrive = std::move(drive);
+  }
+}
+
+// A fresh channel over the current drive and a fresh reader over it. The old
+// reader refers to the old channel, so it is dropped before the channel is.
+void InitSmartInfoReader() {
+  std::unique_ptr<CSpecialMode2Cmd> channel =
+      _IsUsbDevice ? std::make_unique<CSpecialMode2Cmd>(*_UsbDrive, _EntryStr)
+                   : std::make_unique<CSpecialMode2Cmd>(*_MmcDrive, _EntryStr);
+  _SmartInfoReader.reset();
+  _SpecialMode2Cmd = std::move(channel);
+  _SmartInfoReader = std::make_unique<CSmartInfoReader>(
+      *_SpecialMode2Cmd, _EntryStr, ToWideString(_DiskName), _Terminated, _SmartVerSupport);
+}
+
+// Reads sector 0 into _MBRBuffer. The buffer is emptied first, so a failed
+// read leaves no copy from an earlier run behind to be written back. A sector
+// 0 that is itself a command pattern (a run that died half-way left it so)
+// must not become the copy: nothing is written and the run stops.
+void BackupEntryLBA() {
+  _MBRBuffer = Bulk<unsigned char>();
+  Bulk<unsigned char> sector(EntrySectorSize);
+  _SpecialMode2Cmd->Cmd18(0, sector.Data(), EntrySectorSize);
+  if (IsSpecialModePattern(sector.Data()))
+    throw CError(L"Sector 0 holds a special-mode pattern; restore the saved sector 0 first.");
+  _MBRBuffer = std::move(sector);
+}
+
+void RestoreEntryLBA() { _SpecialMode2Cmd->Cmd25(0, _MBRBuffer.Data(), _MBRBuffer.Size()); }
+
+// Reads sector 0 again and writes the copy back only when it differs.
+void BackupEntryLBAWithCheck() {
+  Bulk<unsigned char> now(EntrySectorSize);
+  _SpecialMode2Cmd->Cmd18(0, now.Data(), EntrySectorSize);
+  if (now != _MBRBuffer)
+    _SpecialMode2Cmd->Cmd25(0, _MBRBuffer.Data(), _MBRBuffer.Size());
+}
+
+namespace {
+
+// Steps after the backup: run the reader and keep its results.
+void ReadAndStore() {
+  _SmartInfoReader->Execute(static_cast<unsigned char>(_FuncSel & 0xFF));
+
+  std::memcpy(&_Header, _SmartInfoReader->GetHeader(), sizeof _Header);
+  _ECCUncorrectableCnt = _SmartInfoReader->GetECCUncorrectableCnt();
+  _EraseCount = _SmartInfoReader->GetDetailEraseCount();
+  _ReadCount = _SmartInfoReader->GetDetailReadCount();
+  _MinEraseCount = _SmartInfoReader->GetMinEraseCount();
+  _MaxEraseCount = _SmartInfoReader->GetMaxEraseCount();
+
+  _FlashType = ToNarrowString(GetFlashTypeString(_Header.FlashID, _Header.FlashTypeCode,
+                                                 _Header.PECycleCount, GetDbFullPath()));
+  std::string flashId;
+  for (unsigned char byte : _Header.FlashID) {
+    char group[4];
+    std::snprintf(group, sizeof group, "%02X ", byte);
+    flashId += group;
+  }
+  _FlashID = flashId;
+}
+
+} // namespace
+
+void LoadDll_Main() {
+  InitDeviceInstance();
+  InitSmartInfoReader();
+
+  // Held from before the backup until after the final check: a second
+  // acquisition of the same card waits, then fails having written nothing.
+  const CAcquisitionLock lock(_DiskName);
+
+  BackupEntryLBA(); // on failure nothing was written and there is nothing to restore
+  try {
+    ReadAndStore();
+    BackupEntryLBAWithCheck();
+  } catch (...) {
+    // If the restoring write fails too, its error is the one reported.
+    RestoreEntryLBA();
+    throw;
+  }
+}

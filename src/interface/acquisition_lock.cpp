@@ -1,0 +1,42 @@
+#include "interface/acquisition_lock.h"
+#include "util/convert.h"
+#include "util/error.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+CAcquisitionLock::CAcquisitionLock(const std::string &node) {
+  do
+    fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
+  while (fd == -1 && errno == EINTR);
+  if (fd == -1)
+    throw CError(4106u, L"Drive not found, please detect again! " + ToWideString(node));
+
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMilliseconds);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+      return;
+    const int error = errno;
+    if (error == EINTR)
+      continue;
+    if (error == EWOULDBLOCK && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(RetryMilliseconds));
+      continue;
+    }
+    close(fd);
+    fd = -1;
+    if (error == EWOULDBLOCK)
+      throw CError(L"Device is busy: another acquisition is running on " + ToWideString(node));
+    throw CError(L"Cannot lock the device for the acquisition: " + ToWideString(node));
+  }
+}
+
+CAcquisitionLock::~CAcquisitionLock() {
+  if (fd != -1)
+    close(fd);
+}

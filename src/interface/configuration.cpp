@@ -1,0 +1,27 @@
+// The configuration file: where it is, and loading it into the session.
+#include "interface/configuration.h"
+#include "interface/session.h"
+#include "util/convert.h"
+#include "util/ini_file.h"
+
+std::wstring GetDbFullPath() {
+  if (_ConfigPath.empty())
+    return _AppExePath + L"/config";
+  return ToWideString(_ConfigPath);
+}
+
+void ReloadAuthorFile() {
+  const std::wstring path = GetDbFullPath();
+  if (!FileExists(path.c_str()))
+    throw CError(16384u, L"config file not exist.");
+
+  const CIniFile ini(kConfigFileSeed, path, CIniFile::ModeLoad);
+  _AuthorCode = ini.ReadInteger(L"Authorization", L"Vendor ID");
+  // The key is always the decimal form, however the vendor number is written.
+  _EntryStr = ini.ReadString(L"SMART Entry", IntegerToWideString(_AuthorCode), L"");
+  _SmartVerSupport = static_cast<unsigned char>(
+      ini.ReadInteger(L"Version", L"SMART Version Support", _SmartVerSupport) & 0xFF);
+  _ExternelSDKName = ini.ReadString(L"Version", L"Externel SDK Name", _ExternelSDKName);
+  _UseExternelSDKName =
+      ini.ReadInteger(L"Version", L"Use Externel SDK Name", _UseExternelSDKName ? 1 : 0) != 0;
+}

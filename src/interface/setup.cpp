@@ -1,0 +1,67 @@
+// Set-up, acquisition and handle entry points.
+#include "interface/acquisition.h"
+#include "interface/boundary.h"
+#include "interface/configuration.h"
+#include "util/convert.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace {
+
+// The whole working directory, however long it is; throws std::runtime_error
+// when it cannot be read (reported as "Unknown Error").
+std::string CurrentDirectory() {
+  std::unique_ptr<char, decltype(&std::free)> dir(getcwd(nullptr, 0), &std::free);
+  if (!dir)
+    throw std::runtime_error("getcwd failed");
+  return dir.get();
+}
+
+const char NativeHostPrefix[] = "/dev/mmcblk";
+
+} // namespace
+
+extern "C" int SetDiskName(const char *name) {
+  if (name == nullptr) {
+    RecordUnknownError();
+    return 1;
+  }
+  return RunAtBoundary([name] {
+    _DiskName = name;
+    // Plain byte prefix test; compare() never reads past the end of the name.
+    _IsUsbDevice = _DiskName.compare(0, sizeof NativeHostPrefix - 1, NativeHostPrefix) == 0 ? 0 : 1;
+    _AppExePath = ToWideString(CurrentDirectory());
+    ReloadAuthorFile();
+  });
+}
+
+extern "C" int SetConfigPath(const char *path) {
+  if (path == nullptr) {
+    RecordUnknownError();
+    return 1;
+  }
+  return RunAtBoundary([path] {
+    _ConfigPath = path;
+    ReloadAuthorFile();
+  });
+}
+
+extern "C" void SetSmartVersion(unsigned char version) { _SmartVerSupport = version; }
+
+extern "C" int GetSmartInfo() {
+  _Error.Set(0, L"");
+  return RunAtBoundary([] {
+    if (_SmartVerSupport == 0 || _SmartVerSupport == 1)
+      throw CError(12290u, L"Unsupported SMART Version");
+    LoadDll_Main();
+  });
+}
+
+// The drive, channel and reader stay alive until the next acquisition
+// replaces them; these entries release nothing.
+extern "C" void CloseDeviceHandle() {}
+extern "C" void FreeDeviceHandle() {}

@@ -1,0 +1,193 @@
+// Identity and version accessors over a header the test fills in.
+#include "session_fixture.h"
+
+#include "sdsmart/sdsmart.h"
+
+#include <cstring>
+#include <string>
+
+using namespace sdsmart_test;
+
+namespace {
+
+using IdentityTest = SessionTest;
+
+void SetText(unsigned char *field, size_t size, const char *text) {
+  std::memset(field, 0, size);
+  std::memcpy(field, text, std::min(size, std::strlen(text)));
+}
+
+// An SD CSD 2.0 image whose capacity is (C_SIZE + 1) x 512 KiB.
+void SetCapacityMB(unsigned int mb) {
+  std::memset(_Header.CSD, 0, sizeof _Header.CSD);
+  const unsigned int cSize = mb * 2 - 1;
+  _Header.CSD[0] = 0x40; // CSD_STRUCTURE 1
+  _Header.CSD[5] = 0x09; // READ_BL_LEN 9
+  _Header.CSD[7] = static_cast<unsigned char>((cSize >> 16) & 0x3F);
+  _Header.CSD[8] = static_cast<unsigned char>(cSize >> 8);
+  _Header.CSD[9] = static_cast<unsigned char>(cSize);
+  _Header.HeaderVersion = 2;
+}
+
+TEST_F(IdentityTest, MPVersionPrefix) {
+  const unsigned char listed[6] = {0x45, 0xDE, 0x94, 0x93, 0x76, 0x51};
+  const unsigned char other[6] = {0x2C, 0x44, 0x44, 0x4B, 0xA9, 0x00};
+  const struct {
+    const char *hw;
+    unsigned int mb;
+    int author;
+    const unsigned char *flash;
+    const char *want;
+  } cases[] = {
+      {"NV6459A0A", 1024, 3, other, "6437.3.3.12"},
+      {"NV6459A0A", 1024, 7, other, "6459.7.3.12"},
+      {"NV6459A0A", 1024, 3, listed, "6459.3.3.12"},
+      {"NV6459A0A", 2048, 3, other, "6437.3.3.12"},
+      {"NV6459A0A", 2049, 3, other, "6459.3.3.12"},
+      {"NV6461A0A", 30000, 7, listed, "6461.7.3.12"},
+      {"NV6461A0A", 1024, 3, other, "6461.3.3.12"},
+      {"NV6437A0A", 2048, 7, listed, "6437.7.3.12"},
+      {"NV6437A0A", 4096, 3, other, "6459.3.3.12"},
+      {"NV6459A0A", 1024, 65534, other, "6437.0.3.12"},
+      {"NV6459A0A", 1024, -2, other, "6437.-2.3.12"},
+      {"ABCDEFGHIJKL6459", 1024, 7, other, "6459.7.3.12"}, // all 16 bytes, no zero
+  };
+  for (const auto &c : cases) {
+    SetText(_Header.HWVersion, sizeof _Header.HWVersion, c.hw);
+    SetCapacityMB(c.mb);
+    std::memcpy(_Header.FlashID, c.flash, 6);
+    _AuthorCode = c.author;
+    _Header.MPVersionMajor = 3;
+    _Header.MPVersionMinor = 12;
+    EXPECT_STREQ(GetMPVersion(), c.want) << c.hw << " " << c.mb << " MiB, vendor " << c.author;
+  }
+}
+
+TEST_F(IdentityTest, MPVersionLooksOnlyAtTheHardwareText) {
+  // "64" ends the hardware text and "59" begins the firmware text: the model
+  // is looked for in the 16 hardware bytes only.
+  std::memcpy(_Header.HWVersion, "ABCDEFGHIJKLMN64", 16);
+  std::memcpy(_Header.FWVersion, "59", 2);
+  SetCapacityMB(1024);
+  _AuthorCode = 7;
+  EXPECT_STREQ(GetMPVersion(), "6437.7.0.0");
+}
+
+TEST_F(IdentityTest, MPVersionWithoutCsdOrDriveCountsNoCapacity) {
+  // A version-1 header carries no CSD copy and no card was read: no device
+  // is touched and the capacity counts as 0.
+  SetText(_Header.HWVersion, 16, "NV6459A0A");
+  SetCapacityMB(30000);
+  _Header.HeaderVersion = 1;
+  _AuthorCode = 3;
+  EXPECT_STREQ(GetMPVersion(), "6437.3.0.0");
+  EXPECT_EQ(GetErrorCode(), -1);
+}
+
+TEST_F(IdentityTest, VersionTexts) {
+  std::memcpy(_Header.HWVersion, "0123456789ABCDEF", 16);
+  SetText(_Header.FWVersion, 16, "FW1.2");
+  _Header.FlashTypeCode = 'Z'; // right after the firmware field: must not show
+  EXPECT_STREQ(GetHWVersion(), "0123456789ABCDEF");
+  EXPECT_STREQ(GetFWVersion(), "FW1.2");
+  EXPECT_EQ(_FWVersion.size(), 16u); // the zero bytes are kept in the buffer
+
+  EXPECT_STREQ(GetLibraryVersion(), "6459.2.0.0.228.0");
+  SetSmartVersion(3);
+  EXPECT_STREQ(GetLibraryVersion(), "6459.3.0.0.228.0");
+  _ExternelSDKName = L"Fleet Health SDK";
+  EXPECT_STREQ(GetLibraryVersion(), "6459.3.0.0.228.0");
+  _UseExternelSDKName = true;
+  EXPECT_STREQ(GetLibraryVersion(), "Fleet Health SDK");
+
+  _FlashID = "45 DE 94 93 76 51 ";
+  _FlashType = "19nm sMLC";
+  EXPECT_STREQ(GetFlashID(), "45 DE 94 93 76 51 ");
+  EXPECT_STREQ(GetFlashType(), "19nm sMLC");
+}
+
+TEST_F(IdentityTest, CidFields) {
+  const unsigned char cid[16] = {0x03, 'S',  'D',  0,    'A',  'B',  0,    'C',
+                                 0x42, 0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0xF3, 0x01};
+  std::memcpy(_Header.CID, cid, 16);
+  EXPECT_STREQ(GetCustomizedID_CID(), "\x03SDABC");
+  EXPECT_STREQ(GetCustomizedID_CID(), "\x03SDABC"); // not appended twice
+  EXPECT_EQ(GetProductRevision_CID(), 0x42);
+  EXPECT_EQ(_ProductRevision_CID, 0x42);
+  EXPECT_EQ(GetSerialNumber_CID(), 0xDEADBEEFu);
+  EXPECT_EQ(_ProductSN_CID, 0xDEADBEEFu);
+
+  EXPECT_STREQ(GetManufactureName_CID(), "UnKnow");
+  std::memcpy(_Header.Signature, "SI0", 3);
+  EXPECT_STREQ(GetManufactureName_CID(), "Tolvarex");
+  std::memcpy(_Header.Signature, "SI1", 3);
+  EXPECT_STREQ(GetManufactureName_CID(), "UnKnow");
+}
+
+TEST_F(IdentityTest, ManufacturingDate) {
+  const struct {
+    unsigned char hi, lo;
+    const char *want;
+  } cases[] = {
+      {0x00, 0xF3, "March 2015"},     {0x00, 0x01, "January 2000"},
+      {0x00, 0x0C, "December 2000"},  {0x01, 0x2A, "October 2018"},
+      {0x00, 0xF0, "month = 0 2015"}, {0x00, 0xFD, "month = 13 2015"},
+      {0xFF, 0x1C, "December 6081"}, // the high byte is used whole
+  };
+  for (const auto &c : cases) {
+    _Header.CID[13] = c.hi;
+    _Header.CID[14] = c.lo;
+    EXPECT_STREQ(GetManufacturingDate_CID(), c.want);
+  }
+}
+
+TEST_F(IdentityTest, RawRegisterCopies) {
+  for (unsigned int i = 0; i < 16; ++i) {
+    _Header.CID[i] = static_cast<unsigned char>(0x10 + i);
+    _Header.CSD[i] = static_cast<unsigned char>(0x40 + i);
+  }
+  for (unsigned int i = 0; i < 8; ++i)
+    _Header.SCR[i] = static_cast<unsigned char>(0x80 + i);
+
+  using Getter = int (*)(unsigned char *, unsigned int);
+  const struct {
+    Getter get;
+    const unsigned char *field;
+    unsigned int n;
+  } regs[] = {
+      {GetSD_CID, _Header.CID, 16}, {GetSD_CSD, _Header.CSD, 16}, {GetSD_SCR, _Header.SCR, 8}};
+  for (const auto &r : regs) {
+    unsigned char buffer[32];
+    _Header.HeaderVersion = 0;
+    std::memset(buffer, 0xEE, sizeof buffer);
+    EXPECT_EQ(r.get(buffer, sizeof buffer), -1);
+    EXPECT_EQ(r.get(buffer, 0), -1);
+    _Header.HeaderVersion = 1;
+    EXPECT_EQ(r.get(buffer, r.n - 1), 0);
+    EXPECT_EQ(buffer[0], 0xEE);
+    EXPECT_EQ(r.get(buffer, r.n), static_cast<int>(r.n));
+    EXPECT_EQ(std::memcmp(buffer, r.field, r.n), 0);
+    EXPECT_EQ(buffer[r.n], 0xEE);
+  }
+}
+
+TEST_F(IdentityTest, ClientMarkIsATerminatedCopy) {
+  // A mark that fills its 356 bytes with no zero byte, followed by nonzero
+  // header bytes: the text ends with the field.
+  std::memset(_Header.ClientMark, 'M', sizeof _Header.ClientMark);
+  _Header.WPStatus = 'W';
+  _Header.Reserved509 = 'X';
+  _Header.HeaderVersion = 'Y';
+  _Header.Reserved511 = 'Z';
+  const char *mark = GetClientMark();
+  EXPECT_EQ(std::string(mark), std::string(356, 'M'));
+  const auto *h = reinterpret_cast<const char *>(&_Header);
+  EXPECT_TRUE(mark < h || mark >= h + sizeof _Header); // not a view into the header
+
+  SetText(_Header.ClientMark, sizeof _Header.ClientMark, "Fleet 42");
+  EXPECT_STREQ(GetClientMark(), "Fleet 42");
+  _Header.ClientMark[0] = 0;
+  EXPECT_STREQ(GetClientMark(), "");
+}
+
+} // namespace
