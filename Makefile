@@ -25,15 +25,17 @@ test: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
-demo: all
-	@if [ -x $(BUILD)/bin/sdsmart ] && [ -x $(BUILD)/bin/sdsim ]; then \
-	  $(BUILD)/bin/sdsim --card sim/cards/usb.json -- $(BUILD)/bin/sdsmart --config $(BUILD)/demo/config /dev/sdx; \
-	else echo "the sdsmart tool is not built yet"; fi
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target sdsmart_cli sdsim_launcher sdsim sdsmart_demo_config
+	@./demo/run.sh $(BUILD)
 
 bench: deps
 	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSDSMART_BUILD_BENCH=ON >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+
+fuzz: deps
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) ./fuzz/run_fuzzers.sh build-fuzz
 
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)

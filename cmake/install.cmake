@@ -1,0 +1,44 @@
+# Install rules: the library with its SONAME links, the public header, a
+# pkg-config file, a CMake package (find_package(sdsmart) -> sdsmart::sdsmart),
+# the sdsmart tool and its man page, and the virtual card (sdsim, libsdsim.so).
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS sdsmart EXPORT sdsmartTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT devel
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/sdsmart/sdsmart.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/sdsmart COMPONENT devel)
+
+install(EXPORT sdsmartTargets NAMESPACE sdsmart::
+  FILE sdsmartTargets.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/sdsmart COMPONENT devel)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/sdsmartConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/cmake/sdsmartConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/sdsmart)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake/sdsmartConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/cmake/sdsmartConfig.cmake
+  ${PROJECT_BINARY_DIR}/cmake/sdsmartConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/sdsmart COMPONENT devel)
+
+# pkg-config: the prefix is found from where the .pc file lies, so the file
+# stays right for `cmake --install --prefix`, DESTDIR staging and moved trees.
+file(RELATIVE_PATH SDSMART_PC_TO_PREFIX "/p/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/p")
+string(REGEX REPLACE "/$" "" SDSMART_PC_TO_PREFIX "${SDSMART_PC_TO_PREFIX}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/sdsmart.pc.in ${PROJECT_BINARY_DIR}/sdsmart.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/sdsmart.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT devel)
+
+if(TARGET sdsmart_cli)
+  install(TARGETS sdsmart_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/sdsmart.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endif()
+if(TARGET sdsim)
+  install(TARGETS sdsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim)
+endif()
+if(TARGET sdsim_launcher)
+  install(TARGETS sdsim_launcher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
+endif()

@@ -1,0 +1,121 @@
+#include "files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace sdsmart_tool {
+namespace {
+
+class Fd {
+public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+private:
+  int fd_;
+};
+
+[[noreturn]] void Fail(const std::string &what, const std::string &path) {
+  throw std::runtime_error(what + " " + path + ": " + std::strerror(errno));
+}
+
+} // namespace
+
+std::string DirectoryOf(const std::string &path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos)
+    return ".";
+  if (slash == 0)
+    return "/";
+  return path.substr(0, slash);
+}
+
+void WriteFileAtomically(const std::string &path, const std::string &data, mode_t mode, bool sync) {
+  std::string dir = DirectoryOf(path);
+  std::string base =
+      path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  std::string tmpl = dir + "/." + base + ".XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  Fd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (fd.get() < 0)
+    Fail("cannot create a temporary file next to", path);
+  std::string tmp(name.data());
+  try {
+    size_t done = 0;
+    while (done < data.size()) {
+      ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0)
+        Fail("cannot write", tmp);
+      done += static_cast<size_t>(n);
+    }
+    if (::fchmod(fd.get(), mode) != 0)
+      Fail("cannot set the mode of", tmp);
+    if (sync && ::fsync(fd.get()) != 0)
+      Fail("cannot sync", tmp);
+    if (::close(fd.release()) != 0)
+      Fail("cannot close", tmp);
+    if (::rename(tmp.c_str(), path.c_str()) != 0)
+      Fail("cannot rename the temporary file to", path);
+  } catch (...) {
+    ::unlink(tmp.c_str());
+    throw;
+  }
+  if (sync) {
+    Fd dirfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirfd.get() >= 0)
+      ::fsync(dirfd.get());
+  }
+}
+
+bool ReadWholeFile(const std::string &path, std::string &data) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0)
+    return false;
+  data.clear();
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return false;
+    if (n == 0)
+      return true;
+    data.append(buf, static_cast<size_t>(n));
+  }
+}
+
+bool MakeDirectories(const std::string &path, mode_t mode) {
+  if (path.empty())
+    return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0)
+    return S_ISDIR(st.st_mode);
+  std::string parent = DirectoryOf(path);
+  if (parent != path && !MakeDirectories(parent, mode))
+    return false;
+  if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
+    return false;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace sdsmart_tool

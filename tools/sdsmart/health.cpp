@@ -1,0 +1,67 @@
+#include "health.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace sdsmart_tool {
+namespace {
+
+std::string Percent(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f %%", v);
+  return text;
+}
+
+} // namespace
+
+HealthResult Evaluate(const CardCounters &c, const HealthLimits &limits) {
+  HealthResult r;
+  double life = c.remaining_life_percent;
+  std::vector<std::string> failed, warned;
+  if (std::isnan(life))
+    warned.push_back("remaining life is unknown (the card reports no rated endurance)");
+  else if (life <= limits.fail_life)
+    failed.push_back("remaining life " + Percent(life) + " is at or below the failure limit " +
+                     Percent(limits.fail_life));
+  else if (life <= limits.warn_life)
+    warned.push_back("remaining life " + Percent(life) + " is at or below the warning limit " +
+                     Percent(limits.warn_life));
+  if (c.write_protect_status != 0)
+    failed.push_back("the card reports itself write-protected (status " +
+                     std::to_string(c.write_protect_status) + ")");
+  if (c.ecc_uncorrectable != 0)
+    warned.push_back(std::to_string(c.ecc_uncorrectable) + " uncorrectable ECC error" +
+                     (c.ecc_uncorrectable == 1 ? "" : "s"));
+  r.verdict = !failed.empty()   ? Verdict::Failed
+              : !warned.empty() ? Verdict::Warning
+                                : Verdict::Passed;
+  r.reasons = failed;
+  r.reasons.insert(r.reasons.end(), warned.begin(), warned.end());
+  return r;
+}
+
+const char *VerdictName(Verdict v) {
+  switch (v) {
+  case Verdict::Passed:
+    return "PASSED";
+  case Verdict::Warning:
+    return "WARNING";
+  case Verdict::Failed:
+    return "FAILED";
+  }
+  return "FAILED";
+}
+
+int VerdictExitBits(Verdict v) {
+  switch (v) {
+  case Verdict::Passed:
+    return 0;
+  case Verdict::Warning:
+    return kExitHealthWarning;
+  case Verdict::Failed:
+    return kExitHealthFailed;
+  }
+  return kExitHealthFailed;
+}
+
+} // namespace sdsmart_tool

@@ -1,0 +1,60 @@
+// The three renderings of a run: the readable report, the JSON document and
+// the Prometheus textfile-collector exposition.
+#pragma once
+
+#include "card_data.h"
+#include "health.h"
+#include "histogram.h"
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sdsmart_tool {
+
+// Version of the JSON document layout; raise the first number on any change
+// that removes or renames a key, the second when keys are added.
+constexpr int kJsonFormatMajor = 1;
+constexpr int kJsonFormatMinor = 0;
+
+struct Message {
+  std::string severity; // "information", "warning" or "error"
+  std::string text;
+};
+
+struct LibraryError {
+  int code = 0;
+  std::string message;
+};
+
+// Everything a run produced, for the renderers.
+struct RunRecord {
+  std::vector<std::string> argv;
+  std::vector<Message> messages;
+  int exit_status = 0;
+  std::string device;
+  std::optional<CardData> card;       // after a successful acquisition
+  std::optional<HealthResult> health; // likewise
+  std::optional<LibraryError> error;  // when the library reported a failure
+  std::vector<Region> distribution;   // erase-count regions
+};
+
+// Text with control and non-ASCII bytes replaced, safe to print and to put
+// into JSON strings and Prometheus labels.
+std::string Printable(const std::string &s);
+std::string HexBytes(const std::vector<uint8_t> &bytes); // "0a1b2c" (lower case, no blanks)
+std::string HumanBytes(uint64_t bytes);                  // "7.95 GB"
+
+struct ReportStyle {
+  unsigned width = 80;
+  std::string glyph = "#";
+};
+
+std::string RenderReport(const RunRecord &run, const ReportStyle &style);
+std::string RenderHealthOnly(const RunRecord &run);
+nlohmann::json BuildJson(const RunRecord &run);
+std::string RenderPrometheus(const RunRecord &run);
+
+} // namespace sdsmart_tool

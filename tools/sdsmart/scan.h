@@ -1,0 +1,39 @@
+// --scan: the card devices of this machine. Candidates are the SCSI disks
+// with removable media behind USB (card readers) and the mmcblk disks of
+// native SD hosts, found under /sys/block; explicit candidates (paths or
+// glob patterns) given on the command line are probed by opening them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sdsmart_tool {
+
+struct ScanEntry {
+  std::string name;      // "/dev/sdb"
+  std::string transport; // "usb" or "mmc"
+  std::string vendor;    // from sysfs, may be empty
+  std::string model;
+  uint64_t size_bytes = 0; // 0 when unknown
+  std::string Caption() const;
+};
+
+// Candidates under <sys_root>/block (sys_root is "/sys" on a live system).
+std::vector<ScanEntry> ScanSysBlock(const std::string &sys_root);
+
+// Paths matching each pattern (the pattern itself when nothing matches)
+// that open; problems (nodes that do not open) are appended to errors.
+std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
+                                       const std::string &sys_root,
+                                       std::vector<std::string> &errors);
+
+// Nodes named like card devices (<dev_root>/sda..sdz, mmcblk0..mmcblk31)
+// that open although <sys_root>/block does not describe them: block nodes
+// passed into a container whose /sys is masked, or the virtual card.
+std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sys_root, const std::string &dev_root);
+
+// The two lists merged, in order, without repeated names.
+std::vector<ScanEntry> Merge(std::vector<ScanEntry> a, const std::vector<ScanEntry> &b);
+
+} // namespace sdsmart_tool
