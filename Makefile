@@ -30,9 +30,9 @@ demo: configure
 	@./demo/run.sh $(BUILD)
 
 bench: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSDSMART_BUILD_BENCH=ON >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
-	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done; true
+	@cmake -S . -B $(BUILD)-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSDSMART_BUILD_BENCH=ON -DSDSMART_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(BUILD)-bench -j $(JOBS)
+	@for b in $(BUILD)-bench/bench/*_bench; do [ -x "$$b" ] && "$$b" || exit 1; done
 
 fuzz: deps
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) ./fuzz/run_fuzzers.sh build-fuzz
