@@ -1,0 +1,157 @@
+// The exact transfers one GetSmartInfo sends, for every function select and
+// both methods, built from what the card announces (detail sector counts,
+// busy answers) rather than written out by hand.
+#include "acquisition_support.h"
+#include "card_values.h"
+
+using namespace acqtest;
+
+namespace {
+
+Json WithHeaderVersion(const char *file, unsigned version, unsigned firstDetailBusy) {
+  Json j = LoadCardJson(file);
+  j["header"]["HeaderVersion"] = version;
+  j["busy"]["first_detail"] = firstDetailBusy;
+  return j;
+}
+
+} // namespace
+
+class Transcripts : public AcquisitionTest {};
+
+TEST_F(Transcripts, EachFunctionSelectSendsItsSequence) {
+  struct Case {
+    const char *what;
+    Json card;
+    unsigned select;
+  };
+  const Json usb = LoadCardJson("usb.json");
+  const Json native = LoadCardJson("native.json");
+  const Json sdsc = LoadCardJson("native_sdsc.json");
+  std::vector<Case> cases = {
+      {"usb, erase counts and run-time (the driver's select)", usb, 5},
+      {"native, erase counts and run-time", native, 5},
+      {"standard capacity, header version 0", sdsc, 5},
+      {"usb, header version 1 with busy first detail sectors", WithHeaderVersion("usb.json", 1, 3),
+       5},
+      {"usb, header version 0 with busy first detail sectors", WithHeaderVersion("usb.json", 0, 2),
+       5},
+      {"usb, header only", usb, 0},
+      {"native, header only", native, 0},
+      {"usb, erase counts", usb, 1},
+      {"usb, native read counts", usb, 2},
+      {"native, global read counts", native, 2},
+      {"usb, run-time bad blocks", usb, 4},
+      {"usb, all three tables", usb, 7},
+      {"usb, PMT clean", usb, 8},
+      {"native, PMT clean", native, 8},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    sdsim::Card &card = AttachCard(c.card);
+    Name(card);
+    _FuncSel = c.select;
+    const Sector before = card.ReadSector(0);
+    const unsigned pmtBefore = card.PmtCleanCount();
+    card.ClearTranscript();
+
+    ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage() << "\n" << Describe(card.Transcript());
+    const Seq expected = WholeRun(DirectSequence(card, ProfileOf(c.card, card), c.select));
+    const Seq seen = card.Transcript();
+    EXPECT_EQ(seen, expected) << "seen:\n" << Describe(seen) << "expected:\n" << Describe(expected);
+    // The leave pattern stays in sector 0, so exactly one restoring write.
+    EXPECT_EQ(Writes(seen) - Writes(DirectSequence(card, ProfileOf(c.card, card), c.select)), 1u);
+    EXPECT_EQ(card.ReadSector(0), before);
+    EXPECT_FALSE(card.InSpecialMode());
+    EXPECT_EQ(card.PmtCleanCount(), pmtBefore + (c.select == 8 ? 1u : 0u));
+    sdsim::DetachAll();
+  }
+}
+
+TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
+  const Json json = LoadCardJson("usb.json");
+  sdsim::Card &card = AttachCard(json);
+  Name(card);
+  _FuncSel = 8;
+  const Sector before = card.ReadSector(0);
+  card.ClearTranscript();
+  const unsigned headerBusy = BusyCount(json, "header");
+  // backup read, enter, the header with its busy answers: then every poll
+  // answers busy.
+  card.SetFault(sdsim::FaultKind::BusyForever, card.TransferCount() + 2 + headerBusy + 1, 0);
+
+  EXPECT_EQ(GetSmartInfo(), 1);
+  EXPECT_EQ(GetErrorCode(), -1);
+  EXPECT_STREQ(GetErrorMessage(), "Force Erase PMT Fail.");
+  Seq expected = {R(0, "data"), W0("enter v2")};
+  Add(expected, Seq(headerBusy + 1, R(16, "header 16")));
+  for (unsigned i = 0; i < 5000; ++i)
+    expected.push_back(R(256 * (i + 1) + 0x90, "pmt poll"));
+  Add(expected, {W0("enter v2"), W0("leave"), {"write", 0, 1, "data"}});
+  const Seq seen = card.Transcript();
+  ASSERT_EQ(seen.size(), expected.size());
+  EXPECT_TRUE(seen == expected) << Describe(Seq(seen.end() - 8, seen.end()));
+  EXPECT_EQ(card.PmtCleanCount(), 0u);
+  EXPECT_EQ(card.ReadSector(0), before);
+  EXPECT_FALSE(card.InSpecialMode());
+}
+
+TEST_F(Transcripts, HostFileMethodOnAWritableMountedCard) {
+  struct Case {
+    const char *what;
+    bool fromConfig;
+    unsigned long long capacityBytes; // 0: the card's own
+  };
+  const Case cases[] = {
+      {"SetSmartVersion(3)", false, 0},
+      {"configuration", true, 0},
+      // Above 33 GiB the size query gives the 1024-sector unit.
+      {"64 GiB card", false, 64ull << 30},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.fromConfig) {
+      ConfigSections config = StandardConfig();
+      config[L"Version"][L"SMART Version Support"] = L"3";
+      WriteConfig(dir.File("config"), config);
+    }
+    Json json = LoadCardJson("usb.json");
+    if (c.capacityBytes != 0)
+      json["capacity_bytes"] = c.capacityBytes;
+    sdsim::Card &card = AttachCard(json);
+    Name(card);
+    if (!c.fromConfig)
+      SetSmartVersion(3);
+    ASSERT_EQ(_SmartVerSupport, 3);
+    ASSERT_FALSE(card.MountPoint().empty());
+    const Sector before = card.ReadSector(0);
+    card.ClearTranscript();
+
+    ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage() << "\n" << Describe(card.Transcript());
+    // The unit follows the size query: the file holds 4 units, and 2 units
+    // are read back after each command.
+    const unsigned unit = card.CapacitySectors() * 512 > 0x83FFFFFFFull ? 1024 : 128;
+    const Seq expected = {
+        R(0, "data"),
+        W0("enter v3"),
+        {"write", 0, 4 * unit, "file write"},
+        {"write", 0, 1, "file command 0x101"},
+        {"read", 0, 2 * unit, "file readback"},
+        {"write", 0, 1, "file command 0x103"},
+        {"read", 0, 2 * unit, "file readback"},
+        W0("enter v3"),
+        W0("leave"),
+        R(0, "data"),
+        {"write", 0, 1, "data"},
+    };
+    const Seq seen = card.Transcript();
+    EXPECT_EQ(seen, expected) << Describe(seen);
+    EXPECT_FALSE(PathExists(card.HostFilePath())) << card.HostFilePath();
+    EXPECT_EQ(card.ReadSector(0), before);
+    EXPECT_FALSE(card.InSpecialMode());
+    ExpectAccessorsMatchCard(card, card.HeaderSector(3), kVendor);
+    EXPECT_EQ(Table(true), ExpectedEraseCounts(card));
+    sdsim::DetachAll();
+    ResetSession();
+  }
+}
