@@ -52,12 +52,13 @@ void InitSmartInfoReader() {
       *_SpecialMode2Cmd, _EntryStr, ToWideString(_DiskName), _Terminated, _SmartVerSupport);
 }
 
-// Reads sector 0 into _MBRBuffer. The buffer is emptied first, so a failed
-// read leaves no copy from an earlier run behind to be written back. A sector
+// Reads sector 0 into _MBRBuffer. Nothing is restored when this fails (the
+// caller only restores after a backup of this run), and the copy of an
+// earlier run is kept until a new one has been read: after a failed restore
+// it is the only copy of the card's partition sector the host has. A sector
 // 0 that is itself a command pattern (a run that died half-way left it so)
 // must not become the copy: nothing is written and the run stops.
 void BackupEntryLBA() {
-  _MBRBuffer = Bulk<unsigned char>();
   Bulk<unsigned char> sector(EntrySectorSize);
   _SpecialMode2Cmd->Cmd18(0, sector.Data(), EntrySectorSize);
   if (IsSpecialModePattern(sector.Data()))

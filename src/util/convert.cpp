@@ -8,21 +8,29 @@
 
 namespace {
 
-// Runs a conversion in the locale named by the environment on this thread
-// only, leaving the host's global locale (number formats and all) untouched.
+// The locale named by the environment, made once: building a locale costs
+// far more than the conversions themselves. It lives for the whole process.
+locale_t EnvironmentLocale() {
+  static const locale_t env = [] {
+    locale_t made = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr));
+    if (made == static_cast<locale_t>(nullptr))
+      made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return made;
+  }();
+  return env;
+}
+
+// Runs a conversion in the environment's locale on this thread only, leaving
+// the host's global locale (number formats and all) untouched.
 class ScopedEnvLocale {
 public:
-  ScopedEnvLocale() : env(newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr))) {
-    if (env == static_cast<locale_t>(nullptr))
-      env = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  ScopedEnvLocale() : env(EnvironmentLocale()) {
     if (env != static_cast<locale_t>(nullptr))
       previous = uselocale(env);
   }
   ~ScopedEnvLocale() {
-    if (env != static_cast<locale_t>(nullptr)) {
+    if (env != static_cast<locale_t>(nullptr))
       uselocale(previous);
-      freelocale(env);
-    }
   }
   ScopedEnvLocale(const ScopedEnvLocale &) = delete;
   ScopedEnvLocale &operator=(const ScopedEnvLocale &) = delete;

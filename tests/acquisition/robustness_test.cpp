@@ -311,12 +311,9 @@ TEST_F(FailedRestore, TheRestoringWritesErrorIsReportedAndTheCardIsNotReusedBlin
   EXPECT_EQ(Writes(card.Transcript()), 0u);
 }
 
-// DISABLED: the refused retry empties _MBRBuffer before it reads sector 0
-// (src/interface/acquisition.cpp, BackupEntryLBA), so the only copy of the
-// card's partition sector left by the failed restore is thrown away and the
-// host can no longer put it back. Keeping the previous copy until a new one
-// has been read (and not writing it back automatically) fixes it.
-TEST_F(FailedRestore, DISABLED_RefusedRetryKeepsTheCopyOfSectorZero) {
+// A refused retry must not throw away the copy of sector 0 that the failed
+// restore left: it is the only copy the host has to put back.
+TEST_F(FailedRestore, RefusedRetryKeepsTheCopyOfSectorZero) {
   sdsim::Card &card = AttachCard(LoadCardJson("usb.json"));
   Name(card);
   const Sector before = card.ReadSector(0);
