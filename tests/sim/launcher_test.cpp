@@ -169,10 +169,11 @@ TEST(Launcher, ProcessesOfOneRunShareTheCardsSectors) {
   if (::access("/usr/bin/head", X_OK) != 0)
     GTEST_SKIP() << "no head(1)";
   std::string out;
-  const std::string both = "SDSIM_PROBE=1 " + Launcher() + " -- sh -c '" + SelfPath() +
-                           " --gtest_filter=Probe.WithTheLauncher >/dev/null && "
+  const std::string both = "SDSIM_PROBE=1 " + Launcher() + " -- sh -c 'probe=$(" + SelfPath() +
+                           " --gtest_filter=Probe.WithTheLauncher 2>&1) || "
+                           "{ echo \"$probe\"; exit 1; }; "
                            "head -c 102407 /dev/sdx | tail -c 7'";
-  EXPECT_EQ(RunShell(both, &out), 0);
+  EXPECT_EQ(RunShell(both, &out), 0) << out;
   EXPECT_EQ(out, "shared!");
 }
 
