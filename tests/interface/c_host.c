@@ -59,28 +59,15 @@ int main(void) {
   FreeDeviceHandle();
 
   /* Every accessor answers from the empty session. */
-  CHECK(GetAbnormalShutdownCount() == 0);
-  CHECK(GetECCUncorrectableCount() == 0);
-  CHECK(GetPowerCycleCount() == 0);
-  CHECK(GetInitialBadBlockCount() == 0);
-  CHECK(GetLaterBadBlockCount() == 0);
-  CHECK(GetMinSpareBlockCount() == 0);
-  CHECK(GetTotalEraseCount() == 0);
-  CHECK(GetAverageEraseCount() == 0);
-  CHECK(isnan(GetLifeMonitor()));
-  CHECK(isnan(GetRemainingLife()));
-  CHECK(GetTotalVBCountOfFlash() == 0);
-  CHECK(GetTotalPhysicalBlockCountOfFlash() == 0);
-  CHECK(GetPECycleCount() == 0);
-  CHECK(GetTotalCECount() == 0);
-  CHECK(GetECCCapacity() == 0);
-  CHECK(GetWPStatus() == 0);
-  CHECK(GetHeaderVersion() == 0);
-  CHECK(GetMinEraseCount() == 0);
-  CHECK(GetMaxEraseCount() == 0);
-  CHECK(GetMinEraseCountFromHeader() == 0);
-  CHECK(GetMaxEraseCountFromHeader() == 0);
-  CHECK(GetEraseCountOffset() == 0);
+  CHECK(GetAbnormalShutdownCount() == 0 && GetECCUncorrectableCount() == 0 &&
+        GetPowerCycleCount() == 0 && GetInitialBadBlockCount() == 0);
+  CHECK(GetLaterBadBlockCount() == 0 && GetMinSpareBlockCount() == 0 && GetTotalEraseCount() == 0);
+  CHECK(GetAverageEraseCount() == 0 && isnan(GetLifeMonitor()) && isnan(GetRemainingLife()));
+  CHECK(GetTotalVBCountOfFlash() == 0 && GetTotalPhysicalBlockCountOfFlash() == 0);
+  CHECK(GetPECycleCount() == 0 && GetTotalCECount() == 0 && GetECCCapacity() == 0);
+  CHECK(GetWPStatus() == 0 && GetHeaderVersion() == 0 && GetEraseCountOffset() == 0);
+  CHECK(GetMinEraseCount() == 0 && GetMaxEraseCount() == 0);
+  CHECK(GetMinEraseCountFromHeader() == 0 && GetMaxEraseCountFromHeader() == 0);
   check_text(GetMPVersion(), "6437.0.0.0", "GetMPVersion");
   check_text(GetFWVersion(), "", "GetFWVersion");
   check_text(GetHWVersion(), "", "GetHWVersion");
@@ -88,12 +75,10 @@ int main(void) {
   check_text(GetFlashType(), "", "GetFlashType");
   check_text(GetCustomizedID_CID(), "", "GetCustomizedID_CID");
   check_text(GetManufactureName_CID(), "UnKnow", "GetManufactureName_CID");
-  CHECK(GetProductRevision_CID() == 0);
-  CHECK(GetSerialNumber_CID() == 0);
+  CHECK(GetProductRevision_CID() == 0 && GetSerialNumber_CID() == 0);
   check_text(GetManufacturingDate_CID(), "month = 0 2000", "GetManufacturingDate_CID");
-  CHECK(GetSD_CID(reg, sizeof reg) == -1);
-  CHECK(GetSD_CSD(reg, sizeof reg) == -1);
-  CHECK(GetSD_SCR(reg, sizeof reg) == -1);
+  CHECK(GetSD_CID(reg, sizeof reg) == -1 && GetSD_CSD(reg, sizeof reg) == -1 &&
+        GetSD_SCR(reg, sizeof reg) == -1);
   check_text(GetClientMark(), "", "GetClientMark");
   /* The accessors leave the last error alone. */
   CHECK(GetErrorCode() == 65534);

@@ -4,6 +4,7 @@
 
 #include "sdsmart/sdsmart.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -31,8 +32,7 @@ TEST_F(ConfigurationTest, ScrambledFileLoadsEveryKey) {
   // Stored scrambled: the section names are not there in the clear.
   std::ifstream in(path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string plainName("A\0u\0t\0h\0o\0r", 11);
-  EXPECT_EQ(bytes.find(plainName), std::string::npos);
+  EXPECT_EQ(bytes.find(std::string("A\0u\0t\0h\0o\0r", 11)), std::string::npos);
 
   EXPECT_EQ(SetConfigPath(path.c_str()), 0) << GetErrorMessage();
   EXPECT_EQ(_ConfigPath, path);
@@ -42,11 +42,10 @@ TEST_F(ConfigurationTest, ScrambledFileLoadsEveryKey) {
   EXPECT_EQ(_ExternelSDKName, L"Acme SD Health 1.2");
   EXPECT_TRUE(_UseExternelSDKName);
   EXPECT_STREQ(GetLibraryVersion(), "Acme SD Health 1.2");
-  // A successful load leaves the last error as it was.
-  EXPECT_EQ(GetErrorCode(), -1);
-}
+  EXPECT_EQ(GetErrorCode(), -1); // a successful load leaves the last error alone
 
-TEST_F(ConfigurationTest, UnscrambledFileDoesNotLoad) {
+  // The same file unscrambled does not load.
+  ResetSession();
   WriteConfig(path, FullConfig, /*plain=*/true);
   EXPECT_EQ(SetConfigPath(path.c_str()), 1);
   EXPECT_NE(GetErrorCode(), 0);
@@ -75,106 +74,83 @@ TEST_F(ConfigurationTest, DefaultLocationIsConfigInTheWorkingDirectoryOfSetDiskN
   EXPECT_EQ(_AuthorCode, 12);
 }
 
-TEST_F(ConfigurationTest, MissingFile) {
-  EXPECT_EQ(SetConfigPath(dir.File("absent").c_str()), 1);
-  EXPECT_EQ(GetErrorCode(), 16384);
-  EXPECT_STREQ(GetErrorMessage(), "config file not exist.");
-}
-
-TEST_F(ConfigurationTest, VendorNumberIsRequired) {
-  const std::wstring wide(path.begin(), path.end());
+TEST_F(ConfigurationTest, FailedLoadsReportTheReaderAndKeepWhatWasReadBefore) {
+  const std::string prefix = "[Ini File Error] " + path + "\n : ";
   const struct {
+    bool write;
     ConfigSections sections;
     int code;
-    std::wstring text;
+    std::string text; // empty: not checked
   } cases[] = {
-      {{{L"Authorization", {{L"Vendor", L"7"}}}},
+      {false, {}, 16384, "config file not exist."},
+      {true,
+       {{L"Authorization", {{L"Vendor", L"7"}}}},
        20482,
-       L"[Ini File Error] " + wide + L"\n : Cann't find \"Vendor ID\" in the [Authorization]."},
-      {{{L"Version", {{L"SMART Version Support", L"2"}}}},
+       prefix + "Cann't find \"Vendor ID\" in the [Authorization]."},
+      {true,
+       {{L"Version", {{L"SMART Version Support", L"2"}}}},
        20481,
-       L"[Ini File Error] " + wide + L"\n : Can't find [Authorization]."},
-      {{{L"Authorization", {{L"Vendor ID", L"seven"}}}},
+       prefix + "Can't find [Authorization]."},
+      {true,
+       {{L"Authorization", {{L"Vendor ID", L"seven"}}}},
        20483,
-       L"[Ini File Error] " + wide + L"\n : Cann't convert \"seven\" to integer."},
+       prefix + "Cann't convert \"seven\" to integer."},
+      // A slash outside a comment is a syntax error: nothing is read.
+      {true, {{L"Authorization", {{L"Vendor ID", L"a/b"}}}}, 20480, ""},
   };
   for (const auto &c : cases) {
-    WriteConfig(path, c.sections);
+    SCOPED_TRACE(c.code);
+    std::remove(path.c_str());
+    if (c.write)
+      WriteConfig(path, c.sections);
+    _EntryStr = L"OLDENTRY";
+    _AuthorCode = 5;
     EXPECT_EQ(SetConfigPath(path.c_str()), 1);
     EXPECT_EQ(GetErrorCode(), c.code);
-    EXPECT_EQ(_Error.GetText(), c.text);
+    if (!c.text.empty()) {
+      EXPECT_EQ(std::string(GetErrorMessage()), c.text);
+    }
+    EXPECT_EQ(_AuthorCode, 5);
+    EXPECT_EQ(_EntryStr, L"OLDENTRY");
   }
 }
 
-TEST_F(ConfigurationTest, MissingVendorIdMessageReachesTheHost) {
-  WriteConfig(path, {{L"Authorization", {{L"Vendor", L"7"}}}});
-  EXPECT_EQ(SetConfigPath(path.c_str()), 1);
-  EXPECT_EQ(GetErrorCode(), 20482);
-  EXPECT_EQ(std::string(GetErrorMessage()),
-            "[Ini File Error] " + path + "\n : Cann't find \"Vendor ID\" in the [Authorization].");
-}
-
-TEST_F(ConfigurationTest, HexVendorNumberSelectsTheDecimalEntryKey) {
-  WriteConfig(path, {{L"Authorization", {{L"Vendor ID", L"0x1F"}}},
-                     {L"SMART Entry", {{L"0x1F", L"WRONGKEY"}, {L"31", L"RIGHTKEY"}}}});
-  EXPECT_EQ(SetConfigPath(path.c_str()), 0);
-  EXPECT_EQ(_AuthorCode, 31);
-  EXPECT_EQ(_EntryStr, L"RIGHTKEY");
-}
-
-TEST_F(ConfigurationTest, VersionIsStoredAsItsLowEightBits) {
-  WriteConfig(path, {{L"Authorization", {{L"Vendor ID", L"7"}}},
-                     {L"Version", {{L"SMART Version Support", L"258"}}}});
-  EXPECT_EQ(SetConfigPath(path.c_str()), 0);
-  EXPECT_EQ(_SmartVerSupport, 2);
-}
-
-TEST_F(ConfigurationTest, AbsentOrUnreadableVersionKeysKeepTheCurrentValues) {
-  SetSmartVersion(3);
-  _ExternelSDKName = L"kept";
-  _UseExternelSDKName = true;
-  WriteConfig(path, {{L"Authorization", {{L"Vendor ID", L"7"}}}});
-  EXPECT_EQ(SetConfigPath(path.c_str()), 0);
-  EXPECT_EQ(_SmartVerSupport, 3);
-  EXPECT_EQ(_ExternelSDKName, L"kept");
-  EXPECT_TRUE(_UseExternelSDKName);
-  EXPECT_EQ(_EntryStr, L"");
-
-  // Not a number: the default (the current value) again.
-  WriteConfig(path, {{L"Authorization", {{L"Vendor ID", L"7"}}},
-                     {L"Version",
-                      {{L"SMART Version Support", L"two"}, {L"Use Externel SDK Name", L"no"}}}});
-  EXPECT_EQ(SetConfigPath(path.c_str()), 0);
-  EXPECT_EQ(_SmartVerSupport, 3);
-  EXPECT_TRUE(_UseExternelSDKName);
-
-  WriteConfig(path, {{L"Authorization", {{L"Vendor ID", L"7"}}},
-                     {L"Version", {{L"Use Externel SDK Name", L"0"}}}});
-  EXPECT_EQ(SetConfigPath(path.c_str()), 0);
-  EXPECT_FALSE(_UseExternelSDKName);
-  EXPECT_STREQ(GetLibraryVersion(), "6459.3.0.0.228.0");
-}
-
-TEST_F(ConfigurationTest, VersionFromTheFileOverridesSetSmartVersion) {
-  WriteConfig(path, {{L"Authorization", {{L"Vendor ID", L"7"}}},
-                     {L"Version", {{L"SMART Version Support", L"1"}}}});
-  SetSmartVersion(2);
-  EXPECT_EQ(SetConfigPath(path.c_str()), 0);
-  EXPECT_EQ(_SmartVerSupport, 1);
-  EXPECT_EQ(GetSmartInfo(), 1);
-  EXPECT_EQ(GetErrorCode(), 12290);
-  EXPECT_STREQ(GetErrorMessage(), "Unsupported SMART Version");
-}
-
-TEST_F(ConfigurationTest, FailedLoadKeepsWhatWasReadBefore) {
-  _EntryStr = L"OLDENTRY";
-  _AuthorCode = 5;
-  // A slash outside a comment is a syntax error: nothing is read.
-  WriteConfig(path, {{L"Authorization", {{L"Vendor ID", L"a/b"}}}});
-  EXPECT_EQ(SetConfigPath(path.c_str()), 1);
-  EXPECT_EQ(GetErrorCode(), 20480);
-  EXPECT_EQ(_AuthorCode, 5);
-  EXPECT_EQ(_EntryStr, L"OLDENTRY");
+TEST_F(ConfigurationTest, KeysAndTheirDefaults) {
+  // Before each load: SetSmartVersion(3), the external name in use.
+  const struct {
+    const wchar_t *vendor, *smartVersion, *useSdkName; // nullptr: key absent
+    int author;
+    const wchar_t *entry;
+    unsigned char wantVersion;
+    bool wantUse;
+  } cases[] = {
+      {L"0x1F", nullptr, nullptr, 31, L"RIGHTKEY", 3, true}, // entry key is the decimal number
+      {L"7", L"258", L"0", 7, L"SEVEN", 2, false},           // the low eight bits
+      {L"7", L"1", nullptr, 7, L"SEVEN", 1, true},           // the file overrides SetSmartVersion
+      {L"7", L"two", L"no", 7, L"SEVEN", 3, true},           // not numbers: current values
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.vendor)));
+    ConfigSections sections = {
+        {L"Authorization", {{L"Vendor ID", c.vendor}}},
+        {L"SMART Entry", {{L"0x1F", L"WRONGKEY"}, {L"31", L"RIGHTKEY"}, {L"7", L"SEVEN"}}}};
+    if (c.smartVersion)
+      sections[L"Version"][L"SMART Version Support"] = c.smartVersion;
+    if (c.useSdkName)
+      sections[L"Version"][L"Use Externel SDK Name"] = c.useSdkName;
+    SetSmartVersion(3);
+    _ExternelSDKName = L"kept";
+    _UseExternelSDKName = true;
+    WriteConfig(path, sections);
+    EXPECT_EQ(SetConfigPath(path.c_str()), 0) << GetErrorMessage();
+    EXPECT_EQ(_AuthorCode, c.author);
+    EXPECT_EQ(_EntryStr, c.entry);
+    EXPECT_EQ(_SmartVerSupport, c.wantVersion);
+    EXPECT_EQ(_ExternelSDKName, L"kept");
+    EXPECT_EQ(_UseExternelSDKName, c.wantUse);
+    const std::string number = "6459." + std::to_string(c.wantVersion) + ".0.0.228.0";
+    EXPECT_EQ(std::string(GetLibraryVersion()), c.wantUse ? "kept" : number);
+  }
 }
 
 } // namespace

@@ -18,33 +18,29 @@
 
 namespace sdsmart_test {
 
-constexpr unsigned int kSeed = 0x5C1E93A7;
-
 using ConfigSections = std::map<std::wstring, std::map<std::wstring, std::wstring>>;
 
 // Writes sections as the configuration file at path, scrambled unless plain.
 inline void WriteConfig(const std::string &path, const ConfigSections &sections,
                         bool plain = false) {
   const std::wstring name(path.begin(), path.end());
-  CIniFile ini(kSeed, name, CIniFile::ModeNew);
+  CIniFile ini(kConfigFileSeed, name, CIniFile::ModeNew);
   for (const auto &section : sections)
     for (const auto &entry : section.second)
       ini.WriteString(section.first, entry.first, entry.second);
   if (plain)
     ini.UpdateFile(name);
   else
-    ini.UpdateFile(name, kSeed);
+    ini.UpdateFile(name, kConfigFileSeed);
 }
 
 // A fresh directory under TMPDIR, removed with everything in it.
-class ScratchDir {
-public:
+struct ScratchDir {
   ScratchDir() {
     const char *base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/sdsmart-iface-XXXXXX";
-    if (mkdtemp(templ.data()) == nullptr)
+    path = std::string(base && *base ? base : "/tmp") + "/sdsmart-iface-XXXXXX";
+    if (mkdtemp(path.data()) == nullptr)
       throw std::runtime_error("mkdtemp failed");
-    path = templ;
   }
   ~ScratchDir() {
     std::error_code ec;
@@ -57,22 +53,17 @@ public:
 };
 
 // Restores the working directory when it goes out of scope.
-class CwdGuard {
-public:
-  CwdGuard() : fd(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+struct CwdGuard {
+  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  CwdGuard() = default;
   ~CwdGuard() {
     if (fd != -1) {
-      if (fchdir(fd) != 0) {
-        // Nothing sensible to do in a destructor; the next test will notice.
-      }
+      [[maybe_unused]] const int rc = fchdir(fd);
       close(fd);
     }
   }
   CwdGuard(const CwdGuard &) = delete;
   CwdGuard &operator=(const CwdGuard &) = delete;
-
-private:
-  int fd;
 };
 
 // Puts every session value the tests touch back to its load-time state.

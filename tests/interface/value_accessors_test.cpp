@@ -13,64 +13,42 @@ namespace {
 
 using ValueAccessorTest = SessionTest;
 
-TEST_F(ValueAccessorTest, EmptySessionGivesZerosAndNaN) {
-  EXPECT_EQ(GetAbnormalShutdownCount(), 0u);
-  EXPECT_EQ(GetTotalEraseCount(), 0u);
-  EXPECT_EQ(GetAverageEraseCount(), 0u);
-  EXPECT_TRUE(std::isnan(GetLifeMonitor()));
-  EXPECT_TRUE(std::isnan(GetRemainingLife()));
-  EXPECT_EQ(GetMinEraseCount(), 0u);
-  EXPECT_EQ(GetMaxEraseCount(), 0u);
-  unsigned int bytes = 77;
-  EXPECT_EQ(GetDetailEraseCount(nullptr, 0, bytes), 0);
-  EXPECT_EQ(bytes, 0u);
-  bytes = 77;
-  EXPECT_EQ(GetDetailReadCount(nullptr, 0, bytes), 0);
-  EXPECT_EQ(bytes, 0u);
-}
-
 TEST_F(ValueAccessorTest, FieldsAtTheirOffsets) {
-  // Fill the header through its raw bytes, so the offsets are checked too.
+  // The header is filled through its raw bytes, so the offsets are checked too.
+  using U = std::uint64_t;
+  const struct {
+    size_t at, width;
+    std::uint32_t value;
+    U (*get)();
+    U want;
+  } fields[] = {
+      {42, 4, 3000, [] { return U(GetPECycleCount()); }, 3000},
+      {50, 2, 0xFFF1, [] { return U(GetInitialBadBlockCount()); }, 0xFFF1},
+      {52, 2, 7, [] { return U(GetLaterBadBlockCount()); }, 14}, // x BlocksPerVB
+      {54, 2, 11, [] { return U(GetMinSpareBlockCount()); }, 22},
+      {56, 1, 0x48, [] { return U(GetECCCapacity()); }, 0x48},
+      {57, 4, 123456789, [] { return U(GetTotalEraseCount()); }, 246913578}, // odd offset
+      {61, 4, 0x80000001u, [] { return U(GetAbnormalShutdownCount()); }, 0x80000001u},
+      {65, 4, 4242, [] { return U(GetPowerCycleCount()); }, 4242},
+      {71, 1, 4, [] { return U(GetTotalCECount()); }, 8},
+      {72, 1, 2, [] { return U(GetTotalPhysicalBlockCountOfFlash()); }, 0x02040608},
+      {78, 4, 0x01020304, [] { return U(GetTotalVBCountOfFlash()); }, 0x01020304},
+      {140, 2, 17, [] { return U(GetMinEraseCountFromHeader()); }, 17},
+      {142, 2, 0xFFFE, [] { return U(GetMaxEraseCountFromHeader()); }, 0xFFFE},
+      {144, 2, 0x1234, [] { return U(GetEraseCountOffset()); }, 0x1234},
+      {508, 1, 1, [] { return U(GetWPStatus()); }, 1},
+      {510, 1, 3, [] { return U(GetHeaderVersion()); }, 3},
+  };
   unsigned char raw[512] = {};
-  auto put32 = [&raw](size_t at, uint32_t v) { std::memcpy(raw + at, &v, 4); };
-  auto put16 = [&raw](size_t at, uint16_t v) { std::memcpy(raw + at, &v, 2); };
-  put32(42, 3000);        // PECycleCount
-  put16(50, 0xFFF1);      // InitialBadBlockCount
-  put16(52, 7);           // LaterBadBlockCount
-  put16(54, 11);          // MinSpareBlockCount
-  raw[56] = 0x48;         // ECCCapacity
-  put32(57, 123456789);   // TotalEraseCount (odd offset)
-  put32(61, 0x80000001u); // AbnormalShutdownCount
-  put32(65, 4242);        // PowerCycleCount
-  raw[71] = 4;            // CECount
-  raw[72] = 2;            // BlocksPerVB
-  put32(78, 0x01020304);  // TotalVBCount
-  put16(140, 17);         // MinEraseCount
-  put16(142, 0xFFFE);     // MaxEraseCount
-  put16(144, 0x1234);     // EraseCountOffset
-  raw[508] = 1;           // WPStatus
-  raw[510] = 3;           // HeaderVersion
+  for (const auto &f : fields)
+    std::memcpy(raw + f.at, &f.value, f.width); // little-endian host
   std::memcpy(&_Header, raw, 512);
+  for (const auto &f : fields)
+    EXPECT_EQ(f.get(), f.want) << "field at " << f.at;
+
   _ECCUncorrectableCnt = 99;
   _MinEraseCount = 5;
   _MaxEraseCount = 500;
-
-  EXPECT_EQ(GetPECycleCount(), 3000u);
-  EXPECT_EQ(GetInitialBadBlockCount(), 0xFFF1u);
-  EXPECT_EQ(GetLaterBadBlockCount(), 14u);
-  EXPECT_EQ(GetMinSpareBlockCount(), 22u);
-  EXPECT_EQ(GetECCCapacity(), 0x48);
-  EXPECT_EQ(GetTotalEraseCount(), 246913578u);
-  EXPECT_EQ(GetAbnormalShutdownCount(), 0x80000001u);
-  EXPECT_EQ(GetPowerCycleCount(), 4242u);
-  EXPECT_EQ(GetTotalCECount(), 8u);
-  EXPECT_EQ(GetTotalVBCountOfFlash(), 0x01020304u);
-  EXPECT_EQ(GetTotalPhysicalBlockCountOfFlash(), 0x02040608u);
-  EXPECT_EQ(GetMinEraseCountFromHeader(), 17);
-  EXPECT_EQ(GetMaxEraseCountFromHeader(), 0xFFFE);
-  EXPECT_EQ(GetEraseCountOffset(), 0x1234);
-  EXPECT_EQ(GetWPStatus(), 1);
-  EXPECT_EQ(GetHeaderVersion(), 3);
   EXPECT_EQ(GetECCUncorrectableCount(), 99u);
   EXPECT_EQ(GetMinEraseCount(), 5u);
   EXPECT_EQ(GetMaxEraseCount(), 500u);
@@ -132,6 +110,14 @@ TEST_F(ValueAccessorTest, LifeMonitorAndRemainingLife) {
 }
 
 TEST_F(ValueAccessorTest, DetailTablesReportTheirSizeAndCopyOnlyWhenTheyFit) {
+  // Empty tables (the empty session): nothing to copy, a size of 0.
+  unsigned int none = 77;
+  EXPECT_EQ(GetDetailEraseCount(nullptr, 0, none), 0);
+  EXPECT_EQ(none, 0u);
+  none = 77;
+  EXPECT_EQ(GetDetailReadCount(nullptr, 0, none), 0);
+  EXPECT_EQ(none, 0u);
+
   std::vector<unsigned int> table(1024);
   for (unsigned int i = 0; i < table.size(); ++i)
     table[i] = i * 0x01010101u;

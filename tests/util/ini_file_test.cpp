@@ -67,8 +67,6 @@ TEST_F(IniTest, DialectCornerCases) {
       {L"[A]\r\nk = v;\r\n", L"A", L"k", L"v"},
       {L"[A]\nk = v;\n", L"A", L"k", L"v"},
       {L"[ A ]\r\n\tk\t=\tv\t;", L"A", L"k", L"v"},
-      {L"[A]\r\nk = v; // note\r\n", L"A", L"k", L"v"},
-      {L"[A]\r\nk = /* x */ v;\r\n", L"A", L"k", L"v"},
       {L"[A]\r\nk = v /* x */;\r\n", L"A", L"k", L"v"},
       {L"[A]\r\nke/* c */y = v;", L"A", L"key", L"v"},
       {L"[A]\r\nk = a// c\r\nb;", L"A", L"k", L"ab"},
@@ -78,7 +76,6 @@ TEST_F(IniTest, DialectCornerCases) {
       {L"[A]\r\nk =;\r\nj = 1;", L"A", L"j", L"1"},
       {L"junk = x;\r\n[A]\r\nk = v;", L"A", L"k", L"v"},
       {L"[A]\r\nk = \"a b\" tail;", L"A", L"k", L"a b"},
-      {L"[A]\r\nk = \"open;", L"A", L"k", L"\"open"},
       {L"[A]\r\nk=1;\r\nk=2;\r\n", L"A", L"k", L"1"},
       {L"[A]\r\nk=1;\r\n[A]\r\nj=3;\r\n", L"A", L"k", L"1"},
       {L"[A]\r\nk=1;\r\n[A]\r\nj=3;\r\n", L"A", L"j", nullptr},
@@ -139,8 +136,7 @@ TEST_F(IniTest, TypedReadsAndTheirErrors) {
   EXPECT_EQ(ini.ReadInteger(L"A", L"neg"), -5);
   EXPECT_EQ(ini.ReadInteger(L"A", L"mixed"), 12);
   EXPECT_EQ(ini.ReadHexInteger(L"A", L"ff"), 255);
-  EXPECT_EQ(ini.ReadHexInteger(L"A", L"hex"), 31);
-  EXPECT_EQ(ini.ReadInteger(L"A", L"bad", 7), 7);
+  EXPECT_EQ(ini.ReadInteger(L"A", L"bad", 7), 7); // defaults for what is missing or bad
   EXPECT_EQ(ini.ReadInteger(L"A", L"none", 8), 8);
   EXPECT_EQ(ini.ReadHexInteger(L"A", L"nothex", 9), 9);
   EXPECT_EQ(ini.ReadString(L"B", L"k", L"dflt"), L"dflt");
@@ -191,27 +187,6 @@ TEST_F(IniTest, ScramblingIsItsOwnInverseAndKeepsLineBreaks) {
   }
 }
 
-TEST_F(IniTest, ScrambledFileLoadsWithItsSeed) {
-  const std::wstring text =
-      L"[Authorization]\r\nVendor ID = 0x1234; // id\r\nKey = 'ABCDEFGH';\r\n";
-  const unsigned int seed = kConfigFileSeed;
-  PutIni(dir.File("config"), text, &seed);
-  CIniFile ini(seed, name, CIniFile::ModeLoad);
-  EXPECT_EQ(ini.ReadInteger(L"Authorization", L"Vendor ID"), 0x1234);
-  EXPECT_EQ(ini.ReadString(L"Authorization", L"Key"), L"'ABCDEFGH'");
-  EXPECT_EQ(ini, Load(text));
-  // Read without the seed, the scrambled text is not the same file.
-  PutIni(dir.File("config"), text, &seed);
-  bool same = false;
-  try {
-    CIniFile plain;
-    plain.Open(name, CIniFile::ModeLoad);
-    same = plain == ini;
-  } catch (const CIniFileError &) {
-  }
-  EXPECT_FALSE(same);
-}
-
 TEST_F(IniTest, UpdateFileLoadsBackEqual) {
   CIniFile ini(kConfigFileSeed, name, CIniFile::ModeNew); // nothing read
   EXPECT_TRUE(ini.Sections().empty());
@@ -255,7 +230,6 @@ TEST_F(IniTest, EditsMergesAndComparisons) {
 
   a.WriteString(L"A", L"k", L"5");
   EXPECT_EQ(a.ReadString(L"A", L"k"), L"5");
-  a.DeleteKey(L"Missing", L"k"); // nothing happens
   a.DeleteKey(L"A", L"j");
   EXPECT_EQ(Catch([&] { a.ReadString(L"A", L"j"); }).code, 20482);
   a.ReadString(L"B", L"x"); // B now cached
@@ -263,8 +237,6 @@ TEST_F(IniTest, EditsMergesAndComparisons) {
   EXPECT_EQ(Catch([&] { a.ReadString(L"B", L"x"); }).code, 20481);
   a.WriteString(L"B", L"x", L"new");
   EXPECT_EQ(a.ReadString(L"B", L"x"), L"new");
-  a.DeleteSection(L"never there");
-  EXPECT_EQ(a.Sections().size(), 2u);
 }
 
 TEST_F(IniTest, CacheNeverOutlivesTheMapItPointsInto) {
