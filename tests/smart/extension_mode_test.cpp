@@ -1,53 +1,23 @@
 // The host-file method (version 3) against the virtual card, its fall-backs
 // to the direct method, and the handling of hostile mount tables and paths.
+// A whole select-5 run is checked transfer by transfer in the acquisition
+// area; every run here also checks that no descriptor is left open, the host
+// file is gone and the card is out of special mode.
 #include "sim_fixture.h"
 
-#include <gmock/gmock.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace smarttest;
-using sdsim::Transfer;
+using sdsim::FaultKind;
 
 namespace {
-
-using Seq = std::vector<Transfer>;
-
-// Sector transfers and host-file events, without status commands.
-Seq DataEvents(const sdsim::Card &card) {
-  Seq out;
-  for (const auto &t : card.Transcript())
-    if (t.op == "read" || t.op == "write")
-      out.push_back(t);
-  return out;
-}
-
-bool Contains(const Seq &s, const std::string &what) {
-  for (const auto &t : s)
-    if (t.what == what)
-      return true;
-  return false;
-}
-
-bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
 
 std::string MountJson(const std::string &options = "rw,nosuid,nodev,relatime",
                       const std::string &point = "auto") {
   return "\"mount\": {\"point\": \"" + point + "\", \"options\": \"" + options + "\"}";
-}
-
-std::vector<unsigned> ExpectedErase(const sdsim::Card &card) {
-  std::vector<unsigned> out;
-  for (auto v : card.EraseCounts())
-    out.push_back(v == 0xFFFE ? 0xFFFFFFFEu : v);
-  return out;
 }
 
 // A private scratch directory, removed with everything in it.
@@ -57,57 +27,56 @@ struct ScratchDir {
     char tmpl[] = "/tmp/sdsmart-smart-XXXXXX";
     path = mkdtemp(tmpl);
   }
+  std::string Make(const std::string &name) const {
+    const std::string p = path + "/" + name;
+    EXPECT_EQ(mkdir(p.c_str(), 0700), 0) << p;
+    return p;
+  }
   ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
 };
 
 } // namespace
 
-class ExtensionMode : public SimTest {};
+class ExtensionMode : public SimTest {
+protected:
+  Outcome Run(sdsim::Card &card, unsigned char select, const FaultKind *fault = nullptr,
+              uint64_t at = 0) {
+    return RunReader(card, 3, select, fault, at);
+  }
+};
 
-TEST_F(ExtensionMode, SelectFiveExchangesTwoCommandsThroughTheHostFile) {
-  sdsim::Card &card = Attach(CardJson(
-      "/dev/sdx", MountJson() + ", \"runtime_status\": {\"generate\": {\"ecc_errors\": 4}}"));
-  Acquisition a(card, 3);
-  card.ClearTranscript();
-  ASSERT_EQ(a.Execute(5), 0);
-  const Seq expected = {
-      {"write", 0, 1, "enter v3"},           {"write", 0, 512, "file write"},
-      {"write", 0, 1, "file command 0x101"}, {"read", 0, 256, "file readback"},
-      {"write", 0, 1, "file command 0x103"}, {"read", 0, 256, "file readback"},
-      {"write", 0, 1, "enter v3"},           {"write", 0, 1, "leave"},
+TEST_F(ExtensionMode, EachRequestSendsItsCommand) {
+  struct Case {
+    const char *what;
+    unsigned char select;
+    std::string extra;
+    const char *command;
   };
-  const Seq seen = DataEvents(card);
-  EXPECT_EQ(seen, expected) << Describe(seen);
-  EXPECT_FALSE(card.InSpecialMode());
-  EXPECT_FALSE(Exists(card.HostFilePath())) << "host file removed";
-  EXPECT_EQ(a.reader->GetSmartFilePath(), ToWideString(card.HostFilePath()));
-  EXPECT_EQ(a.reader->GetDetailEraseCount(), ExpectedErase(card));
-  EXPECT_EQ(a.reader->GetECCUncorrectableCnt(), 4u);
-  EXPECT_EQ(a.reader->GetRuntimeBadStatus().size(), 300u);
-}
-
-TEST_F(ExtensionMode, ReadCountsAndHeaderOnlyRequests) {
-  for (const char *format : {"native", "global"}) {
-    SCOPED_TRACE(format);
-    sdsim::Card &card = Attach(
-        CardJson("/dev/sdx", MountJson() + ", \"read_counts\": {\"format\": \"" + format + "\"}"));
-    Acquisition a(card, 3);
-    card.ClearTranscript();
-    ASSERT_EQ(a.Execute(2), 0);
-    EXPECT_TRUE(Contains(DataEvents(card), "file command 0x102"));
-    std::vector<unsigned> expected;
-    for (auto r : card.ReadCounts())
-      expected.push_back(r == 0xFFFFFFFF                   ? 0xFFFFEu
-                         : std::string(format) == "global" ? r
-                                                           : std::min(r / 255, 0xFFFDu) * 255);
-    EXPECT_EQ(a.reader->GetDetailReadCount(), expected);
+  const Case cases[] = {
+      {"header only", 0, "", "file command 0x0"},
+      {"erase counts behind busy headers", 1, ", \"busy\": {\"file\": 2}", "file command 0x101"},
+      {"native read counts", 2, ", \"read_counts\": {\"format\": \"native\"}",
+       "file command 0x102"},
+      {"global read counts", 2, ", \"read_counts\": {\"format\": \"global\"}",
+       "file command 0x102"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson() + c.extra));
+    const Outcome o = Run(card, c.select);
+    ASSERT_EQ(o.code, 0) << Describe(o.seen);
+    EXPECT_TRUE(Contains(o.seen, c.command)) << Describe(o.seen);
+    EXPECT_FALSE(Contains(o.seen, "enter v2")) << "no fall-back";
+    EXPECT_EQ(o.detailType, c.select);
+    EXPECT_EQ(o.filePath, ToWideString(card.HostFilePath()));
+    EXPECT_EQ(o.erase, c.select == 1 ? ExpectedErase(card) : std::vector<unsigned>{});
+    EXPECT_EQ(o.global, c.extra.find("global") != std::string::npos);
+    std::vector<unsigned> reads;
+    for (auto n : card.ReadCounts())
+      reads.push_back(n == 0xFFFFFFFF ? 0xFFFFEu : o.global ? n : std::min(n / 255, 0xFFFDu) * 255);
+    EXPECT_EQ(o.reads, c.select == 2 ? reads : std::vector<unsigned>{});
     sdsim::DetachAll();
   }
-  sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson()));
-  Acquisition a(card, 3);
-  ASSERT_EQ(a.Execute(0), 0);
-  EXPECT_TRUE(Contains(DataEvents(card), "file command 0x0"));
-  EXPECT_EQ(a.reader->GetHeader()->DetailType, 0);
 }
 
 TEST_F(ExtensionMode, HostFileIsPrivateNewAndRemovable) {
@@ -126,255 +95,160 @@ TEST_F(ExtensionMode, HostFileIsPrivateNewAndRemovable) {
   EXPECT_NO_THROW(a.reader->DeleteSmartFile()) << "a missing file is not an error";
 }
 
+// The mount table decides between the methods. It is read without a shell:
+// a device name full of shell syntax runs nothing, a mount point may hold a
+// space, "ro" counts wherever it stands in the options, and only the card's
+// own partitions count (mmcblk12p1 is not one of mmcblk1's).
 TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
+  ScratchDir dir;
+  const std::string marker = dir.path + "/ran", spaced = dir.Make("SD card");
+  // No plain spaces (a mount source never holds one unescaped); the shell
+  // would still split at ${IFS}.
+  const std::string hostile = "/dev/sdx;touch${IFS}" + marker + ";$(touch${IFS}" + marker +
+                              ")|`touch${IFS}" + marker + "`&&touch${IFS}" + marker;
   struct Case {
     const char *what;
     std::string mount;
     int64_t code;
-    bool v3, v2;
+    bool v3;
+    std::string node = "/dev/sdx", point = "";
+    bool beside12 = false; // a mounted mmcblk12 attached first
   };
   const Case cases[] = {
-      {"not mounted: direct method at once", "", 0, false, true},
-      {"read-only", MountJson("ro,nosuid,nodev"), 0xA000, false, false},
+      {"not mounted: direct method at once", "", 0, false},
+      {"read-only", MountJson("ro,nosuid,nodev"), 0xA000, false},
       {"ro at the end of a long option list",
        MountJson("rw,nosuid,nodev,noexec,relatime,uid=1000,gid=1000,fmask=0022,dmask=0022,"
                  "codepage=437,iocharset=ascii,shortname=mixed,showexec,utf8,flush,"
                  "errors=remount-ro,ro"),
-       0xA000, false, false},
-      {"remount-ro is not ro", MountJson("rw,errors=remount-ro"), 0, true, false},
-      {"rw", MountJson("rw,relatime"), 0, true, false},
+       0xA000, false},
+      {"remount-ro and rootcontext are not ro", MountJson("rw,errors=remount-ro,rootcontext=x"), 0,
+       true},
+      {"rw", MountJson("rw,relatime"), 0, true},
+      {"shell syntax in the device name", MountJson(), 0, true, hostile},
+      {"mount point with a space", MountJson("rw", spaced), 0, true, "/dev/sdx", spaced},
+      {"mmcblk12's own partition", MountJson(), 0, true, "/dev/mmcblk12"},
+      {"mmcblk1 beside a mounted mmcblk12", "", 0, false, "/dev/mmcblk1", "", true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    sdsim::Card &card = Attach(CardJson("/dev/sdx", c.mount));
-    Acquisition a(card, 3);
-    card.ClearTranscript();
-    std::wstring text;
-    EXPECT_EQ(a.Execute(1, &text), c.code);
-    const Seq seen = DataEvents(card);
-    EXPECT_EQ(Contains(seen, "enter v3"), c.v3) << Describe(seen);
-    EXPECT_EQ(Contains(seen, "enter v2"), c.v2) << Describe(seen);
-    if (c.code == 0xA000) {
-      EXPECT_EQ(text, L"Card Write Protected");
-      EXPECT_TRUE(seen.empty()) << "nothing written";
-      EXPECT_TRUE(a.reader->IsWriteProtected());
-    } else {
-      EXPECT_EQ(a.reader->GetDetailEraseCount(), ExpectedErase(card));
+    if (c.beside12)
+      Attach(CardJson("/dev/mmcblk12", MountJson() + ", \"mmc_host\": 5"));
+    sdsim::Card &card = Attach(CardJson(c.node, c.beside12 ? "\"mmc_host\": 6" : c.mount));
+    const Outcome o = Run(card, 1);
+    EXPECT_EQ(o.code, c.code);
+    EXPECT_EQ(Contains(o.seen, "enter v3"), c.v3) << Describe(o.seen);
+    EXPECT_EQ(Contains(o.seen, "file command 0x101"), c.v3) << Describe(o.seen);
+    EXPECT_EQ(Contains(o.seen, "enter v2"), c.code == 0 && !c.v3) << Describe(o.seen);
+    EXPECT_EQ(o.unformatted, c.mount.empty());
+    EXPECT_EQ(o.writeProtected, c.code == 0xA000);
+    EXPECT_EQ(o.erase, c.code ? std::vector<unsigned>{} : ExpectedErase(card));
+    if (!c.point.empty()) {
+      EXPECT_EQ(o.filePath, ToWideString(c.point + "/SmartFile6459.txt"));
     }
-    EXPECT_EQ(a.reader->IsUnformatted(), c.mount.empty());
+    if (c.code == 0xA000) {
+      EXPECT_EQ(o.text, L"Card Write Protected");
+      EXPECT_TRUE(o.seen.empty()) << "nothing written";
+    }
     sdsim::DetachAll();
   }
+  EXPECT_FALSE(Exists(marker)) << "a shell ran";
 }
 
-TEST_F(ExtensionMode, NoAnswerInTheFileFallsBackToTheDirectMethod) {
-  for (auto fault : {sdsim::FaultKind::NoFileAnswer, sdsim::FaultKind::FileIoFail}) {
-    SCOPED_TRACE(sdsim::FaultName(fault));
-    sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson()));
-    Acquisition a(card, 3);
-    card.ClearTranscript();
-    card.SetFault(fault, 0, 0);
-    ASSERT_EQ(a.Execute(1), 0);
-    const Seq seen = DataEvents(card);
-    EXPECT_TRUE(Contains(seen, "enter v3"));
-    EXPECT_TRUE(Contains(seen, "enter v2")) << Describe(seen);
-    EXPECT_FALSE(a.reader->IsFileHeaderFound());
-    EXPECT_EQ(a.reader->GetDetailEraseCount(), ExpectedErase(card));
-    EXPECT_FALSE(card.InSpecialMode());
-    EXPECT_FALSE(Exists(card.HostFilePath()));
-    sdsim::DetachAll();
-  }
-}
-
-TEST_F(ExtensionMode, AnswersFoundInTheFileAreFinal) {
+// No answer in the file falls back to the direct method; an answer found
+// there is final, whatever follows it.
+TEST_F(ExtensionMode, AnswersInTheFile) {
   struct Case {
     const char *what;
-    sdsim::FaultKind fault;
-    unsigned entries;
+    FaultKind fault;
     int64_t code;
     const wchar_t *text;
+    unsigned entries = 300;
   };
   const Case cases[] = {
-      {"only busy headers", sdsim::FaultKind::BusyForever, 300, -1, L"Header is busy."},
-      {"wrong type", sdsim::FaultKind::WrongDetailType, 300, 0x3001,
+      {"no answer: fall-back", FaultKind::NoFileAnswer, 0, L""},
+      {"file I/O fails: fall-back", FaultKind::FileIoFail, 0, L""},
+      {"only busy headers", FaultKind::BusyForever, -1, L"Header is busy."},
+      {"wrong type", FaultKind::WrongDetailType, 0x3001,
        L"Type to indicated detail data is mismatched"},
       // 65536 entries need 256 detail sectors: they cannot all follow the
       // answer inside the 256 sectors read back.
-      {"detail beyond the read-back", sdsim::FaultKind::FailTransfer, 65536, 0x3000,
-       L"Incorrect S.M.A.R.T contents."},
+      {"detail beyond the read-back", FaultKind::FailTransfer, 0x3000,
+       L"Incorrect S.M.A.R.T contents.", 65536},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson(), "", c.entries));
-    Acquisition a(card, 3);
-    card.ClearTranscript();
-    if (c.fault != sdsim::FaultKind::FailTransfer)
-      card.SetFault(c.fault, 0, 0);
-    std::wstring text;
-    EXPECT_EQ(a.Execute(1, &text), c.code);
-    EXPECT_EQ(text, c.text);
-    const Seq seen = DataEvents(card);
-    EXPECT_FALSE(Contains(seen, "enter v2")) << "no fall-back\n" << Describe(seen);
-    EXPECT_EQ(Seq(seen.end() - 2, seen.end()),
-              (Seq{{"write", 0, 1, "enter v3"}, {"write", 0, 1, "leave"}}));
-    EXPECT_TRUE(a.reader->IsFileHeaderFound());
-    EXPECT_TRUE(a.reader->GetDetailEraseCount().empty());
-    EXPECT_FALSE(card.InSpecialMode());
-    EXPECT_FALSE(Exists(card.HostFilePath()));
+    const Outcome o = Run(card, 1, c.fault == FaultKind::FailTransfer ? nullptr : &c.fault);
+    const bool final = c.code != 0;
+    EXPECT_EQ(o.code, c.code);
+    EXPECT_EQ(o.text, c.text);
+    EXPECT_TRUE(Contains(o.seen, "enter v3"));
+    EXPECT_EQ(Contains(o.seen, "enter v2"), !final) << Describe(o.seen);
+    EXPECT_EQ(o.fileHeaderFound, final);
+    EXPECT_EQ(o.erase, final ? std::vector<unsigned>{} : ExpectedErase(card));
+    if (final) {
+      EXPECT_EQ(Seq(o.seen.end() - 2, o.seen.end()), (Seq{W("enter v3"), W("leave")}));
+    }
     sdsim::DetachAll();
   }
+}
+
+TEST_F(ExtensionMode, CardVanishingMidRunIsReportedWithNothingLeftOpen) {
+  sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson()));
+  const FaultKind vanish = FaultKind::Vanish;
+  EXPECT_NE(Run(card, 1, &vanish, 1).code, 0);
 }
 
 TEST_F(ExtensionMode, UnitFollowsTheCardCapacity) {
-  struct Case {
-    unsigned long long bytes;
-    unsigned unit;
-  };
-  for (const Case &c : {Case{35433480192ull, 1024}, Case{35433480192ull - 512, 128}}) {
-    SCOPED_TRACE(c.bytes);
+  for (auto [bytes, unit] : {std::pair{35433480192ull, 1024u}, {35433480192ull - 512, 128u}}) {
+    SCOPED_TRACE(bytes);
     std::string json = CardJson("/dev/sdx", MountJson());
     json.replace(json.find("\"capacity_sectors\": 65536"), 25,
-                 "\"capacity_bytes\": " + std::to_string(c.bytes));
+                 "\"capacity_bytes\": " + std::to_string(bytes));
     sdsim::Card &card = Attach(json);
-    Acquisition a(card, 3);
-    card.ClearTranscript();
-    ASSERT_EQ(a.Execute(1), 0);
-    EXPECT_EQ(a.reader->GetExtensionUnit(), c.unit);
-    const Seq seen = DataEvents(card);
-    EXPECT_TRUE(Contains(seen, "file command 0x101")) << "the card took the command";
-    EXPECT_FALSE(Contains(seen, "enter v2"));
-    EXPECT_EQ(seen.at(1), (Transfer{"write", 0, 4 * c.unit, "file write"}));
-    EXPECT_EQ(a.reader->GetDetailEraseCount(), ExpectedErase(card));
+    const Outcome o = Run(card, 1);
+    ASSERT_EQ(o.code, 0);
+    EXPECT_EQ(o.unit, unit);
+    EXPECT_EQ(o.erase, ExpectedErase(card));
+    EXPECT_TRUE(Contains(o.seen, "file command 0x101")) << "the card took the command";
+    EXPECT_FALSE(Contains(o.seen, "enter v2"));
+    EXPECT_EQ(o.seen.at(1), (sdsim::Transfer{"write", 0, 4 * unit, "file write"}));
     sdsim::DetachAll();
   }
-}
-
-TEST_F(ExtensionMode, DeviceNameIsNeverHandedToAShell) {
-  ScratchDir dir;
-  const std::string marker = dir.path + "/ran";
-  // No plain spaces (a mount source never holds one unescaped); the shell
-  // would still split at ${IFS}.
-  const std::string node = "/dev/sdx;touch${IFS}" + marker + ";$(touch${IFS}" + marker +
-                           ")|`touch${IFS}" + marker + "`&&touch${IFS}" + marker;
-  sdsim::Card &card = Attach(CardJson(node, MountJson()));
-  Acquisition a(card, 3);
-  ASSERT_EQ(a.Execute(1), 0);
-  EXPECT_FALSE(Exists(marker));
-  EXPECT_TRUE(Contains(DataEvents(card), "file command 0x101")) << "its mount entry was found";
-}
-
-TEST_F(ExtensionMode, MountPointWithASpace) {
-  ScratchDir dir;
-  const std::string point = dir.path + "/SD card";
-  ASSERT_EQ(mkdir(point.c_str(), 0700), 0);
-  sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson("rw", point)));
-  Acquisition a(card, 3);
-  ASSERT_EQ(a.Execute(1), 0);
-  EXPECT_EQ(a.reader->GetSmartFilePath(), ToWideString(point + "/SmartFile6459.txt"));
-  EXPECT_TRUE(Contains(DataEvents(card), "file command 0x101"));
-  EXPECT_FALSE(Exists(point + "/SmartFile6459.txt"));
 }
 
 TEST_F(ExtensionMode, LinkAtTheHostFilePathIsNotFollowed) {
   ScratchDir dir;
-  const std::string point = dir.path + "/card";
-  const std::string target = dir.path + "/precious";
-  ASSERT_EQ(mkdir(point.c_str(), 0700), 0);
+  const std::string point = dir.Make("card"), target = dir.path + "/precious";
   { std::ofstream(target) << "keep me"; }
   ASSERT_EQ(symlink(target.c_str(), (point + "/SmartFile6459.txt").c_str()), 0);
   sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson("rw", point)));
-  Acquisition a(card, 3);
-  ASSERT_EQ(a.Execute(1), 0) << "falls back to the direct method";
-  EXPECT_TRUE(Contains(DataEvents(card), "enter v2"));
+  const Outcome o = Run(card, 1);
+  ASSERT_EQ(o.code, 0) << "falls back to the direct method";
+  EXPECT_TRUE(Contains(o.seen, "enter v2"));
+  EXPECT_EQ(o.erase, ExpectedErase(card));
   std::ifstream in(target);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(content, "keep me");
-  EXPECT_EQ(a.reader->GetDetailEraseCount(), ExpectedErase(card));
-}
-
-TEST_F(ExtensionMode, NoDescriptorLeaksOnAnyPath) {
-  ScratchDir dir;
-  const std::string linked = dir.path + "/linked";
-  ASSERT_EQ(mkdir(linked.c_str(), 0700), 0);
-  ASSERT_EQ(symlink("/dev/null", (linked + "/SmartFile6459.txt").c_str()), 0);
-  struct Case {
-    const char *what;
-    std::string mount;
-    bool fault;
-    sdsim::FaultKind kind;
-    unsigned entries;
-  };
-  const Case cases[] = {
-      {"success", MountJson(), false, sdsim::FaultKind::FailTransfer, 300},
-      {"no answer", MountJson(), true, sdsim::FaultKind::NoFileAnswer, 300},
-      {"file I/O fails", MountJson(), true, sdsim::FaultKind::FileIoFail, 300},
-      {"busy only", MountJson(), true, sdsim::FaultKind::BusyForever, 300},
-      {"read-only", MountJson("ro"), false, sdsim::FaultKind::FailTransfer, 300},
-      {"link at the file path", MountJson("rw", linked), false, sdsim::FaultKind::FailTransfer,
-       300},
-      {"detail beyond the read-back", MountJson(), false, sdsim::FaultKind::FailTransfer, 65536},
-      {"card vanishes", MountJson(), true, sdsim::FaultKind::Vanish, 300},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    sdsim::Card &card = Attach(CardJson("/dev/sdx", c.mount, "", c.entries));
-    const int before = OpenDescriptorCount();
-    {
-      Acquisition a(card, 3);
-      if (c.fault)
-        card.SetFault(c.kind, c.kind == sdsim::FaultKind::Vanish ? card.TransferCount() + 1 : 0, 0);
-      a.Execute(1);
-    }
-    EXPECT_EQ(OpenDescriptorCount(), before);
-    sdsim::DetachAll();
-  }
-}
-
-TEST_F(ExtensionMode, OnlyTheCardsOwnPartitionsCount) {
-  // mmcblk12's partition must not be taken for one of mmcblk1.
-  std::string other = CardJson("/dev/mmcblk12", MountJson());
-  other.insert(other.size() - 1, ", \"mmc_host\": 5");
-  sdsim::Card &mounted = Attach(other);
-  sdsim::Card &card = Attach(CardJson("/dev/mmcblk1", "\"mmc_host\": 6"));
-  {
-    Acquisition a(card, 3);
-    ASSERT_EQ(a.Execute(1), 0);
-    EXPECT_TRUE(a.reader->IsUnformatted());
-    EXPECT_FALSE(Contains(DataEvents(card), "enter v3"));
-  }
-  Acquisition b(mounted, 3);
-  ASSERT_EQ(b.Execute(1), 0);
-  EXPECT_TRUE(Contains(DataEvents(mounted), "file command 0x101")) << "mmcblk12p1 is its own";
-  EXPECT_EQ(b.reader->GetDetailEraseCount(), ExpectedErase(mounted));
-}
-
-TEST_F(ExtensionMode, BusyHeadersAheadOfTheAnswerArePassedOver) {
-  sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson() + ", \"busy\": {\"file\": 2}"));
-  Acquisition a(card, 3);
-  card.ClearTranscript();
-  ASSERT_EQ(a.Execute(1), 0);
-  EXPECT_FALSE(Contains(DataEvents(card), "enter v2"));
-  EXPECT_EQ(a.reader->GetDetailEraseCount(), ExpectedErase(card));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
 }
 
 // A mount point the locale cannot convert must not turn into a path somewhere
 // else (such as "/SmartFile6459.txt"): the direct method is used instead.
 TEST_F(ExtensionMode, MountPointTheLocaleCannotCarryFallsBackToTheDirectMethod) {
   ScratchDir dir;
-  const std::string point = dir.path + "/carte-\xC3\xA9";
-  ASSERT_EQ(mkdir(point.c_str(), 0700), 0);
+  const std::string point = dir.Make("carte-\xC3\xA9");
   const char *saved = std::getenv("LC_ALL");
   const std::string savedValue = saved ? saved : "";
   setenv("LC_ALL", "C", 1);
   sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson("rw", point)));
-  Acquisition a(card, 3);
-  const int64_t code = a.Execute(1);
+  const Outcome o = Run(card, 1);
   if (saved)
     setenv("LC_ALL", savedValue.c_str(), 1);
   else
     unsetenv("LC_ALL");
-  ASSERT_EQ(code, 0);
-  EXPECT_TRUE(a.reader->IsUnformatted());
-  EXPECT_FALSE(Contains(DataEvents(card), "enter v3"));
-  EXPECT_TRUE(a.reader->GetSmartFilePath().empty());
-  EXPECT_EQ(a.reader->GetDetailEraseCount(), ExpectedErase(card));
+  ASSERT_EQ(o.code, 0);
+  EXPECT_TRUE(o.unformatted);
+  EXPECT_FALSE(Contains(o.seen, "enter v3"));
+  EXPECT_TRUE(o.filePath.empty());
+  EXPECT_EQ(o.erase, ExpectedErase(card));
 }

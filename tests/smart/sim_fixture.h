@@ -4,6 +4,7 @@
 #include "sdsim/sdsim.h"
 #include "smart/smart_info_reader.h"
 #include "smart/special_mode2_cmd.h"
+#include "smart_test_support.h"
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
 #include "util/convert.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,44 +22,46 @@
 namespace smarttest {
 
 constexpr const char *kEntry = "SDSMTEST";
+using Seq = std::vector<sdsim::Transfer>;
 
 // A small card: `entries` VBs (no units), plus the given extra JSON members.
 inline std::string CardJson(const std::string &node, const std::string &extra = "",
                             const std::string &header = "", unsigned entries = 300) {
-  std::string json = "{\"node\": \"" + node + "\", \"capacity_sectors\": 65536, \"entry\": \"" +
-                     kEntry + "\", \"header\": {\"BaseVBEntryCount\": " + std::to_string(entries) +
-                     ", \"TotalVBCount\": 0, \"VBsPerUnit\": 0, \"ExtraVBEntriesPerUnit\": 0";
-  if (!header.empty())
-    json += ", " + header;
-  json += "}";
-  if (!extra.empty())
-    json += ", " + extra;
-  return json + "}";
+  return "{\"node\": \"" + node + "\", \"capacity_sectors\": 65536, \"entry\": \"" + kEntry +
+         "\", \"header\": {\"BaseVBEntryCount\": " + std::to_string(entries) +
+         ", \"TotalVBCount\": 0, \"VBsPerUnit\": 0, \"ExtraVBEntriesPerUnit\": 0" +
+         (header.empty() ? "" : ", " + header) + "}" + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
-inline std::vector<sdsim::Transfer> SectorTransfers(const sdsim::Card &card) {
-  std::vector<sdsim::Transfer> out;
+// Sector transfers and host-file events; `fileEvents` false leaves the latter out.
+inline Seq DataEvents(const sdsim::Card &card, bool fileEvents = true) {
+  Seq out;
   for (const auto &t : card.Transcript())
-    if ((t.op == "read" || t.op == "write") && t.what.rfind("file", 0) != 0)
+    if ((t.op == "read" || t.op == "write") && (fileEvents || t.what.rfind("file", 0) != 0))
       out.push_back(t);
   return out;
 }
 
-inline std::string Describe(const std::vector<sdsim::Transfer> &ts) {
+inline bool Contains(const Seq &s, const std::string &what) {
+  for (const auto &t : s)
+    if (t.what == what)
+      return true;
+  return false;
+}
+
+inline std::string Describe(const Seq &ts) {
   std::string s;
   for (const auto &t : ts)
     s += sdsim::ToString(t) + "\n";
   return s;
 }
 
-inline int OpenDescriptorCount() {
-  int n = 0;
-  if (DIR *d = opendir("/proc/self/fd")) {
-    while (readdir(d))
-      ++n;
-    closedir(d);
-  }
-  return n;
+// The erase counts the reader must deliver: markers widened, offset added up to 100000.
+inline std::vector<unsigned> ExpectedErase(const sdsim::Card &card, unsigned offset = 0) {
+  std::vector<unsigned> out;
+  for (auto v : card.EraseCounts())
+    out.push_back(v == 0xFFFE ? 0xFFFFFFFEu : (v + offset <= 100000 ? v + offset : v));
+  return out;
 }
 
 // One acquisition's objects, built the way the library's driver builds them.
@@ -93,6 +98,62 @@ struct Acquisition {
     return 0;
   }
 };
+
+inline bool Exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+inline int OpenDescriptorCount() {
+  int n = 0;
+  if (DIR *d = opendir("/proc/self/fd")) {
+    while (readdir(d))
+      ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+// What one Execute left behind in the reader and on the card.
+struct Outcome {
+  int64_t code = 0;
+  std::wstring text, filePath;
+  Seq seen;
+  std::vector<unsigned> erase, reads;
+  bool unformatted = false, writeProtected = false, fileHeaderFound = false, global = false;
+  unsigned unit = 0, detailType = 0;
+};
+
+// One Execute of `select`; `fault` is armed `at` transfers on, or throughout
+// when `at` is 0. Every path must close what it opened, leave special mode
+// (unless the card vanished) and remove the host file.
+inline Outcome RunReader(sdsim::Card &card, unsigned char version, unsigned char select,
+                         const sdsim::FaultKind *fault = nullptr, uint64_t at = 0) {
+  Outcome o;
+  const int fds = OpenDescriptorCount();
+  {
+    Acquisition a(card, version);
+    card.ClearTranscript();
+    if (fault)
+      card.SetFault(*fault, at ? card.TransferCount() + at : 0, 0);
+    o.code = a.Execute(select, &o.text);
+    o.seen = DataEvents(card);
+    CSmartInfoReader &r = *a.reader;
+    o.erase = r.GetDetailEraseCount(), o.reads = r.GetDetailReadCount();
+    o.unformatted = r.IsUnformatted(), o.writeProtected = r.IsWriteProtected();
+    o.fileHeaderFound = r.IsFileHeaderFound(), o.global = r.IsGlobalReadCount();
+    o.unit = r.GetExtensionUnit(), o.detailType = r.GetHeader()->DetailType;
+    o.filePath = r.GetSmartFilePath();
+  }
+  EXPECT_EQ(OpenDescriptorCount(), fds) << "a descriptor was left open";
+  if (!fault || *fault != sdsim::FaultKind::Vanish) {
+    EXPECT_FALSE(card.InSpecialMode());
+  }
+  if (!card.HostFilePath().empty()) {
+    EXPECT_FALSE(Exists(card.HostFilePath())) << "host file left behind";
+  }
+  return o;
+}
 
 class SimTest : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 // Builders for card-form SMART sectors and detail data used by the tests.
 #pragma once
 
+#include "smart/smart_info_header.h"
 #include "smart/smart_info_header_record.h"
 
 #include <array>
@@ -23,7 +24,7 @@ inline void PutBe32(unsigned char *p, size_t off, unsigned int v) {
     p[off + i] = static_cast<unsigned char>(v >> (24 - 8 * i));
 }
 
-// A header sector in card form with the fields the reader looks at.
+// The header fields the reader looks at.
 struct HeaderFields {
   unsigned char type = 1;
   unsigned int base = 8;    // BaseVBEntryCount
@@ -34,48 +35,34 @@ struct HeaderFields {
   unsigned char sectorsByte = 0;
   unsigned char remainder = 0; // GlobalRemainderSectorCount
   unsigned int offset = 0;     // EraseCountOffset
-  unsigned char version = 2;   // HeaderVersion
-  unsigned char busy = 0;
-  std::string hw = "TESTCTRL";
 };
 
-inline Sector CardHeader(const HeaderFields &s) {
+inline _SMART_INFO_HEADER HostHeader(const HeaderFields &s) {
   Sector b{};
-  b[0] = 'S';
-  b[1] = 'I';
-  b[2] = '0';
-  std::memcpy(&b[3], s.hw.data(), s.hw.size() < 16 ? s.hw.size() : 16);
+  b[0] = 'S', b[1] = 'I', b[2] = '0';
   PutBe32(b.data(), 46, s.base);
   b[69] = s.sectorsByte;
   b[70] = s.type;
-  b[73] = s.busy;
   PutBe32(b.data(), 78, s.total);
   PutBe16(b.data(), 82, s.perUnit);
   PutBe16(b.data(), 84, s.extra);
   b[94] = s.remainder;
   PutBe16(b.data(), 138, s.sectors);
   PutBe16(b.data(), 144, s.offset);
-  b[510] = s.version;
-  return b;
+  b[510] = 2; // HeaderVersion
+  return *CSmartInfoHeader(b.data()).Get();
 }
-
-inline _SMART_INFO_HEADER HostHeader(const HeaderFields &s);
 
 // Big-endian 16-bit entries padded to whole sectors.
 inline std::vector<unsigned char> Entries(const std::vector<unsigned int> &values,
-                                          unsigned int sectors) {
+                                          unsigned int sectors = 1) {
   std::vector<unsigned char> out(static_cast<size_t>(sectors) * 512, 0);
   for (size_t i = 0; i < values.size(); ++i)
     PutBe16(out.data(), 2 * i, values[i]);
   return out;
 }
 
+// Packed fields are copied out before gtest takes them by reference.
+template <typename T> T V(T v) { return v; }
+
 } // namespace smarttest
-
-#include "smart/smart_info_header.h"
-
-inline _SMART_INFO_HEADER smarttest::HostHeader(const HeaderFields &s) {
-  const Sector card = CardHeader(s);
-  CSmartInfoHeader h(card.data());
-  return *h.Get();
-}

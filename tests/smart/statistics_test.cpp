@@ -7,20 +7,12 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-struct Region {
-  unsigned low, high, count;
-  bool operator==(const Region &o) const {
-    return low == o.low && high == o.high && count == o.count;
-  }
-};
-
-std::ostream &operator<<(std::ostream &os, const Region &r) {
-  return os << r.low << ".." << r.high << " (" << r.count << ")";
-}
+using Region = std::tuple<unsigned, unsigned, unsigned>; // low, high, count
 
 std::vector<Region> Gather(std::vector<unsigned> values, unsigned requested, int weight) {
   int n = -1;
@@ -28,7 +20,7 @@ std::vector<Region> Gather(std::vector<unsigned> values, unsigned requested, int
       GatherStatistics(values.data(), static_cast<int>(values.size()), requested, weight, n));
   std::vector<Region> out;
   for (int i = 0; i < n; ++i)
-    out.push_back({regions[i].Low, regions[i].High, regions[i].Count});
+    out.emplace_back(regions[i].Low, regions[i].High, regions[i].Count);
   if (n == 0) {
     EXPECT_EQ(regions, nullptr);
   }
@@ -81,28 +73,24 @@ TEST(Statistics, LargeRequestsAreClampedToTheBoundaryArray) {
     values.push_back(v);
   for (unsigned requested : {5000u, 1024u, 0x80000000u, 0xFFFFFFFFu}) {
     const auto regions = Gather(values, requested, 1);
-    EXPECT_LE(regions.size(), 1023u) << requested;
+    ASSERT_LE(regions.size(), 1023u) << requested;
     EXPECT_GE(regions.size(), 1000u) << requested;
-    unsigned total = 0;
-    for (size_t i = 0; i < regions.size(); ++i) {
-      total += regions[i].count;
-      if (i > 0) {
-        EXPECT_EQ(regions[i].low, regions[i - 1].high + 1);
-      }
+    unsigned total = 0, next = 0;
+    for (const auto &[low, high, count] : regions) {
+      EXPECT_EQ(low, next) << "regions follow each other";
+      next = high + 1;
+      total += count;
     }
     EXPECT_EQ(total, 5000u) << "every value lands in one region";
-    EXPECT_EQ(regions.front().low, 0u);
-    EXPECT_EQ(regions.back().high, 4999u);
+    EXPECT_EQ(next, 5000u);
   }
 }
 
-TEST(Statistics, CreateBinsAndFindBinNo) {
+TEST(Statistics, BinsBoundariesAndRealBoundaries) {
   int bins[16];
   std::vector<unsigned> values = {10, 20, 30, 0xFFFFFFFE};
   ASSERT_EQ(CreateBins(bins, 16, values.data(), 4, 10), 7);
-  const int expected[] = {10, 13, 16, 19, 22, 25, 28, 30};
-  for (int i = 0; i < 8; ++i)
-    EXPECT_EQ(bins[i], expected[i]);
+  EXPECT_EQ(std::vector<int>(bins, bins + 8), (std::vector<int>{10, 13, 16, 19, 22, 25, 28, 30}));
   EXPECT_EQ(FindBinNo(bins, 7, 12), 0);
   EXPECT_EQ(FindBinNo(bins, 7, 13), 1);
   EXPECT_EQ(FindBinNo(bins, 7, 30), 6);
@@ -112,18 +100,13 @@ TEST(Statistics, CreateBinsAndFindBinNo) {
   for (unsigned v = 0; v < 100; ++v)
     many.push_back(v);
   EXPECT_LE(CreateBins(bins, 16, many.data(), 100, 1000), 15);
-}
 
-TEST(Statistics, FitRealBoundaryNarrowsToTheValuesInside) {
-  std::vector<unsigned> values = {12, 14, 30, 0xFFFFE};
-  _TStatisticsRegion r{20, 10, 0};
+  values = {12, 14, 30, 0xFFFFE};
+  _TStatisticsRegion r{20, 10, 0}, empty{29, 20, 0};
   FitRealBoundary(values.data(), 4, r);
-  EXPECT_EQ(r.Low, 12u);
-  EXPECT_EQ(r.High, 14u);
-  _TStatisticsRegion empty{29, 20, 0};
   FitRealBoundary(values.data(), 4, empty);
-  EXPECT_EQ(empty.Low, 20u);
-  EXPECT_EQ(empty.High, 29u);
+  EXPECT_EQ(std::make_pair(r.Low, r.High), std::make_pair(12u, 14u)) << "narrowed to the values";
+  EXPECT_EQ(std::make_pair(empty.Low, empty.High), std::make_pair(20u, 29u)) << "none inside";
 }
 
 TEST(Statistics, ShowStatisticsPrintsVbsAndPhysicalBlocks) {
@@ -136,9 +119,9 @@ TEST(Statistics, ShowStatisticsPrintsVbsAndPhysicalBlocks) {
   testing::internal::CaptureStdout();
   reader.ShowStatistics(values.data(), 3, 4);
   reader.ShowStatistics(values.data(), 3, 0);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out, "     5     -     5 : 1 VBs (4 Physical Blocks)\n"
-                 "     6     -     7 : 2 VBs (8 Physical Blocks)\n"
-                 "     5     -     5 : 1 VBs (1 Physical Blocks)\n"
-                 "     6     -     7 : 2 VBs (2 Physical Blocks)\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "     5     -     5 : 1 VBs (4 Physical Blocks)\n"
+            "     6     -     7 : 2 VBs (8 Physical Blocks)\n"
+            "     5     -     5 : 1 VBs (1 Physical Blocks)\n"
+            "     6     -     7 : 2 VBs (2 Physical Blocks)\n");
 }
