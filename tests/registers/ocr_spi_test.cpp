@@ -1,4 +1,3 @@
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -16,15 +15,16 @@ Image Ocr(uint32_t value) {
           static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
 }
 
-std::wstring VoltageLine(uint32_t value, bool mmc = false) {
-  const Image image = Ocr(value);
-  return Lines(COCR::Create(mmc, image.data())->Parse(0))[3];
+std::vector<std::wstring> ReportOf(uint32_t value, bool mmc) {
+  return Lines(COCR::Create(mmc, Ocr(value).data())->Parse(0));
 }
 
-const std::wstring kVoltageLabel = L"Operating Votage Range = ";
+std::wstring Volts(unsigned int tenths) {
+  return std::to_wstring(tenths / 10) + L"." + std::to_wstring(tenths % 10);
+}
 
 TEST(Ocr, SdHighCapacityCard) {
-  const Image image = {0xC0, 0xFF, 0x80, 0x00};
+  const Image image = Ocr(0xC0FF8000);
   auto ocr = COCR::Create(false, image.data());
   auto *sd = dynamic_cast<CSdOCR *>(ocr.get());
   ASSERT_NE(sd, nullptr);
@@ -38,29 +38,23 @@ TEST(Ocr, SdHighCapacityCard) {
                            L"  Card Init Finished     = 1\r\n");
 }
 
-TEST(Ocr, VoltageWindow) {
-  EXPECT_EQ(VoltageLine(0x01FF8000), kVoltageLabel + L"2.7 V ~ 3.6 V"); // bit 24 is not a window
-  EXPECT_EQ(VoltageLine(0x00100000), kVoltageLabel + L"3.2 V ~ 3.3 V");
+TEST(Ocr, VoltageLine) {
+  const std::wstring label = L"Operating Votage Range = ";
   // Each window bit on its own: (k + 12) / 10 V to (k + 13) / 10 V.
-  for (unsigned int k = 8; k <= 23; ++k) {
-    const std::wstring low = std::to_wstring((k + 12) / 10) + L"." + std::to_wstring((k + 12) % 10);
-    const std::wstring high =
-        std::to_wstring((k + 13) / 10) + L"." + std::to_wstring((k + 13) % 10);
-    EXPECT_EQ(VoltageLine(1u << k), kVoltageLabel + low + L" V ~ " + high + L" V") << k;
-  }
-  // The first run of bits wins.
-  EXPECT_EQ(VoltageLine(0x00C03000), kVoltageLabel + L"2.4 V ~ 2.6 V");
-}
-
-TEST(Ocr, LowVoltageRangeStandsApart) {
-  // A dual-voltage device: 1.65-1.95 V and 2.7-3.6 V.
-  EXPECT_EQ(VoltageLine(0x80FF8080, true), kVoltageLabel + L"1.65V ~ 1.95V 2.7 V ~ 3.6 V");
-  EXPECT_EQ(VoltageLine(0x00000080), kVoltageLabel + L"1.65V ~ 1.95V");
-}
-
-TEST(Ocr, NoVoltageBitEndsAfterTheLabel) {
-  EXPECT_EQ(VoltageLine(0x00000000), kVoltageLabel);
-  EXPECT_EQ(VoltageLine(0xC100000F), kVoltageLabel);
+  for (unsigned int k = 8; k <= 23; ++k)
+    EXPECT_EQ(ReportOf(1u << k, false)[3], label + Volts(k + 12) + L" V ~ " + Volts(k + 13) + L" V")
+        << k;
+  const std::tuple<uint32_t, bool, const wchar_t *> cases[] = {
+      {0x01FF8000, false, L"2.7 V ~ 3.6 V"},              // bit 24 is not a window bit
+      {0x00C03000, false, L"2.4 V ~ 2.6 V"},              // the first run of bits wins
+      {0x80FF8080, true, L"1.65V ~ 1.95V 2.7 V ~ 3.6 V"}, // a dual-voltage device
+      {0x00000080, false, L"1.65V ~ 1.95V"},
+      // No voltage bit: the line ends after the label.
+      {0x00000000, false, L""},
+      {0xC100000F, true, L""},
+  };
+  for (const auto &[value, mmc, text] : cases)
+    EXPECT_EQ(ReportOf(value, mmc)[3], label + text) << std::hex << value;
 }
 
 TEST(Ocr, MmcAccessMode) {
@@ -84,34 +78,18 @@ TEST(Ocr, EveryRegisterBuilds) {
     const Image image = Ocr(i < 64 ? (1u << (i % 32)) : static_cast<uint32_t>(rng()));
     for (bool mmc : {false, true}) {
       bool terminated = false;
-      const std::wstring report = COCR::Create(mmc, image.data())->Parse(1);
-      ASSERT_EQ(Lines(report, &terminated).size(), 6u);
+      ASSERT_EQ(Lines(COCR::Create(mmc, image.data())->Parse(1), &terminated).size(), 6u);
       ASSERT_TRUE(terminated);
     }
   }
 }
 
-TEST(SpiResponse, R1) {
-  EXPECT_EQ(CSpiR1(0x05).Parse(0), L"SPI R1\r\n"
-                                   L"Card State           : Idle\r\n"
-                                   L"Erase Reset          : 0\r\n"
-                                   L"Illegal Command      : 1\r\n"
-                                   L"Com CRC Error        : 0\r\n"
-                                   L"Erase Sequence Error : 0\r\n"
-                                   L"Address Error        : 0\r\n"
-                                   L"Parameter Error      : 0\r\n");
-  const auto lines = Lines(CSpiR1(0x7E).Parse(0));
-  EXPECT_EQ(lines[1], L"Card State           : Ready");
-  for (size_t i = 2; i < lines.size(); ++i)
-    EXPECT_EQ(lines[i].back(), L'1');
-}
-
-TEST(SpiResponse, R2) {
-  const unsigned char r2[2] = {0x00, 0x81};
+TEST(SpiResponse, R2Report) {
+  const unsigned char r2[2] = {0x05, 0x81};
   EXPECT_EQ(CSpiR2(r2).Parse(1), L" SPI R1\r\n"
-                                 L" Card State           : Ready\r\n"
+                                 L" Card State           : Idle\r\n"
                                  L" Erase Reset          : 0\r\n"
-                                 L" Illegal Command      : 0\r\n"
+                                 L" Illegal Command      : 1\r\n"
                                  L" Com CRC Error        : 0\r\n"
                                  L" Erase Sequence Error : 0\r\n"
                                  L" Address Error        : 0\r\n"
@@ -128,20 +106,20 @@ TEST(SpiResponse, R2) {
                                  L" Out of Range | CSD OverWrite           : 1\r\n");
 }
 
-} // namespace
-
-namespace {
-
+// Every bit of either byte shows on its own line.
 TEST(SpiResponse, EveryByteBuilds) {
   for (unsigned int v = 0; v < 256; ++v) {
     const auto r1 = Lines(CSpiR1(static_cast<unsigned char>(v)).Parse(0));
     ASSERT_EQ(r1.size(), 8u);
+    EXPECT_EQ(r1[0], L"SPI R1");
     EXPECT_EQ(r1[1].back(), (v & 1u) ? L'e' : L'y'); // Idle or Ready
+    for (unsigned int bit = 1; bit < 7; ++bit)
+      EXPECT_EQ(r1[1 + bit].back(), ((v >> bit) & 1u) ? L'1' : L'0') << v;
     const unsigned char bytes[2] = {0x00, static_cast<unsigned char>(v)};
     const auto r2 = Lines(CSpiR2(bytes).Parse(0));
     ASSERT_EQ(r2.size(), 18u);
     for (unsigned int bit = 0; bit < 8; ++bit)
-      EXPECT_EQ(r2[10 + bit].back(), ((v >> bit) & 1u) ? L'1' : L'0');
+      EXPECT_EQ(r2[10 + bit].back(), ((v >> bit) & 1u) ? L'1' : L'0') << v;
   }
 }
 
