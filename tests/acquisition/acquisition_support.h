@@ -1,6 +1,6 @@
 // Helpers of the acquisition tests: the host's view of one acquisition
 // (SetDiskName, GetSmartInfo, the accessors) against a virtual card, with
-// everything a test expects computed from what the card itself serves.
+// the numbers a test expects read from what the card itself serves.
 #pragma once
 
 #include "interface/session.h"
@@ -22,7 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,12 +31,11 @@ namespace acqtest {
 using Json = nlohmann::json;
 using Sector = std::array<std::uint8_t, 512>;
 using Seq = std::vector<sdsim::Transfer>;
+using Bytes = std::vector<std::uint8_t>;
 using ConfigSections = std::map<std::wstring, std::map<std::wstring, std::wstring>>;
 
 constexpr const char *kEntry = "SDSMTEST";
 constexpr int kVendor = 7;
-
-// ------------------------------------------------------------ card files --
 
 inline Json LoadCardJson(const std::string &name) {
   std::ifstream in(std::string(SDSIM_CARDS_DIR) + "/" + name);
@@ -52,41 +50,32 @@ inline sdsim::Card &AttachCard(const Json &card) {
 
 // A count of the card's "busy" member (0 when absent).
 inline unsigned BusyCount(const Json &card, const char *what) {
-  if (!card.contains("busy") || !card["busy"].contains(what))
-    return 0;
-  return card["busy"][what].get<unsigned>();
+  return card.contains("busy") ? card["busy"].value(what, 0u) : 0u;
 }
 
-// ----------------------------------------------------- header, card form --
-
-inline unsigned Be16(const std::vector<std::uint8_t> &h, size_t at) {
-  return static_cast<unsigned>(h.at(at)) << 8 | h.at(at + 1);
-}
-inline unsigned Be32(const std::vector<std::uint8_t> &h, size_t at) {
-  return static_cast<unsigned>(h.at(at)) << 24 | static_cast<unsigned>(h.at(at + 1)) << 16 |
-         static_cast<unsigned>(h.at(at + 2)) << 8 | h.at(at + 3);
-}
+// Header fields in card form (big-endian).
+inline unsigned Be16(const Bytes &h, size_t at) { return unsigned(h.at(at)) << 8 | h.at(at + 1); }
+inline unsigned Be32(const Bytes &h, size_t at) { return Be16(h, at) << 16 | Be16(h, at + 2); }
 // Text of at most `width` bytes, up to the first NUL.
-inline std::string Text(const std::vector<std::uint8_t> &h, size_t at, size_t width) {
+inline std::string Text(const Bytes &h, size_t at, size_t width) {
   std::string s;
   for (size_t i = 0; i < width && h.at(at + i) != 0; ++i)
     s += static_cast<char>(h[at + i]);
   return s;
 }
 
-// Detail sectors a header of the card announces.
-inline unsigned AnnouncedSectors(const std::vector<std::uint8_t> &h) {
-  const unsigned ex = Be16(h, 138);
-  return ex != 0 && ex != 0xFFFF ? ex : h.at(69);
-}
-
-// ------------------------------------------------------------ transcripts --
-
 inline std::string Describe(const Seq &ts) {
   std::string s;
   for (const auto &t : ts)
     s += sdsim::ToString(t) + "\n";
   return s;
+}
+
+inline size_t Count(const Seq &ts, const std::string &prefix) {
+  size_t n = 0;
+  for (const auto &t : ts)
+    n += t.what.rfind(prefix, 0) == 0;
+  return n;
 }
 
 inline size_t Writes(const Seq &ts) {
@@ -101,78 +90,47 @@ inline sdsim::Transfer W0(const char *what) { return {"write", 0, 1, what}; }
 inline sdsim::Transfer R(std::uint32_t lba, const std::string &what) {
   return {"read", lba, 1, what};
 }
+const sdsim::Transfer kRestore{"write", 0, 1, "data"};
 
-// How the card answers: busy answers before each header, before the first
-// detail sector (HeaderVersion 0 and 1 only) and before the PMT clean is
-// confirmed.
-struct BusyProfile {
-  unsigned header = 0;
-  unsigned firstDetail = 0;
-  unsigned pmt = 0;
-};
-
-inline BusyProfile ProfileOf(const Json &card, const sdsim::Card &sim) {
-  BusyProfile p;
-  p.header = BusyCount(card, "header");
-  p.pmt = BusyCount(card, "pmt");
-  const unsigned version = sim.HeaderSector(1).at(510);
-  p.firstDetail = version <= 1 ? BusyCount(card, "first_detail") : 0;
-  return p;
-}
-
-// The direct-method sequence the card sees for one function select,
-// between the sector-0 backup read and the final check.
-inline Seq DirectSequence(const sdsim::Card &card, const BusyProfile &busy, unsigned select) {
-  const Seq enter = {W0("enter v2")};
+// The direct-method sequence the card sees for one function select, between
+// the sector-0 backup read and the final check: each header with its busy
+// answers, detail sector k of type T at 256 x (k + 1) + 128 + T (the first
+// one repeated while busy for HeaderVersion 0 and 1), PMT polls until the
+// clean is confirmed, and a leave/enter pair between the detail types.
+inline Seq DirectSequence(const Json &json, const sdsim::Card &card, unsigned select) {
+  const unsigned headerBusy = BusyCount(json, "header");
+  const unsigned firstBusy =
+      card.HeaderSector(1).at(510) <= 1 ? BusyCount(json, "first_detail") : 0;
   const Seq leave = {W0("enter v2"), W0("leave")};
+  Seq s = {W0("enter v2")};
   auto header = [&](unsigned t) {
-    return Seq(busy.header + 1, R(t, "header " + std::to_string(t)));
+    Add(s, Seq(headerBusy + 1, R(t, "header " + std::to_string(t))));
   };
-  auto details = [&](unsigned t, unsigned n) {
-    Seq s;
-    for (unsigned k = 0; k < n; ++k) {
-      const unsigned times = k == 0 ? busy.firstDetail + 1 : 1;
-      for (unsigned i = 0; i < times; ++i)
-        s.push_back(
-            R(256 * (k + 1) + 128 + t, "detail " + std::to_string(t) + " " + std::to_string(k)));
-    }
-    return s;
-  };
-  Seq s = enter;
   if (select == 8) {
-    Add(s, header(16));
-    for (unsigned i = 0; i <= busy.pmt; ++i)
+    header(16);
+    for (unsigned i = 0; i <= BusyCount(json, "pmt"); ++i)
       s.push_back(R(256 * (i + 1) + 0x90, "pmt poll"));
   } else if (select == 0) {
-    Add(s, header(0));
-  } else {
-    bool reentered = false;
-    if (select & 1) {
+    header(0);
+  }
+  bool reenter = false;
+  for (unsigned t = 1; t <= 3; ++t) {
+    if (!(select & (1u << (t - 1))))
+      continue;
+    if (t == 1 || reenter) {
       Add(s, leave);
-      Add(s, enter);
-      reentered = true;
-      Add(s, header(1));
-      Add(s, details(1, AnnouncedSectors(card.HeaderSector(1))));
+      s.push_back(W0("enter v2"));
     }
-    if (select & 2) {
-      if (reentered) {
-        Add(s, leave);
-        Add(s, enter);
-      }
-      Add(s, header(2));
-      const auto h = card.HeaderSector(2);
-      // Global read counts: the index/value pairs, then the remainder sectors.
-      Add(s, details(2, AnnouncedSectors(h) + h.at(94)));
-      reentered = true;
-    }
-    if (select & 4) {
-      if (reentered) {
-        Add(s, leave);
-        Add(s, enter);
-      }
-      Add(s, header(3));
-      Add(s, details(3, AnnouncedSectors(card.HeaderSector(3))));
-    }
+    reenter = true;
+    header(t);
+    const Bytes h = card.HeaderSector(t);
+    const unsigned ex = Be16(h, 138);
+    // Global read counts: the index/value pairs, then the remainder sectors.
+    const unsigned n = (ex != 0 && ex != 0xFFFF ? ex : h.at(69)) + (t == 2 ? h.at(94) : 0);
+    for (unsigned k = 0; k < n; ++k)
+      for (unsigned i = 0; i < (k == 0 ? firstBusy + 1 : 1); ++i)
+        s.push_back(
+            R(256 * (k + 1) + 128 + t, "detail " + std::to_string(t) + " " + std::to_string(k)));
   }
   Add(s, leave);
   return s;
@@ -183,12 +141,9 @@ inline Seq DirectSequence(const sdsim::Card &card, const BusyProfile &busy, unsi
 inline Seq WholeRun(const Seq &reader) {
   Seq s = {R(0, "data")};
   Add(s, reader);
-  s.push_back(R(0, "data"));
-  s.push_back({"write", 0, 1, "data"});
+  Add(s, {R(0, "data"), kRestore});
   return s;
 }
-
-// ----------------------------------------------------- expected results --
 
 // Erase counts as the library reports them: 0xFFFE marks an unused VB, the
 // offset is added unless the sum passes 100000.
@@ -200,6 +155,7 @@ inline std::vector<unsigned> ExpectedEraseCounts(const sdsim::Card &card) {
   return out;
 }
 
+// Run-time statuses of exactly 2 are uncorrectable ECC errors.
 inline unsigned ExpectedEccErrors(const sdsim::Card &card) {
   unsigned n = 0;
   for (auto v : card.RuntimeStatus())
@@ -208,63 +164,101 @@ inline unsigned ExpectedEccErrors(const sdsim::Card &card) {
 }
 
 inline std::vector<unsigned> Table(bool erase) {
+  auto get = erase ? GetDetailEraseCount : GetDetailReadCount;
   unsigned bytes = 0;
-  if (erase)
-    GetDetailEraseCount(nullptr, 0, bytes);
-  else
-    GetDetailReadCount(nullptr, 0, bytes);
+  get(nullptr, 0, bytes);
   std::vector<unsigned> out(bytes / 4);
-  const int rc = erase ? GetDetailEraseCount(reinterpret_cast<char *>(out.data()), bytes, bytes)
-                       : GetDetailReadCount(reinterpret_cast<char *>(out.data()), bytes, bytes);
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(get(reinterpret_cast<char *>(out.data()), bytes, bytes), 0);
   return out;
 }
 
-// ------------------------------------------------------ session and files --
+// The texts the library composes for a card (written down, not derived).
+struct Identity {
+  const char *flashId, *flashType, *mpVersion, *date;
+};
+constexpr Identity kUsbIdentity{"98 3A 98 A3 76 51 ", "15nm TLC", "6459.7.3.12", "March 2025"};
+constexpr Identity kNativeIdentity{"45 DE 94 93 76 51 ", "19nm MLC", "6461.7.2.7", "March 2025"};
 
-// Puts every session value the tests touch back to its load-time state.
-inline void ResetSession() {
-  _DiskName.clear();
-  _IsUsbDevice = 1;
-  _AppExePath.clear();
-  _ConfigPath.clear();
-  _AuthorCode = 0;
-  _EntryStr.clear();
-  _SmartVerSupport = 2;
-  _ExternelSDKName.clear();
-  _UseExternelSDKName = false;
-  _FuncSel = 5;
-  __atomic_store_n(&_Terminated, false, __ATOMIC_SEQ_CST);
-  _Header = _SMART_INFO_HEADER{};
-  _ECCUncorrectableCnt = 0;
-  _EraseCount.clear();
-  _ReadCount.clear();
-  _MinEraseCount = 0;
-  _MaxEraseCount = 0;
-  _FlashType.clear();
-  _FlashID.clear();
-  _Error = CError();
+inline void ExpectRegisterCopy(int (*get)(unsigned char *, unsigned int), const Bytes &h, size_t at,
+                               unsigned n) {
+  std::vector<unsigned char> buffer(n);
+  if (h[510] == 0) {
+    EXPECT_EQ(get(buffer.data(), n), -1) << "no register copies in a version-0 header";
+    return;
+  }
+  EXPECT_EQ(get(buffer.data(), n - 1), 0);
+  ASSERT_EQ(get(buffer.data(), n), static_cast<int>(n));
+  EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), h.begin() + at)) << at;
 }
 
-// A fresh directory under TMPDIR, removed with everything in it.
-class ScratchDir {
-public:
-  ScratchDir() {
-    const char *base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/sdsmart-acq-XXXXXX";
-    if (mkdtemp(templ.data()) == nullptr)
-      throw std::runtime_error("mkdtemp failed");
-    path = templ;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  std::string File(const std::string &name) const { return path + "/" + name; }
-  std::string path;
-};
+// Every accessor after a successful run. `h` is the header (card form) of
+// the last detail type the run read.
+inline void ExpectAccessorsMatchCard(const sdsim::Card &card, const Bytes &h, const Identity &id,
+                                     bool eraseTable = true) {
+  const unsigned perVB = h[72], total = Be32(h, 57), vbs = Be32(h, 78), cycles = Be32(h, 42);
+  EXPECT_EQ(GetAbnormalShutdownCount(), Be32(h, 61));
+  EXPECT_EQ(GetPowerCycleCount(), Be32(h, 65));
+  EXPECT_EQ(GetInitialBadBlockCount(), Be16(h, 50));
+  EXPECT_EQ(GetLaterBadBlockCount(), perVB * Be16(h, 52));
+  EXPECT_EQ(GetMinSpareBlockCount(), perVB * Be16(h, 54));
+  EXPECT_EQ(GetTotalEraseCount(), perVB * total);
+  EXPECT_EQ(GetTotalVBCountOfFlash(), vbs);
+  EXPECT_EQ(GetTotalPhysicalBlockCountOfFlash(), perVB * vbs);
+  EXPECT_EQ(GetPECycleCount(), cycles);
+  EXPECT_EQ(GetTotalCECount(), h[71] * perVB);
+  EXPECT_EQ(GetECCCapacity(), h[56]);
+  EXPECT_EQ(GetWPStatus(), h[508]);
+  EXPECT_EQ(GetHeaderVersion(), h[510]);
+  EXPECT_EQ(GetMinEraseCountFromHeader(), Be16(h, 140));
+  EXPECT_EQ(GetMaxEraseCountFromHeader(), Be16(h, 142));
+  EXPECT_EQ(GetEraseCountOffset(), Be16(h, 144));
+  EXPECT_EQ(GetAverageEraseCount(), (total + vbs - 1) / vbs);
+  const double life = 100.0 * total / (double(cycles) * vbs);
+  EXPECT_DOUBLE_EQ(GetLifeMonitor(), life);
+  EXPECT_FLOAT_EQ(GetRemainingLife(), static_cast<float>(100.0 - life));
+
+  unsigned lo = 0xFFFFFFFF, hi = 0;
+  if (eraseTable)
+    for (unsigned v : ExpectedEraseCounts(card))
+      if (v <= 0xFFFFFFFD) {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+      }
+  EXPECT_EQ(GetMinEraseCount(), lo);
+  EXPECT_EQ(GetMaxEraseCount(), hi);
+  EXPECT_EQ(GetECCUncorrectableCount(), eraseTable ? ExpectedEccErrors(card) : 0u);
+
+  EXPECT_EQ(std::string(GetHWVersion()), Text(h, 3, 16));
+  EXPECT_EQ(std::string(GetFWVersion()), Text(h, 19, 16));
+  EXPECT_STREQ(GetFlashID(), id.flashId);
+  EXPECT_STREQ(GetFlashType(), id.flashType);
+  EXPECT_STREQ(GetMPVersion(), id.mpVersion);
+  EXPECT_STREQ(GetManufacturingDate_CID(), id.date);
+  EXPECT_EQ(std::string(GetLibraryVersion()),
+            "6459." + std::to_string(_SmartVerSupport) + ".0.0.228.0");
+  std::string customized;
+  for (size_t i = 95; i < 103; ++i)
+    if (h[i] != 0)
+      customized += static_cast<char>(h[i]);
+  EXPECT_EQ(std::string(GetCustomizedID_CID()), customized);
+  EXPECT_STREQ(GetManufactureName_CID(), "Tolvarex");
+  EXPECT_EQ(GetProductRevision_CID(), h[103]);
+  EXPECT_EQ(GetSerialNumber_CID(), Be32(h, 104));
+  EXPECT_EQ(std::string(GetClientMark()), Text(h, 152, 356));
+  ExpectRegisterCopy(GetSD_CID, h, 95, 16);
+  ExpectRegisterCopy(GetSD_CSD, h, 111, 16);
+  ExpectRegisterCopy(GetSD_SCR, h, 127, 8);
+}
+
+// Puts the session values the tests change back to their load-time state
+// (SetDiskName sets the node's and the configuration's).
+inline void ResetSession() {
+  _ConfigPath.clear();
+  _SmartVerSupport = 2;
+  _FuncSel = 5;
+  __atomic_store_n(&_Terminated, false, __ATOMIC_SEQ_CST);
+  _Error = CError();
+}
 
 // The configuration as the vendor tool writes it: the library's INI writer,
 // scrambled with the fixed seed.
@@ -277,20 +271,12 @@ inline void WriteConfig(const std::string &path, const ConfigSections &sections)
   ini.UpdateFile(name, kConfigFileSeed);
 }
 
-// Flash type names the tests' configuration carries.
-inline const std::map<std::string, std::string> &FlashTypeNames() {
-  static const std::map<std::string, std::string> names = {{"98 3a 98 a3 76 51", "15nm TLC"},
-                                                           {"45 de 94 93 76 51", "19nm MLC"}};
-  return names;
-}
-
 inline ConfigSections StandardConfig(const std::string &entry = kEntry) {
   ConfigSections c;
   c[L"Authorization"][L"Vendor ID"] = std::to_wstring(kVendor);
   c[L"SMART Entry"][std::to_wstring(kVendor)] = std::wstring(entry.begin(), entry.end());
-  for (const auto &n : FlashTypeNames())
-    c[L"Flash Type Name"][std::wstring(n.first.begin(), n.first.end())] =
-        std::wstring(n.second.begin(), n.second.end());
+  c[L"Flash Type Name"][L"98 3a 98 a3 76 51"] = L"15nm TLC";
+  c[L"Flash Type Name"][L"45 de 94 93 76 51"] = L"19nm MLC";
   return c;
 }
 
@@ -299,33 +285,40 @@ inline bool PathExists(const std::string &path) {
   return !path.empty() && lstat(path.c_str(), &st) == 0;
 }
 
-// The fixture: a clean session, a scratch configuration, no card left over.
+// The fixture: a clean session, a configuration in a scratch directory
+// (removed afterwards), no card left over.
 class AcquisitionTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ResetSession();
-    WriteConfig(dir.File("config"), StandardConfig());
+    const char *base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/sdsmart-acq-XXXXXX";
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir = templ;
+    WriteConfig(File("config"), StandardConfig());
   }
   void TearDown() override {
     sdsim::DetachAll();
     ResetSession();
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
   }
+  std::string File(const std::string &name) const { return dir + "/" + name; }
 
   // Names the card's node from the scratch directory, so that its "config"
   // is the one loaded (and later used for the flash type name).
-  void Name(const sdsim::Card &card) { Name(card.Node()); }
-  void Name(const std::string &node) {
+  void Name(const sdsim::Card &card) {
     const int cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_NE(cwd, -1);
-    ASSERT_EQ(chdir(dir.path.c_str()), 0);
-    const int rc = SetDiskName(node.c_str());
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    const int rc = SetDiskName(card.Node().c_str());
     const int back = fchdir(cwd);
     close(cwd);
     ASSERT_EQ(back, 0);
     ASSERT_EQ(rc, 0) << GetErrorMessage();
   }
 
-  ScratchDir dir;
+  std::string dir;
 };
 
 } // namespace acqtest
