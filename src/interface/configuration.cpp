@@ -4,10 +4,20 @@
 #include "util/convert.h"
 #include "util/ini_file.h"
 
+#include <sys/stat.h>
+
 std::wstring GetDbFullPath() {
   if (_ConfigPath.empty())
     return _AppExePath + L"/config";
   return ToWideString(_ConfigPath);
+}
+
+CIniFile LoadConfiguration(const std::wstring &path) {
+  struct stat st {};
+  if (stat(ToNarrowString(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<unsigned long>(st.st_size) > MaxConfigurationBytes)
+    throw COpenFileError(path);
+  return CIniFile(kConfigFileSeed, path, CIniFile::ModeLoad);
 }
 
 void ReloadAuthorFile() {
@@ -15,7 +25,7 @@ void ReloadAuthorFile() {
   if (!FileExists(path.c_str()))
     throw CError(16384u, L"config file not exist.");
 
-  const CIniFile ini(kConfigFileSeed, path, CIniFile::ModeLoad);
+  const CIniFile ini = LoadConfiguration(path);
   _AuthorCode = ini.ReadInteger(L"Authorization", L"Vendor ID");
   // The key is always the decimal form, however the vendor number is written.
   _EntryStr = ini.ReadString(L"SMART Entry", IntegerToWideString(_AuthorCode), L"");

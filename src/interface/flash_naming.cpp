@@ -1,5 +1,6 @@
 // Flash maker names and the flash-ID text.
 #include "interface/flash_naming.h"
+#include "interface/configuration.h"
 #include "util/convert.h"
 #include "util/error.h"
 #include "util/ini_file.h"
@@ -56,7 +57,7 @@ std::wstring GetFlashTypeString(const unsigned char *id, unsigned char flashType
   const std::wstring key = FlashIDToString(id);
   if (!FileExists(configPath.c_str()))
     throw CError(L"Can't find config file");
-  const CIniFile ini(kConfigFileSeed, configPath, CIniFile::ModeLoad);
+  const CIniFile ini = LoadConfiguration(configPath);
   std::wstring name = ini.ReadString(L"Flash Type Name", key, L"");
 
   // High-endurance parts are named by the maker's own term for their mode.

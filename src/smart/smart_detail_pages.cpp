@@ -169,6 +169,9 @@ void CSmartInfoReader::ReadEraseCountData(unsigned char version, const unsigned 
 
 void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsigned char *data,
                                                size_t dataSize) {
+  // Native entries come one per VB from the detail sectors alone, whatever
+  // format an earlier header announced.
+  CheckDetailFits(false);
   InitialVBInfo(DetailReadCount);
   std::vector<unsigned char> detail;
   if (version == 2)

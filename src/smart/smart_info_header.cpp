@@ -22,12 +22,16 @@ void Swap32At(unsigned char *record, size_t offset) {
 }
 
 // The hardware version text runs from offset 3 to the first NUL byte, which
-// may lie beyond the 16 bytes of HWVersion (the end of the record at most).
+// may lie beyond the 16 bytes of HWVersion. The search stops where the
+// byte-swapped counters begin (offset 42): a model name spelled partly by
+// counter bytes would read differently in card and host order, and the
+// conversion would no longer give back the card's bytes.
 bool IsNv6461(const unsigned char *record) {
   static const char model[] = "NV6461";
   const size_t modelLen = sizeof(model) - 1;
+  const size_t firstSwapped = offsetof(_SMART_INFO_HEADER, PECycleCount);
   size_t end = 3;
-  while (end < sizeof(_SMART_INFO_HEADER) && record[end] != 0)
+  while (end < firstSwapped && record[end] != 0)
     ++end;
   for (size_t i = 3; i + modelLen <= end; ++i)
     if (std::memcmp(record + i, model, modelLen) == 0)

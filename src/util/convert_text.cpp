@@ -2,6 +2,7 @@
 #include "util/convert.h"
 
 #include <cstring>
+#include <sys/stat.h>
 #include <ctime>
 #include <cwctype>
 #include <fstream>
@@ -147,11 +148,13 @@ std::wstring GetDateTimeString() {
   return text;
 }
 
+// Asks the file system rather than opening the file: opening a FIFO would
+// block until something writes to it.
 bool FileExists(const char *path) {
   if (path == nullptr)
     return false;
-  std::ifstream in(path);
-  return in.good();
+  struct stat st {};
+  return stat(path, &st) == 0 && access(path, R_OK) == 0;
 }
 
 bool FileExists(const wchar_t *path) {
