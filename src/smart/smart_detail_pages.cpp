@@ -127,11 +127,15 @@ void CSmartInfoReader::InitialVBInfo(unsigned char type) {
   Marks.assign(VBEntryCount, 1);
 }
 
+// The buffer grows with the sectors the card actually delivers, so a header
+// that announces more than the card sends costs no memory up front.
 void CSmartInfoReader::ReadDetailSectors(unsigned char type, std::vector<unsigned char> &out) {
-  out.assign(static_cast<size_t>(DetailSectors) * kSector, 0);
-  for (unsigned int k = 0; k < DetailSectors && !IsTerminated(); ++k)
+  out.clear();
+  for (unsigned int k = 0; k < DetailSectors && !IsTerminated(); ++k) {
+    out.resize(out.size() + kSector);
     ReadData(out.data() + static_cast<size_t>(k) * kSector, 1, DetailAddress(k, type),
              k == 0 ? WaitFirstDetailBusy : false);
+  }
   ThrowIfTerminated();
 }
 
@@ -148,14 +152,18 @@ void CSmartInfoReader::TakeDetailData(const unsigned char *data, size_t dataSize
 
 void CSmartInfoReader::ReadEraseCountData(unsigned char version, const unsigned char *data,
                                           size_t dataSize) {
-  InitialVBInfo(DetailEraseCount);
+  CheckDetailFits(false);
   std::vector<unsigned char> detail;
   if (version == 2)
     ReadDetailSectors(DetailEraseCount, detail);
   else if (version == 3)
     TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
-  else
+  else {
+    InitialVBInfo(DetailEraseCount);
     throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Erase Count Data.");
+  }
+  // Tables are sized once the data are in hand.
+  InitialVBInfo(DetailEraseCount);
   for (size_t i = 0; i < EraseCounts.size(); ++i) {
     const unsigned int v = Be16(detail.data(), i);
     if (v == 0xFFFE) {
@@ -172,14 +180,17 @@ void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsi
   // Native entries come one per VB from the detail sectors alone, whatever
   // format an earlier header announced.
   CheckDetailFits(false);
-  InitialVBInfo(DetailReadCount);
   std::vector<unsigned char> detail;
   if (version == 2)
     ReadDetailSectors(DetailReadCount, detail);
   else if (version == 3)
     TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
-  else
+  else {
+    InitialVBInfo(DetailReadCount);
     throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Native Read Count Data.");
+  }
+  // Tables are sized once the data are in hand.
+  InitialVBInfo(DetailReadCount);
   for (size_t i = 0; i < ReadCounts.size(); ++i) {
     const unsigned int v = Be16(detail.data(), i);
     ReadCounts[i] = v == 0xFFFE ? ReadCountNone : v * 255;
@@ -188,14 +199,18 @@ void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsi
 
 void CSmartInfoReader::ReadRuntimeBadData(unsigned char version, const unsigned char *data,
                                           size_t dataSize) {
-  InitialVBInfo(DetailRuntimeBad);
+  CheckDetailFits(false);
   std::vector<unsigned char> detail;
   if (version == 2)
     ReadDetailSectors(DetailRuntimeBad, detail);
   else if (version == 3)
     TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
-  else
+  else {
+    InitialVBInfo(DetailRuntimeBad);
     throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Run time Bad Data.");
+  }
+  // Tables are sized once the data are in hand.
+  InitialVBInfo(DetailRuntimeBad);
   ECCUncorrectableCnt = 0;
   for (size_t i = 0; i < RuntimeBadStatus.size(); ++i) {
     const unsigned int v = Be16(detail.data(), i);
@@ -208,10 +223,42 @@ void CSmartInfoReader::ReadRuntimeBadData(unsigned char version, const unsigned 
 void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsigned char *data,
                                                size_t dataSize) {
   CheckDetailFits(true);
-  InitialVBInfo(DetailReadCount);
   const size_t remainderBytes = static_cast<size_t>(Header.GlobalRemainderSectorCount) * kSector;
-  // Index j of an index sector goes with value j of the value sector after it.
-  auto applyPairs = [this](const unsigned char *index, const unsigned char *value) {
+  std::vector<unsigned char> remainder(remainderBytes, 0xFF);
+  std::vector<unsigned char> pages; // the index and value sectors the card delivered
+  const unsigned char *pairs = nullptr;
+  unsigned int pairSectors = 0;
+  bool stopped = false;
+  if (version == 2) {
+    for (; pairSectors < DetailSectors && !IsTerminated(); ++pairSectors) {
+      pages.resize(pages.size() + kSector);
+      ReadData(pages.data() + static_cast<size_t>(pairSectors) * kSector, 1,
+               DetailAddress(pairSectors, DetailReadCount),
+               pairSectors == 0 ? WaitFirstDetailBusy : false);
+    }
+    for (unsigned int r = 0; r < Header.GlobalRemainderSectorCount && !IsTerminated(); ++r)
+      ReadData(remainder.data() + static_cast<size_t>(r) * kSector, 1,
+               DetailAddress(DetailSectors + r, DetailReadCount), false);
+    stopped = IsTerminated();
+    pairs = pages.data();
+  } else if (version == 3) {
+    const size_t pairBytes = static_cast<size_t>(DetailSectors) * kSector;
+    if (data == nullptr || dataSize < pairBytes + remainderBytes) // remainderBytes > 0 here
+      throw SmartContentsError();
+    pairs = data;
+    pairSectors = DetailSectors;
+    std::memcpy(remainder.data(), data + pairBytes, remainderBytes);
+  } else {
+    InitialVBInfo(DetailReadCount);
+    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Global Read Count Data.");
+  }
+
+  InitialVBInfo(DetailReadCount);
+  // Index j of an index sector goes with value j of the value sector after it;
+  // an index sector without its value sector is not used.
+  for (unsigned int k = 1; k < pairSectors; k += 2) {
+    const unsigned char *index = pairs + static_cast<size_t>(k - 1) * kSector;
+    const unsigned char *value = pairs + static_cast<size_t>(k) * kSector;
     for (unsigned int j = 0; j < kEntriesPerSector; ++j) {
       const unsigned int vb = Be16(index, j);
       const unsigned int count = Be16(value, j);
@@ -219,38 +266,7 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
         continue;
       ReadCounts[vb] = count * 255;
     }
-  };
-
-  std::vector<unsigned char> remainder(remainderBytes, 0xFF);
-  bool stopped = false;
-  if (version == 2) {
-    unsigned char index[kSector] = {};
-    unsigned char value[kSector] = {};
-    unsigned int k = 0;
-    for (; k < DetailSectors && !IsTerminated(); ++k) {
-      if (k % 2 == 0) {
-        ReadData(index, 1, DetailAddress(k, DetailReadCount), k == 0 ? WaitFirstDetailBusy : false);
-      } else {
-        ReadData(value, 1, DetailAddress(k, DetailReadCount), false);
-        applyPairs(index, value);
-      }
-    }
-    for (unsigned int r = 0; r < Header.GlobalRemainderSectorCount && !IsTerminated(); ++r)
-      ReadData(remainder.data() + static_cast<size_t>(r) * kSector, 1,
-               DetailAddress(DetailSectors + r, DetailReadCount), false);
-    stopped = IsTerminated();
-  } else if (version == 3) {
-    const size_t pairBytes = static_cast<size_t>(DetailSectors) * kSector;
-    if (data == nullptr || dataSize < pairBytes + remainderBytes) // remainderBytes > 0 here
-      throw SmartContentsError();
-    for (unsigned int k = 1; k < DetailSectors; k += 2)
-      applyPairs(data + static_cast<size_t>(k - 1) * kSector,
-                 data + static_cast<size_t>(k) * kSector);
-    std::memcpy(remainder.data(), data + pairBytes, remainderBytes);
-  } else {
-    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Global Read Count Data.");
   }
-
   for (size_t v = 0; v < ReadCounts.size(); ++v) {
     const unsigned char b = remainder[v % remainderBytes];
     if (ReadCounts[v] != ReadCountNone && b != 0xFF)
