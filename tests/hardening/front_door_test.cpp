@@ -1,0 +1,246 @@
+// Hostile input through the exported functions: device names and
+// configuration paths a careless or hostile host could hand over. Each must
+// end in a clear error (result 1, a code and a message), and change nothing
+// on disk or on the card.
+#include "hardening_support.h"
+
+#include "sdsim/sdsim.h"
+#include "sdsmart/sdsmart.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace hardening;
+
+namespace {
+
+struct HostileName {
+  const char *label;
+  std::string name;
+};
+
+class FrontDoor : public ::testing::Test {
+protected:
+  void SetUp() override {
+    card = &sdsim::AttachFile(SDSIM_CARDS_DIR "/usb.json");
+    config = scratch.File("config");
+    WriteCardConfig(config);
+    ASSERT_EQ(SetConfigPath(config.c_str()), 0) << GetErrorMessage();
+    sector0 = card->ReadSector(0);
+    card->ClearTranscript();
+    before = Snapshot(scratch.path);
+  }
+  void TearDown() override {
+    sdsim::DetachAll();
+    SetSmartVersion(2);
+  }
+
+  // Result 1 with a code and a message. (Errors made from a text alone, such
+  // as a file that cannot be read, carry code -1; the message tells which.)
+  static void ExpectClearError(int result, const std::string &what) {
+    EXPECT_EQ(result, 1) << what;
+    EXPECT_NE(GetErrorCode(), 0) << what;
+    ASSERT_NE(GetErrorMessage(), nullptr) << what;
+    EXPECT_STRNE(GetErrorMessage(), "") << what;
+  }
+
+  void ExpectNothingChanged(const std::string &what) {
+    EXPECT_TRUE(card->Transcript().empty()) << what << ": the card was reached";
+    EXPECT_EQ(card->ReadSector(0), sector0) << what;
+    EXPECT_FALSE(card->InSpecialMode()) << what;
+    EXPECT_EQ(Snapshot(scratch.path), before) << what << ": files changed";
+  }
+
+  ScratchDir scratch;
+  std::string config;
+  sdsim::Card *card = nullptr;
+  std::array<std::uint8_t, 512> sector0{};
+  std::map<std::string, std::string> before;
+};
+
+TEST_F(FrontDoor, HostileDeviceNamesGiveAnErrorAndTouchNothing) {
+  const std::string mark = scratch.File("pwned");
+  // Things that are no card: a disk image (whose bytes must stay as they
+  // are) and character devices.
+  const std::string image = scratch.File("disk.img");
+  {
+    std::string bytes(64 * 512, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = static_cast<char>(i * 13 + 1);
+    std::ofstream(image, std::ios::binary) << bytes;
+  }
+  before = Snapshot(scratch.path);
+  const std::vector<HostileName> names = {
+      {"empty", ""},
+      {"very long", "/dev/" + std::string(70000, 's')},
+      {"long native", "/dev/mmcblk" + std::string(5000, '7')},
+      {"semicolon", "/dev/sdx; touch " + mark},
+      {"command substitution", "/dev/sdx$(touch " + mark + ")"},
+      {"backquotes", "/dev/sdx`touch " + mark + "`"},
+      {"pipe", "/dev/sdx | touch " + mark},
+      {"new line", "/dev/sdx\ntouch " + mark},
+      {"native with semicolon", "/dev/mmcblk0;touch " + mark},
+      {"glob", "/dev/sd*"},
+      {"invalid UTF-8", "/dev/\xFF\xFE\x80sdx"},
+      {"card node with a cut UTF-8 tail", "/dev/sdx\xC3"},
+      {"relative", "sdx"},
+      {"directory", scratch.path},
+      {"disk image", image},
+      {"null device", "/dev/null"},
+      {"zero device", "/dev/zero"},
+  };
+  for (const HostileName &n : names) {
+    for (unsigned char version : {2, 3}) {
+      const std::string what = std::string(n.label) + ", version " + std::to_string(version);
+      // Naming is accepted or refused, but never crashes.
+      const int named = SetDiskName(n.name.c_str());
+      EXPECT_TRUE(named == 0 || named == 1) << what;
+      SetSmartVersion(version);
+      ExpectClearError(GetSmartInfo(), what);
+      ExpectNothingChanged(what);
+      struct stat st;
+      EXPECT_NE(lstat(mark.c_str(), &st), 0) << what << ": a shell ran the name";
+    }
+  }
+}
+
+// A FIFO as the card: nothing may wait for a writer that never comes.
+TEST_F(FrontDoor, FifoAsDeviceDoesNotHang) {
+  const std::string fifo = scratch.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  before = Snapshot(scratch.path);
+  for (unsigned char version : {2, 3}) {
+    const int status = RunInChild(
+        [&] {
+          if (SetDiskName(fifo.c_str()) != 0)
+            return 3;
+          SetSmartVersion(version);
+          return GetSmartInfo() == 1 && GetErrorCode() != 0 ? 0 : 1;
+        },
+        5);
+    EXPECT_NE(status, -SIGALRM) << "GetSmartInfo blocks on a FIFO, version " << int(version);
+    EXPECT_EQ(status, 0) << "version " << int(version);
+  }
+  ExpectNothingChanged("fifo as the device");
+}
+
+TEST_F(FrontDoor, NullNamesAreRefused) {
+  ExpectClearError(SetDiskName(nullptr), "SetDiskName(NULL)");
+  ExpectClearError(SetConfigPath(nullptr), "SetConfigPath(NULL)");
+  ExpectNothingChanged("null names");
+}
+
+// After each bad configuration path the good one still works: the card is
+// read end to end, so a failed load left nothing half-set that breaks it.
+TEST_F(FrontDoor, BadConfigurationPathsGiveAnError) {
+  const std::string loopA = scratch.File("loop-a");
+  const std::string loopB = scratch.File("loop-b");
+  ASSERT_EQ(symlink(loopB.c_str(), loopA.c_str()), 0);
+  ASSERT_EQ(symlink(loopA.c_str(), loopB.c_str()), 0);
+  const std::string empty = scratch.File("empty");
+  { std::ofstream(empty, std::ios::binary); }
+  const std::string dangling = scratch.File("dangling");
+  ASSERT_EQ(symlink(scratch.File("nowhere").c_str(), dangling.c_str()), 0);
+  const std::string underFile = config + "/config";
+  before = Snapshot(scratch.path);
+
+  const std::vector<HostileName> paths = {
+      {"directory", scratch.path},
+      {"symlink loop", loopA},
+      {"0-byte file", empty},
+      {"dangling symlink", dangling},
+      {"path through a file", underFile},
+      {"missing", scratch.File("missing")},
+      {"empty path", ""},
+      {"very long", "/" + std::string(70000, 'c')},
+      {"invalid UTF-8", scratch.File("\xFF\xFE")},
+  };
+  for (const HostileName &p : paths) {
+    ExpectClearError(SetConfigPath(p.name.c_str()), p.label);
+    ExpectNothingChanged(p.label);
+  }
+
+  ASSERT_EQ(SetConfigPath(config.c_str()), 0) << GetErrorMessage();
+  ASSERT_EQ(SetDiskName(card->Node().c_str()), 0) << GetErrorMessage();
+  SetSmartVersion(2);
+  EXPECT_EQ(GetSmartInfo(), 0) << GetErrorMessage();
+  EXPECT_EQ(card->ReadSector(0), sector0);
+  EXPECT_FALSE(card->InSpecialMode());
+}
+
+// Opening a FIFO for reading waits for a writer that never comes: the
+// library must refuse what is not a regular file instead of hanging the
+// host. Run in a child so that a hang fails the test instead of the suite.
+TEST_F(FrontDoor, ConfigurationFifoDoesNotHang) {
+  const std::string fifo = scratch.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  before = Snapshot(scratch.path);
+  const int status = RunInChild(
+      [&] {
+        const int result = SetConfigPath(fifo.c_str());
+        return result == 1 && GetErrorCode() != 0 ? 0 : 1;
+      },
+      5);
+  EXPECT_NE(status, -SIGALRM) << "SetConfigPath blocks on a FIFO";
+  EXPECT_EQ(status, 0) << "SetConfigPath on a FIFO gives no clear error";
+  ExpectNothingChanged("fifo");
+}
+
+// Root reads a mode-000 file regardless, so the check runs in a child that
+// gives up root first; a non-root run checks it directly.
+TEST_F(FrontDoor, UnreadableConfigurationGivesAnError) {
+  ScratchDir open;
+  ASSERT_EQ(chmod(open.path.c_str(), 0755), 0);
+  const std::string locked = open.File("config");
+  WriteCardConfig(locked);
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  const int status = RunInChild(
+      [&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+          return 3;
+        if (access(locked.c_str(), R_OK) == 0)
+          return 4; // still readable: nothing to check
+        const int result = SetConfigPath(locked.c_str());
+        return result == 1 && GetErrorCode() != 0 ? 0 : 1;
+      },
+      20);
+  if (status == 3 || status == 4)
+    GTEST_SKIP() << "cannot drop the rights to read a mode-000 file here";
+  EXPECT_EQ(status, 0) << "an unreadable configuration gives no clear error";
+  ExpectNothingChanged("unreadable");
+}
+
+// A configuration of 100 MiB is no configuration: it is refused with a
+// clear code rather than read whole into memory (as wide text, four bytes
+// for every two of the file) at every SetDiskName, SetConfigPath and
+// acquisition. The file is well-formed: the real configuration followed by
+// one comment that fills the rest, scrambled as the vendor tool stores it.
+TEST_F(FrontDoor, HugeConfigurationIsRefused) {
+  constexpr size_t kUnits = (100u << 20) / 2; // UTF-16 units after the mark
+  const std::string huge = scratch.File("huge");
+  {
+    CIniFile ini;
+    ini.WriteInteger(L"Authorization", L"Vendor ID", 4660);
+    ini.WriteString(L"SMART Entry", L"4660", L"SDSMTEST");
+    std::wstring text = ini.ToText() + L"/*";
+    text.resize(kUnits - 5, L' ');
+    text += L"*/\r\n";
+    ScrambleIniText(text, kConfigFileSeed);
+    std::string bytes = "\xFF\xFE";
+    bytes.reserve(2 + 2 * text.size());
+    for (wchar_t c : text) {
+      bytes += static_cast<char>(c & 0xFF);
+      bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    std::ofstream(huge, std::ios::binary) << bytes;
+  }
+  before = Snapshot(scratch.path);
+  ExpectClearError(SetConfigPath(huge.c_str()), "100 MiB configuration");
+  ExpectNothingChanged("100 MiB configuration");
+}
+
+} // namespace
