@@ -41,7 +41,7 @@ install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BUILD)-bench build-fuzz
 
 format:
 	@git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
