@@ -169,15 +169,20 @@ bool CardState::FaultActive(FaultKind kind, std::uint64_t index, bool consume) {
   return false;
 }
 
-Outcome CardState::BeginTransfer() {
+void CardState::Die() {
+  if (transcript_fd_ >= 0)
+    fsync(transcript_fd_);
+  ::kill(::getpid(), SIGKILL);
+  for (;;) // nothing of the step runs while the signal is on its way
+    ::pause();
+}
+
+Outcome CardState::BeginTransfer(bool sectors) {
   if (vanished_)
     return Outcome::Vanished;
   const std::uint64_t index = transfers_;
-  if (FaultActive(FaultKind::Kill, index, true)) {
-    if (transcript_fd_ >= 0)
-      fsync(transcript_fd_);
-    ::kill(::getpid(), SIGKILL);
-  }
+  if (FaultActive(FaultKind::Kill, index, true))
+    Die();
   if (FaultActive(FaultKind::Vanish, index, false)) {
     vanished_ = true;
     return Outcome::Vanished;
@@ -190,10 +195,14 @@ Outcome CardState::BeginTransfer() {
     return Outcome::ErrorStatus;
   if (FaultActive(FaultKind::ShortTransfer, index, true))
     return Outcome::Short;
+  if (sectors && FaultActive(FaultKind::ErrorStatusWithData, index, true))
+    return Outcome::ErrorWithData;
   return Outcome::Normal;
 }
 
 bool CardState::BeginFileStep() {
+  if (FaultActive(FaultKind::FileKill, file_steps_, true))
+    Die();
   current_file_step_ = file_steps_++;
   return FaultActive(FaultKind::FileIoFail, current_file_step_, true);
 }

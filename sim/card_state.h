@@ -15,7 +15,8 @@
 namespace sdsim {
 
 // How a transfer ends, decided by the faults before it runs.
-enum class Outcome { Normal, Fail, ErrorStatus, Short, Vanished };
+// ErrorWithData: all the data moved, then an error status (sector commands only).
+enum class Outcome { Normal, Fail, ErrorStatus, Short, ErrorWithData, Vanished };
 
 class CardState {
 public:
@@ -33,8 +34,9 @@ public:
   bool Vanished() const { return vanished_; }
 
   // Start of one transfer: takes its index, applies Kill/Vanish and decides
-  // the outcome for FailTransfer/ErrorStatus/ShortTransfer.
-  Outcome BeginTransfer();
+  // the outcome for FailTransfer/ErrorStatus/ShortTransfer and, for commands
+  // that move sectors (`sectors`), ErrorStatusWithData.
+  Outcome BeginTransfer(bool sectors);
   void Record(const std::string &op, std::uint32_t lba, std::uint32_t count,
               const std::string &what);
 
@@ -56,7 +58,8 @@ public:
   // Host-file watch: data just written at file offset `offset` through `fd`.
   // Returns the transcript text of the write.
   std::string FileWritten(int fd, std::uint64_t offset, const std::uint8_t *data, std::size_t len);
-  // Step counter and faults of host-file I/O; true when this step must fail.
+  // Step counter and faults of host-file I/O (FileKill kills the process
+  // before the step); true when this step must fail.
   bool BeginFileStep();
 
   // Mount point (after auto placement) and the host file path.
@@ -78,6 +81,7 @@ public:
 private:
   enum class Pattern { None, Enter, EnterV3, Leave };
   Pattern Classify(const std::uint8_t *sector) const;
+  [[noreturn]] void Die(); // SIGKILL, the transcript file flushed first
   bool FaultActive(FaultKind kind, std::uint64_t index, bool consume);
   void ServeSpecial(std::uint32_t lba, std::uint8_t *out, std::string &what);
   bool IsCommandSector(const std::uint8_t *s, std::uint32_t &selector) const;

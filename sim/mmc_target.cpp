@@ -75,19 +75,30 @@ int MmcIoctl(CardState &card, void *arg) {
     return Fail(EINVAL);
   }
 
-  const Outcome outcome = card.BeginTransfer();
+  const Outcome outcome = card.BeginTransfer(data);
   if (outcome == Outcome::Vanished)
     return Fail(ENODEV);
   std::memset(c->response, 0, sizeof c->response);
 
   if (!data) {
-    const char *what = op == 13 ? "status" : op == 12 ? "stop" : "set block count";
-    card.Record("cmd", 0, 0, what);
-    if (outcome == Outcome::Fail)
+    const std::string what = op == 13 ? "status" : op == 12 ? "stop" : "set block count";
+    if (outcome == Outcome::Fail) {
+      card.Record("cmd", 0, 0, "failed");
       return Fail(EIO);
-    if (op == 13 && (c->arg >> 16) != card.Config().rca)
+    }
+    if (op == 13 && (c->arg >> 16) != card.Config().rca) {
+      card.Record("cmd", 0, 0, what);
       return Fail(ETIMEDOUT); // another card's address: nobody answers
-    c->response[0] = kStatusOk | (outcome == Outcome::ErrorStatus ? kError : 0);
+    }
+    // An error status is the ERROR bit of the R1 answer; a command without
+    // data has nothing to cut short and answers as usual.
+    if (outcome == Outcome::ErrorStatus) {
+      card.Record("cmd", 0, 0, "error status");
+      c->response[0] = kStatusOk | kError;
+      return 0;
+    }
+    card.Record("cmd", 0, 0, outcome == Outcome::Short ? what + " (short)" : what);
+    c->response[0] = kStatusOk;
     return 0;
   }
 
@@ -124,6 +135,11 @@ int MmcIoctl(CardState &card, void *arg) {
     std::memcpy(buf, sectors.data(), std::size_t{moved} * 512);
   } else if (moved) {
     card.FirmwareWrite(lba, moved, buf, what);
+  }
+  if (outcome == Outcome::ErrorWithData) { // the data moved, then the card reports the error
+    c->response[0] = kStatusOk | kError | kCardEccFailed;
+    card.Record(kind, lba, c->blocks, what + " (error status)");
+    return 0;
   }
   c->response[0] = kStatusOk;
   if (outcome == Outcome::Short) {

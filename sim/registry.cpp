@@ -232,7 +232,9 @@ const Names kFaultNames[] = {{FaultKind::FailTransfer, "fail"},
                              {FaultKind::BadSignature, "bad-signature"},
                              {FaultKind::WrongDetailType, "wrong-type"},
                              {FaultKind::NoFileAnswer, "no-file-answer"},
-                             {FaultKind::FileIoFail, "file-fail"}};
+                             {FaultKind::FileIoFail, "file-fail"},
+                             {FaultKind::ErrorStatusWithData, "error-with-data"},
+                             {FaultKind::FileKill, "file-kill"}};
 
 std::recursive_mutex &M() { return Registry::Get().Mutex(); }
 } // namespace

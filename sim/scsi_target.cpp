@@ -80,19 +80,16 @@ private:
   sg_io_hdr_t &h_;
 };
 
-void Inquiry(Request &rq, const unsigned char *cdb) {
-  unsigned char d[36] = {0x00, 0x80, 0x06, 0x02, 31};
+// The standard INQUIRY data of the disk.
+void InquiryData(unsigned char (&d)[36]) {
+  std::memset(d, 0, sizeof d);
+  d[1] = 0x80; // removable
+  d[2] = 0x06; // SPC-4
+  d[3] = 0x02; // response data format
+  d[4] = 31;   // additional length
   std::memcpy(d + 8, "SDSIM   ", 8);
   std::memcpy(d + 16, "Virtual SD Card ", 16);
   std::memcpy(d + 32, "1.00", 4);
-  const unsigned alloc = std::uint32_t{cdb[3]} << 8 | cdb[4];
-  const unsigned n = std::min({36u, alloc, rq.Length()});
-  if (n && !rq.DataIn()) {
-    rq.PhaseError();
-    return;
-  }
-  std::memcpy(rq.Buffer(), d, n);
-  rq.Moved(n);
 }
 
 } // namespace
@@ -128,7 +125,7 @@ int ScsiIoctl(CardState &card, void *arg) {
 
   const unsigned char *cdb = h->cmdp;
   const unsigned char op = cdb[0];
-  const Outcome outcome = card.BeginTransfer();
+  const Outcome outcome = card.BeginTransfer(op == 0x28 || op == 0x2A);
   if (outcome == Outcome::Vanished) {
     errno = ENODEV;
     return -1;
@@ -160,20 +157,71 @@ int ScsiIoctl(CardState &card, void *arg) {
     return 0;
   }
 
+  // The command's own checks come before the error and short faults: a phase
+  // error or an illegal request ends it all the same. `bytes` is what it
+  // moves when all goes well.
+  std::string what = "data";
+  unsigned bytes = 0;
   switch (op) {
   case 0x00: // TEST UNIT READY
-    card.Record("cmd", 0, 0, "test unit ready");
-    return 0;
+    what = "test unit ready";
+    break;
   case 0x12: // INQUIRY
-    card.Record("cmd", 0, 0, "inquiry");
-    Inquiry(rq, cdb);
-    return 0;
-  case 0x25: { // READ CAPACITY(10)
-    card.Record("cmd", 0, 0, "capacity");
-    if (!rq.DataIn() || rq.Length() < 8) {
+    what = "inquiry";
+    bytes = std::min({36u, std::uint32_t{cdb[3]} << 8 | cdb[4], rq.Length()});
+    if (bytes && !rq.DataIn()) {
+      card.Record(kind, 0, 0, "phase error");
       rq.PhaseError();
       return 0;
     }
+    break;
+  case 0x25: // READ CAPACITY(10)
+    what = "capacity";
+    bytes = 8;
+    if (!rq.DataIn() || rq.Length() < bytes) {
+      card.Record(kind, 0, 0, "phase error");
+      rq.PhaseError();
+      return 0;
+    }
+    break;
+  default: // READ(10) / WRITE(10); no blocks: nothing moves, nothing to check
+    bytes = count * 512;
+    if (count &&
+        ((is_read && !rq.DataIn()) || (is_write && !rq.DataOut()) || rq.Length() != bytes)) {
+      card.Record(kind, lba, count, "phase error");
+      rq.PhaseError();
+      return 0;
+    }
+    if (count && std::uint64_t{lba} + count > card.Config().capacity_sectors) {
+      card.Record(kind, lba, count, "out of range");
+      rq.Sense(kIllegalRequest, 0x21, 0x00); // logical block address out of range
+      return 0;
+    }
+    break;
+  }
+
+  // A medium error: write error for WRITE(10), unrecovered read error for
+  // the others.
+  const unsigned char medium_asc = is_write ? 0x0C : 0x11;
+  if (outcome == Outcome::ErrorStatus) {
+    card.Record(kind, lba, count, "error status");
+    rq.Sense(kMediumError, medium_asc, 0x00);
+    return 0; // nothing moved, resid = dxfer_len
+  }
+  // Cut short: half the data (whole sectors for READ/WRITE) moves.
+  const bool sectors = is_read || is_write;
+  const unsigned moved = outcome != Outcome::Short ? bytes
+                         : sectors                 ? (count / 2) * 512
+                                                   : bytes / 2;
+  switch (op) {
+  case 0x12: {
+    unsigned char d[36];
+    InquiryData(d);
+    if (moved)
+      std::memcpy(rq.Buffer(), d, moved);
+    break;
+  }
+  case 0x25: {
     const std::uint64_t last = card.Config().capacity_sectors - 1;
     const std::uint32_t l = last > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(last);
     const unsigned char reply[8] = {static_cast<unsigned char>(l >> 24),
@@ -184,51 +232,31 @@ int ScsiIoctl(CardState &card, void *arg) {
                                     0,
                                     0x02,
                                     0x00};
-    std::memcpy(rq.Buffer(), reply, 8);
-    rq.Moved(8);
-    return 0;
+    std::memcpy(rq.Buffer(), reply, moved);
+    break;
   }
+  case 0x28:
+    if (count) {
+      std::vector<std::uint8_t> data(bytes);
+      card.FirmwareRead(lba, count, data.data(), what);
+      std::memcpy(rq.Buffer(), data.data(), moved);
+    }
+    break;
+  case 0x2A:
+    if (moved)
+      card.FirmwareWrite(lba, moved / 512, rq.Buffer(), what);
+    break;
   default:
     break;
   }
-
-  // READ(10) / WRITE(10).
-  const unsigned bytes = count * 512;
-  if (count == 0) {
-    card.Record(kind, lba, 0, "data");
-    return 0; // no blocks: nothing moves
-  }
-  if ((is_read && !rq.DataIn()) || (is_write && !rq.DataOut()) || rq.Length() != bytes) {
-    card.Record(kind, lba, count, "phase error");
-    rq.PhaseError();
-    return 0;
-  }
-  if (std::uint64_t{lba} + count > card.Config().capacity_sectors) {
-    card.Record(kind, lba, count, "out of range");
-    rq.Sense(kIllegalRequest, 0x21, 0x00); // logical block address out of range
-    return 0;
-  }
-  if (outcome == Outcome::ErrorStatus) {
-    card.Record(kind, lba, count, "error status");
-    if (is_read)
-      rq.Sense(kMediumError, 0x11, 0x00); // unrecovered read error
-    else
-      rq.Sense(kMediumError, 0x0C, 0x00); // write error
-    return 0;
-  }
-  const std::uint32_t moved = outcome == Outcome::Short ? count / 2 : count;
-  std::string what;
-  if (is_read) {
-    std::vector<std::uint8_t> data(std::size_t{count} * 512);
-    card.FirmwareRead(lba, count, data.data(), what);
-    std::memcpy(rq.Buffer(), data.data(), std::size_t{moved} * 512);
-  } else if (moved) {
-    card.FirmwareWrite(lba, moved, rq.Buffer(), what);
-  }
   if (outcome == Outcome::Short)
-    what = (what.empty() ? std::string("data") : what) + " (short)";
+    what += " (short)";
+  if (outcome == Outcome::ErrorWithData) {
+    what += " (error status)";
+    rq.Sense(kMediumError, medium_asc, 0x00);
+  }
   card.Record(kind, lba, count, what);
-  rq.Moved(moved * 512);
+  rq.Moved(moved);
   return 0;
 }
 

@@ -40,6 +40,8 @@ void Usage(FILE *out) {
       "  --wrong-type N       the first header served from transfer N on has another type\n"
       "  --no-file-answer N   host-file commands from file step N on get no answer\n"
       "  --file-fail N        host-file step N fails with EIO\n"
+      "  --error-with-data N  sector transfer N moves its data, then ends with an error status\n"
+      "  --file-kill N        the process is killed (SIGKILL) at host-file step N\n"
       "  --fault KIND@N[*T]   any fault by name, T times (0: for ever)\n",
       SDSIM_DEFAULT_CARD);
 }
@@ -68,27 +70,84 @@ std::string LibraryPath() {
   return dir + "/../lib/libsdsim.so";
 }
 
-// The sanitizer runtime the card library was built against, which must come
-// first in LD_PRELOAD when the program itself is not instrumented.
-std::string SanitizerRuntime(const std::string &lib) {
-  const std::string command = "ldd '" + lib + "' 2>/dev/null";
+// A path as one shell word.
+std::string Quoted(const std::string &s) {
+  std::string out = "'";
+  for (char c : s)
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The libraries a program or library is linked against, as ldd lists them:
+// false when ldd cannot tell (not a dynamic executable, not found, ...);
+// otherwise `asan` is the AddressSanitizer runtime among them, or "".
+bool AsanRuntimeOf(const std::string &path, std::string &asan) {
+  asan.clear();
+  const std::string command = "ldd " + Quoted(path) + " 2>/dev/null";
   FILE *p = popen(command.c_str(), "r");
   if (!p)
-    return "";
+    return false;
   char line[1024];
-  std::string found;
+  bool listed = false;
   while (std::fgets(line, sizeof line, p)) {
     const std::string s = line;
-    if (s.find("libasan.so") == std::string::npos)
-      continue;
     const std::size_t arrow = s.find("=> ");
     if (arrow == std::string::npos)
       continue;
+    listed = true;
+    if (s.find("libasan.so") == std::string::npos)
+      continue;
     const std::size_t end = s.find(' ', arrow + 3);
-    found = s.substr(arrow + 3, end - arrow - 3);
+    asan = s.substr(arrow + 3, end - arrow - 3);
   }
-  pclose(p);
-  return found;
+  const int status = pclose(p);
+  return listed && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The sanitizer runtime the card library was built against, which must come
+// first in LD_PRELOAD when the program itself is not instrumented.
+std::string SanitizerRuntime(const std::string &lib) {
+  std::string asan;
+  AsanRuntimeOf(lib, asan);
+  return asan;
+}
+
+// The file execvp(3) runs for `name`: searched in PATH unless it holds a
+// slash; "" when there is none.
+std::string ResolveCommand(const std::string &name) {
+  if (name.find('/') != std::string::npos)
+    return name;
+  const char *env = std::getenv("PATH");
+  const std::string path = env ? env : "/bin:/usr/bin";
+  std::size_t from = 0;
+  while (from <= path.size()) {
+    std::size_t colon = path.find(':', from);
+    if (colon == std::string::npos)
+      colon = path.size();
+    const std::string dir = colon == from ? "." : path.substr(from, colon - from);
+    const std::string candidate = dir + "/" + name;
+    struct stat st {};
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    from = colon + 1;
+  }
+  return "";
+}
+
+// ASAN_OPTIONS for the program when the ASan runtime is preloaded into it.
+// Leak checks at exit are for instrumented programs: an uninstrumented tool
+// (tail, head, sh) would fail on its own exit-time allocations, so for one
+// detect_leaks=0 is added even when the caller asked for leak checks (the
+// last setting wins). An instrumented program, or one ldd cannot tell about,
+// keeps the caller's setting (detect_leaks=0 when the caller set none).
+std::string AsanOptions(const std::string &caller, const std::string &program) {
+  std::string asan;
+  const std::string resolved = ResolveCommand(program);
+  const bool uninstrumented = !resolved.empty() && AsanRuntimeOf(resolved, asan) && asan.empty();
+  if (!uninstrumented && caller.find("detect_leaks") != std::string::npos)
+    return caller;
+  return caller + (caller.empty() ? "" : ":") + "detect_leaks=0";
 }
 
 // Best effort: whatever cannot be removed is left, the rest goes.
@@ -133,7 +192,8 @@ int main(int argc, char **argv) {
       faults.push_back(v);
     else if (a == "--fail" || a == "--error" || a == "--short" || a == "--vanish" ||
              a == "--kill" || a == "--busy-forever" || a == "--bad-signature" ||
-             a == "--wrong-type" || a == "--no-file-answer" || a == "--file-fail")
+             a == "--wrong-type" || a == "--no-file-answer" || a == "--file-fail" ||
+             a == "--error-with-data" || a == "--file-kill")
       faults.push_back(a.substr(2) + "@" + v);
     else {
       std::fprintf(stderr, "sdsim: unknown option %s\n", a.c_str());
@@ -185,10 +245,8 @@ int main(int argc, char **argv) {
   const std::string runtime = SanitizerRuntime(lib);
   if (!runtime.empty()) {
     preload = runtime + " " + preload;
-    std::string opts = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-    if (opts.find("detect_leaks") == std::string::npos)
-      opts += (opts.empty() ? "" : ":") + std::string("detect_leaks=0");
-    setenv("ASAN_OPTIONS", opts.c_str(), 1);
+    const char *caller = std::getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", AsanOptions(caller ? caller : "", command[0]).c_str(), 1);
   }
   if (const char *old = std::getenv("LD_PRELOAD"))
     if (*old)

@@ -3,6 +3,7 @@
 // killed mid-way is in launcher_test.cpp.)
 #include "sim_test_util.h"
 
+#include <algorithm>
 #include <linux/fs.h>
 #include <sys/stat.h>
 
@@ -80,6 +81,135 @@ TEST_F(Faults, ShortTransfersMoveHalfTheBlocks) {
   }
 }
 
+// The disk's other commands take the error and short faults as READ and
+// WRITE do: CHECK CONDITION with MEDIUM ERROR and nothing moved, or half the
+// reply with the rest in resid.
+TEST_F(Faults, ScsiDiskCommandsTakeErrorAndShortFaults) {
+  Attach("usb.json");
+  const struct {
+    std::vector<unsigned char> cdb;
+    unsigned len, reply; // dxfer_len, reply bytes without a fault
+    const char *what;
+  } commands[] = {
+      {{0, 0, 0, 0, 0, 0}, 0, 0, "test unit ready"},
+      {{0x12, 0, 0, 0, 96, 0}, 96, 36, "inquiry"},
+      {{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, 8, "capacity"},
+  };
+  for (const auto &c : commands) {
+    for (auto kind : {sdsim::FaultKind::ErrorStatus, sdsim::FaultKind::ShortTransfer}) {
+      SCOPED_TRACE(std::string(c.what) + " " + sdsim::FaultName(kind));
+      std::vector<unsigned char> buf(96, 0xEE);
+      card_->SetFault(kind, card_->TransferCount());
+      const Result r = Scsi(fd_, c.cdb, SG_DXFER_FROM_DEV, c.len ? buf.data() : nullptr, c.len);
+      ASSERT_EQ(r.rc, 0);
+      const bool error = kind == sdsim::FaultKind::ErrorStatus;
+      const unsigned moved = error ? 0 : c.reply / 2;
+      EXPECT_EQ(r.hdr.resid, static_cast<int>(c.len - moved));
+      EXPECT_EQ(std::count(buf.begin(), buf.end(), 0xEE), static_cast<long>(96 - moved));
+      if (error) {
+        EXPECT_EQ(r.hdr.status, 0x02);
+        EXPECT_EQ(r.hdr.driver_status, 0x08);
+        EXPECT_EQ(r.sense[2] & 0x0F, 0x03); // MEDIUM ERROR
+        EXPECT_EQ(r.sense[12], 0x11);
+        EXPECT_EQ(card_->Transcript().back(), (sdsim::Transfer{"cmd", 0, 0, "error status"}));
+      } else {
+        EXPECT_EQ(r.hdr.status, 0);
+        EXPECT_EQ(card_->Transcript().back(),
+                  (sdsim::Transfer{"cmd", 0, 0, std::string(c.what) + " (short)"}));
+      }
+      // One command long: the next answers in full.
+      const Result next = Scsi(fd_, c.cdb, SG_DXFER_FROM_DEV, c.len ? buf.data() : nullptr, c.len);
+      EXPECT_EQ(next.rc | next.hdr.status, 0);
+      EXPECT_EQ(next.hdr.resid, static_cast<int>(c.len - c.reply));
+    }
+  }
+  // The capacity cut short keeps the last LBA, not the block length.
+  unsigned char reply[8] = {};
+  card_->SetFault(sdsim::FaultKind::ShortTransfer, card_->TransferCount());
+  Scsi(fd_, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SG_DXFER_FROM_DEV, reply, 8);
+  EXPECT_EQ(Be(reply, 4), card_->CapacitySectors() - 1);
+  EXPECT_EQ(Be(reply + 4, 4), 0u);
+}
+
+// The native card's commands without data: an error status is the ERROR bit
+// of the R1 answer; there is nothing to cut short.
+TEST_F(Faults, MmcCommandsWithoutDataAnswerErrorInTheStatus) {
+  Attach("native.json");
+  const struct {
+    unsigned opcode, arg, flags;
+    const char *what;
+  } commands[] = {{13, 0xAAAAu << 16, kR1Ac, "status"},
+                  {12, 0, kR1bAc, "stop"},
+                  {23, 8, kR1bAc, "set block count"}};
+  for (const auto &c : commands) {
+    SCOPED_TRACE(c.what);
+    card_->SetFault(sdsim::FaultKind::ErrorStatus, card_->TransferCount());
+    Result r = Mmc(fd_, c.opcode, c.arg, c.flags, false, 0, nullptr);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.cmd.response[0], 0x900u | 1u << 19); // ERROR
+    EXPECT_EQ(card_->Transcript().back(), (sdsim::Transfer{"cmd", 0, 0, "error status"}));
+    card_->SetFault(sdsim::FaultKind::ShortTransfer, card_->TransferCount());
+    r = Mmc(fd_, c.opcode, c.arg, c.flags, false, 0, nullptr);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.cmd.response[0], 0x900u);
+    EXPECT_EQ(card_->Transcript().back(),
+              (sdsim::Transfer{"cmd", 0, 0, std::string(c.what) + " (short)"}));
+    card_->SetFault(sdsim::FaultKind::FailTransfer, card_->TransferCount());
+    r = Mmc(fd_, c.opcode, c.arg, c.flags, false, 0, nullptr);
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.err, EIO);
+    EXPECT_EQ(card_->Transcript().back(), (sdsim::Transfer{"cmd", 0, 0, "failed"}));
+  }
+}
+
+// All the data moves, then the command ends with an error status; commands
+// without sectors do not take the fault.
+TEST_F(Faults, ErrorWithDataMovesEverythingAndReportsTheError) {
+  for (const char *file : kBoth) {
+    SCOPED_TRACE(file);
+    Attach(file);
+    Sector stored{}, got{}, put{};
+    stored.fill(0x5C);
+    card_->WriteSector(30, stored.data());
+    put.fill(0x42);
+    card_->SetFault(sdsim::FaultKind::ErrorStatusWithData, 0, 2);
+    if (card_->IsNative())
+      EXPECT_EQ(Mmc(fd_, 13, 0xAAAAu << 16, kR1Ac, false, 0, nullptr).cmd.response[0], 0x900u);
+    else
+      EXPECT_EQ(Scsi(fd_, {0, 0, 0, 0, 0, 0}, SG_DXFER_NONE, nullptr, 0).hdr.status, 0);
+    const Result r = Rw(false, 30, 1, got.data());
+    const Result w = Rw(true, 31, 1, put.data());
+    EXPECT_EQ(got, stored);
+    EXPECT_EQ(card_->ReadSector(31), put);
+    for (const Result *x : {&r, &w}) {
+      EXPECT_EQ(x->rc, 0);
+      if (card_->IsNative()) {
+        const std::uint32_t error_ecc = 1u << 19 | 1u << 21;
+        EXPECT_EQ(x->cmd.response[0] & error_ecc, error_ecc);
+      } else {
+        EXPECT_EQ(x->hdr.status, 0x02);
+        EXPECT_EQ(x->hdr.resid, 0);
+        EXPECT_EQ(x->sense[2] & 0x0F, 0x03); // MEDIUM ERROR
+      }
+    }
+    if (!card_->IsNative()) {
+      EXPECT_EQ(r.sense[12], 0x11);
+      EXPECT_EQ(w.sense[12], 0x0C);
+    }
+    const auto seen = card_->Transcript();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1], (sdsim::Transfer{"read", 30, 1, "data (error status)"}));
+    EXPECT_EQ(seen[2], (sdsim::Transfer{"write", 31, 1, "data (error status)"}));
+    // The firmware saw the sectors: an enter pattern answered this way
+    // still enters special mode.
+    card_->SetFault(sdsim::FaultKind::ErrorStatusWithData, card_->TransferCount());
+    Sector enter = EnterPattern(card_->EntryString(), false);
+    EXPECT_EQ(Rw(true, 0, 1, enter.data()).rc, 0);
+    EXPECT_TRUE(card_->InSpecialMode());
+    EXPECT_EQ(card_->Transcript().back().what, "enter v2 (error status)");
+  }
+}
+
 TEST_F(Faults, VanishedCardFailsEverythingIncludingReopen) {
   for (const char *file : kBoth) {
     Attach(file);
@@ -136,7 +266,9 @@ TEST(FaultNames, AreTheLaunchersNames) {
                                               {K::BadSignature, "bad-signature"},
                                               {K::WrongDetailType, "wrong-type"},
                                               {K::NoFileAnswer, "no-file-answer"},
-                                              {K::FileIoFail, "file-fail"}};
+                                              {K::FileIoFail, "file-fail"},
+                                              {K::ErrorStatusWithData, "error-with-data"},
+                                              {K::FileKill, "file-kill"}};
   K kind{};
   for (const auto &n : names) {
     EXPECT_STREQ(sdsim::FaultName(n.first), n.second);

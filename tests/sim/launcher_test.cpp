@@ -10,6 +10,8 @@
 #include <fstream>
 #include <linux/fs.h>
 #include <regex>
+#include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace simtest;
@@ -143,6 +145,24 @@ TEST_F(Probe, WritesUntilKilled) {
   ADD_FAILURE() << "still alive";
 }
 
+// Host-file steps 0, 1, 2 ... on the launcher's default card.
+TEST_F(Probe, WritesTheHostFileUntilKilled) {
+  sdsim::Card *card = sdsim::Find("/dev/sdx");
+  ASSERT_NE(card, nullptr);
+  Fd file(::open(card->HostFilePath().c_str(), O_RDWR | O_CREAT | O_DIRECT | O_CLOEXEC, 0600));
+  ASSERT_GE(file.get(), 0) << std::strerror(errno);
+  alignas(512) static std::uint8_t buf[512];
+  for (int step = 0; step < 3; ++step) // step 2 never happens
+    ASSERT_EQ(::pwrite(file.get(), buf, 512, step * 512), 512);
+  ADD_FAILURE() << "still alive";
+}
+
+// The ASan options the program got, as one line.
+TEST_F(Probe, PrintsAsanOptions) {
+  const char *opts = std::getenv("ASAN_OPTIONS");
+  std::printf("ASAN_OPTIONS=%s\n", opts ? opts : "");
+}
+
 TEST(Launcher, RunsAProgramAndWritesTheTranscript) {
   char path[] = "/tmp/sdsim-transcript-XXXXXX";
   ::close(::mkstemp(path));
@@ -204,6 +224,89 @@ TEST(Launcher, KillFaultKillsTheProgramAndTheImageSurvives) {
   ::unlink(card.c_str());
   ::unlink((std::string(dir) + "/card.img").c_str());
   ::rmdir(dir);
+}
+
+TEST(Launcher, FileKillFaultKillsTheProgramBeforeTheStep) {
+  for (const char *option : {"--file-kill 2", "--fault file-kill@2"}) {
+    SCOPED_TRACE(option);
+    char path[] = "/tmp/sdsim-transcript-XXXXXX";
+    ::close(::mkstemp(path));
+    std::string out;
+    EXPECT_EQ(RunShell(Probe("--transcript " + std::string(path) + " " + option,
+                             "WritesTheHostFileUntilKilled"),
+                       &out),
+              128 + SIGKILL)
+        << out;
+    // The transcript is complete up to the step that never ran.
+    std::ifstream in(path);
+    std::vector<std::string> whats;
+    const std::regex what("\"lba\":([0-9]+).*\"what\":\"([^\"]*)\"");
+    for (std::string line; std::getline(in, line);) {
+      std::smatch m;
+      if (std::regex_search(line, m, what))
+        whats.push_back(m[1].str() + " " + m[2].str());
+    }
+    ::unlink(path);
+    EXPECT_EQ(whats, (std::vector<std::string>{"0 file write", "1 file write"}));
+  }
+}
+
+// The ASan runtime the launcher preloads checks leaks at exit only in
+// programs built with it: an uninstrumented tool gets detect_leaks=0 even
+// when the caller asked for leak checks (it would fail on its own exit-time
+// allocations); an instrumented program, and one ldd cannot tell about (a
+// script), keep the caller's choice.
+TEST(Launcher, LeakChecksOnlyForInstrumentedPrograms) {
+  if (RunShell("ldd " + SelfPath().substr(0, SelfPath().rfind('/')) +
+               "/../lib/libsdsim.so | grep -q libasan") != 0)
+    GTEST_SKIP() << "the card library is not built with AddressSanitizer";
+  char script[] = "/tmp/sdsim-script-XXXXXX";
+  const int fd = ::mkstemp(script);
+  ASSERT_GE(fd, 0);
+  const std::string text = "#!/bin/sh\necho \"ASAN_OPTIONS=$ASAN_OPTIONS\"\n";
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fd);
+  ::chmod(script, 0700);
+  const std::string self = SelfPath() + " --gtest_filter=Probe.PrintsAsanOptions";
+  const struct {
+    const char *caller; // nullptr: not set
+    std::string program;
+    const char *leaks; // the program's last detect_leaks setting
+  } cases[] = {
+      {"detect_leaks=1", "sh -c 'echo ASAN_OPTIONS=$ASAN_OPTIONS'", "0"},
+      {"detect_leaks=1", "env", "0"}, // found through PATH
+      {nullptr, "env", "0"},
+      {"detect_leaks=1", self, "1"},
+      {"detect_leaks=0", self, "0"},
+      {nullptr, self, "0"},
+      {"detect_leaks=1", script, "1"},
+  };
+  const std::regex leaks("^ASAN_OPTIONS=.*detect_leaks=([01])$");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.caller ? c.caller : "(unset)") + " " + c.program);
+    const std::string env =
+        c.caller ? "env ASAN_OPTIONS=" + std::string(c.caller) : std::string("env -u ASAN_OPTIONS");
+    std::string out;
+    ASSERT_EQ(RunShell("SDSIM_PROBE=1 " + env + " " + LauncherPath() + " -- " + c.program, &out), 0)
+        << out;
+    std::string last;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+      std::smatch m;
+      if (std::regex_search(line, m, leaks))
+        last = m[1].str();
+    }
+    EXPECT_EQ(last, c.leaks) << out;
+  }
+  // What the caller's leak checks did to tail(1) before.
+  std::string out;
+  EXPECT_EQ(RunShell("env ASAN_OPTIONS=detect_leaks=1 " + LauncherPath() +
+                         " -- sh -c 'head -c 512 /dev/sdx | tail -c 2' 2>&1",
+                     &out),
+            0)
+      << out;
+  EXPECT_EQ(out, "\x55\xAA");
+  ::unlink(script);
 }
 
 // Whether process pid has a handler for SIGTERM.

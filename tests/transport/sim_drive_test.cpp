@@ -215,11 +215,12 @@ TEST_P(BothTransports, SectorRunsReachTheCardAsOneCommand) {
 }
 
 // An ioctl error, a completed command with an error status (CHECK CONDITION
-// on the reader) and a short transfer are all failed transfers.
+// on the reader), a short transfer and an error status after all the data
+// moved are all failed transfers.
 TEST_P(BothTransports, FailedTransfersMapToTheirErrors) {
   const bool native = GetParam();
   for (auto kind : {sdsim::FaultKind::FailTransfer, sdsim::FaultKind::ErrorStatus,
-                    sdsim::FaultKind::ShortTransfer}) {
+                    sdsim::FaultKind::ShortTransfer, sdsim::FaultKind::ErrorStatusWithData}) {
     for (bool write : {false, true}) {
       SCOPED_TRACE(std::string(sdsim::FaultName(kind)) + (write ? " write" : " read"));
       sdsim::Card &card = Attach(native);
@@ -419,37 +420,85 @@ TEST_F(SimTest, MmcCommandRecords) {
   }
 }
 
-TEST_F(SimTest, UsbCapacityFailureAndWaitForDiskReadyAttempts) {
-  sdsim::Card &card = Attach(false);
-  CUsbDrive drive(Wide(card.Node()), false);
-  card.SetFault(sdsim::FaultKind::FailTransfer, 0);
-  EXPECT_EQ(Caught([&] { drive.ReadCapacity(); }),
-            (Failure{4608, L"[Error] : Cannot read USB disk size."}));
-  EXPECT_EQ(drive.ReadCapacity(), 0x40000u);
-  sdsim::DetachAll();
-
-  struct Case {
-    unsigned int time;
-    bool ready;
-    uint64_t attempts;
-  };
-  const Case cases[] = {{0, true, 1},  {12, true, 1}, {0, false, 1},
-                        {4, false, 1}, {5, false, 2}, {12, false, 3}};
-  for (const Case &c : cases) {
-    SCOPED_TRACE(std::to_string(c.time) + (c.ready ? " ready" : " not ready"));
+// READ CAPACITY fails alike when the ioctl fails, when the reader answers
+// CHECK CONDITION and when the reply is cut short.
+TEST_F(SimTest, UsbCapacityFailures) {
+  const struct {
+    sdsim::FaultKind kind;
+    const char *what;
+  } cases[] = {{sdsim::FaultKind::FailTransfer, "failed"},
+               {sdsim::FaultKind::ErrorStatus, "error status"},
+               {sdsim::FaultKind::ShortTransfer, "capacity (short)"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(sdsim::FaultName(c.kind));
     sdsim::Card &card = Attach(false);
     CUsbDrive drive(Wide(card.Node()), false);
-    if (!c.ready)
-      card.SetFault(sdsim::FaultKind::FailTransfer, 0, 0);
+    card.SetFault(c.kind, 0);
+    EXPECT_EQ(Caught([&] { drive.ReadCapacity(); }),
+              (Failure{4608, L"[Error] : Cannot read USB disk size."}));
+    EXPECT_EQ(card.Transcript(), (Seq{{"cmd", 0, 0, c.what}}));
+    EXPECT_EQ(drive.ReadCapacity(), 0x40000u);
+    sdsim::DetachAll();
+  }
+}
+
+// TEST UNIT READY is sent time / 5 + 1 times at most; a failed ioctl and a
+// CHECK CONDITION are both "not ready".
+TEST_F(SimTest, UsbWaitForDiskReadyAttempts) {
+  struct Case {
+    unsigned int time;
+    sdsim::FaultKind kind;
+    uint64_t failures; // TEST UNIT READYs that fail; 0: none, ~0: all
+    uint64_t attempts;
+  };
+  const uint64_t all = ~uint64_t{0};
+  const sdsim::FaultKind fail = sdsim::FaultKind::FailTransfer,
+                         check = sdsim::FaultKind::ErrorStatus;
+  const Case cases[] = {{0, fail, 0, 1},    {12, fail, 0, 1},    {0, fail, all, 1},
+                        {4, fail, all, 1},  {5, fail, all, 2},   {12, fail, all, 3},
+                        {0, check, all, 1}, {12, check, all, 3}, {12, check, 2, 3},
+                        {5, check, 2, 2}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.time) + " " + sdsim::FaultName(c.kind) + " x" +
+                 std::to_string(c.failures));
+    sdsim::Card &card = Attach(false);
+    CUsbDrive drive(Wide(card.Node()), false);
+    if (c.failures)
+      card.SetFault(c.kind, 0, c.failures == all ? 0 : c.failures);
+    const bool ready = c.failures < c.attempts;
     const Failure want =
-        c.ready ? Failure{0, L"<no error>"} : Failure{4108, L"[Error] : Disk is not ready."};
+        ready ? Failure{0, L"<no error>"} : Failure{4108, L"[Error] : Disk is not ready."};
     EXPECT_EQ(Caught([&] { drive.WaitForDiskReady(c.time); }), want);
     EXPECT_EQ(card.TransferCount(), c.attempts);
-    if (c.ready) {
-      EXPECT_EQ(card.Transcript(), (Seq{{"cmd", 0, 0, "test unit ready"}}));
+    const Seq seen = card.Transcript();
+    ASSERT_EQ(seen.size(), c.attempts);
+    if (ready) {
+      EXPECT_EQ(seen.back(), (sdsim::Transfer{"cmd", 0, 0, "test unit ready"}));
+    }
+    if (c.failures && c.kind == check) {
+      EXPECT_EQ(seen.front(), (sdsim::Transfer{"cmd", 0, 0, "error status"}));
     }
     sdsim::DetachAll();
   }
+}
+
+// A READ(10) that moved all its data and left resid 0, yet ended with CHECK
+// CONDITION: only the status tells the transfer failed.
+TEST_F(SimTest, UsbCheckConditionAloneFailsATransfer) {
+  sdsim::Card &card = Attach(false);
+  CUsbDrive drive(Wide(card.Node()), false);
+  const Bytes stored = Pattern(2, 21);
+  card.WriteSector(40, stored.data());
+  card.WriteSector(41, stored.data() + 512);
+  Bytes in(1024, 0);
+  card.SetFault(sdsim::FaultKind::ErrorStatusWithData, 0);
+  EXPECT_EQ(Caught([&] { drive.ReadSector(40, 2, in.data()); }), TransferFailure(false, false));
+  EXPECT_EQ(in, stored); // the data did arrive
+  EXPECT_EQ(card.Transcript(), (Seq{{"read", 40, 2, "data (error status)"}}));
+  EXPECT_TRUE(drive.IsOpen());
+  in.assign(1024, 0);
+  drive.ReadSector(40, 2, in.data());
+  EXPECT_EQ(in, stored);
 }
 
 TEST_F(SimTest, UsbTraceLinesOnlyWhenSwitchedOn) {

@@ -53,7 +53,10 @@ namespace sdsim {
 //          "pmt poll", "data" (ordinary block I/O), "capacity",
 //          "test unit ready", "inquiry", "status", "stop", "set block count";
 //          host-file events: "file command 0x101", "file write",
-//          "file readback".
+//          "file readback"; faulty or refused transfers: "failed",
+//          "error status", "phase error", "illegal request", ..., or the
+//          normal text followed by " (short)" or, for ErrorStatusWithData,
+//          " (error status)".
 struct Transfer {
   std::string op;
   std::uint32_t lba = 0;
@@ -67,10 +70,12 @@ std::string ToString(const Transfer &t);
 
 enum class FaultKind {
   FailTransfer,    // ioctl returns -1, errno EIO; nothing transferred
-  ErrorStatus,     // completes with an error: SCSI CHECK CONDITION MEDIUM ERROR,
-                   // MMC R1 status with ERROR|CARD_ECC_FAILED; nothing transferred
-  ShortTransfer,   // cut short: SCSI resid != 0 (part of the data moved);
-                   // MMC part of the blocks moved, then ioctl -1 EIO
+  ErrorStatus,     // completes with an error: SCSI CHECK CONDITION MEDIUM ERROR
+                   // (resid = dxfer_len), MMC R1 status with ERROR (data commands
+                   // also CARD_ECC_FAILED); nothing transferred
+  ShortTransfer,   // cut short: SCSI half the data moved, resid = the rest;
+                   // MMC data commands: half the blocks moved, then ioctl -1 EIO
+                   // (MMC commands without data answer as usual)
   Vanish,          // the card is gone from this transfer on: every ioctl on its
                    // descriptors fails (ENODEV), open of its node fails (ENOENT)
   Kill,            // the process is killed with SIGKILL before this transfer
@@ -79,22 +84,28 @@ enum class FaultKind {
   WrongDetailType, // served headers announce another detail type
   NoFileAnswer,    // host-file commands are not answered
   FileIoFail,      // host-file read/write step fails with EIO
+  // Sector transfers only (SCSI READ(10)/WRITE(10), MMC CMD17/18/24/25): all
+  // the data moves (resid 0), yet the command ends with an error status: SCSI
+  // CHECK CONDITION MEDIUM ERROR, MMC R1 status with ERROR|CARD_ECC_FAILED.
+  ErrorStatusWithData,
+  FileKill, // the process is killed with SIGKILL before this host-file step
 };
 
 // Fault names as used by the launcher and SDSIM_FAULTS: "fail", "error",
 // "short", "vanish", "kill", "busy-forever", "bad-signature", "wrong-type",
-// "no-file-answer", "file-fail".
+// "no-file-answer", "file-fail", "error-with-data", "file-kill".
 const char *FaultName(FaultKind kind);
 bool ParseFaultName(const std::string &name, FaultKind &kind);
 
 // A fault takes effect at the first event it applies to whose index is at
 // least `at`, and then on the following ones, `times` events in all (0: for
-// ever). The index is the transfer index, except for NoFileAnswer and
-// FileIoFail (host-file step index) and for BusyForever, BadSignature and
+// ever). The index is the transfer index, except for NoFileAnswer, FileIoFail
+// and FileKill (host-file step index) and for BusyForever, BadSignature and
 // WrongDetailType answers placed in the host file (host-file step index).
 // FailTransfer, ErrorStatus, ShortTransfer and Kill apply to any transfer;
-// Vanish is permanent from `at` on; the header faults apply to header reads
-// (BusyForever also to first-detail and PMT-poll reads).
+// ErrorStatusWithData to sector transfers only; Vanish is permanent from `at`
+// on; the header faults apply to header reads (BusyForever also to
+// first-detail and PMT-poll reads).
 struct Fault {
   FaultKind kind = FaultKind::FailTransfer;
   std::uint64_t at = 0;
