@@ -302,28 +302,28 @@ bool Aligned(const FdEntry &e, const void *buf, std::size_t len, off_t at) {
 
 std::uint32_t Sectors(std::size_t len) { return static_cast<std::uint32_t>((len + 511) / 512); }
 
-// Host-file and node I/O. `at` < 0: at the descriptor's position.
-ssize_t ReadHook(int fd, void *buf, std::size_t len, off_t at, bool positioned) {
-  auto real = [&] {
-    return positioned ? Real().pread(fd, buf, len, at) : Real().read(fd, buf, len);
-  };
+// Host-file and node I/O, the same for reads and writes: `transfer` makes the
+// real call, `describe` names the completed host-file step for the transcript.
+template <typename Transfer, typename Describe>
+ssize_t FileIoHook(int fd, const void *buf, std::size_t len, off_t at, bool positioned,
+                   const char *op, Transfer transfer, Describe describe) {
   Registry &r = Registry::Get();
   if (!r.Ours(fd))
-    return real();
+    return transfer();
   Lock lock(r.Mutex());
   FdEntry e;
   if (!r.Lookup(fd, e))
-    return real();
+    return transfer();
   if (!e.host_file) {
     if (e.card->Vanished()) {
       errno = EIO;
       return -1;
     }
-    return real(); // plain block I/O on the stored sectors
+    return transfer(); // plain block I/O on the stored sectors
   }
   const off_t pos = positioned ? at : Real().lseek(fd, 0, SEEK_CUR);
   if (e.card->BeginFileStep()) {
-    e.card->Record("read", static_cast<std::uint32_t>(pos / 512), Sectors(len), "file failed");
+    e.card->Record(op, static_cast<std::uint32_t>(pos / 512), Sectors(len), "file failed");
     errno = EIO;
     return -1;
   }
@@ -331,47 +331,29 @@ ssize_t ReadHook(int fd, void *buf, std::size_t len, off_t at, bool positioned) 
     errno = EINVAL;
     return -1;
   }
-  const ssize_t got = real();
-  e.card->Record("read", static_cast<std::uint32_t>(pos / 512), Sectors(len), "file readback");
-  return got;
+  const ssize_t done = transfer();
+  e.card->Record(op, static_cast<std::uint32_t>(pos / 512), Sectors(len), describe(e, pos, done));
+  return done;
+}
+
+ssize_t ReadHook(int fd, void *buf, std::size_t len, off_t at, bool positioned) {
+  return FileIoHook(
+      fd, buf, len, at, positioned, "read",
+      [&] { return positioned ? Real().pread(fd, buf, len, at) : Real().read(fd, buf, len); },
+      [](const FdEntry &, off_t, ssize_t) { return std::string("file readback"); });
 }
 
 ssize_t WriteHook(int fd, const void *buf, std::size_t len, off_t at, bool positioned) {
-  auto real = [&] {
-    return positioned ? Real().pwrite(fd, buf, len, at) : Real().write(fd, buf, len);
-  };
-  Registry &r = Registry::Get();
-  if (!r.Ours(fd))
-    return real();
-  Lock lock(r.Mutex());
-  FdEntry e;
-  if (!r.Lookup(fd, e))
-    return real();
-  if (!e.host_file) {
-    if (e.card->Vanished()) {
-      errno = EIO;
-      return -1;
-    }
-    return real();
-  }
-  const off_t pos = positioned ? at : Real().lseek(fd, 0, SEEK_CUR);
-  if (e.card->BeginFileStep()) {
-    e.card->Record("write", static_cast<std::uint32_t>(pos / 512), Sectors(len), "file failed");
-    errno = EIO;
-    return -1;
-  }
-  if (!Aligned(e, buf, len, pos)) {
-    errno = EINVAL;
-    return -1;
-  }
-  const ssize_t put = real();
-  std::string what = "file write";
-  if (put > 0 && pos >= 0)
-    what =
-        e.card->FileWritten(fd, static_cast<std::uint64_t>(pos),
-                            static_cast<const std::uint8_t *>(buf), static_cast<std::size_t>(put));
-  e.card->Record("write", static_cast<std::uint32_t>(pos / 512), Sectors(len), what);
-  return put;
+  return FileIoHook(
+      fd, buf, len, at, positioned, "write",
+      [&] { return positioned ? Real().pwrite(fd, buf, len, at) : Real().write(fd, buf, len); },
+      [&](const FdEntry &e, off_t pos, ssize_t put) {
+        if (put > 0 && pos >= 0)
+          return e.card->FileWritten(fd, static_cast<std::uint64_t>(pos),
+                                     static_cast<const std::uint8_t *>(buf),
+                                     static_cast<std::size_t>(put));
+        return std::string("file write");
+      });
 }
 
 FILE *FopenHook(const char *path, const char *mode, bool large) {

@@ -80,9 +80,10 @@ std::wstring Report(const CsdView &v, unsigned int indent) {
   else
     r.Line(L"CSD structure = " + Dec(structure));
   if (v.mmc) {
-    const unsigned int spec = v.mmc->GetSystemSpecVersion();
-    r.Line(spec < 5 ? L"System specification = Version " + std::wstring(kMmcSpecVersion[spec])
-                    : L"System specification = Reserved");
+    // SPEC_VERS: the version of the MMC system the card follows.
+    const unsigned int version = v.mmc->GetSystemSpecVersion();
+    r.Line(version < 5 ? L"System specification = Version " + std::wstring(kMmcSpecVersion[version])
+                       : L"System specification = Reserved");
   }
 
   const unsigned int taac = c.GetTAAC();

@@ -1,4 +1,4 @@
-// The SD configuration register (SCR, 64 bits): specification version,
+// The SD configuration register (SCR, 64 bits): physical layer version,
 // security, bus widths and command support.
 #pragma once
 

@@ -18,6 +18,15 @@ void EntryBytes(const std::wstring &entry, unsigned char out[8]) {
   std::memcpy(out, narrow.data(), narrow.size() < 8 ? narrow.size() : 8);
 }
 
+// A transfer takes whole sectors, one at least. The line numbers name the
+// check in the messages, as the channel has always reported them.
+void CheckSectorBuffer(unsigned int size, unsigned int shortLine, unsigned int partialLine) {
+  if (size < kSector)
+    throw CBufferSizeError(kUnit, shortLine, kSector);
+  if (size % kSector != 0)
+    throw CSectorBufferSizeError(kUnit, partialLine, size);
+}
+
 } // namespace
 
 CSpecialMode2Cmd::CSpecialMode2Cmd(CUsbDrive &drive, const std::wstring &entry)
@@ -111,18 +120,12 @@ void CSpecialMode2Cmd::LeaveSpecialMode2(unsigned int method) {
 }
 
 void CSpecialMode2Cmd::Cmd18(unsigned int lba, void *buffer, unsigned int size) {
-  if (size < kSector)
-    throw CBufferSizeError(kUnit, 289, kSector);
-  if (size % kSector != 0)
-    throw CSectorBufferSizeError(kUnit, 292, size);
+  CheckSectorBuffer(size, 289, 292);
   HostIo->ReadSector(lba, size / kSector, static_cast<unsigned char *>(buffer));
 }
 
 void CSpecialMode2Cmd::Cmd25(unsigned int lba, void *buffer, unsigned int size) {
-  if (size < kSector)
-    throw CBufferSizeError(kUnit, 259, kSector);
-  if (size % kSector != 0)
-    throw CSectorBufferSizeError(kUnit, 262, size);
+  CheckSectorBuffer(size, 259, 262);
   HostIo->WriteSector(lba, size / kSector, static_cast<unsigned char *>(buffer));
 }
 

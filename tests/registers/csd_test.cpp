@@ -120,7 +120,7 @@ TEST(CsdReport, AccessTimeAndClasses) {
   EXPECT_EQ(sd[4], L"Data read access-time-1(1ms) = 1.5");
   EXPECT_EQ(sd[14], L"Switch");
   EXPECT_EQ(sd[15], L"Max. read data block length = 1");
-  // The MMC report has its system specification line before the classes, and
+  // The MMC report has its SPEC_VERS line before the classes, and
   // class 10 has no name there.
   const auto mmc = Lines(CMmcCSD(image.data()).Parse(0));
   EXPECT_EQ(mmc[4], L"System specification = Version 1.0 - 1.2");
