@@ -33,8 +33,7 @@
 // MMC_IOC_CMD requests that pass validation) from 0. Host-file steps (every
 // read/write/pread/pwrite on the card's extension-mode host file) are counted
 // separately from 0 (FileStepCount()). All functions are thread-safe.
-#ifndef SDSIM_SDSIM_H
-#define SDSIM_SDSIM_H
+#pragma once
 
 #include <array>
 #include <cstdint>
@@ -116,7 +115,7 @@ class CardState; // implementation
 
 class Card {
 public:
-  explicit Card(CardState &state) : state_(&state) {}
+  explicit Card(CardState &state) : State(&state) {}
 
   // Node path the card answers on, e.g. "/dev/sdx" or "/dev/mmcblk7".
   std::string Node() const;
@@ -159,15 +158,15 @@ public:
   void ClearFaults();
 
 private:
-  CardState *state_;
+  CardState *State;
 };
 
 // Attach a card described by a card file (JSON) or by JSON text; relative
-// paths in JSON text resolve against base_dir. Throws std::runtime_error on a
+// paths in JSON text resolve against baseDir. Throws std::runtime_error on a
 // bad description or a node already attached. The returned reference stays
 // valid until DetachAll().
 Card &AttachFile(const std::string &path);
-Card &AttachJson(const std::string &json_text, const std::string &base_dir = ".");
+Card &AttachJson(const std::string &jsonText, const std::string &baseDir = ".");
 // Detach every card: descriptors handed out stop answering as cards (ioctl
 // fails with ENOTTY), temporary mount points are removed.
 void DetachAll();
@@ -176,5 +175,3 @@ Card *Find(const std::string &node);
 std::vector<Card *> Cards();
 
 } // namespace sdsim
-
-#endif

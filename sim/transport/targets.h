@@ -1,19 +1,16 @@
 // The two transports a card is reached through: a SCSI disk behind a USB
 // reader (SG_IO) and a native SD host (MMC_IOC_CMD). Each returns what ioctl
 // returns (0, or -1 with errno set). The caller holds the card's lock.
-#ifndef SDSIM_TARGETS_H
-#define SDSIM_TARGETS_H
+#pragma once
 
 namespace sdsim {
 
 class CardState;
 
-int ScsiIoctl(CardState &card, void *sg_io_hdr);
-int MmcIoctl(CardState &card, void *mmc_ioc_cmd);
+int ScsiIoctl(CardState &card, void *sgIoHdr);
+int MmcIoctl(CardState &card, void *mmcIocCmd);
 
 // Largest SG_IO data phase the reader takes (bytes).
 constexpr unsigned kScsiMaxTransfer = 2048 * 512;
 
 } // namespace sdsim
-
-#endif

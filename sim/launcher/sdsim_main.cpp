@@ -150,53 +150,64 @@ std::string AsanOptions(const std::string &caller, const std::string &program) {
   return caller + (caller.empty() ? "" : ":") + "detect_leaks=0";
 }
 
-// Best effort: whatever cannot be removed is left, the rest goes.
-pid_t g_child = 0;
+// The program the launcher runs; termination requests go to it.
+pid_t ChildPid = 0;
 
-// Termination requests go to the program; the launcher waits for it and
-// removes the run folder afterwards.
+// The launcher waits for the program and removes the run folder afterwards.
 void Forward(int sig) {
-  if (g_child > 0)
-    kill(g_child, sig);
+  if (ChildPid > 0)
+    kill(ChildPid, sig);
 }
 
+// Best effort: whatever cannot be removed is left, the rest goes.
 int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
   (void)remove(path);
   return 0;
 }
 
-} // namespace
+bool IsFaultOption(const std::string &option) {
+  static const char *const kNames[] = {
+      "--fail",           "--error",        "--short",           "--vanish",
+      "--kill",           "--busy-forever", "--bad-signature",   "--wrong-type",
+      "--no-file-answer", "--file-fail",    "--error-with-data", "--file-kill"};
+  for (const char *name : kNames)
+    if (option == name)
+      return true;
+  return false;
+}
 
-int main(int argc, char **argv) {
-  std::vector<std::string> cards, faults;
-  std::string transcript;
+struct Options {
+  std::vector<std::string> Cards, Faults;
+  std::string Transcript;
+  char **Command = nullptr;
+};
+
+// Parses the command line: -1 when the launcher goes on, else its exit status.
+int ParseOptions(int argc, char **argv, Options &options) {
   int i = 1;
   for (; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--")
+    const std::string option = argv[i];
+    if (option == "--")
       break;
-    if (a == "-h" || a == "--help") {
+    if (option == "-h" || option == "--help") {
       Usage(stdout);
       return 0;
     }
     if (i + 1 >= argc) {
-      std::fprintf(stderr, "sdsim: %s needs a value\n", a.c_str());
+      std::fprintf(stderr, "sdsim: %s needs a value\n", option.c_str());
       return 2;
     }
-    const std::string v = argv[++i];
-    if (a == "--card")
-      cards.push_back(Absolute(v));
-    else if (a == "--transcript")
-      transcript = Absolute(v);
-    else if (a == "--fault")
-      faults.push_back(v);
-    else if (a == "--fail" || a == "--error" || a == "--short" || a == "--vanish" ||
-             a == "--kill" || a == "--busy-forever" || a == "--bad-signature" ||
-             a == "--wrong-type" || a == "--no-file-answer" || a == "--file-fail" ||
-             a == "--error-with-data" || a == "--file-kill")
-      faults.push_back(a.substr(2) + "@" + v);
-    else {
-      std::fprintf(stderr, "sdsim: unknown option %s\n", a.c_str());
+    const std::string value = argv[++i];
+    if (option == "--card") {
+      options.Cards.push_back(Absolute(value));
+    } else if (option == "--transcript") {
+      options.Transcript = Absolute(value);
+    } else if (option == "--fault") {
+      options.Faults.push_back(value);
+    } else if (IsFaultOption(option)) {
+      options.Faults.push_back(option.substr(2) + "@" + value);
+    } else {
+      std::fprintf(stderr, "sdsim: unknown option %s\n", option.c_str());
       Usage(stderr);
       return 2;
     }
@@ -205,75 +216,73 @@ int main(int argc, char **argv) {
     Usage(stderr);
     return 2;
   }
-  char **command = argv + i + 1;
-  if (cards.empty())
-    cards.push_back(SDSIM_DEFAULT_CARD);
+  options.Command = argv + i + 1;
+  if (options.Cards.empty())
+    options.Cards.push_back(SDSIM_DEFAULT_CARD);
+  return -1;
+}
 
-  const std::string lib = Absolute(LibraryPath());
-  if (access(lib.c_str(), R_OK) != 0) {
-    std::fprintf(stderr, "sdsim: cannot find %s (set SDSIM_LIB)\n", lib.c_str());
-    return 2;
-  }
-  std::string card_list;
-  for (const auto &c : cards) {
-    if (access(c.c_str(), R_OK) != 0) {
-      std::fprintf(stderr, "sdsim: cannot read card file %s\n", c.c_str());
-      return 2;
-    }
-    card_list += (card_list.empty() ? "" : ":") + c;
-  }
-  std::string fault_list;
-  for (const auto &f : faults)
-    fault_list += (fault_list.empty() ? "" : ",") + f;
+std::string Joined(const std::vector<std::string> &items, char separator) {
+  std::string out;
+  for (const auto &item : items)
+    out += (out.empty() ? "" : std::string(1, separator)) + item;
+  return out;
+}
 
-  char run_dir[] = "/tmp/sdsim-run-XXXXXX";
-  if (!mkdtemp(run_dir)) {
-    std::perror("sdsim: mkdtemp");
-    return 2;
+// The transcript file starts empty; false when it cannot be written.
+bool TruncateTranscript(const std::string &transcript) {
+  if (transcript.empty())
+    return true;
+  const int fd = open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    std::fprintf(stderr, "sdsim: cannot write %s: %s\n", transcript.c_str(), std::strerror(errno));
+    return false;
   }
-  if (!transcript.empty()) {
-    const int fd = open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      std::fprintf(stderr, "sdsim: cannot write %s: %s\n", transcript.c_str(),
-                   std::strerror(errno));
-      return 2;
-    }
-    close(fd);
-  }
+  close(fd);
+  return true;
+}
 
+// LD_PRELOAD for the program: the card library, behind the sanitizer runtime
+// it was built against (with ASAN_OPTIONS set for the program), before
+// whatever the caller preloads.
+std::string PreloadList(const std::string &lib, const char *program) {
   std::string preload = lib;
   const std::string runtime = SanitizerRuntime(lib);
   if (!runtime.empty()) {
     preload = runtime + " " + preload;
     const char *caller = std::getenv("ASAN_OPTIONS");
-    setenv("ASAN_OPTIONS", AsanOptions(caller ? caller : "", command[0]).c_str(), 1);
+    setenv("ASAN_OPTIONS", AsanOptions(caller ? caller : "", program).c_str(), 1);
   }
   if (const char *old = std::getenv("LD_PRELOAD"))
     if (*old)
       preload += " " + std::string(old);
+  return preload;
+}
 
-  const pid_t pid = fork();
-  if (pid < 0) {
-    std::perror("sdsim: fork");
-    return 2;
-  }
-  if (pid == 0) {
-    setenv("LD_PRELOAD", preload.c_str(), 1);
-    setenv("SDSIM_CARDS", card_list.c_str(), 1);
-    setenv("SDSIM_RUNDIR", run_dir, 1);
-    if (!fault_list.empty())
-      setenv("SDSIM_FAULTS", fault_list.c_str(), 1);
-    else
-      unsetenv("SDSIM_FAULTS");
-    if (!transcript.empty())
-      setenv("SDSIM_TRANSCRIPT", transcript.c_str(), 1);
-    else
-      unsetenv("SDSIM_TRANSCRIPT");
-    execvp(command[0], command);
-    std::fprintf(stderr, "sdsim: cannot run %s: %s\n", command[0], std::strerror(errno));
-    _exit(127);
-  }
-  g_child = pid;
+void SetOrUnset(const char *name, const std::string &value) {
+  if (!value.empty())
+    setenv(name, value.c_str(), 1);
+  else
+    unsetenv(name);
+}
+
+// In the child: the environment the card library reads, then the program.
+[[noreturn]] void RunProgram(const Options &options, const std::string &preload,
+                             const char *runDir) {
+  setenv("LD_PRELOAD", preload.c_str(), 1);
+  setenv("SDSIM_CARDS", Joined(options.Cards, ':').c_str(), 1);
+  setenv("SDSIM_RUNDIR", runDir, 1);
+  SetOrUnset("SDSIM_FAULTS", Joined(options.Faults, ','));
+  SetOrUnset("SDSIM_TRANSCRIPT", options.Transcript);
+  execvp(options.Command[0], options.Command);
+  std::fprintf(stderr, "sdsim: cannot run %s: %s\n", options.Command[0], std::strerror(errno));
+  _exit(127);
+}
+
+// Waits for the program, forwarding termination requests: its exit status,
+// 128 + signal when it was killed.
+int WaitForProgram(pid_t pid) {
+  ChildPid = pid;
   struct sigaction forward {};
   forward.sa_handler = Forward;
   sigemptyset(&forward.sa_mask);
@@ -282,8 +291,45 @@ int main(int argc, char **argv) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  nftw(run_dir, RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
   if (WIFSIGNALED(status))
     return 128 + WTERMSIG(status);
   return WEXITSTATUS(status);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Options options;
+  const int parsed = ParseOptions(argc, argv, options);
+  if (parsed >= 0)
+    return parsed;
+  const std::string lib = Absolute(LibraryPath());
+  if (access(lib.c_str(), R_OK) != 0) {
+    std::fprintf(stderr, "sdsim: cannot find %s (set SDSIM_LIB)\n", lib.c_str());
+    return 2;
+  }
+  for (const auto &card : options.Cards) {
+    if (access(card.c_str(), R_OK) != 0) {
+      std::fprintf(stderr, "sdsim: cannot read card file %s\n", card.c_str());
+      return 2;
+    }
+  }
+  char runDir[] = "/tmp/sdsim-run-XXXXXX";
+  if (!mkdtemp(runDir)) {
+    std::perror("sdsim: mkdtemp");
+    return 2;
+  }
+  if (!TruncateTranscript(options.Transcript))
+    return 2;
+  const std::string preload = PreloadList(lib, options.Command[0]);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("sdsim: fork");
+    return 2;
+  }
+  if (pid == 0)
+    RunProgram(options, preload, runDir);
+  const int status = WaitForProgram(pid);
+  nftw(runDir, RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  return status;
 }

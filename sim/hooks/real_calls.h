@@ -1,8 +1,7 @@
 // The C library's own entry points behind the interposed ones. Every call the
 // card makes for itself goes through these, never through the interposed
 // names, so the card never sees its own I/O.
-#ifndef SDSIM_REAL_CALLS_H
-#define SDSIM_REAL_CALLS_H
+#pragma once
 
 #include <cstdio>
 #include <sys/types.h>
@@ -51,5 +50,3 @@ struct RealCalls {
 const RealCalls &Real();
 
 } // namespace sdsim
-
-#endif

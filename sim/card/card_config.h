@@ -1,0 +1,71 @@
+// What a card file describes: the card's geometry, its firmware's entry
+// string, its registers and SMART data. Parsed from JSON (sim/README.md).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sdsim {
+
+constexpr std::uint32_t kNoReadCount = 0xFFFFFFFF;
+constexpr std::size_t kSector = 512;
+
+struct CardConfig {
+  std::string Node;
+  std::uint64_t CapacitySectors = 0;
+  bool ByteAddressed = false;
+  std::string Entry; // exactly 8 bytes
+  std::array<std::uint8_t, 512> Sector0{};
+  std::string Image; // backing image path, "" for a card held in memory
+
+  // Mounted file system for the extension mode.
+  bool Mounted = false;
+  bool AutoMount = false; // the sim picks a temporary directory
+  std::string MountPoint;
+  std::string MountDevice; // e.g. /dev/sdx1
+  std::string MountFsType = "vfat";
+  std::string MountOptions = "rw,relatime";
+
+  // Native host identity.
+  std::uint16_t Rca = 0xAAAA;
+  unsigned MmcHost = 0;
+
+  // Header fields in host order, by name; texts and byte fields separately.
+  std::map<std::string, std::uint32_t> Numbers;
+  std::string HwVersion, FwVersion, ClientMark;
+  std::array<std::uint8_t, 3> Signature{{'S', 'I', '0'}};
+  std::array<std::uint8_t, 6> FlashId{};
+  std::array<std::uint8_t, 16> Cid{}, Csd{};
+  std::array<std::uint8_t, 8> Scr{};
+  bool UseDetailCountEx = true;
+
+  // Per-VB tables (card values), all of the entry count.
+  std::vector<std::uint16_t> EraseCounts;
+  std::vector<std::uint32_t> ReadCounts; // in reads; kNoReadCount: none
+  bool GlobalReadCounts = false;
+  unsigned RemainderSectors = 0; // global format; 0: chosen from the entry count
+  std::vector<std::uint16_t> RuntimeStatus;
+
+  // Busy answers.
+  unsigned BusyHeader = 0;      // busy reads before each header
+  unsigned BusyFirstDetail = 0; // busy reads of detail 0 (HeaderVersion 0 or 1)
+  unsigned BusyPmt = 0;         // busy PMT polls before the confirmation
+  unsigned BusyFile = 0;        // busy headers placed ahead of a host-file answer
+
+  bool IsNative() const { return Node.rfind("/dev/mmcblk", 0) == 0; }
+};
+
+// Parses a card description. baseDir resolves relative paths. Throws
+// std::runtime_error with a readable message.
+CardConfig ParseCardConfig(const std::string &jsonText, const std::string &baseDir);
+std::string ReadWholeFile(const std::string &path);
+std::string DirName(const std::string &path);
+
+// N = BaseVBEntryCount + ExtraVBEntriesPerUnit * (U - 1), U = TotalVBCount /
+// VBsPerUnit (1 when VBsPerUnit is 0), in unsigned 32-bit arithmetic.
+std::uint32_t EntryCount(const CardConfig &config);
+
+} // namespace sdsim

@@ -1,0 +1,19 @@
+// Small helpers shared by the interposed C library calls (hooks/*.cpp).
+#pragma once
+
+#include "registry/registry.h"
+
+#include <mutex>
+#include <string>
+
+namespace sdsim {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+// Arguments the C library declares non-null may still be null at run time.
+bool IsNull(const void *p);
+bool StartsWith(const std::string &text, const char *prefix);
+// A descriptor holding fixed text, read like a file.
+int ContentFd(const std::string &text, int flags);
+
+} // namespace sdsim

@@ -1,0 +1,163 @@
+// Reads, writes and ioctls on a card's descriptors: node I/O is plain block
+// I/O on the stored sectors, ioctls go to the card's transport, and every
+// read or write of the host file is one host-file step.
+#include "hooks/hook_support.h"
+#include "hooks/real_calls.h"
+#include "transport/targets.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <linux/fs.h>
+#include <linux/mmc/ioctl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace sdsim {
+namespace {
+
+bool Aligned(const FdEntry &entry, const void *buf, std::size_t len, off_t at) {
+  if (!entry.ODirect)
+    return true;
+  return reinterpret_cast<std::uintptr_t>(buf) % 512 == 0 && len % 512 == 0 && at % 512 == 0;
+}
+
+std::uint32_t Sectors(std::size_t len) { return static_cast<std::uint32_t>((len + 511) / 512); }
+
+// Host-file and node I/O, the same for reads and writes: `transfer` makes the
+// real call, `describe` names the completed host-file step for the transcript.
+template <typename Transfer, typename Describe>
+ssize_t FileIoHook(int fd, const void *buf, std::size_t len, off_t at, bool positioned,
+                   const char *op, Transfer transfer, Describe describe) {
+  Registry &registry = Registry::Get();
+  if (!registry.Ours(fd))
+    return transfer();
+  Lock lock(registry.Mutex());
+  FdEntry entry;
+  if (!registry.Lookup(fd, entry))
+    return transfer();
+  if (!entry.HostFile) {
+    if (entry.Card->Vanished()) {
+      errno = EIO;
+      return -1;
+    }
+    return transfer(); // plain block I/O on the stored sectors
+  }
+  const off_t pos = positioned ? at : Real().lseek(fd, 0, SEEK_CUR);
+  if (entry.Card->BeginFileStep()) {
+    entry.Card->Record(op, static_cast<std::uint32_t>(pos / 512), Sectors(len), "file failed");
+    errno = EIO;
+    return -1;
+  }
+  if (!Aligned(entry, buf, len, pos)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const ssize_t done = transfer();
+  entry.Card->Record(op, static_cast<std::uint32_t>(pos / 512), Sectors(len),
+                     describe(entry, pos, done));
+  return done;
+}
+
+ssize_t ReadHook(int fd, void *buf, std::size_t len, off_t at, bool positioned) {
+  return FileIoHook(
+      fd, buf, len, at, positioned, "read",
+      [&] { return positioned ? Real().pread(fd, buf, len, at) : Real().read(fd, buf, len); },
+      [](const FdEntry &, off_t, ssize_t) { return std::string("file readback"); });
+}
+
+ssize_t WriteHook(int fd, const void *buf, std::size_t len, off_t at, bool positioned) {
+  return FileIoHook(
+      fd, buf, len, at, positioned, "write",
+      [&] { return positioned ? Real().pwrite(fd, buf, len, at) : Real().write(fd, buf, len); },
+      [&](const FdEntry &entry, off_t pos, ssize_t put) {
+        if (put > 0 && pos >= 0)
+          return entry.Card->FileWritten(fd, static_cast<std::uint64_t>(pos),
+                                         static_cast<const std::uint8_t *>(buf),
+                                         static_cast<std::size_t>(put));
+        return std::string("file write");
+      });
+}
+
+// The block device ioctls a card's node answers; -1 with ENOTTY for others.
+int BlockIoctl(const CardState &card, unsigned long request, void *arg) {
+  const std::uint64_t sectors = card.Config().CapacitySectors;
+  switch (request) {
+  case BLKGETSIZE64:
+  case BLKGETSIZE:
+  case BLKSSZGET:
+  case BLKPBSZGET:
+  case BLKROGET:
+    if (!arg) {
+      errno = EFAULT;
+      return -1;
+    }
+    if (request == BLKGETSIZE64)
+      *static_cast<std::uint64_t *>(arg) = sectors * 512;
+    else if (request == BLKGETSIZE)
+      *static_cast<unsigned long *>(arg) = static_cast<unsigned long>(sectors);
+    else if (request == BLKROGET)
+      *static_cast<int *>(arg) = 0;
+    else
+      *static_cast<int *>(arg) = 512;
+    return 0;
+  case BLKFLSBUF:
+    return 0;
+  default:
+    errno = ENOTTY;
+    return -1;
+  }
+}
+
+} // namespace
+} // namespace sdsim
+
+using namespace sdsim;
+
+extern "C" {
+
+ssize_t read(int fd, void *buf, size_t len) { return ReadHook(fd, buf, len, 0, false); }
+ssize_t write(int fd, const void *buf, size_t len) { return WriteHook(fd, buf, len, 0, false); }
+ssize_t pread(int fd, void *buf, size_t len, off_t at) { return ReadHook(fd, buf, len, at, true); }
+ssize_t pread64(int fd, void *buf, size_t len, off_t at) {
+  return ReadHook(fd, buf, len, at, true);
+}
+ssize_t pwrite(int fd, const void *buf, size_t len, off_t at) {
+  return WriteHook(fd, buf, len, at, true);
+}
+ssize_t pwrite64(int fd, const void *buf, size_t len, off_t at) {
+  return WriteHook(fd, buf, len, at, true);
+}
+
+// SG_IO on a native card and MMC_IOC_CMD on a reader card fail with ENOTTY,
+// as on the kernel.
+int ioctl(int fd, unsigned long request, ...) {
+  va_list ap;
+  va_start(ap, request);
+  void *arg = va_arg(ap, void *);
+  va_end(ap);
+  Registry &registry = Registry::Get();
+  if (!registry.Ours(fd))
+    return Real().ioctl(fd, request, arg);
+  Lock lock(registry.Mutex());
+  FdEntry entry;
+  if (!registry.Lookup(fd, entry) || entry.HostFile)
+    return Real().ioctl(fd, request, arg);
+  CardState &card = *entry.Card;
+  if (card.Vanished()) {
+    errno = ENODEV;
+    return -1;
+  }
+  if (request == SG_IO && !card.IsNative())
+    return ScsiIoctl(card, arg);
+  if (request == MMC_IOC_CMD && card.IsNative())
+    return MmcIoctl(card, arg);
+  if (request == SG_IO || request == MMC_IOC_CMD) {
+    errno = ENOTTY;
+    return -1;
+  }
+  return BlockIoctl(card, request, arg);
+}
+
+} // extern "C"

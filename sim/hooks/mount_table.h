@@ -1,0 +1,17 @@
+// The mount table as the cards' file systems extend it: /proc/self/mounts
+// (and its other names), /proc/self/mountinfo and "mount|grep X".
+#pragma once
+
+#include <string>
+
+namespace sdsim {
+
+class Registry;
+
+bool IsMountTable(const std::string &path);
+bool IsMountInfo(const std::string &path);
+// The real file with the cards' lines added after the real ones.
+std::string MountTable(Registry &registry);
+std::string MountInfo(Registry &registry);
+
+} // namespace sdsim

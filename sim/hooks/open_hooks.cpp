@@ -1,0 +1,205 @@
+// Opening a card's node, its sysfs files, the mount table and the host file;
+// the descriptor table follows close and dup.
+#include "hooks/hook_support.h"
+#include "hooks/mount_table.h"
+#include "hooks/real_calls.h"
+#include "hooks/sysfs.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace sdsim {
+namespace {
+
+// A sysfs file of a card: its descriptor (or -1 with errno); false when the
+// path is no card's sysfs file.
+bool OpenSysfs(Registry &registry, const std::string &path, int flags, int &fd) {
+  std::string name, file, text;
+  if (!SysfsPath(path, name, file) || file.empty())
+    return false;
+  CardState *card = registry.BySysfsName(name);
+  if (!card)
+    return false;
+  fd = -1;
+  if (!SysfsText(*card, file, text))
+    errno = ENOENT;
+  else if ((flags & O_ACCMODE) != O_RDONLY)
+    errno = EACCES;
+  else
+    fd = ContentFd(text, flags);
+  return true;
+}
+
+int OpenHook(int dirFd, const char *path, int flags, mode_t mode, bool at) {
+  auto real = [&] {
+    return at ? Real().openat(dirFd, path, flags, mode) : Real().open(path, flags, mode);
+  };
+  Registry &registry = Registry::Get();
+  if (!path || path[0] != '/' || registry.Empty())
+    return real();
+  Lock lock(registry.Mutex());
+  const std::string p = path;
+  if (CardState *card = registry.ByNode(p)) {
+    const int fd = card->OpenDescriptor(flags);
+    if (fd >= 0)
+      registry.Add(fd, FdEntry{card, false, false});
+    return fd;
+  }
+  int sysfsFd = -1;
+  if (OpenSysfs(registry, p, flags, sysfsFd))
+    return sysfsFd;
+  const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+  if (reading && IsMountTable(p))
+    return ContentFd(MountTable(registry), flags);
+  if (reading && IsMountInfo(p))
+    return ContentFd(MountInfo(registry), flags);
+  if (CardState *card = registry.ByHostFile(p)) {
+    // The host file lives in an ordinary folder whose file system may refuse
+    // direct I/O; the card keeps the alignment rules of direct I/O itself.
+    const bool direct = flags & O_DIRECT;
+    const int fd = Real().open(path, flags & ~O_DIRECT, mode);
+    if (fd >= 0)
+      registry.Add(fd, FdEntry{card, true, direct});
+    return fd;
+  }
+  return real();
+}
+
+mode_t ModeArg(int flags, va_list ap) {
+  if (flags & (O_CREAT | __O_TMPFILE))
+    return static_cast<mode_t>(va_arg(ap, int));
+  return 0;
+}
+
+// True when fopen of `path` must go through our open: a node, or a card's
+// text read from sysfs or the mount table.
+bool FopenIsOurs(Registry &registry, const std::string &path, bool writing) {
+  Lock lock(registry.Mutex());
+  std::string name, file;
+  const bool cardText =
+      !writing && (IsMountTable(path) || IsMountInfo(path) ||
+                   (SysfsPath(path, name, file) && !file.empty() && registry.BySysfsName(name)));
+  return cardText || registry.ByNode(path);
+}
+
+FILE *FopenHook(const char *path, const char *mode, bool large) {
+  auto real = [&] { return large ? Real().fopen64(path, mode) : Real().fopen(path, mode); };
+  Registry &registry = Registry::Get();
+  if (IsNull(path) || IsNull(mode) || path[0] != '/' || registry.Empty())
+    return real();
+  const bool writing = std::strchr(mode, 'w') || std::strchr(mode, 'a') || std::strchr(mode, '+');
+  if (!FopenIsOurs(registry, path, writing))
+    return real();
+  const int fd = OpenHook(AT_FDCWD, path, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0, false);
+  if (fd < 0)
+    return nullptr;
+  FILE *stream = fdopen(fd, mode);
+  if (!stream) {
+    const int saved = errno;
+    ::close(fd); // through the hook: forgets a node descriptor
+    errno = saved;
+  }
+  return stream;
+}
+
+void Forget(int fd) {
+  Registry &registry = Registry::Get();
+  if (!registry.Ours(fd))
+    return;
+  Lock lock(registry.Mutex());
+  registry.Remove(fd);
+}
+
+void Duplicated(int from, int to) {
+  Registry &registry = Registry::Get();
+  if (to < 0)
+    return;
+  Lock lock(registry.Mutex());
+  FdEntry entry;
+  if (registry.Ours(from) && registry.Lookup(from, entry))
+    registry.Add(to, entry);
+  else if (registry.Ours(to))
+    registry.Remove(to);
+}
+
+} // namespace
+} // namespace sdsim
+
+using namespace sdsim;
+
+extern "C" {
+
+int open(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = ModeArg(flags, ap);
+  va_end(ap);
+  return OpenHook(AT_FDCWD, path, flags, mode, false);
+}
+
+int open64(const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = ModeArg(flags, ap);
+  va_end(ap);
+  return OpenHook(AT_FDCWD, path, flags, mode, false);
+}
+
+int __open_2(const char *path, int flags) { return OpenHook(AT_FDCWD, path, flags, 0, false); }
+int __open64_2(const char *path, int flags) { return OpenHook(AT_FDCWD, path, flags, 0, false); }
+
+int openat(int dirFd, const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = ModeArg(flags, ap);
+  va_end(ap);
+  return OpenHook(dirFd, path, flags, mode, true);
+}
+
+int openat64(int dirFd, const char *path, int flags, ...) {
+  va_list ap;
+  va_start(ap, flags);
+  const mode_t mode = ModeArg(flags, ap);
+  va_end(ap);
+  return OpenHook(dirFd, path, flags, mode, true);
+}
+
+int __openat_2(int dirFd, const char *path, int flags) {
+  return OpenHook(dirFd, path, flags, 0, true);
+}
+int __openat64_2(int dirFd, const char *path, int flags) {
+  return OpenHook(dirFd, path, flags, 0, true);
+}
+
+FILE *fopen(const char *path, const char *mode) { return FopenHook(path, mode, false); }
+FILE *fopen64(const char *path, const char *mode) { return FopenHook(path, mode, true); }
+
+int close(int fd) {
+  Forget(fd);
+  return Real().close(fd);
+}
+
+int dup(int fd) {
+  const int to = Real().dup(fd);
+  Duplicated(fd, to);
+  return to;
+}
+
+int dup2(int fd, int to) {
+  const int got = Real().dup2(fd, to);
+  if (got >= 0 && fd != to)
+    Duplicated(fd, got);
+  return got;
+}
+
+int dup3(int fd, int to, int flags) {
+  const int got = Real().dup3(fd, to, flags);
+  Duplicated(fd, got);
+  return got;
+}
+
+} // extern "C"
