@@ -38,7 +38,7 @@ std::string CardJson() {
   const std::string vbs = std::to_string(kVBs);
   return "{\"node\": \"/dev/sdx\", \"capacity_sectors\": 62333952, \"entry\": \"" +
          std::string(kEntry) +
-         "\", \"header\": {\"HWVersion\": \"SM2708-SDSIM\", \"FlashID\": \"98 3A 98 A3 76 51\", "
+         "\", \"header\": {\"HWVersion\": \"VC-A100-SDSIM\", \"FlashID\": \"98 3A 98 A3 76 51\", "
          "\"FlashTypeCode\": 2, \"PECycleCount\": 3000, \"BaseVBEntryCount\": " +
          vbs + ", \"TotalVBCount\": " + vbs +
          ", \"VBsPerUnit\": 0, \"ExtraVBEntriesPerUnit\": 0, \"BlocksPerVB\": 4, "

@@ -118,7 +118,7 @@ _SMART_INFO_HEADER HostHeader(unsigned char type, unsigned int entries) {
   _SMART_INFO_HEADER h;
   std::memset(&h, 0, sizeof h);
   std::memcpy(h.Signature, "SI0", 3);
-  std::memcpy(h.HWVersion, "SM2708-SDSIM", 12);
+  std::memcpy(h.HWVersion, "VC-A100-SDSIM", 13);
   std::memcpy(h.FWVersion, "FW1.07.22", 9);
   const uint8_t id[6] = {0x98, 0x3A, 0x98, 0xA3, 0x76, 0x51};
   std::memcpy(h.FlashID, id, 6);

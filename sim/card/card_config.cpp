@@ -75,7 +75,7 @@ void SetHeaderDefaults(CardConfig &config) {
                     {"VBsPerUnit", 1024},       {"ExtraVBEntriesPerUnit", 1024},
                     {"EraseCountOffset", 0},    {"WPStatus", 0},
                     {"HeaderVersion", 2}};
-  config.HwVersion = "SM2708-SDSIM";
+  config.HwVersion = "VC-A100-SDSIM";
   config.FwVersion = "FW1.07.22";
   config.ClientMark = "SDSIM VIRTUAL CARD";
   config.FlashId = {{0x98, 0x3A, 0x98, 0xA3, 0x76, 0x51}};

@@ -12,7 +12,7 @@
 
 #include "registers/register_field.h"
 
-// SanDisk-made card "SN512" (512 GB, 2021).
+// A 512 GB SDXC card from 2021 (a real card's registers, read back exactly).
 inline constexpr std::array<unsigned char, 16> kSn512Cid = {
     0x03, 0x53, 0x44, 0x53, 0x4e, 0x35, 0x31, 0x32, 0x80, 0xff, 0xf7, 0xb1, 0x7b, 0x01, 0x57, 0x00};
 inline constexpr std::array<unsigned char, 16> kSn512Csd = {

@@ -200,7 +200,7 @@ TEST_F(Sandbox, JsonCarriesTheVirtualCardsValues) {
     "sdsmart": {"exit_status": 0}, "error": null,
     "device": {"name": "/dev/sdx", "transport": "usb"},
     "smart_status": {"passed": true, "verdict": "PASSED"},
-    "card": {"manufacturer": "Tolvarex", "hardware_version": "SM2708-SDSIM",
+    "card": {"manufacturer": "Tolvarex", "hardware_version": "VC-A100-SDSIM",
       "firmware_version": "FW1.07.22", "flash_id": "98 3A 98 A3 76 51", "flash_maker": "Toshiba",
       "flash_type": "15nm TLC", "client_mark": "SDSIM VIRTUAL CARD", "capacity_bytes": 67108864,
       "mp_version": "6437.7.3.12"},
