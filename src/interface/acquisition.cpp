@@ -12,6 +12,7 @@
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
 #include "util/convert.h"
+#include "util/error_catalogue.h"
 
 #include <cstdio>
 #include <cstring>
@@ -62,7 +63,7 @@ void BackupEntryLBA() {
   Bulk<unsigned char> sector(EntrySectorSize);
   _SpecialMode2Cmd->Cmd18(0, sector.Data(), EntrySectorSize);
   if (IsSpecialModePattern(sector.Data()))
-    throw CError(L"Sector 0 holds a special-mode pattern; restore the saved sector 0 first.");
+    throw MakeError(Errors::PatternInSectorZero);
   _MBRBuffer = std::move(sector);
 }
 
