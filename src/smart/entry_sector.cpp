@@ -16,13 +16,19 @@ struct Signature {
   const Group &Closing;
 };
 
+const Signature EnterSignature{Kind::Enter, EnterCommand, NoMarker, EnterClosing};
+const Signature EnterVersion3Signature{Kind::EnterVersion3, EnterCommand, HostFileMarker,
+                                       EnterClosing};
+const Signature LeaveSignature{Kind::Leave, LeaveCommand, NoMarker, LeaveClosing};
+
 void PlaceFixed(unsigned char *sector, const Signature &pattern) {
   std::memcpy(sector + CommandAt, pattern.Command.data(), pattern.Command.size());
   std::memcpy(sector + MarkerAt, pattern.HostFile.data(), pattern.HostFile.size());
   std::memcpy(sector + ClosingAt, pattern.Closing.data(), pattern.Closing.size());
 }
 
-template <typename Bytes> unsigned int Differences(const unsigned char *at, const Bytes &expected) {
+template <typename Expected>
+unsigned int Differences(const unsigned char *at, const Expected &expected) {
   unsigned int n = 0;
   for (unsigned int i = 0; i < expected.size(); ++i)
     n += at[i] != expected[i] ? 1 : 0;
@@ -41,15 +47,14 @@ void BuildEnter(unsigned char *sector, const unsigned char *entry, bool hostFile
   std::memset(sector, 0, Bytes);
   for (unsigned int i = 0; i < EntryLength; ++i)
     sector[i] = sector[MirrorAt + EntryLength - 1 - i] = entry[i];
-  PlaceFixed(sector,
-             {Kind::Enter, EnterCommand, hostFileMarker ? HostFileMarker : NoMarker, EnterClosing});
+  PlaceFixed(sector, hostFileMarker ? EnterVersion3Signature : EnterSignature);
 }
 
 void BuildLeave(unsigned char *sector, const unsigned char *entry) {
   std::memset(sector, 0, Bytes);
   for (unsigned int i = 0; i < EntryLength; ++i)
     sector[EntryLength - 1 - i] = sector[MirrorAt + i] = entry[i];
-  PlaceFixed(sector, {Kind::Leave, LeaveCommand, NoMarker, LeaveClosing});
+  PlaceFixed(sector, LeaveSignature);
 }
 
 Kind Classify(const unsigned char *sector) {
@@ -59,18 +64,15 @@ Kind Classify(const unsigned char *sector) {
   for (unsigned int i = 0; i < EntryLength; ++i)
     unmirrored += sector[i] != sector[MirrorAt + EntryLength - 1 - i] ? 1 : 0;
 
-  const Signature patterns[] = {{Kind::Enter, EnterCommand, NoMarker, EnterClosing},
-                                {Kind::EnterVersion3, EnterCommand, HostFileMarker, EnterClosing},
-                                {Kind::Leave, LeaveCommand, NoMarker, LeaveClosing}};
   Kind nearest = Kind::OtherData;
   unsigned int fewest = ToleratedDifferences + 1;
   // The patterns lie at least 4 bytes apart, so no sector is within the
   // tolerance of two of them but for half a marker, which stays a plain enter.
-  for (const Signature &pattern : patterns) {
-    const unsigned int n = unmirrored + FixedDifferences(sector, pattern);
+  for (const Signature *pattern : {&EnterSignature, &EnterVersion3Signature, &LeaveSignature}) {
+    const unsigned int n = unmirrored + FixedDifferences(sector, *pattern);
     if (n < fewest) {
       fewest = n;
-      nearest = pattern.PatternKind;
+      nearest = pattern->PatternKind;
     }
   }
   return nearest;

@@ -50,7 +50,7 @@ CSpecialMode2Cmd::CSpecialMode2Cmd(CMmcDrive &drive, const std::wstring &entry)
 CSpecialMode2Cmd::~CSpecialMode2Cmd() = default;
 
 void CSpecialMode2Cmd::CreateMode2EnterPattern(Bulk<unsigned char> &buffer) {
-  if (buffer.Size() < kSector)
+  if (buffer.Size() < EntrySector::Bytes)
     return;
   unsigned char entry[EntrySector::EntryLength];
   EntryBytes(EntryPattern, entry);
@@ -58,7 +58,7 @@ void CSpecialMode2Cmd::CreateMode2EnterPattern(Bulk<unsigned char> &buffer) {
 }
 
 void CSpecialMode2Cmd::CreateMode2LeavePattern(Bulk<unsigned char> &buffer) {
-  if (buffer.Size() < kSector)
+  if (buffer.Size() < EntrySector::Bytes)
     return;
   unsigned char entry[EntrySector::EntryLength];
   EntryBytes(EntryPattern, entry);
