@@ -24,6 +24,7 @@
 #include "fuzz_support.h"
 
 #include "sdsmart/sdsmart.h"
+#include "smart/entry_sector.h"
 #include "smart/smart_info_header.h"
 #include "util/bulk.h"
 #include "util/ini_file.h"
@@ -91,13 +92,6 @@ struct CFuzzCard {
 
 CFuzzCard g_card;
 
-bool IsEnterPattern(const uint8_t *p) {
-  return p[256] == 0x02 && p[257] == 0x01 && p[510] == 0x01 && p[511] == 0x02;
-}
-bool IsLeavePattern(const uint8_t *p) {
-  return p[256] == 0x02 && p[262] == 0x01 && p[263] == 0x02 && p[504] == 0x02 && p[505] == 0x01;
-}
-
 uint32_t Be32(const uint8_t *p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
@@ -136,12 +130,20 @@ int Transfer(bool write, uint32_t lba, uint32_t count, uint8_t *data) {
     if (write) {
       if (lba + i != 0) {
         g_card.writeElsewhere = true;
-      } else if (IsEnterPattern(sector)) {
-        g_card.special = true;
-      } else if (IsLeavePattern(sector)) {
-        g_card.special = false;
       } else {
-        std::memcpy(g_card.sector0.data(), sector, kSector);
+        // The card takes the patterns as the library tells them apart.
+        switch (EntrySector::Classify(sector)) {
+        case EntrySector::Kind::Enter:
+        case EntrySector::Kind::EnterVersion3:
+          g_card.special = true;
+          break;
+        case EntrySector::Kind::Leave:
+          g_card.special = false;
+          break;
+        case EntrySector::Kind::OtherData:
+          std::memcpy(g_card.sector0.data(), sector, kSector);
+          break;
+        }
       }
       continue;
     }
@@ -393,8 +395,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   // A partition table as sector 0.
   for (size_t i = 0; i < kSector; ++i)
     g_card.original[i] = static_cast<uint8_t>(i * 7 + 3);
-  g_card.original[510] = 0x55;
-  g_card.original[511] = 0xAA;
+  std::memcpy(&g_card.original[EntrySector::BootSignatureAt], EntrySector::BootSignature.data(),
+              EntrySector::BootSignature.size());
   g_card.verbose = std::getenv("SDSMART_FUZZ_VERBOSE") != nullptr;
 
   // The card must really stand behind the node: one good acquisition (a

@@ -11,8 +11,7 @@
  * thread-safe: call it from one thread at a time. Only _Terminated may be
  * written by the host while a call is running.
  */
-#ifndef SDSMART_SDSMART_H
-#define SDSMART_SDSMART_H
+#pragma once
 
 #ifndef __cplusplus
 #include <stdbool.h>
@@ -41,7 +40,35 @@ void FreeDeviceHandle(void);
 
 /* ---- Errors ------------------------------------------------------------ */
 
-/* Code of the last error: -1 before any, 0 after a successful GetSmartInfo. */
+/* Codes GetErrorCode returns; GetErrorMessage tells the details. */
+enum SdsmartErrorCode {
+  SDSMART_E_UNCODED = -1,                 /* told by the message alone; also before any error */
+  SDSMART_E_NONE = 0,                     /* GetSmartInfo succeeded */
+  SDSMART_E_USB_TRANSACTION = 4098,       /* a sector read or write through the USB reader */
+  SDSMART_E_DEVICE_NOT_FOUND = 4106,      /* the device node cannot be opened */
+  SDSMART_E_DEVICE_NOT_READY = 4108,      /* the USB reader never became ready */
+  SDSMART_E_USB_DISK_SIZE = 4608,         /* the USB reader's capacity query */
+  SDSMART_E_CARD_SIZE = 8194,             /* the card's size for the host-file method */
+  SDSMART_E_SMART_CONTENTS = 12288,       /* a SMART header fails its checks */
+  SDSMART_E_DETAIL_TYPE_MISMATCH = 12289, /* the card answered another detail type */
+  SDSMART_E_SMART_VERSION = 12290,        /* SMART version the call or a page cannot take */
+  SDSMART_E_DELETE_SMART_FILE = 12292,    /* the host-file method's file stays */
+  SDSMART_E_FILE_NOT_OPENED = 16384,      /* no configuration file; a file cannot be opened */
+  SDSMART_E_INI_SYNTAX = 20480,           /* configuration file: syntax */
+  SDSMART_E_INI_SECTION_MISSING = 20481,  /* configuration file: no such section */
+  SDSMART_E_INI_KEY_MISSING = 20482,      /* configuration file: no such key */
+  SDSMART_E_INI_NOT_INTEGER = 20483,      /* configuration file: not a number */
+  SDSMART_E_INI_TOO_FEW_INTEGERS = 20484, /* configuration file: list too short */
+  SDSMART_E_USER_TERMINATED = 36864,      /* _Terminated was set */
+  SDSMART_E_WRONG_CONTROLLER = 36869,     /* controller identity classes only */
+  SDSMART_E_WRITE_PROTECTED = 40960,      /* the card is write-protected */
+  SDSMART_E_BUFFER_SIZE = 45056,          /* command channel classes only */
+  SDSMART_E_ALIGNED_ALLOCATION = 45057,   /* no aligned buffer for the host-file method */
+  SDSMART_E_UNKNOWN = 65534               /* a failure outside the library's errors */
+};
+
+/* Code of the last error: SDSMART_E_UNCODED before any, SDSMART_E_NONE after
+ * a successful GetSmartInfo. */
 int GetErrorCode(void);
 const char *GetErrorMessage(void);
 
@@ -95,8 +122,8 @@ const char *GetClientMark(void);
 
 /* ---- Session variables a host may touch -------------------------------- */
 
-/* Cancel flag: set it non-zero to stop a running acquisition (code 36864).
- * The library never clears it. */
+/* Cancel flag: set it non-zero to stop a running acquisition
+ * (SDSMART_E_USER_TERMINATED). The library never clears it. */
 extern bool _Terminated;
 /* Detail selector handed to the reader: 1 erase counts, 2 read counts,
  * 4 run-time bad blocks; initially 5. */
@@ -123,5 +150,3 @@ extern unsigned int _ProductSN_CID;
 int GetDetailEraseCount(char *buffer, unsigned int size, unsigned int &byteCount);
 int GetDetailReadCount(char *buffer, unsigned int size, unsigned int &byteCount);
 #endif
-
-#endif /* SDSMART_SDSMART_H */

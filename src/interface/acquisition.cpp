@@ -4,23 +4,18 @@
 #include "interface/acquisition.h"
 #include "interface/acquisition_lock.h"
 #include "interface/configuration.h"
-#include "interface/entry_sector.h"
 #include "interface/flash_naming.h"
 #include "interface/session.h"
+#include "smart/entry_sector.h"
 #include "smart/smart_info_reader.h"
 #include "smart/special_mode2_cmd.h"
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
 #include "util/convert.h"
+#include "util/error_catalogue.h"
 
 #include <cstdio>
 #include <cstring>
-
-namespace {
-
-constexpr unsigned int EntrySectorSize = 512;
-
-} // namespace
 
 // A fresh drive for the named node. The old reader and channel refer to the
 // drive being replaced, so they go first; if the node cannot be opened the
@@ -56,13 +51,14 @@ void InitSmartInfoReader() {
 // caller only restores after a backup of this run), and the copy of an
 // earlier run is kept until a new one has been read: after a failed restore
 // it is the only copy of the card's partition sector the host has. A sector
-// 0 that is itself a command pattern (a run that died half-way left it so)
-// must not become the copy: nothing is written and the run stops.
+// 0 that is itself a command pattern, whole or damaged (a run that died
+// half-way left it so), must not become the copy: nothing is written and the
+// run stops.
 void BackupEntryLBA() {
-  Bulk<unsigned char> sector(EntrySectorSize);
-  _SpecialMode2Cmd->Cmd18(0, sector.Data(), EntrySectorSize);
-  if (IsSpecialModePattern(sector.Data()))
-    throw CError(L"Sector 0 holds a special-mode pattern; restore the saved sector 0 first.");
+  Bulk<unsigned char> sector(EntrySector::Bytes);
+  _SpecialMode2Cmd->Cmd18(0, sector.Data(), EntrySector::Bytes);
+  if (EntrySector::Classify(sector.Data()) != EntrySector::Kind::OtherData)
+    throw MakeError(Errors::PatternInSectorZero);
   _MBRBuffer = std::move(sector);
 }
 
@@ -70,8 +66,8 @@ void RestoreEntryLBA() { _SpecialMode2Cmd->Cmd25(0, _MBRBuffer.Data(), _MBRBuffe
 
 // Reads sector 0 again and writes the copy back only when it differs.
 void BackupEntryLBAWithCheck() {
-  Bulk<unsigned char> now(EntrySectorSize);
-  _SpecialMode2Cmd->Cmd18(0, now.Data(), EntrySectorSize);
+  Bulk<unsigned char> now(EntrySector::Bytes);
+  _SpecialMode2Cmd->Cmd18(0, now.Data(), EntrySector::Bytes);
   if (now != _MBRBuffer)
     _SpecialMode2Cmd->Cmd25(0, _MBRBuffer.Data(), _MBRBuffer.Size());
 }

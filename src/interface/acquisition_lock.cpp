@@ -1,6 +1,6 @@
 #include "interface/acquisition_lock.h"
 #include "util/convert.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 #include <cerrno>
 #include <chrono>
@@ -14,7 +14,7 @@ CAcquisitionLock::CAcquisitionLock(const std::string &node) {
     fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
   while (fd == -1 && errno == EINTR);
   if (fd == -1)
-    throw CError(4106u, L"Drive not found, please detect again! " + ToWideString(node));
+    throw MakeError(Errors::DriveNotFound, {ToWideString(node)});
 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMilliseconds);
@@ -31,8 +31,8 @@ CAcquisitionLock::CAcquisitionLock(const std::string &node) {
     close(fd);
     fd = -1;
     if (error == EWOULDBLOCK)
-      throw CError(L"Device is busy: another acquisition is running on " + ToWideString(node));
-    throw CError(L"Cannot lock the device for the acquisition: " + ToWideString(node));
+      throw MakeError(Errors::DeviceBusy, {ToWideString(node)});
+    throw MakeError(Errors::DeviceNotLockable, {ToWideString(node)});
   }
 }
 

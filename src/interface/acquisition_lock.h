@@ -14,9 +14,8 @@ public:
   static constexpr unsigned int RetryMilliseconds = 50;
 
   // Opens the node read-only with its own descriptor and takes the lock.
-  // Throws CError -1 "Device is busy: another acquisition is running on "
-  // followed by the node when the lock stays taken, and 4106 when the node
-  // cannot be opened.
+  // Throws Errors::DeviceBusy when the lock stays taken and
+  // Errors::DriveNotFound when the node cannot be opened.
   explicit CAcquisitionLock(const std::string &node);
   ~CAcquisitionLock(); // closing the descriptor releases the lock
   CAcquisitionLock(const CAcquisitionLock &) = delete;

@@ -1,5 +1,5 @@
 // The exported boundary: no exception leaves the library. A CError is kept
-// whole in _Error; anything else is recorded as 65534 "Unknown Error".
+// whole in _Error; anything else is recorded as Errors::UnknownError.
 #pragma once
 
 #include "interface/session.h"

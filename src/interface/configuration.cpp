@@ -2,6 +2,7 @@
 #include "interface/configuration.h"
 #include "interface/session.h"
 #include "util/convert.h"
+#include "util/error_catalogue.h"
 #include "util/ini_file.h"
 
 #include <sys/stat.h>
@@ -23,7 +24,7 @@ CIniFile LoadConfiguration(const std::wstring &path) {
 void ReloadAuthorFile() {
   const std::wstring path = GetDbFullPath();
   if (!FileExists(path.c_str()))
-    throw CError(16384u, L"config file not exist.");
+    throw MakeError(Errors::ConfigFileMissing);
 
   const CIniFile ini = LoadConfiguration(path);
   _AuthorCode = ini.ReadInteger(L"Authorization", L"Vendor ID");

@@ -8,13 +8,13 @@
 std::wstring GetDbFullPath();
 
 // Reads vendor number, entry string and version switches from the scrambled
-// configuration file. Throws CError (16384 when the file is missing, the INI
+// configuration file. Throws CError (ConfigFileMissing when there is none, the INI
 // reader's errors otherwise); values read before a failure stay stored.
 void ReloadAuthorFile();
 
 // Opens the configuration file at path (known to exist) as the scrambled INI
 // file it must be. Anything but a regular file of at most
-// MaxConfigurationBytes is refused with COpenFileError (16384), so that a
+// MaxConfigurationBytes is refused with COpenFileError, so that a
 // FIFO cannot block the caller and a huge file cannot exhaust its memory.
 class CIniFile;
 constexpr unsigned long MaxConfigurationBytes = 1ul << 20;

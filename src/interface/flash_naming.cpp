@@ -2,7 +2,7 @@
 #include "interface/flash_naming.h"
 #include "interface/configuration.h"
 #include "util/convert.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 #include "util/ini_file.h"
 
 std::wstring FlashIDToString(const unsigned char *id) {
@@ -56,7 +56,7 @@ std::wstring GetFlashTypeString(const unsigned char *id, unsigned char flashType
                                 unsigned int peCycles, const std::wstring &configPath) {
   const std::wstring key = FlashIDToString(id);
   if (!FileExists(configPath.c_str()))
-    throw CError(L"Can't find config file");
+    throw MakeError(Errors::NoConfigFile);
   const CIniFile ini = LoadConfiguration(configPath);
   std::wstring name = ini.ReadString(L"Flash Type Name", key, L"");
 

@@ -3,6 +3,7 @@
 #include "interface/boundary.h"
 #include "interface/configuration.h"
 #include "util/convert.h"
+#include "util/error_catalogue.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -53,10 +54,10 @@ extern "C" int SetConfigPath(const char *path) {
 extern "C" void SetSmartVersion(unsigned char version) { _SmartVerSupport = version; }
 
 extern "C" int GetSmartInfo() {
-  _Error.Set(0, L"");
+  _Error = MakeError(Errors::NoError);
   return RunAtBoundary([] {
     if (_SmartVerSupport == 0 || _SmartVerSupport == 1)
-      throw CError(12290u, L"Unsupported SMART Version");
+      throw MakeError(Errors::UnsupportedSmartVersion);
     LoadDll_Main();
   });
 }

@@ -1,13 +1,11 @@
 #include "registers/card_hw_id.h"
 
 #include "registers/report_text.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 using namespace RegisterText;
 
 namespace {
-
-const unsigned int kWrongControllerCode = 36869; // 0x9005
 
 // Controllers of the family that this library does not drive, by the name
 // the refusal gives them.
@@ -40,7 +38,6 @@ std::unique_ptr<CCardHwId> CCardHwId::Create(unsigned int id) {
   }
   for (const ForeignController &c : kForeign)
     if (c.id == id)
-      throw CError(kWrongControllerCode,
-                   L"Controller type is " + std::wstring(c.name) + L", not NV6459A0A.");
-  throw CError(kWrongControllerCode, L"[Error] : Incorrect controller type = " + Dec(id));
+      throw MakeError(Errors::ForeignController, {c.name});
+  throw MakeError(Errors::IncorrectController, {Dec(id)});
 }

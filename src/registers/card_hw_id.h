@@ -35,7 +35,7 @@ const unsigned int ID_AUTO_DETECT = 1000;
 class CCardHwId {
 public:
   // The identity of a supported controller (24, 25, 26 and 255); any other ID
-  // throws CError 0x9005 naming the controller found.
+  // throws CError WrongController naming the controller found.
   static std::unique_ptr<CCardHwId> Create(unsigned int id);
 
   explicit CCardHwId(unsigned int id) : id(id) {}

@@ -30,7 +30,7 @@ void CSmartInfoReader::ReadDataOfSmartVer2(unsigned char functionSelect) {
     if (functionSelect == 8) {
       ReadHeader(DetailPmtClean);
       if (!Clean_PMT_Data())
-        throw CError(L"Force Erase PMT Fail.");
+        throw MakeError(Errors::ForceErasePmtFailed);
     } else if (functionSelect == 0) {
       ReadHeader(DetailNone);
     } else {
@@ -160,7 +160,7 @@ void CSmartInfoReader::ReadEraseCountData(unsigned char version, const unsigned 
     TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
   else {
     InitialVBInfo(DetailEraseCount);
-    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Erase Count Data.");
+    throw MakeError(Errors::WrongVersionEraseCount);
   }
   // Tables are sized once the data are in hand.
   InitialVBInfo(DetailEraseCount);
@@ -187,7 +187,7 @@ void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsi
     TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
   else {
     InitialVBInfo(DetailReadCount);
-    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Native Read Count Data.");
+    throw MakeError(Errors::WrongVersionNativeReadCount);
   }
   // Tables are sized once the data are in hand.
   InitialVBInfo(DetailReadCount);
@@ -207,7 +207,7 @@ void CSmartInfoReader::ReadRuntimeBadData(unsigned char version, const unsigned 
     TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
   else {
     InitialVBInfo(DetailRuntimeBad);
-    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Run time Bad Data.");
+    throw MakeError(Errors::WrongVersionRunTimeBad);
   }
   // Tables are sized once the data are in hand.
   InitialVBInfo(DetailRuntimeBad);
@@ -250,7 +250,7 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
     std::memcpy(remainder.data(), data + pairBytes, remainderBytes);
   } else {
     InitialVBInfo(DetailReadCount);
-    throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Global Read Count Data.");
+    throw MakeError(Errors::WrongVersionGlobalReadCount);
   }
 
   InitialVBInfo(DetailReadCount);
@@ -274,5 +274,5 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
   }
   // What was read is merged; the stop itself is still reported.
   if (stopped)
-    throw CError(kUserTerminatedCode, L"User terminated");
+    throw MakeError(Errors::UserTerminated);
 }

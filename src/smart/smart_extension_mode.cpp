@@ -86,7 +86,7 @@ void WriteAll(int fd, const unsigned char *buf, size_t len, const std::wstring &
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
-      throw CError(L"[Error] : Cannot write file, " + name + L".");
+      throw MakeError(Errors::CannotWriteFile, {name});
     done += static_cast<size_t>(n);
   }
 }
@@ -98,7 +98,7 @@ void ReadAll(int fd, unsigned char *buf, size_t len, const std::wstring &name) {
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
-      throw CError(L"[Error] : Cannot read file, " + name + L".");
+      throw MakeError(Errors::CannotReadFile, {name});
     done += static_cast<size_t>(n);
   }
 }
@@ -175,7 +175,7 @@ void CSmartInfoReader::InitParameter() {
   {
     CUniqueFd device(::open(node.c_str(), O_RDONLY | O_CLOEXEC));
     if (!device.IsOpen() || ::ioctl(device.Get(), BLKGETSIZE, &sectors) != 0)
-      throw CError(kCardSizeCode, L"Get Card Size Fail");
+      throw MakeError(Errors::CardSizeFailed);
   }
   const unsigned long long capacity = static_cast<unsigned long long>(sectors) * 512;
   ExtensionUnit = capacity > kLargeCardLimit ? 1024 : 128;
@@ -194,7 +194,7 @@ void CSmartInfoReader::CreateFileForSpecialMode2ExtensionMode() {
   const size_t size = static_cast<size_t>(SectorSize) * FileUnits;
   CAlignedBuffer buffer(SectorSize, size);
   if (!buffer.IsValid())
-    throw CError(kMemAlignCode, L"posix_memalign failed in CreateFile.");
+    throw MakeError(Errors::AlignCreateFile);
   std::memset(buffer.Get(), 0, size);
   WriteAll(SmartFile.Get(), buffer.Get(), size, SmartFilePath);
   SeekToStart(SmartFile.Get());
@@ -203,7 +203,7 @@ void CSmartInfoReader::CreateFileForSpecialMode2ExtensionMode() {
 void CSmartInfoReader::EnterSpecialMode2ExtensionMode(unsigned int selector) {
   CAlignedBuffer buffer(SectorSize, 512);
   if (!buffer.IsValid())
-    throw CError(kMemAlignCode, L"posix_memalign failed in ESM2.");
+    throw MakeError(Errors::AlignEnterMode);
   unsigned char *p = buffer.Get();
   std::memset(p, 0, 512);
   const std::string entry = ToNarrowString(EntryPattern);
@@ -223,7 +223,7 @@ void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
   const size_t length = static_cast<size_t>(SectorSize) * ReadUnits;
   CAlignedBuffer buffer(SectorSize, length);
   if (!buffer.IsValid())
-    throw CError(kMemAlignCode, L"posix_memalign failed in ReadFile.");
+    throw MakeError(Errors::AlignReadFile);
   unsigned char *data = buffer.Get();
   std::memset(data, 0, length);
   SeekToStart(SmartFile.Get());
@@ -246,13 +246,13 @@ void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
   if (!signature)
     throw SmartContentsError();
   if (answer == length)
-    throw CError(L"Header is busy.");
+    throw MakeError(Errors::HeaderBusy);
 
   CSmartInfoHeader header(data + answer);
   std::memcpy(&Header, header.Get(), sizeof(Header));
   const unsigned char type = static_cast<unsigned char>(selector & 0xFF);
   if (Header.DetailType != type)
-    throw CError(kDetailTypeCode, L"Type to indicated detail data is mismatched");
+    throw MakeError(Errors::FileDetailTypeMismatch);
   LoadHeader(Header);
 
   // The detail sectors must lie inside what was read back.
@@ -287,5 +287,5 @@ void CSmartInfoReader::DeleteSmartFile() {
     return;
   const std::string path = ToNarrowString(SmartFilePath);
   if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-    throw CError(kDeleteSmartFileCode, L"Delete Smart File Fail.");
+    throw MakeError(Errors::DeleteSmartFileFailed);
 }

@@ -3,7 +3,7 @@
 #include "smart/smart_info_header.h"
 #include "smart/smart_reader_errors.h"
 #include "smart/special_mode2_cmd.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 #include <chrono>
 #include <cstring>
@@ -24,7 +24,7 @@ CError SmartErrorCopy(const CError &error) {
   return copy;
 }
 
-CError SmartContentsError() { return CError(kSmartContentsCode, L"Incorrect S.M.A.R.T contents."); }
+CError SmartContentsError() { return MakeError(Errors::SmartContents); }
 
 CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, const std::wstring &entry,
                                    const std::wstring &diskName, const bool &terminated,
@@ -41,7 +41,7 @@ bool CSmartInfoReader::IsTerminated() const {
 
 void CSmartInfoReader::ThrowIfTerminated() const {
   if (IsTerminated())
-    throw CError(kUserTerminatedCode, L"User terminated");
+    throw MakeError(Errors::UserTerminated);
 }
 
 void CSmartInfoReader::Execute(unsigned char functionSelect) {
@@ -56,7 +56,7 @@ void CSmartInfoReader::Execute(unsigned char functionSelect) {
       break;
     }
     if (WriteProtected)
-      throw CError(kWriteProtectedCode, L"Card Write Protected");
+      throw MakeError(Errors::WriteProtected);
     try {
       ReadDataOfSmartVer3(functionSelect);
       DeleteSmartFile();
@@ -69,7 +69,7 @@ void CSmartInfoReader::Execute(unsigned char functionSelect) {
     }
     break;
   default:
-    throw CError(L"Smart Version " + std::to_wstring(SmartVerSupport) + L" is not correct");
+    throw MakeError(Errors::WrongSmartVersion, {std::to_wstring(SmartVerSupport)});
   }
 }
 
@@ -92,7 +92,7 @@ void CSmartInfoReader::ReadData(unsigned char *buffer, unsigned int count, unsig
     unsigned int rereads = 0;
     while (IsHeaderWithBusy(sector)) {
       if (rereads >= MaxBusyReads)
-        throw CError(L"Header is busy.");
+        throw MakeError(Errors::HeaderBusy);
       ThrowIfTerminated();
       if (rereads >= kImmediateBusyReads)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -113,7 +113,7 @@ void CSmartInfoReader::ReadHeader(unsigned char type) {
   if (WPAccumulated == 0)
     WPAccumulated = Header.WPStatus;
   if (Header.DetailType != type)
-    throw CError(kDetailTypeCode, L"Type to indicated detail data is mismatched.");
+    throw MakeError(Errors::DetailTypeMismatch);
   LoadHeader(Header);
 }
 

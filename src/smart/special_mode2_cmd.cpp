@@ -1,9 +1,11 @@
 #include "smart/special_mode2_cmd.h"
 
+#include "smart/entry_sector.h"
 #include "transport/normal_reader_io.h"
 #include "util/convert.h"
 #include "util/error.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -11,11 +13,11 @@ namespace {
 const char *const kUnit = "SpecialMode2Cmd";
 constexpr unsigned int kSector = 512;
 
-// The first 8 bytes of the narrow entry string; missing bytes stay zero.
-void EntryBytes(const std::wstring &entry, unsigned char out[8]) {
-  std::memset(out, 0, 8);
+// The first bytes of the narrow entry string; missing bytes stay zero.
+void EntryBytes(const std::wstring &entry, unsigned char (&out)[EntrySector::EntryLength]) {
+  std::memset(out, 0, sizeof out);
   const std::string narrow = ToNarrowString(entry);
-  std::memcpy(out, narrow.data(), narrow.size() < 8 ? narrow.size() : 8);
+  std::memcpy(out, narrow.data(), std::min<size_t>(narrow.size(), sizeof out));
 }
 
 // A transfer takes whole sectors, one at least. The line numbers name the
@@ -48,44 +50,19 @@ CSpecialMode2Cmd::CSpecialMode2Cmd(CMmcDrive &drive, const std::wstring &entry)
 CSpecialMode2Cmd::~CSpecialMode2Cmd() = default;
 
 void CSpecialMode2Cmd::CreateMode2EnterPattern(Bulk<unsigned char> &buffer) {
-  if (buffer.Size() < kSector)
+  if (buffer.Size() < EntrySector::Bytes)
     return;
-  unsigned char *p = buffer.Data();
-  std::memset(p, 0, kSector);
-  unsigned char e[8];
-  EntryBytes(EntryPattern, e);
-  for (int i = 0; i < 8; ++i) {
-    p[i] = e[i];
-    p[255 - i] = e[i];
-  }
-  p[256] = 0x02;
-  p[257] = 0x01;
-  if (SmartVersion == 3) {
-    p[268] = 0xDE;
-    p[269] = 0xAD;
-    p[270] = 0xBE;
-    p[271] = 0xEF;
-  }
-  p[510] = 0x01;
-  p[511] = 0x02;
+  unsigned char entry[EntrySector::EntryLength];
+  EntryBytes(EntryPattern, entry);
+  EntrySector::BuildEnter(buffer.Data(), entry, SmartVersion == 3);
 }
 
 void CSpecialMode2Cmd::CreateMode2LeavePattern(Bulk<unsigned char> &buffer) {
-  if (buffer.Size() < kSector)
+  if (buffer.Size() < EntrySector::Bytes)
     return;
-  unsigned char *p = buffer.Data();
-  std::memset(p, 0, kSector);
-  unsigned char e[8];
-  EntryBytes(EntryPattern, e);
-  for (int i = 0; i < 8; ++i) {
-    p[7 - i] = e[i];
-    p[248 + i] = e[i];
-  }
-  p[256] = 0x02;
-  p[262] = 0x01;
-  p[263] = 0x02;
-  p[504] = 0x02;
-  p[505] = 0x01;
+  unsigned char entry[EntrySector::EntryLength];
+  EntryBytes(EntryPattern, entry);
+  EntrySector::BuildLeave(buffer.Data(), entry);
 }
 
 bool CSpecialMode2Cmd::SpcEnterLeaveWrite(unsigned int lba, unsigned int method,

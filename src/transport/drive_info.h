@@ -37,7 +37,7 @@ public:
 
 class CDiskVolumn {
 public:
-  // Opens the node; throws CError 4106 when it cannot.
+  // Opens the node; throws Errors::DriveNotFound when it cannot.
   explicit CDiskVolumn(const std::wstring &name);
 
   void Refresh() { mounted = GetVolumnMounted(); }

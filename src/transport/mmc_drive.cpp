@@ -2,7 +2,7 @@
 
 #include "transport/kernel_abi.h"
 #include "transport/scsi_base.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -16,7 +16,6 @@ namespace {
 
 using namespace sdsmart_kernel;
 
-constexpr unsigned int kErrDriveNotFound = 0x100A;
 constexpr short kWriteOp = 0x2A;
 
 // Reads a symbolic link into text (at most 1023 bytes); false on failure.
@@ -41,10 +40,10 @@ int HexDigit(char c) {
 }
 
 // Sends one command record; on failure prints the system's reason and throws.
-void SendCommand(int handle, mmc_ioc_cmd &cmd, const char *prefix, const wchar_t *text) {
+void SendCommand(int handle, mmc_ioc_cmd &cmd, const char *prefix, const ErrorMessage &failure) {
   if (::ioctl(handle, kMmcIocCmd, &cmd) != 0) {
     std::perror(prefix);
-    throw CError(std::wstring(text));
+    throw MakeError(failure);
   }
 }
 
@@ -61,7 +60,7 @@ void CMmcDrive::Open(const std::wstring &name) {
   diskName = name;
   handle = scsi_base::open_handle(name);
   if (handle == -1)
-    throw CError(kErrDriveNotFound, L"Drive not found, please detect again! " + name);
+    throw MakeError(Errors::DriveNotFound, {name});
   LearnAddressing();
 }
 
@@ -80,14 +79,14 @@ unsigned int CMmcDrive::ReadCapacity() {
   uint64_t bytes = 0;
   if (::ioctl(handle, kBlkGetSize64, &bytes) < 0) {
     std::perror("Read Capacity ioctl");
-    throw CError(std::wstring(L"Read Capacity Fail!!"));
+    throw MakeError(Errors::ReadCapacityFailed);
   }
   return static_cast<unsigned int>(bytes >> 20);
 }
 
 void CMmcDrive::ReadWriteSector(short op, unsigned char *buf, unsigned int lba, unsigned int count,
                                 int blockSize) {
-  const wchar_t *failure = L"ReadWriteSector error!!";
+  const ErrorMessage &failure = Errors::ReadWriteSectorFailed;
   // A drive that a failed transfer closed is opened again, so that the
   // clean-up writes which follow a failure can still reach the card.
   if (handle == -1 && closedByFailure) {
@@ -105,13 +104,13 @@ void CMmcDrive::ReadWriteSector(short op, unsigned char *buf, unsigned int lba, 
   const uint64_t bytes = static_cast<uint64_t>(count) * static_cast<uint64_t>(blockSize);
   if (buf == nullptr || blockSize <= 0 || bytes > UINT32_MAX ||
       bytes > static_cast<uint64_t>(MMC_IOC_MAX_BYTES))
-    throw CError(std::wstring(failure));
+    throw MakeError(failure);
   uint64_t arg = lba;
   if (byteAddressed) {
     // Standard-capacity cards take the byte address of the block.
     arg = static_cast<uint64_t>(lba) * SectorSize;
     if (arg > UINT32_MAX)
-      throw CError(std::wstring(failure));
+      throw MakeError(failure);
   }
 
   mmc_ioc_cmd cmd;
@@ -141,7 +140,7 @@ void CMmcDrive::ReadWriteSector(short op, unsigned char *buf, unsigned int lba, 
     const bool wasOpen = handle != -1;
     Close();
     closedByFailure = wasOpen;
-    throw CError(std::wstring(failure));
+    throw MakeError(failure);
   }
 }
 
@@ -207,7 +206,7 @@ void CMmcDrive::SendStatus(unsigned int *status) {
   cmd.opcode = kCmdSendStatus;
   cmd.arg = static_cast<uint32_t>(GetRCA()) << 16;
   cmd.flags = kMmcR1Flags;
-  SendCommand(handle, cmd, "Send Status ", L"Send Status Error \n");
+  SendCommand(handle, cmd, "Send Status ", Errors::SendStatusFailed);
   std::puts("CMD13 Done ");
   *status = cmd.response[0];
   std::printf("SEND_STATUS response: 0x%08x \n", cmd.response[0]);
@@ -218,7 +217,7 @@ void CMmcDrive::Stop_Transmission() {
   std::memset(&cmd, 0, sizeof cmd);
   cmd.opcode = kCmdStopTransmission;
   cmd.flags = kMmcR1bFlags;
-  SendCommand(handle, cmd, "Stop Transmission ", L"Stop Transmission Error \n");
+  SendCommand(handle, cmd, "Stop Transmission ", Errors::StopTransmissionFailed);
   std::puts("CMD12 Done ");
 }
 
@@ -228,6 +227,6 @@ void CMmcDrive::SetBlockCount(unsigned int count) {
   cmd.opcode = kCmdSetBlockCount;
   cmd.arg = count & 0xFFFF;
   cmd.flags = kMmcR1bFlags;
-  SendCommand(handle, cmd, "Set Block Count ", L"Set Block Count Error \n");
+  SendCommand(handle, cmd, "Set Block Count ", Errors::SetBlockCountFailed);
   std::puts("CMD23 Done ");
 }

@@ -17,7 +17,7 @@ public:
   CMmcDrive(const CMmcDrive &) = delete;
   CMmcDrive &operator=(const CMmcDrive &) = delete;
 
-  // Throws CError 4106 when the node cannot be opened (the drive is then closed).
+  // Throws Errors::DriveNotFound when the node cannot be opened (the drive is then closed).
   void Open(const std::wstring &name);
   void ReOpen();
   bool IsOpen() const { return handle != -1; }

@@ -2,7 +2,7 @@
 
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 bool CNormalReaderIo::IsUsbDrive = true;
 bool CNormalReaderIo::FasterLBAReadWrite = true;
@@ -13,7 +13,7 @@ namespace {
 // of drive has none to offer and refuses rather than touch a null drive.
 template <typename Drive> Drive &Selected(Drive *drive) {
   if (drive == nullptr)
-    throw CError(0x100A, L"Drive not found, please detect again! ");
+    throw MakeError(Errors::DriveNotFound);
   return *drive;
 }
 

@@ -4,7 +4,7 @@
 #include "transport/kernel_abi.h"
 #include "transport/scsi_base.h"
 #include "util/endian.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 #include <cstring>
 
@@ -14,11 +14,6 @@ std::wofstream g_tracer;
 namespace {
 
 using namespace sdsmart_kernel;
-
-constexpr unsigned int kErrDriveNotFound = 0x100A;
-constexpr unsigned int kErrTransaction = 0x1002;
-constexpr unsigned int kErrCapacity = 0x1200;
-constexpr unsigned int kErrNotReady = 0x100C;
 
 // SG_IO timeouts, in milliseconds.
 constexpr unsigned int kShortTimeoutMs = 2000;
@@ -79,7 +74,7 @@ void CUsbDrive::Open(const std::wstring &name) {
   if (trace_on)
     g_tracer << L"drive handle=" << handle << std::endl;
   if (handle == -1)
-    throw CError(kErrDriveNotFound, L"Drive not found, please detect again! " + name);
+    throw MakeError(Errors::DriveNotFound, {name});
 }
 
 void CUsbDrive::ReOpen() { Open(diskName); }
@@ -98,7 +93,7 @@ unsigned int CUsbDrive::ReadCapacity() {
   unsigned char reply[8] = {};
   Trace(L"\r\n SCSI: Read Capacity");
   if (!Issue(handle, cmd, reply, kShortTimeoutMs, kSenseSize, true))
-    throw CError(kErrCapacity, L"[Error] : Cannot read USB disk size.");
+    throw MakeError(Errors::UsbDiskSize);
   Trace(L"\r\n SCSI: Status: Success");
   const unsigned int lastLba = (static_cast<unsigned int>(reply[0]) << 24) |
                                (static_cast<unsigned int>(reply[1]) << 16) |
@@ -108,18 +103,18 @@ unsigned int CUsbDrive::ReadCapacity() {
 
 void CUsbDrive::TransferSectors(bool read, unsigned int lba, unsigned int count,
                                 unsigned char *buf) {
-  const wchar_t *failure = read ? L"USB Transaction Error (0)" : L"USB Transaction Error (1)";
+  const ErrorMessage &failure = read ? Errors::UsbReadFailed : Errors::UsbWriteFailed;
   // The command block carries 16 bits of count; a wider run, or a run
   // without a buffer, is refused before anything reaches the device.
   if (count > MaxSectorCount || (count > 0 && buf == nullptr))
-    throw CError(kErrTransaction, failure);
+    throw MakeError(failure);
   const CEndian endian;
   CCbwParam cmd;
   BuildCommand(cmd, count * SectorSize, read, 10, read ? kScsiRead10 : kScsiWrite10);
   cmd.SetLba(endian.SwapDWord(lba));
   cmd.SetCount(endian.SwapWord(static_cast<unsigned short>(count)));
   if (!Issue(handle, cmd, buf, kTransferTimeoutMs, kTransferSenseLen, true))
-    throw CError(kErrTransaction, failure);
+    throw MakeError(failure);
   Trace(L"\r\n SCSI: Status: Success");
 }
 
@@ -139,7 +134,7 @@ void CUsbDrive::WaitForDiskReady(unsigned int time) {
     if (Issue(handle, cmd, nullptr, kShortTimeoutMs, kSenseSize, false))
       return;
   }
-  throw CError(kErrNotReady, L"[Error] : Disk is not ready.");
+  throw MakeError(Errors::DiskNotReady);
 }
 
 bool CUsbDrive::GetScsiStatus(unsigned char *hdr) {

@@ -23,18 +23,18 @@ public:
   CUsbDrive(const CUsbDrive &) = delete;
   CUsbDrive &operator=(const CUsbDrive &) = delete;
 
-  // Throws CError 4106 when the node cannot be opened (the drive is then closed).
+  // Throws Errors::DriveNotFound when the node cannot be opened (the drive is then closed).
   void Open(const std::wstring &name);
   void ReOpen();
   bool IsOpen() const { return handle != -1; }
   void Close();
 
-  // Number of 512-byte sectors of the medium; throws CError 4608.
+  // Number of 512-byte sectors of the medium; throws Errors::UsbDiskSize.
   unsigned int ReadCapacity();
-  // count sectors at lba to/from buf (count x 512 bytes); throw CError 4098.
+  // count sectors at lba to/from buf (count x 512 bytes); throw UsbReadFailed / UsbWriteFailed.
   void ReadSector(unsigned int lba, unsigned int count, unsigned char *buf);
   void WriteSector(unsigned int lba, unsigned int count, unsigned char *buf);
-  // Polls TEST UNIT READY time / 5 + 1 times; throws CError 4108.
+  // Polls TEST UNIT READY time / 5 + 1 times; throws Errors::DiskNotReady.
   void WaitForDiskReady(unsigned int time);
   // True when the sg_io_hdr at hdr carries a status other than GOOD.
   bool GetScsiStatus(unsigned char *hdr);

@@ -1,6 +1,6 @@
 // Parsing and rendering of integers in the library's formats.
 #include "util/convert.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 #include <cstdio>
 #include <iomanip>
@@ -8,8 +8,6 @@
 #include <sstream>
 
 namespace {
-
-const wchar_t kEmptyText[] = L"[ Error] : Cann't convert empty string to integer.";
 
 std::wstring Quoted(const std::string &s) { return ToWideString(s); }
 std::wstring Quoted(const std::wstring &s) { return s; }
@@ -22,7 +20,7 @@ template <typename Char> bool HasHexMarker(const std::basic_string<Char> &s) {
 // or has consumed the whole text (an out-of-range number gives T's limit).
 template <typename T, typename Char> T Extract(const std::basic_string<Char> &s, bool hex) {
   if (s.empty())
-    throw CError(std::wstring(kEmptyText));
+    throw MakeError(Errors::EmptyNumber);
   std::basic_istringstream<Char> in(s);
   in.imbue(std::locale::classic()); // the host's global locale must not group digits
   if (hex)
@@ -31,7 +29,7 @@ template <typename T, typename Char> T Extract(const std::basic_string<Char> &s,
   in >> value;
   if (in.good() || in.eof())
     return value;
-  throw CError(L"[Error] : Cann't convert \"" + Quoted(s) + L"\" to integer.");
+  throw MakeError(Errors::NotANumber, {Quoted(s)});
 }
 
 template <typename Signed, typename Unsigned, typename Char>

@@ -1,16 +1,25 @@
 #include "util/error.h"
 
+#include "util/error_catalogue.h"
+
 #include <sstream>
 
 namespace {
 // Source file names are plain ASCII paths; widen byte by byte so that building
 // an error never depends on the process locale.
 std::wstring Widen(const std::string &s) { return std::wstring(s.begin(), s.end()); }
+
+// Numbers go through a wide stream, as these messages always have.
+std::wstring Dec(unsigned int v) {
+  std::wostringstream os;
+  os << v;
+  return os.str();
+}
 } // namespace
 
-CError::CError() : code(-1) {}
+CError::CError() : code(static_cast<int64_t>(ErrorCode::Uncoded)) {}
 CError::CError(int64_t c) : code(c) {}
-CError::CError(const std::wstring &t) : code(-1), text(t) {}
+CError::CError(const std::wstring &t) : code(static_cast<int64_t>(ErrorCode::Uncoded)), text(t) {}
 CError::CError(unsigned int c, const std::wstring &t) : code(static_cast<int64_t>(c)), text(t) {}
 
 CError &CError::operator=(const CError &other) {
@@ -29,33 +38,18 @@ void CError::Set(int64_t newCode, const std::wstring &newText) {
 void CError::SetText(const std::wstring &newText) { text = newText; }
 
 CBufferSizeError::CBufferSizeError(const std::string &file, unsigned int line, unsigned int size)
-    : CError(int64_t{45056}) {
-  std::wostringstream os;
-  os << L"[Error] : Buffer size < " << size << L" at " << Widen(file) << L", Line = " << line;
-  text = os.str();
-}
+    : CError(MakeError(Errors::BufferTooSmall, {Dec(size), Widen(file), Dec(line)})) {}
 
 CSectorBufferSizeError::CSectorBufferSizeError(const std::string &file, unsigned int line,
                                                unsigned int size)
-    : CError(int64_t{45056}) {
-  std::wostringstream os;
-  os << L"[Error] : Buffer size( " << size << L" ) != N * 512, at " << Widen(file)
-     << L", Line = " << line;
-  text = os.str();
-}
+    : CError(MakeError(Errors::NotWholeSectors, {Dec(size), Widen(file), Dec(line)})) {}
 
 CArrayIndexError::CArrayIndexError(const std::string &file, unsigned int line, unsigned int index,
                                    unsigned int size)
-    : CError(int64_t{45056}) {
-  std::wostringstream os;
-  os << L"[Error] : Access index " << index << L" exceeds array size " << size << L" at "
-     << Widen(file) << L", Line = " << line;
-  text = os.str();
-}
+    : CError(MakeError(Errors::IndexOutOfRange, {Dec(index), Dec(size), Widen(file), Dec(line)})) {}
 
-COpenFileError::COpenFileError(const std::wstring &name) : CError(int64_t{16384}), fileName(name) {
-  SetText(L"[Error] : Cann't open file, " + name + L".");
-}
+COpenFileError::COpenFileError(const std::wstring &name)
+    : CError(MakeError(Errors::CannotOpenFile, {name})), fileName(name) {}
 
 CIniFileError::CIniFileError(unsigned int c, const std::wstring &t, const std::wstring &name)
     : CError(c, t), fileName(name) {}

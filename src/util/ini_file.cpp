@@ -1,7 +1,7 @@
 #include "util/ini_file.h"
 
 #include "util/convert.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 #include "util/io_file.h"
 
 #include <fcntl.h>
@@ -61,8 +61,9 @@ void CIniFile::Load(CIniFileLoader &loader) {
   sections.swap(loaded);
 }
 
-void CIniFile::Fail(unsigned int code, const std::wstring &what) const {
-  throw CIniFileError(code, L"[Ini File Error] " + fileName + what, fileName);
+void CIniFile::Fail(const ErrorMessage &message,
+                    std::initializer_list<std::wstring> details) const {
+  throw MakeIniError(message, fileName, details);
 }
 
 CIniFile::SectionMap::iterator CIniFile::Lookup(const std::wstring &section) const {
@@ -81,10 +82,10 @@ CIniFile::KeyMap::const_iterator CIniFile::FindKey(const std::wstring &section,
                                                    const std::wstring &key) const {
   auto it = Lookup(section);
   if (it == sections.end())
-    Fail(20481, L"\n : Can't find [" + section + L"].");
+    Fail(Errors::IniNoSection, {section});
   auto found = it->second.find(key);
   if (found == it->second.end())
-    Fail(20482, L"\n : Cann't find \"" + key + L"\" in the [" + section + L"].");
+    Fail(Errors::IniNoKey, {key, section});
   return found;
 }
 
@@ -116,15 +117,14 @@ void CIniFile::ReadStrings(const std::wstring &section, const std::wstring &key,
                            std::vector<std::wstring> &out) const {
   ReadStrings(section, key, out);
   if (out.size() < count)
-    Fail(20484, L"\n : Actual integer count = " + std::to_wstring(out.size()) + L", not " +
-                    std::to_wstring(count) + L" when Read \"" + key + L"\" in the [" + section +
-                    L"].");
+    Fail(Errors::IniTooFewIntegers,
+         {std::to_wstring(out.size()), std::to_wstring(count), key, section});
   out.resize(count);
 }
 
 int CIniFile::StringToInteger(const std::wstring &s) const {
   if (s.empty())
-    Fail(20483, L"\n : Cann't convert empty string to integer.");
+    Fail(Errors::IniEmptyInteger, {});
   std::wistringstream in(s);
   in.imbue(std::locale::classic());
   int value = 0;
@@ -137,7 +137,7 @@ int CIniFile::StringToInteger(const std::wstring &s) const {
   }
   if (in.good() || in.eof())
     return value;
-  Fail(20483, L"\n : Cann't convert \"" + s + L"\" to integer.");
+  Fail(Errors::IniNotInteger, {s});
 }
 
 int CIniFile::ReadInteger(const std::wstring &section, const std::wstring &key) const {

@@ -5,9 +5,12 @@
 
 #include "util/ini_file_loader.h"
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
+
+struct ErrorMessage;
 
 class CIniFile {
 public:
@@ -32,7 +35,7 @@ public:
   void Open(const std::wstring &fileName, unsigned int mode, unsigned int seed);
   void Load(CIniFileLoader &loader);
 
-  // Throws CIniFileError 20481 (no section) or 20482 (no key).
+  // Throws CIniFileError IniNoSection or IniNoKey.
   KeyMap::const_iterator FindKey(const std::wstring &section, const std::wstring &key) const;
 
   // The value; for a value in double quotes, the text between the first two.
@@ -42,12 +45,12 @@ public:
   // The value split at blanks and tabs.
   void ReadStrings(const std::wstring &section, const std::wstring &key,
                    std::vector<std::wstring> &out) const;
-  // Exactly count items (CIniFileError 20484 when fewer; extra ones dropped).
+  // Exactly count items (CIniFileError IniTooFewIntegers when fewer; extra ones dropped).
   void ReadStrings(const std::wstring &section, const std::wstring &key, unsigned int count,
                    std::vector<std::wstring> &out) const;
 
   // Decimal, or hexadecimal when the second character is x/X; CIniFileError
-  // 20483 when it is not a number.
+  // IniNotInteger when it is not a number.
   int StringToInteger(const std::wstring &s) const;
   int ReadInteger(const std::wstring &section, const std::wstring &key) const;
   int ReadInteger(const std::wstring &section, const std::wstring &key, int defaultValue) const;
@@ -81,7 +84,8 @@ public:
 private:
   void ClearCache() const { cachedSection.clear(); }
   SectionMap::iterator Lookup(const std::wstring &section) const;
-  [[noreturn]] void Fail(unsigned int code, const std::wstring &what) const;
+  [[noreturn]] void Fail(const ErrorMessage &message,
+                         std::initializer_list<std::wstring> details) const;
   void Write(const std::wstring &fileName, const unsigned int *seed) const;
 
   SectionMap sections;

@@ -1,6 +1,6 @@
 #include "util/ini_file_loader.h"
 
-#include "util/error.h"
+#include "util/error_catalogue.h"
 #include "util/io_file.h"
 #include "util/mersenne.h"
 
@@ -67,8 +67,10 @@ void CIniFileLoader::Prepare() {
 void CIniFileLoader::SyntaxError(const std::wstring &what, uint64_t at) const {
   const uint64_t end = std::min<uint64_t>(at, text.size());
   const auto line = std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(end), L'\n');
-  throw CIniFileError(20480, L"[Ini File Error] " + fileName + what + std::to_wstring(line) + L".",
-                      fileName);
+  // A missing '*' has always been reported in lower case.
+  if (what == L"*")
+    throw MakeIniError(Errors::IniMissingStar, fileName, {std::to_wstring(line)});
+  throw MakeIniError(Errors::IniMissing, fileName, {what, std::to_wstring(line)});
 }
 
 void CIniFileLoader::GetPositionOfComment() {
@@ -81,16 +83,16 @@ void CIniFileLoader::GetPositionOfComment() {
   commentStart = s;
   const uint64_t p = s + 1;
   if (p >= length)
-    SyntaxError(L"\n : Missing '/' on line = ", p);
+    SyntaxError(L"/", p);
   if (text[p] == L'*') {
     commentEnd = text.find(L'*', p + 1);
     if (commentEnd == std::wstring::npos)
-      SyntaxError(L"\n : missing '*' on line = ", p);
+      SyntaxError(L"*", p);
     ++commentEnd;
     if (commentEnd >= length)
-      SyntaxError(L"\n : Missing '/' on line = ", p);
+      SyntaxError(L"/", p);
     if (text[commentEnd] != L'/')
-      SyntaxError(L"\n : Missing '/' on line = ", commentEnd);
+      SyntaxError(L"/", commentEnd);
     return;
   }
   if (text[p] == L'/') {
@@ -98,7 +100,7 @@ void CIniFileLoader::GetPositionOfComment() {
     commentEnd = lineEnd == std::wstring::npos ? length : lineEnd;
     return;
   }
-  SyntaxError(L"\n : Missing '/' on line = ", p);
+  SyntaxError(L"/", p);
 }
 
 template <typename Search> uint64_t CIniFileLoader::SkipComments(uint64_t x, Search search) {
@@ -146,7 +148,7 @@ void CIniFileLoader::GetItem(std::wstring &out, wchar_t terminator) {
   pos = start;
   if (text[start] == L'[' && terminator != L']')
     return; // the next section begins
-  const std::wstring missing = std::wstring(L"\n : Missing '") + terminator + L"' on line = ";
+  const std::wstring missing(1, terminator);
   uint64_t end = text.find(terminator, start);
   if (end == std::wstring::npos)
     SyntaxError(missing, pos);

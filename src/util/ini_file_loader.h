@@ -7,7 +7,7 @@
 // ends, line ends inside them removed). Comments are "/* ... */" (ending at
 // the first '*', which must be followed by '/') and "// ..." up to the next
 // CR-LF; any other '/' is a syntax error. The first of duplicate sections or
-// keys wins. Syntax errors are CIniFileError 20480 with the line (counted
+// keys wins. Syntax errors are CIniFileError IniSyntax with the line (counted
 // from 0) where they were found.
 #pragma once
 

@@ -1,7 +1,7 @@
 #include "util/io_file.h"
 
 #include "util/convert.h"
-#include "util/error.h"
+#include "util/error_catalogue.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -66,7 +66,7 @@ void CIoFile::Write(const unsigned char *buf, unsigned int len) {
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
-      throw CError(L"[Error] : Cannot write file, " + fileName + L".");
+      throw MakeError(Errors::CannotWriteFile, {fileName});
     done += static_cast<size_t>(n);
   }
 }
@@ -78,7 +78,7 @@ void CIoFile::ReadAll(unsigned char *buf, size_t len) {
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
-      throw CError(L"[Error] : Cannot read file, " + fileName + L".");
+      throw MakeError(Errors::CannotReadFile, {fileName});
     done += static_cast<size_t>(n);
   }
 }

@@ -1,0 +1,81 @@
+#include "smart/entry_sector.h"
+
+#include <cstring>
+
+namespace EntrySector {
+
+namespace {
+
+constexpr Marker NoMarker{};
+
+// The fixed bytes of one pattern.
+struct Signature {
+  Kind PatternKind;
+  const Group &Command;
+  const Marker &HostFile;
+  const Group &Closing;
+};
+
+const Signature EnterSignature{Kind::Enter, EnterCommand, NoMarker, EnterClosing};
+const Signature EnterVersion3Signature{Kind::EnterVersion3, EnterCommand, HostFileMarker,
+                                       EnterClosing};
+const Signature LeaveSignature{Kind::Leave, LeaveCommand, NoMarker, LeaveClosing};
+
+void PlaceFixed(unsigned char *sector, const Signature &pattern) {
+  std::memcpy(sector + CommandAt, pattern.Command.data(), pattern.Command.size());
+  std::memcpy(sector + MarkerAt, pattern.HostFile.data(), pattern.HostFile.size());
+  std::memcpy(sector + ClosingAt, pattern.Closing.data(), pattern.Closing.size());
+}
+
+template <typename Expected>
+unsigned int Differences(const unsigned char *at, const Expected &expected) {
+  unsigned int n = 0;
+  for (unsigned int i = 0; i < expected.size(); ++i)
+    n += at[i] != expected[i] ? 1 : 0;
+  return n;
+}
+
+unsigned int FixedDifferences(const unsigned char *sector, const Signature &pattern) {
+  return Differences(sector + CommandAt, pattern.Command) +
+         Differences(sector + MarkerAt, pattern.HostFile) +
+         Differences(sector + ClosingAt, pattern.Closing);
+}
+
+} // namespace
+
+void BuildEnter(unsigned char *sector, const unsigned char *entry, bool hostFileMarker) {
+  std::memset(sector, 0, Bytes);
+  for (unsigned int i = 0; i < EntryLength; ++i)
+    sector[i] = sector[MirrorAt + EntryLength - 1 - i] = entry[i];
+  PlaceFixed(sector, hostFileMarker ? EnterVersion3Signature : EnterSignature);
+}
+
+void BuildLeave(unsigned char *sector, const unsigned char *entry) {
+  std::memset(sector, 0, Bytes);
+  for (unsigned int i = 0; i < EntryLength; ++i)
+    sector[EntryLength - 1 - i] = sector[MirrorAt + i] = entry[i];
+  PlaceFixed(sector, LeaveSignature);
+}
+
+Kind Classify(const unsigned char *sector) {
+  if (Differences(sector + BootSignatureAt, BootSignature) == 0)
+    return Kind::OtherData;
+  unsigned int unmirrored = 0;
+  for (unsigned int i = 0; i < EntryLength; ++i)
+    unmirrored += sector[i] != sector[MirrorAt + EntryLength - 1 - i] ? 1 : 0;
+
+  Kind nearest = Kind::OtherData;
+  unsigned int fewest = ToleratedDifferences + 1;
+  // The patterns lie at least 4 bytes apart, so no sector is within the
+  // tolerance of two of them but for half a marker, which stays a plain enter.
+  for (const Signature *pattern : {&EnterSignature, &EnterVersion3Signature, &LeaveSignature}) {
+    const unsigned int n = unmirrored + FixedDifferences(sector, *pattern);
+    if (n < fewest) {
+      fewest = n;
+      nearest = pattern->PatternKind;
+    }
+  }
+  return nearest;
+}
+
+} // namespace EntrySector
