@@ -53,8 +53,12 @@ echo "$version" | grep -q "$(dpkg-deb -f "$deb" Version)" || fail "unexpected ve
 
 # Host programs through pkg-config and through find_package(sdsmart).
 mkdir -p "$work/consumer"
-flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs sdsmart)
-case $flags in *"-I$root/usr/include"*) ;; *) fail "pkg-config points elsewhere: $flags" ;; esac
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+include=$(pkg-config --cflags-only-I sdsmart)
+include=${include#-I}
+[ "$(cd "${include%% }" && pwd -P)" = "$(cd "$root/usr/include" && pwd -P)" ] ||
+  fail "pkg-config points elsewhere: $include"
+flags=$(pkg-config --cflags --libs sdsmart)
 # shellcheck disable=SC2086 # the flags are words
 cc "$consumer/consumer.c" $flags -o "$work/consumer/pc"
 LD_LIBRARY_PATH=$libdir "$work/consumer/pc"

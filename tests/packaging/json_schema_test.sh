@@ -11,9 +11,9 @@ rm -rf "$work" && mkdir -p "$work/state"
 cmake --install "$build" --prefix "$work/prefix" --component tools >/dev/null
 schemas="$work/prefix/share/sdsmart"
 
-# sdsim CARD... -- sdsmart ARGS... > DOC; the exit status is the tool's.
-tool() { "$build/bin/sdsim" "$@"; }
-sdsmart="$build/bin/sdsmart --config $build/demo/config --state-dir $work/state --json"
+sim=$build/bin/sdsim
+sdsmart=$build/bin/sdsmart
+config=$build/demo/config
 
 # A new card that reports no rated endurance: life 0 / 0 is null, verdict WARNING.
 "$python" - "$src/sim/cards/usb.json" "$work/unrated-card.json" <<'PY'
@@ -36,14 +36,20 @@ run() { # run NAME EXPECTED_STATUS COMMAND...
     exit 1
   fi
 }
-run usb 0 tool --card "$src/sim/cards/usb.json" -- $sdsmart /dev/sdx
-run native 16 tool --card "$src/sim/cards/native.json" -- $sdsmart --select 7 /dev/mmcblk7
-run sdsc 0 tool --card "$src/sim/cards/native_sdsc.json" -- $sdsmart /dev/mmcblk6
-run unrated 16 tool --card "$work/unrated-card.json" -- $sdsmart /dev/sdy
-run failed 4 tool --fail 3 --card "$src/sim/cards/usb.json" -- $sdsmart /dev/sdx
-run usage 1 "$build/bin/sdsmart" --json
-run scan 2 tool --card "$src/sim/cards/usb.json" --card "$src/sim/cards/native.json" -- \
-  "$build/bin/sdsmart" --scan --json /dev/sdx "$work/no-such-node"
+cards=$src/sim/cards
+run usb 0 "$sim" --card "$cards/usb.json" -- "$sdsmart" --config "$config" \
+  --state-dir "$work/state" --json /dev/sdx
+run native 16 "$sim" --card "$cards/native.json" -- "$sdsmart" --config "$config" \
+  --state-dir "$work/state" --json --select 7 /dev/mmcblk7
+run sdsc 0 "$sim" --card "$cards/native_sdsc.json" -- "$sdsmart" --config "$config" \
+  --state-dir "$work/state" --json /dev/mmcblk6
+run unrated 16 "$sim" --card "$work/unrated-card.json" -- "$sdsmart" --config "$config" \
+  --state-dir "$work/state" --json /dev/sdy
+run failed 4 "$sim" --fail 3 --card "$cards/usb.json" -- "$sdsmart" --config "$config" \
+  --state-dir "$work/state" --json /dev/sdx
+run usage 1 "$sdsmart" --json
+run scan 2 "$sim" --card "$cards/usb.json" --card "$cards/native.json" -- \
+  "$sdsmart" --scan --json /dev/sdx "$work/no-such-node"
 
 "$python" "$src/tests/packaging/validate_json.py" "$schemas" card="$work/usb.json" \
   card="$work/native.json" card="$work/sdsc.json" card="$work/unrated.json" \
