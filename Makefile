@@ -4,11 +4,12 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
+DEB_BUILD  ?= build-deb
 FUZZ_SECONDS ?= 60
 
 CMAKE_GEN = -G Ninja
 
-.PHONY: all deps configure test demo bench install fuzz clean format
+.PHONY: all deps configure test demo bench install deb fuzz clean format
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -40,8 +41,20 @@ fuzz: deps
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# A Debian package from its own tree, built with Debian's hardening flags and
+# without the install RPATH the tool carries for other prefixes.
+deb: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+deb: deps
+	@CFLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+	    -DCMAKE_SKIP_INSTALL_RPATH=ON -DSDSMART_DEB=ON -DSDSMART_BUILD_TESTS=OFF >/dev/null
+	cmake --build $(DEB_BUILD) -j $(JOBS) --target sdsmart sdsmart_cli
+	cd $(DEB_BUILD) && cpack -G DEB
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BUILD)-bench build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BUILD)-bench $(DEB_BUILD) build-fuzz
 
 format:
 	@git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i

@@ -1,8 +1,11 @@
 # Install rules: the library with its SONAME links, the public header, a
 # pkg-config file, a CMake package (find_package(sdsmart) -> sdsmart::sdsmart),
-# the sdsmart tool and its man page, and the virtual card (sdsim, libsdsim.so).
+# the sdsmart tool with its man page, the JSON schemas of its documents, the
+# systemd units of the hourly textfile run and the Prometheus alert rules, and
+# the virtual card (sdsim, libsdsim.so).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
+option(SDSMART_DEB "Lay the installed files out for the Debian package (make deb)" OFF)
 
 install(TARGETS sdsmart EXPORT sdsmartTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT devel
@@ -33,8 +36,23 @@ install(FILES ${PROJECT_BINARY_DIR}/sdsmart.pc
 
 if(TARGET sdsmart_cli)
   install(TARGETS sdsmart_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-  install(FILES ${PROJECT_SOURCE_DIR}/man/sdsmart.1
-    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  if(NOT SDSMART_DEB) # the package carries it compressed (cmake/package.cmake)
+    install(FILES ${PROJECT_SOURCE_DIR}/man/sdsmart.1
+      DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/schema/sdsmart-card.schema.json
+    ${PROJECT_SOURCE_DIR}/schema/sdsmart-scan.schema.json
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart COMPONENT tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/contrib/prometheus/sdsmart.rules.yml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart/prometheus COMPONENT tools)
+  # Under the prefix: systemd reads /usr/lib and /usr/local/lib/systemd/system.
+  set(SDSMART_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+    "Folder of the systemd units, relative to the prefix or absolute")
+  configure_file(${PROJECT_SOURCE_DIR}/contrib/systemd/sdsmart-textfile.service.in
+    ${PROJECT_BINARY_DIR}/contrib/sdsmart-textfile.service @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/contrib/sdsmart-textfile.service
+    ${PROJECT_SOURCE_DIR}/contrib/systemd/sdsmart-textfile.timer
+    DESTINATION ${SDSMART_SYSTEMD_UNIT_DIR} COMPONENT tools)
 endif()
 if(TARGET sdsim)
   install(TARGETS sdsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim)
