@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <sys/wait.h>
@@ -131,14 +132,17 @@ protected:
     return extra;
   }
 
-  // Until the card has seen n transfers (the run is inside the acquisition).
-  static void WaitForTransfers(const std::string &transcript, size_t n) {
-    for (int i = 0; i < 2000; ++i) {
-      std::string text;
+  // Until the card has seen n transfers (the run is inside the acquisition)
+  // or the run has ended: the state is waited for, not a time.
+  static void WaitForTransfers(pid_t run, const std::string &transcript, size_t n) {
+    for (std::string text;; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
       if (ReadWholeFile(transcript, text) &&
           static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= n)
         return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      siginfo_t info{};
+      if (::waitid(P_PID, static_cast<id_t>(run), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == run)
+        return;
     }
   }
 
@@ -337,9 +341,15 @@ TEST_F(Sandbox, PermissionDeniedSaysWhoMayRead) {
     GTEST_SKIP() << "needs root and setpriv to run the tool as another user";
   std::string node = dir_ + "/rootonly";
   WriteFileAtomically(node, std::string(512, '\0'), 0600, false);
+  // The other user may not reach the build tree (a checkout in a private
+  // folder), so it runs copies of the tool and the library from here.
+  namespace fs = std::filesystem;
+  fs::create_directories(dir_ + "/lib");
+  fs::copy_file(kBin + "sdsmart", dir_ + "/sdsmart");
+  fs::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1", dir_ + "/lib/libsdsmart.so.1");
   ::chmod(dir_.c_str(), 0755);
   Expect(Exec({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-               kBin + "sdsmart", node}),
+               "/usr/bin/env", "LD_LIBRARY_PATH=" + dir_ + "/lib", dir_ + "/sdsmart", node}),
          2, "run sdsmart as root or as a member of the disk group");
 }
 
@@ -355,7 +365,7 @@ TEST_F(Sandbox, InterruptWhileTheCardIsBusyLeavesSectorZero) {
     Expect(Run({"--card", card, "--busy-forever", "7", "--transcript", transcript},
                Tool({"/dev/sdx"}),
                [&, sig = sig](pid_t group) {
-                 WaitForTransfers(transcript, 20);
+                 WaitForTransfers(group, transcript, 20);
                  ::kill(-group, sig);
                }),
            status, std::string("interrupted by ") + name);
