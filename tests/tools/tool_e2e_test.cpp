@@ -180,12 +180,19 @@ std::string GoldenJson(const std::string &out) {
 }
 
 TEST_F(Sandbox, GoldenOutputs) {
+  std::string hostile = Card("hostile", [](json &c) {
+    c["header"]["FWVersion"] = "F\"1\\\n\u00e9";
+    c["header"]["ClientMark"] = "} 1\n# x\u0001";
+  });
   const std::tuple<const char *, Args, Args, int> cases[] = {
       {"report_usb.txt", {"--card", kUsb}, Tool({"/dev/sdx"}), 0},
       {"report_native.txt", {"--card", kNative}, Tool({"/dev/mmcblk7"}), 16},
       {"health_usb.txt", {"--card", kUsb}, Tool({"-H", "/dev/sdx"}), 0},
       {"report_usb.json", {"--card", kUsb}, Tool({"--json", "/dev/sdx"}), 0},
       {"metrics_usb.prom", {"--card", kUsb}, Tool({"--prometheus", "/dev/sdx"}), 0},
+      // Texts of the card's own that must not break the report or the metrics.
+      {"report_hostile.txt", {"--card", hostile}, Tool({"/dev/sdx"}), 0},
+      {"metrics_hostile.prom", {"--card", hostile}, Tool({"--prometheus", "/dev/sdx"}), 0},
       {"scan.txt", {"--card", kUsb, "--card", kNative}, {"--scan", "/dev/sdx", "/dev/mmcblk7"}, 0},
       {"scan.json", {"--card", kUsb}, {"--scan", "-j", "/dev/sdx", "/dev/sdnothere"}, 2},
       {"help.txt", {}, {"--help"}, 0}};

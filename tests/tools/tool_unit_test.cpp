@@ -242,17 +242,5 @@ TEST(EraseCountChart, RegionsCoverEveryUsedEntryAndBarsFitTheWidth) {
   EXPECT_EQ(DrawBarChart({{1000000, 2000000, 4000000}}, 10).at(0).size(), 44u);
 }
 
-TEST(Prometheus, LabelValuesAreEscaped) {
-  RunRecord run;
-  run.Device = "/dev/sd\"x\\";
-  run.Card.emplace();
-  run.Card->Identity.FirmwareVersion = "FW \"1\"\n";
-  std::string text = RenderPrometheus(run);
-  EXPECT_NE(text.find("sdsmart_smart_read_success{device=\"/dev/sd\\\"x\\\\\"} 1\n"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("firmware_version=\"FW \\\"1\\\"?\""), std::string::npos) << text;
-}
-
 } // namespace
 } // namespace sdsmart_tool
