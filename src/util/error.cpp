@@ -39,8 +39,8 @@ CSectorBufferSizeError::CSectorBufferSizeError(const std::string &file, unsigned
                                                unsigned int size)
     : CError(int64_t{45056}) {
   std::wostringstream os;
-  os << L"[Error] : Buffer size( " << size << L" ) != N * 512, at " << Widen(file)
-     << L", Line = " << line;
+  os << L"[Error] : Buffer size( " << size << L" ) != N * 512, at " << Widen(file) << L", Line = "
+     << line;
   text = os.str();
 }
 
@@ -59,3 +59,13 @@ COpenFileError::COpenFileError(const std::wstring &name) : CError(int64_t{16384}
 
 CIniFileError::CIniFileError(unsigned int c, const std::wstring &t, const std::wstring &name)
     : CError(c, t), fileName(name) {}
+
+int64_t CError::GetCode() const { return code; }
+
+std::wstring CError::GetText() const { return text; }
+
+const std::wstring &COpenFileError::GetFileName() const { return fileName; }
+
+const std::wstring &CIniFileError::GetFileName() const { return fileName; }
+
+CError::CError(const CError &other) = default;

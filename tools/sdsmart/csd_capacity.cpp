@@ -5,7 +5,7 @@
 namespace sdsmart_tool {
 
 uint64_t CapacityFromCsd(const uint8_t *csd) {
-  std::unique_ptr<CCSD> decoded = CCSD::Create(false, csd);
+  std::unique_ptr<CCSD> decoded(CCSD::Create(false, csd));
   return decoded ? decoded->GetCapacity() : 0;
 }
 
