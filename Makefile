@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 
 CMAKE_GEN = -G Ninja
 
-.PHONY: all deps configure test demo bench install deb fuzz clean format
+.PHONY: all deps configure test demo bench install deb fuzz clean format abi-update
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -25,6 +25,13 @@ test: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
+
+# Records the exported interface of the instrumented build that `make test`
+# checks against (abi/), after a deliberate change to it.
+abi-update: deps
+	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSDSMART_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target sdsmart abi_members
+	./scripts/abi.sh update $(ASAN_BUILD)/lib/libsdsmart.so.1 $(ASAN_BUILD)/tests/abi/members.o
 
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target sdsmart_cli sdsim_launcher sdsim sdsmart_demo_config

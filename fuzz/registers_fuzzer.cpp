@@ -23,7 +23,7 @@ namespace {
 
 void Cid(const unsigned char *image, unsigned int indent) {
   for (bool mmc : {false, true}) {
-    auto cid = CCID::Create(mmc, image);
+    std::unique_ptr<CCID> cid(CCID::Create(mmc, image));
     FUZZ_CHECK(cid != nullptr, "CCID::Create gives an object");
     (void)cid->Parse(indent);
     unsigned char out[16];
@@ -31,7 +31,7 @@ void Cid(const unsigned char *image, unsigned int indent) {
     CCRC7 crc;
     FUZZ_CHECK(out[15] == crc.Generate(out, 15), "a rebuilt CID carries its CRC-7");
     // The rebuilt image decodes to the same fields.
-    auto again = CCID::Create(mmc, out);
+    std::unique_ptr<CCID> again(CCID::Create(mmc, out));
     FUZZ_CHECK(again->GetMID() == cid->GetMID(), "CID MID survives a rebuild");
     FUZZ_CHECK(again->GetSerialNumber() == cid->GetSerialNumber(), "CID PSN survives a rebuild");
   }
@@ -50,7 +50,7 @@ void CsdCommon(CCSD &csd, unsigned int indent, unsigned long size) {
 
 void Csd(const unsigned char *image, unsigned int indent, unsigned long size) {
   for (bool mmc : {false, true}) {
-    auto csd = CCSD::Create(mmc, image);
+    std::unique_ptr<CCSD> csd(CCSD::Create(mmc, image));
     FUZZ_CHECK(csd != nullptr, "CCSD::Create gives an object");
     CsdCommon(*csd, indent, size);
   }
@@ -71,7 +71,7 @@ void Others(const unsigned char *image, unsigned int indent, uint8_t flags) {
   (void)scr.Parse(indent);
   (void)scr.IsSdSpec5();
   for (bool mmc : {false, true})
-    (void)COCR::Create(mmc, image)->Parse(indent);
+    (void)std::unique_ptr<COCR>(COCR::Create(mmc, image))->Parse(indent);
   CSpiR1 r1(image[0]);
   (void)r1.Parse(indent);
   CSpiR2 r2(image);
@@ -79,7 +79,7 @@ void Others(const unsigned char *image, unsigned int indent, uint8_t flags) {
 
   CSdStatus status(flags & 1, flags & 2, image);
   (void)status.Parse(indent);
-  (void)CSdStatus::Get_SU_Size_By_AU_Size(status.Get_VSC_AU_Size());
+  (void)status.Get_SU_Size_By_AU_Size(status.Get_VSC_AU_Size());
   CSwitchStatus sw(image);
   (void)sw.Parse(indent);
   for (unsigned int g = 0; g < 9; ++g) {
@@ -101,7 +101,7 @@ void Identity(CFuzzInput &in) {
   } catch (const CError &) {
   }
   try {
-    auto id = CCardHwId::Create(info.GetHwID());
+    std::unique_ptr<CCardHwId> id(CCardHwId::Create(info.GetHwID()));
     (void)id->GetPartNumber();
     (void)id->GetModelName();
     (void)id->GetNormalVendorFwPath();

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev clang libclang-rt-14-dev binutils
+  nlohmann-json3-dev clang libclang-rt-14-dev binutils abigail-tools
   # make deb, and the tests of the schemas, alert rules and package
   dpkg-dev file lintian python3-jsonschema prometheus)
 

@@ -10,7 +10,7 @@
 unsigned int GetCapacityMB() {
   try {
     if (_Header.HeaderVersion >= 2) {
-      const std::unique_ptr<CCSD> csd = CCSD::Create(false, _Header.CSD);
+      const std::unique_ptr<CCSD> csd(CCSD::Create(false, _Header.CSD));
       return static_cast<unsigned int>(csd->GetCapacity() >> 20);
     }
     // Older headers carry no CSD copy: ask the drive of the last acquisition,

@@ -201,7 +201,7 @@ bool CBitArray::operator!=(const CBitArray &other) const {
   return bitCount != other.bitCount || storage != other.storage;
 }
 
-std::wstring CBitArray::ToString(unsigned int indent) const {
+std::wstring CBitArray::ToString(unsigned int indent) {
   std::wstring out;
   for (unsigned int i = ByteLength(); i-- > 0;) {
     out.append(indent, L' ');
@@ -215,7 +215,7 @@ std::wstring CBitArray::ToString(unsigned int indent) const {
   return out;
 }
 
-std::wstring CBitArray::ToByteString(unsigned int indent) const {
+std::wstring CBitArray::ToByteString(unsigned int indent) {
   std::wstring out;
   for (unsigned int i = 0; i < ByteLength(); ++i) {
     if (i % 16 == 0)
@@ -236,3 +236,33 @@ CBitArray operator&(const CBitArray &a, const CBitArray &b) {
 bool operator<(const CBitArray &a, const CBitArray &b) { return a.Count() < b.Count(); }
 
 bool operator>(const CBitArray &a, const CBitArray &b) { return a.Count() > b.Count(); }
+
+unsigned int CBitArray::GetBitCount() const { return bitCount; }
+
+Bulk<unsigned char> &CBitArray::GetArray() { return storage; }
+
+const Bulk<unsigned char> &CBitArray::GetArray() const { return storage; }
+
+bool CBitArray::operator[](unsigned int i) const { return Test(i); }
+
+CBitArray &CBitArray::Reset(unsigned int i) { return Set(i, false); }
+
+CBitArray &CBitArray::Flip(unsigned int i) { return Set(i, !Test(i)); }
+
+bool CBitArray::Any() const { return Count() != 0; }
+
+bool CBitArray::None() const { return !Any(); }
+
+bool CBitArray::IsFullFill() { return Count() == bitCount; }
+
+bool CBitArray::operator==(const CBitArray &other) const { return !(*this != other); }
+
+CBitArray::CBitArray() = default;
+
+CBitArray::CBitArray(const CBitArray &other) = default;
+
+CBitArray &CBitArray::operator=(const CBitArray &other) = default;
+
+void CBitArray::Init(unsigned char *data, unsigned int bytes, unsigned int bits) {
+  Init(static_cast<const unsigned char *>(data), bytes, bits);
+}

@@ -9,7 +9,9 @@
 
 class CBitArray {
 public:
-  CBitArray() = default;
+  CBitArray();
+  CBitArray(const CBitArray &other);
+  CBitArray &operator=(const CBitArray &other);
   // The bits start cleared.
   explicit CBitArray(unsigned int bits);
   CBitArray(unsigned int bits, bool value);
@@ -18,30 +20,31 @@ public:
   // of the same byte length is kept.
   void Resize(unsigned int bits);
   // Resize(bits), then copies min(storage, bytes) raw bytes (spare bits too).
+  void Init(unsigned char *data, unsigned int bytes, unsigned int bits);
   void Init(const unsigned char *data, unsigned int bytes, unsigned int bits);
-  unsigned int GetBitCount() const { return bitCount; }
-  Bulk<unsigned char> &GetArray() { return storage; }
-  const Bulk<unsigned char> &GetArray() const { return storage; }
+  unsigned int GetBitCount() const;
+  Bulk<unsigned char> &GetArray();
+  const Bulk<unsigned char> &GetArray() const;
 
   // Single bits; indexes at or above the bit count read false and are not
   // written.
   bool Test(unsigned int i) const;
-  bool operator[](unsigned int i) const { return Test(i); }
+  bool operator[](unsigned int i) const;
   CBitArray &Set(unsigned int i, bool value);
-  CBitArray &Reset(unsigned int i) { return Set(i, false); }
-  CBitArray &Flip(unsigned int i) { return Set(i, !Test(i)); }
+  CBitArray &Reset(unsigned int i);
+  CBitArray &Flip(unsigned int i);
 
   CBitArray &Set();
   CBitArray &Reset();
   CBitArray &Flip();
-  bool Any() const { return Count() != 0; }
-  bool None() const { return !Any(); }
+  bool Any() const;
+  bool None() const;
   // Population counts over the valid bits only: all of them, bits 0..last,
   // or the n bits from first on. Ranges past the bit count are cut at it.
   unsigned int Count() const;
   unsigned int Count(unsigned int last) const;
   unsigned int Count(unsigned int first, unsigned int n) const;
-  bool IsFullFill() const { return Count() == bitCount; }
+  bool IsFullFill();
   // Clears the spare bits above the bit count in the last byte.
   void Trim();
 
@@ -56,12 +59,12 @@ public:
   CBitArray operator~() const;
   // Raw comparison: bit counts, storage lengths and every storage byte.
   bool operator!=(const CBitArray &other) const;
-  bool operator==(const CBitArray &other) const { return !(*this != other); }
+  bool operator==(const CBitArray &other) const;
 
   // One line per byte from the last to byte 0: "1010 - 0101".
-  std::wstring ToString(unsigned int indent) const;
+  std::wstring ToString(unsigned int indent);
   // The bytes in ascending order, 16 to a line, "a5 " each.
-  std::wstring ToByteString(unsigned int indent) const;
+  std::wstring ToByteString(unsigned int indent);
 
 private:
   unsigned int ByteLength() const { return storage.Size(); }

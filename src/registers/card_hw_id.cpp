@@ -25,14 +25,14 @@ const ForeignController kForeign[] = {
 
 } // namespace
 
-std::unique_ptr<CCardHwId> CCardHwId::Create(unsigned int id) {
+CCardHwId *CCardHwId::Create(unsigned int id) {
   switch (id) {
   case ID_QM6324A0A:
   case ID_NV6459A0A:
   case 255:
-    return std::make_unique<CNV6459A0AHwId>(id);
+    return new CNV6459A0AHwId(id);
   case ID_NV6437A0A:
-    return std::make_unique<CNV6437A0AHwId>(id);
+    return new CNV6437A0AHwId(id);
   default:
     break;
   }
@@ -41,3 +41,45 @@ std::unique_ptr<CCardHwId> CCardHwId::Create(unsigned int id) {
       throw MakeError(Errors::ForeignController, {c.name});
   throw MakeError(Errors::IncorrectController, {Dec(id)});
 }
+
+CCardHwId::CCardHwId(unsigned int id) : id(id) {}
+
+unsigned int CCardHwId::GetId() { return id; }
+
+CNV6459A0AHwId::CNV6459A0AHwId(unsigned int id) : CCardHwId(id) {}
+
+std::wstring CNV6459A0AHwId::GetPartNumber() { return L"NV6459-01A/AX"; }
+
+std::wstring CNV6459A0AHwId::GetModelName() { return L"NV6459A0A"; }
+
+std::wstring CNV6459A0AHwId::GetNormalVendorFwPath() { return L"NV6459\\WK96X"; }
+
+std::wstring CNV6459A0AHwId::GetUniversalVendorFwPath() { return L"NV6459\\Reader"; }
+
+unsigned int CNV6459A0AHwId::GetRomChecksum() { return 0; }
+
+bool CNV6459A0AHwId::CanSupportDowngradeFlash() { return true; }
+
+bool CNV6459A0AHwId::CanROMCodeSupportReadRetry() { return true; }
+
+bool CNV6459A0AHwId::CanSupportSDv30() { return true; }
+
+CNV6437A0AHwId::CNV6437A0AHwId(unsigned int id) : CCardHwId(id) {}
+
+std::wstring CNV6437A0AHwId::GetPartNumber() { return L"NV6437-01A/AX"; }
+
+std::wstring CNV6437A0AHwId::GetModelName() { return L"NV6459A0A"; }
+
+std::wstring CNV6437A0AHwId::GetNormalVendorFwPath() { return L"NV6459\\WK96X"; }
+
+std::wstring CNV6437A0AHwId::GetUniversalVendorFwPath() { return L"NV6459\\Reader"; }
+
+unsigned int CNV6437A0AHwId::GetRomChecksum() { return 0; }
+
+bool CNV6437A0AHwId::CanSupportDowngradeFlash() { return true; }
+
+bool CNV6437A0AHwId::CanROMCodeSupportReadRetry() { return true; }
+
+bool CNV6437A0AHwId::CanSupportSDv30() { return false; }
+
+CCardHwId::~CCardHwId() = default;

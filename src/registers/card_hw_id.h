@@ -36,10 +36,11 @@ class CCardHwId {
 public:
   // The identity of a supported controller (24, 25, 26 and 255); any other ID
   // throws CError WrongController naming the controller found.
-  static std::unique_ptr<CCardHwId> Create(unsigned int id);
+  // The caller owns the object and deletes it through the virtual destructor.
+  static CCardHwId *Create(unsigned int id);
 
-  explicit CCardHwId(unsigned int id) : id(id) {}
-  virtual ~CCardHwId() = default;
+  explicit CCardHwId(unsigned int id);
+  virtual ~CCardHwId();
 
   virtual std::wstring GetPartNumber() = 0;
   virtual std::wstring GetModelName() = 0;
@@ -50,7 +51,7 @@ public:
   virtual bool CanROMCodeSupportReadRetry() = 0;
   virtual bool CanSupportSDv30() = 0;
 
-  unsigned int GetId() const { return id; }
+  unsigned int GetId();
 
 protected:
   unsigned int id;
@@ -58,26 +59,26 @@ protected:
 
 class CNV6459A0AHwId : public CCardHwId {
 public:
-  explicit CNV6459A0AHwId(unsigned int id) : CCardHwId(id) {}
-  std::wstring GetPartNumber() override { return L"NV6459-01A/AX"; }
-  std::wstring GetModelName() override { return L"NV6459A0A"; }
-  std::wstring GetNormalVendorFwPath() override { return L"NV6459\\WK96X"; }
-  std::wstring GetUniversalVendorFwPath() override { return L"NV6459\\Reader"; }
-  unsigned int GetRomChecksum() override { return 0; }
-  bool CanSupportDowngradeFlash() override { return true; }
-  bool CanROMCodeSupportReadRetry() override { return true; }
-  bool CanSupportSDv30() override { return true; }
+  explicit CNV6459A0AHwId(unsigned int id);
+  std::wstring GetPartNumber() override;
+  std::wstring GetModelName() override;
+  std::wstring GetNormalVendorFwPath() override;
+  std::wstring GetUniversalVendorFwPath() override;
+  unsigned int GetRomChecksum() override;
+  bool CanSupportDowngradeFlash() override;
+  bool CanROMCodeSupportReadRetry() override;
+  bool CanSupportSDv30() override;
 };
 
 class CNV6437A0AHwId : public CCardHwId {
 public:
-  explicit CNV6437A0AHwId(unsigned int id) : CCardHwId(id) {}
-  std::wstring GetPartNumber() override { return L"NV6437-01A/AX"; }
-  std::wstring GetModelName() override { return L"NV6459A0A"; }
-  std::wstring GetNormalVendorFwPath() override { return L"NV6459\\WK96X"; }
-  std::wstring GetUniversalVendorFwPath() override { return L"NV6459\\Reader"; }
-  unsigned int GetRomChecksum() override { return 0; }
-  bool CanSupportDowngradeFlash() override { return true; }
-  bool CanROMCodeSupportReadRetry() override { return true; }
-  bool CanSupportSDv30() override { return false; }
+  explicit CNV6437A0AHwId(unsigned int id);
+  std::wstring GetPartNumber() override;
+  std::wstring GetModelName() override;
+  std::wstring GetNormalVendorFwPath() override;
+  std::wstring GetUniversalVendorFwPath() override;
+  unsigned int GetRomChecksum() override;
+  bool CanSupportDowngradeFlash() override;
+  bool CanROMCodeSupportReadRetry() override;
+  bool CanSupportSDv30() override;
 };

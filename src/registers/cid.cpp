@@ -28,17 +28,25 @@ const wchar_t *const kMonthName[] = {L"January",   L"Feburary", L"March",    L"A
 
 } // namespace
 
-std::unique_ptr<CCID> CCID::Create(bool isMmc) {
+CCID *CCID::Create(bool isMmc) {
   if (isMmc)
-    return std::make_unique<CMmcCID>();
-  return std::make_unique<CSdCID>();
+    return new CMmcCID();
+  return new CSdCID();
 }
 
-std::unique_ptr<CCID> CCID::Create(bool isMmc, const unsigned char *cid) {
+CCID *CCID::Create(bool isMmc, const unsigned char *cid) {
   if (isMmc)
-    return std::make_unique<CMmcCID>(cid);
-  return std::make_unique<CSdCID>(cid);
+    return new CMmcCID(cid);
+  return new CSdCID(cid);
 }
+
+CCID::CCID() = default;
+
+CCID::~CCID() = default;
+
+CSdCID::CSdCID() = default;
+
+CMmcCID::CMmcCID() = default;
 
 std::wstring CCID::Parse(unsigned int indent) {
   CReportText r(indent);
@@ -119,3 +127,33 @@ void CMmcCID::ToBuffer(unsigned char *out) {
   CloseImage(image);
   std::memcpy(out, image, kCidBytes);
 }
+
+unsigned int CCID::GetMID() { return mid; }
+
+unsigned int CCID::GetOID() { return oid; }
+
+std::string CCID::GetProductName() { return productName; }
+
+unsigned int CCID::GetProductRevision() { return prv; }
+
+unsigned int CCID::GetSerialNumber() { return psn; }
+
+unsigned int CCID::GetYear() { return year; }
+
+unsigned int CCID::GetMonth() { return month; }
+
+unsigned int CCID::GetCRC7() { return crc7; }
+
+void CCID::SetMID(unsigned int v) { mid = v; }
+
+void CCID::SetOID(unsigned int v) { oid = v; }
+
+void CCID::SetProductName(const std::string &v) { productName = v; }
+
+void CCID::SetProductRevision(unsigned int v) { prv = v; }
+
+void CCID::SetSerialNumber(unsigned int v) { psn = v; }
+
+void CCID::SetYear(unsigned int v) { year = v; }
+
+void CCID::SetMonth(unsigned int v) { month = v; }

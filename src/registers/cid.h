@@ -46,11 +46,12 @@ inline constexpr RegisterField All[] = {MID, OID, PRV, PSN, MDT_MONTH, MDT_YEAR,
 
 class CCID {
 public:
-  static std::unique_ptr<CCID> Create(bool isMmc);
-  static std::unique_ptr<CCID> Create(bool isMmc, const unsigned char *cid);
+  // The caller owns the object and deletes it through the virtual destructor.
+  static CCID *Create(bool isMmc);
+  static CCID *Create(bool isMmc, const unsigned char *cid);
 
-  CCID() = default;
-  virtual ~CCID() = default;
+  CCID();
+  virtual ~CCID();
 
   // The 16-byte image of the current fields, closed with a fresh CRC-7 (the
   // stored CRC7 field is not changed).
@@ -58,22 +59,22 @@ public:
   // The text report, the same for both layouts.
   std::wstring Parse(unsigned int indent);
 
-  unsigned int GetMID() const { return mid; }
-  unsigned int GetOID() const { return oid; }
-  std::string GetProductName() const { return productName; }
-  unsigned int GetProductRevision() const { return prv; }
-  unsigned int GetSerialNumber() const { return psn; }
-  unsigned int GetYear() const { return year; }
-  unsigned int GetMonth() const { return month; }
-  unsigned int GetCRC7() const { return crc7; }
+  unsigned int GetMID();
+  unsigned int GetOID();
+  std::string GetProductName();
+  unsigned int GetProductRevision();
+  unsigned int GetSerialNumber();
+  unsigned int GetYear();
+  unsigned int GetMonth();
+  unsigned int GetCRC7();
 
-  void SetMID(unsigned int v) { mid = v; }
-  void SetOID(unsigned int v) { oid = v; }
-  void SetProductName(const std::string &v) { productName = v; }
-  void SetProductRevision(unsigned int v) { prv = v; }
-  void SetSerialNumber(unsigned int v) { psn = v; }
-  void SetYear(unsigned int v) { year = v; }
-  void SetMonth(unsigned int v) { month = v; }
+  void SetMID(unsigned int v);
+  void SetOID(unsigned int v);
+  void SetProductName(const std::string &v);
+  void SetProductRevision(unsigned int v);
+  void SetSerialNumber(unsigned int v);
+  void SetYear(unsigned int v);
+  void SetMonth(unsigned int v);
 
 protected:
   unsigned int mid = 0;
@@ -88,14 +89,14 @@ protected:
 
 class CSdCID : public CCID {
 public:
-  CSdCID() = default;
+  CSdCID();
   explicit CSdCID(const unsigned char *cid);
   void ToBuffer(unsigned char *out) override;
 };
 
 class CMmcCID : public CCID {
 public:
-  CMmcCID() = default;
+  CMmcCID();
   explicit CMmcCID(const unsigned char *cid);
   void ToBuffer(unsigned char *out) override;
 };

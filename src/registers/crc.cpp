@@ -37,3 +37,11 @@ unsigned short CCRC16::Generate(const unsigned char *data, unsigned int length) 
     reg = ((reg << 8) ^ CRC16Table[((reg >> 8) ^ data[i]) & 0xFFu]) & 0xFFFFu;
   return static_cast<unsigned short>(reg);
 }
+
+unsigned int CCRC7::Generate(unsigned char *data, unsigned int length) {
+  return Generate(static_cast<const unsigned char *>(data), length);
+}
+
+unsigned short CCRC16::Generate(unsigned char *data, unsigned int length) {
+  return Generate(static_cast<const unsigned char *>(data), length);
+}

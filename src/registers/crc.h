@@ -8,12 +8,14 @@ class CCRC7 {
 public:
   // The register's closing byte: the CRC-7 (x^7 + x^3 + 1, MSB first, zero
   // start) in bits 7..1 and the end bit 1 in bit 0.
+  unsigned int Generate(unsigned char *data, unsigned int length);
   unsigned int Generate(const unsigned char *data, unsigned int length);
 };
 
 class CCRC16 {
 public:
   // CRC-16/XMODEM: polynomial 0x1021, zero start, MSB first, no final XOR.
+  unsigned short Generate(unsigned char *data, unsigned int length);
   unsigned short Generate(const unsigned char *data, unsigned int length);
 
   // Entry i is the register after feeding byte i into a zero register.

@@ -4,23 +4,25 @@
 
 #include "registers/crc.h"
 
-std::unique_ptr<CCSD> CCSD::Create(bool isMmc, const unsigned char *csd) {
+CCSD *CCSD::Create(bool isMmc, const unsigned char *csd) {
   if (isMmc)
-    return std::make_unique<CMmcCSD>(csd);
+    return new CMmcCSD(csd);
   if ((csd[0] >> 6) == 1)
-    return std::make_unique<CSdCSDV20>(csd);
-  return std::make_unique<CSdCSD>(csd);
+    return new CSdCSDV20(csd);
+  return new CSdCSD(csd);
 }
 
 CCSD::CCSD() { std::memset(image, 0, sizeof image); }
 
 CCSD::CCSD(const unsigned char *csd) { std::memcpy(image, csd, sizeof image); }
 
-void CCSD::ToBuffer(unsigned char *out) const { std::memcpy(out, image, sizeof image); }
+CCSD::~CCSD() {}
 
-uint64_t CCSD::GetTotalErasedGroups() const { return eraseUnit ? capacity / eraseUnit : 0; }
+void CCSD::ToBuffer(unsigned char *out) { std::memcpy(out, image, sizeof image); }
 
-unsigned int CCSD::GetTotalWpGroups() const {
+uint64_t CCSD::GetTotalErasedGroups() { return eraseUnit ? capacity / eraseUnit : 0; }
+
+unsigned int CCSD::GetTotalWpGroups() {
   if (writeProtectUnit == 0 || capacity == 0)
     return 0;
   return static_cast<unsigned int>((capacity - 1) / writeProtectUnit + 1);
@@ -103,3 +105,113 @@ CMmcCSD::CMmcCSD(const unsigned char *csd) : CCSD(csd) {
   eraseUnit = (GetEraseGroupMult() + 1) * (GetEraseGroupSize() + 1) * blockLength;
   writeProtectUnit = (GetWriteProtectGroupSize() + 1) * eraseUnit;
 }
+
+unsigned char *CCSD::Data() { return image; }
+
+const unsigned char *CCSD::Data() const { return image; }
+
+unsigned int CCSD::GetCSDStructure() { return Field(CsdField::CSD_STRUCTURE); }
+
+unsigned int CCSD::GetTAAC() { return Field(CsdField::TAAC); }
+
+unsigned int CCSD::GetNSAC() { return Field(CsdField::NSAC); }
+
+unsigned int CCSD::GetTransferSpeed() { return Field(CsdField::TRAN_SPEED); }
+
+unsigned int CCSD::GetCardCommandClass() { return Field(CsdField::CCC); }
+
+unsigned int CCSD::GetMaxReadBlockLength() { return 1u << Field(CsdField::READ_BL_LEN); }
+
+bool CCSD::GetPartialReadEn() { return Field(CsdField::READ_BL_PARTIAL); }
+
+bool CCSD::GetWriteMisalignmentEn() { return Field(CsdField::WRITE_BLK_MISALIGN); }
+
+bool CCSD::GetReadMisalignmentEn() { return Field(CsdField::READ_BLK_MISALIGN); }
+
+bool CCSD::GetDSRImplemented() { return Field(CsdField::DSR_IMP); }
+
+unsigned int CCSD::Get_C_SIZE() { return Field(CsdField::C_SIZE); }
+
+unsigned int CCSD::GetVDD_R_CURR_MIN() { return Field(CsdField::VDD_R_CURR_MIN); }
+
+unsigned int CCSD::GetVDD_R_CURR_MAX() { return Field(CsdField::VDD_R_CURR_MAX); }
+
+unsigned int CCSD::GetVDD_W_CURR_MIN() { return Field(CsdField::VDD_W_CURR_MIN); }
+
+unsigned int CCSD::GetVDD_W_CURR_MAX() { return Field(CsdField::VDD_W_CURR_MAX); }
+
+unsigned int CCSD::Get_C_SIZE_MULT() { return Field(CsdField::C_SIZE_MULT); }
+
+bool CCSD::GetWriteProtectGroupEnabled() { return Field(CsdField::WP_GRP_ENABLE); }
+
+unsigned int CCSD::GetWriteSpeedFactor() { return Field(CsdField::R2W_FACTOR); }
+
+unsigned int CCSD::GetMaxWriteBlockLength() { return 1u << Field(CsdField::WRITE_BL_LEN); }
+
+bool CCSD::GetPartialWriteEn() { return Field(CsdField::WRITE_BL_PARTIAL); }
+
+bool CCSD::GetFileFormatGroup() { return Field(CsdField::FILE_FORMAT_GRP); }
+
+bool CCSD::GetCopyFlag() { return Field(CsdField::COPY); }
+
+bool CCSD::GetPermanentWriteProtection() { return Field(CsdField::PERM_WRITE_PROTECT); }
+
+bool CCSD::GetTemporaryWriteProtection() { return Field(CsdField::TMP_WRITE_PROTECT); }
+
+unsigned int CCSD::GetFileFormat() { return Field(CsdField::FILE_FORMAT); }
+
+unsigned int CCSD::GetCRC7() { return Field(CsdField::CRC); }
+
+uint64_t CCSD::GetCapacity() { return capacity; }
+
+unsigned int CCSD::GetErasedUnit() { return eraseUnit; }
+
+unsigned int CCSD::GetWriteProtectionUnit() { return writeProtectUnit; }
+
+unsigned int CCSD::GetMaxBlockLength() { return blockLength; }
+
+void CCSD::SetTAAC(unsigned int v) { SetField(CsdField::TAAC, v); }
+
+void CCSD::SetNSAC(unsigned int v) { SetField(CsdField::NSAC, v); }
+
+void CCSD::SetTransferSpeed(unsigned int v) { SetField(CsdField::TRAN_SPEED, v); }
+
+void CCSD::SetVDD_R_CURR_MIN(unsigned int v) { SetField(CsdField::VDD_R_CURR_MIN, v); }
+
+void CCSD::SetVDD_R_CURR_MAX(unsigned int v) { SetField(CsdField::VDD_R_CURR_MAX, v); }
+
+void CCSD::SetVDD_W_CURR_MIN(unsigned int v) { SetField(CsdField::VDD_W_CURR_MIN, v); }
+
+void CCSD::SetVDD_W_CURR_MAX(unsigned int v) { SetField(CsdField::VDD_W_CURR_MAX, v); }
+
+void CCSD::SetWriteSpeedFactor(unsigned int v) { SetField(CsdField::R2W_FACTOR, v); }
+
+void CCSD::SetPermanentWriteProtection(bool v) { SetField(CsdField::PERM_WRITE_PROTECT, v); }
+
+void CCSD::SetTemporaryWriteProtection(bool v) { SetField(CsdField::TMP_WRITE_PROTECT, v); }
+
+void CCSD::SetCapacity(unsigned long bytes) { capacity = bytes; }
+
+bool CSdCSD::GetErasedBlockEn() { return Field(CsdField::ERASE_BLK_EN); }
+
+unsigned int CSdCSD::GetEraseSectorSize() { return Field(CsdField::SECTOR_SIZE); }
+
+unsigned int CSdCSD::GetWriteProtectGroupSize() { return Field(CsdField::WP_GRP_SIZE); }
+
+unsigned int CSdCSDV20::Get_C_SIZE() { return Field(CsdField::C_SIZE_V20); }
+
+uint64_t CSdCSDV20::GetProtectedAreaUnit() { return 1; }
+
+unsigned int CMmcCSD::GetSystemSpecVersion() { return Field(CsdField::SPEC_VERS); }
+
+unsigned int CMmcCSD::GetEraseGroupSize() { return Field(CsdField::ERASE_GRP_SIZE); }
+
+unsigned int CMmcCSD::GetEraseGroupMult() { return Field(CsdField::ERASE_GRP_MULT); }
+
+unsigned int CMmcCSD::GetWriteProtectGroupSize() { return Field(CsdField::MMC_WP_GRP_SIZE); }
+
+unsigned int CMmcCSD::GetDefaultECC() { return Field(CsdField::DEFAULT_ECC); }
+
+bool CMmcCSD::GetContentProtectionApplication() { return Field(CsdField::CONTENT_PROT_APP); }
+
+unsigned int CMmcCSD::GetECC() { return Field(CsdField::ECC); }

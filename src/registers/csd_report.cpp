@@ -58,15 +58,15 @@ std::wstring ClassLine(unsigned int cls, Layout layout) {
 }
 
 struct CsdView {
-  const CCSD &csd;
+  CCSD &csd;
   Layout layout;
   unsigned int cSize;
-  const CSdCSD *sd;
-  const CMmcCSD *mmc;
+  CSdCSD *sd;
+  CMmcCSD *mmc;
 };
 
 std::wstring Report(const CsdView &v, unsigned int indent) {
-  const CCSD &c = v.csd;
+  CCSD &c = v.csd;
   CReportText r(indent);
   r.Line(v.layout == Layout::SdV20 ? L"CSD Register Version 2.0" : L"CSD Register");
   r.Line(L"---------------------------------");

@@ -7,6 +7,8 @@
 
 using namespace RegisterText;
 
+CExtCSD::CExtCSD(unsigned char *extCsd) : CExtCSD(static_cast<const unsigned char *>(extCsd)) {}
+
 CExtCSD::CExtCSD(const unsigned char *extCsd) { std::memcpy(data, extCsd, sizeof data); }
 
 uint32_t CExtCSD::Get(const ExtCsdField &f) const {
@@ -61,3 +63,43 @@ std::wstring CExtCSD::Parse(unsigned int indent) {
          (busWidth < std::size(kBusWidth) ? std::wstring(kBusWidth[busWidth]) : Dec(busWidth)));
   return r.Text();
 }
+
+unsigned int CExtCSD::GetSupportedCmdSet() { return Get(ExtCsdFieldOf::S_CMD_SET); }
+
+uint32_t CExtCSD::GetSectorCount() { return Get(ExtCsdFieldOf::SEC_COUNT); }
+
+unsigned int CExtCSD::GetMinPerfW_8_52() { return Get(ExtCsdFieldOf::MIN_PERF_W_8_52); }
+
+unsigned int CExtCSD::GetMinPerfR_8_52() { return Get(ExtCsdFieldOf::MIN_PERF_R_8_52); }
+
+unsigned int CExtCSD::GetMinPerfW_8_26_4_52() { return Get(ExtCsdFieldOf::MIN_PERF_W_8_26_4_52); }
+
+unsigned int CExtCSD::GetMinPerfR_8_26_4_52() { return Get(ExtCsdFieldOf::MIN_PERF_R_8_26_4_52); }
+
+unsigned int CExtCSD::GetMinPerfW_4_26() { return Get(ExtCsdFieldOf::MIN_PERF_W_4_26); }
+
+unsigned int CExtCSD::GetMinPerfR_4_26() { return Get(ExtCsdFieldOf::MIN_PERF_R_4_26); }
+
+unsigned int CExtCSD::GetPowerClass_26_360() { return Get(ExtCsdFieldOf::PWR_CL_26_360); }
+
+unsigned int CExtCSD::GetPowerClass_52_360() { return Get(ExtCsdFieldOf::PWR_CL_52_360); }
+
+unsigned int CExtCSD::GetPowerClass_26_195() { return Get(ExtCsdFieldOf::PWR_CL_26_195); }
+
+unsigned int CExtCSD::GetPowerClass_52_195() { return Get(ExtCsdFieldOf::PWR_CL_52_195); }
+
+unsigned int CExtCSD::GetCardType() { return Get(ExtCsdFieldOf::CARD_TYPE); }
+
+unsigned int CExtCSD::GetCSDStructureVersion() { return Get(ExtCsdFieldOf::CSD_STRUCTURE); }
+
+unsigned int CExtCSD::GetExtendedCSDRevision() { return Get(ExtCsdFieldOf::EXT_CSD_REV); }
+
+unsigned int CExtCSD::GetCmdSet() { return Get(ExtCsdFieldOf::CMD_SET); }
+
+unsigned int CExtCSD::GetCmdSetRevision() { return Get(ExtCsdFieldOf::CMD_SET_REV); }
+
+unsigned int CExtCSD::GetPowerClass() { return Get(ExtCsdFieldOf::POWER_CLASS); }
+
+unsigned int CExtCSD::GetHighSpeedTiming() { return Get(ExtCsdFieldOf::HS_TIMING); }
+
+unsigned int CExtCSD::GetBusWidth() { return Get(ExtCsdFieldOf::BUS_WIDTH); }

@@ -47,30 +47,31 @@ inline constexpr ExtCsdField All[] = {
 
 class CExtCSD {
 public:
+  explicit CExtCSD(unsigned char *extCsd);
   explicit CExtCSD(const unsigned char *extCsd);
 
   uint32_t Get(const ExtCsdField &f) const;
 
-  unsigned int GetSupportedCmdSet() const { return Get(ExtCsdFieldOf::S_CMD_SET); }
-  uint32_t GetSectorCount() const { return Get(ExtCsdFieldOf::SEC_COUNT); }
-  unsigned int GetMinPerfW_8_52() const { return Get(ExtCsdFieldOf::MIN_PERF_W_8_52); }
-  unsigned int GetMinPerfR_8_52() const { return Get(ExtCsdFieldOf::MIN_PERF_R_8_52); }
-  unsigned int GetMinPerfW_8_26_4_52() const { return Get(ExtCsdFieldOf::MIN_PERF_W_8_26_4_52); }
-  unsigned int GetMinPerfR_8_26_4_52() const { return Get(ExtCsdFieldOf::MIN_PERF_R_8_26_4_52); }
-  unsigned int GetMinPerfW_4_26() const { return Get(ExtCsdFieldOf::MIN_PERF_W_4_26); }
-  unsigned int GetMinPerfR_4_26() const { return Get(ExtCsdFieldOf::MIN_PERF_R_4_26); }
-  unsigned int GetPowerClass_26_360() const { return Get(ExtCsdFieldOf::PWR_CL_26_360); }
-  unsigned int GetPowerClass_52_360() const { return Get(ExtCsdFieldOf::PWR_CL_52_360); }
-  unsigned int GetPowerClass_26_195() const { return Get(ExtCsdFieldOf::PWR_CL_26_195); }
-  unsigned int GetPowerClass_52_195() const { return Get(ExtCsdFieldOf::PWR_CL_52_195); }
-  unsigned int GetCardType() const { return Get(ExtCsdFieldOf::CARD_TYPE); }
-  unsigned int GetCSDStructureVersion() const { return Get(ExtCsdFieldOf::CSD_STRUCTURE); }
-  unsigned int GetExtendedCSDRevision() const { return Get(ExtCsdFieldOf::EXT_CSD_REV); }
-  unsigned int GetCmdSet() const { return Get(ExtCsdFieldOf::CMD_SET); }
-  unsigned int GetCmdSetRevision() const { return Get(ExtCsdFieldOf::CMD_SET_REV); }
-  unsigned int GetPowerClass() const { return Get(ExtCsdFieldOf::POWER_CLASS); }
-  unsigned int GetHighSpeedTiming() const { return Get(ExtCsdFieldOf::HS_TIMING); }
-  unsigned int GetBusWidth() const { return Get(ExtCsdFieldOf::BUS_WIDTH); }
+  unsigned int GetSupportedCmdSet();
+  uint32_t GetSectorCount();
+  unsigned int GetMinPerfW_8_52();
+  unsigned int GetMinPerfR_8_52();
+  unsigned int GetMinPerfW_8_26_4_52();
+  unsigned int GetMinPerfR_8_26_4_52();
+  unsigned int GetMinPerfW_4_26();
+  unsigned int GetMinPerfR_4_26();
+  unsigned int GetPowerClass_26_360();
+  unsigned int GetPowerClass_52_360();
+  unsigned int GetPowerClass_26_195();
+  unsigned int GetPowerClass_52_195();
+  unsigned int GetCardType();
+  unsigned int GetCSDStructureVersion();
+  unsigned int GetExtendedCSDRevision();
+  unsigned int GetCmdSet();
+  unsigned int GetCmdSetRevision();
+  unsigned int GetPowerClass();
+  unsigned int GetHighSpeedTiming();
+  unsigned int GetBusWidth();
 
   std::wstring Parse(unsigned int indent);
 

@@ -6,19 +6,19 @@
 
 class CHardwareInfo {
 public:
-  CHardwareInfo() = default;
+  CHardwareInfo();
 
-  unsigned int GetMonth() const { return month; }
-  void SetMonth(unsigned int v) { month = v; }
-  unsigned int GetDate() const { return date; }
-  void SetDate(unsigned int v) { date = v; }
-  unsigned int GetSerialNumber() const { return serialNumber; }
-  void SetSerialNumber(unsigned int v) { serialNumber = v; }
-  unsigned int GetHwID() const { return hwId; }
-  void SetHwID(unsigned int v) { hwId = v; }
+  unsigned int GetMonth();
+  void SetMonth(unsigned int v);
+  unsigned int GetDate();
+  void SetDate(unsigned int v);
+  unsigned int GetSerialNumber();
+  void SetSerialNumber(unsigned int v);
+  unsigned int GetHwID();
+  void SetHwID(unsigned int v);
 
   // Throws what CCardHwId::Create throws for a controller it does not know.
-  std::wstring ToString() const;
+  std::wstring ToString();
 
 private:
   unsigned int month = 0;

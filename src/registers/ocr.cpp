@@ -14,13 +14,21 @@ std::wstring Volts(unsigned int tenths) { return Dec(tenths / 10) + L"." + Dec(t
 
 } // namespace
 
-std::unique_ptr<COCR> COCR::Create(bool isMmc, const unsigned char *ocr) {
-  if (isMmc)
-    return std::make_unique<CMmcOCR>(ocr);
-  return std::make_unique<CSdOCR>(ocr);
+COCR *COCR::Create(bool isMmc, unsigned char *ocr) {
+  return Create(isMmc, static_cast<const unsigned char *>(ocr));
 }
 
+COCR *COCR::Create(bool isMmc, const unsigned char *ocr) {
+  if (isMmc)
+    return new CMmcOCR(ocr);
+  return new CSdOCR(ocr);
+}
+
+COCR::COCR(unsigned char *ocr) : COCR(static_cast<const unsigned char *>(ocr)) {}
+
 COCR::COCR(const unsigned char *ocr) { std::memcpy(image, ocr, sizeof image); }
+
+COCR::~COCR() {}
 
 void COCR::ParseCommon(CReportText &r) const {
   r.Line(L"OCR Register");
@@ -68,3 +76,17 @@ std::wstring CMmcOCR::Parse(unsigned int indent) {
   r.Line(L"Card Init Finished     = " + Dec(IsCardInitFinished()));
   return r.Text();
 }
+
+bool COCR::IsCardInitFinished() { return Field(OcrField::BUSY); }
+
+CSdOCR::CSdOCR(unsigned char *ocr) : COCR(ocr) {}
+
+CSdOCR::CSdOCR(const unsigned char *ocr) : COCR(ocr) {}
+
+bool CSdOCR::GetHighCapacityEn() { return Field(OcrField::CCS); }
+
+CMmcOCR::CMmcOCR(unsigned char *ocr) : COCR(ocr) {}
+
+CMmcOCR::CMmcOCR(const unsigned char *ocr) : COCR(ocr) {}
+
+unsigned int CMmcOCR::GetAccessMode() { return Field(OcrField::ACCESS_MODE); }

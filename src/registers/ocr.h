@@ -24,14 +24,17 @@ inline constexpr RegisterField LOW_VOLTAGE       {"1.65-1.95 V",        7,  7};
 
 class COCR {
 public:
-  static std::unique_ptr<COCR> Create(bool isMmc, const unsigned char *ocr);
+  // The caller owns the object and deletes it through the virtual destructor.
+  static COCR *Create(bool isMmc, unsigned char *ocr);
+  static COCR *Create(bool isMmc, const unsigned char *ocr);
 
+  explicit COCR(unsigned char *ocr);
   explicit COCR(const unsigned char *ocr);
-  virtual ~COCR() = default;
+  virtual ~COCR();
   virtual std::wstring Parse(unsigned int indent) = 0;
 
   // The power-up status bit: 1 once the card has finished initialising.
-  bool IsCardInitFinished() const { return Field(OcrField::BUSY); }
+  bool IsCardInitFinished();
 
 protected:
   uint32_t Field(const RegisterField &f) const { return ReadField(image, f); }
@@ -43,15 +46,17 @@ protected:
 
 class CSdOCR : public COCR {
 public:
-  explicit CSdOCR(const unsigned char *ocr) : COCR(ocr) {}
-  bool GetHighCapacityEn() const { return Field(OcrField::CCS); }
+  explicit CSdOCR(unsigned char *ocr);
+  explicit CSdOCR(const unsigned char *ocr);
+  bool GetHighCapacityEn();
   std::wstring Parse(unsigned int indent) override;
 };
 
 class CMmcOCR : public COCR {
 public:
-  explicit CMmcOCR(const unsigned char *ocr) : COCR(ocr) {}
+  explicit CMmcOCR(unsigned char *ocr);
+  explicit CMmcOCR(const unsigned char *ocr);
   // 0 byte mode, 2 sector mode.
-  unsigned int GetAccessMode() const { return Field(OcrField::ACCESS_MODE); }
+  unsigned int GetAccessMode();
   std::wstring Parse(unsigned int indent) override;
 };

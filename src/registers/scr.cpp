@@ -7,6 +7,8 @@
 
 using namespace RegisterText;
 
+CSCR::CSCR(unsigned char *scr) : CSCR(static_cast<const unsigned char *>(scr)) {}
+
 CSCR::CSCR(const unsigned char *scr) { std::memcpy(image, scr, sizeof image); }
 
 namespace {
@@ -85,3 +87,23 @@ std::wstring CSCR::Parse(unsigned int indent) {
   }
   return r.Text();
 }
+
+unsigned int CSCR::GetSCRVersion() { return Field(ScrField::SCR_STRUCTURE); }
+
+unsigned int CSCR::GetSDMemoryCardSpec() { return Field(ScrField::SD_SPEC); }
+
+bool CSCR::GetDataAfterErase() { return Field(ScrField::DATA_STAT_AFTER_ERASE); }
+
+unsigned int CSCR::GetSDSecurityVersion() { return Field(ScrField::SD_SECURITY); }
+
+unsigned int CSCR::GetDataBusWidth() { return Field(ScrField::SD_BUS_WIDTHS); }
+
+bool CSCR::IsSdSpec3() { return Field(ScrField::SD_SPEC3); }
+
+bool CSCR::IsSdSpec4() { return Field(ScrField::SD_SPEC4); }
+
+unsigned int CSCR::GetSDSpecX() { return Field(ScrField::SD_SPECX); }
+
+unsigned int CSCR::GetCmdSupport() { return Field(ScrField::CMD_SUPPORT_WIDE); }
+
+bool CSCR::IsSdSpec5() { return GetSDMemoryCardSpec() == 2 && IsSdSpec3() && GetSDSpecX() == 1; }

@@ -31,20 +31,21 @@ inline constexpr RegisterField All[] = {
 
 class CSCR {
 public:
+  explicit CSCR(unsigned char *scr);
   explicit CSCR(const unsigned char *scr);
 
-  unsigned int GetSCRVersion() const { return Field(ScrField::SCR_STRUCTURE); }
-  unsigned int GetSDMemoryCardSpec() const { return Field(ScrField::SD_SPEC); }
-  bool GetDataAfterErase() const { return Field(ScrField::DATA_STAT_AFTER_ERASE); }
-  unsigned int GetSDSecurityVersion() const { return Field(ScrField::SD_SECURITY); }
-  unsigned int GetDataBusWidth() const { return Field(ScrField::SD_BUS_WIDTHS); }
-  bool IsSdSpec3() const { return Field(ScrField::SD_SPEC3); }
-  bool IsSdSpec4() const { return Field(ScrField::SD_SPEC4); }
-  unsigned int GetSDSpecX() const { return Field(ScrField::SD_SPECX); }
+  unsigned int GetSCRVersion();
+  unsigned int GetSDMemoryCardSpec();
+  bool GetDataAfterErase();
+  unsigned int GetSDSecurityVersion();
+  unsigned int GetDataBusWidth();
+  bool IsSdSpec3();
+  bool IsSdSpec4();
+  unsigned int GetSDSpecX();
   // Bits 8..11 of the value are register bits 32..35: CMD20, CMD23,
   // CMD48/CMD49 and CMD58/CMD59 support.
-  unsigned int GetCmdSupport() const { return Field(ScrField::CMD_SUPPORT_WIDE); }
-  bool IsSdSpec5() const { return GetSDMemoryCardSpec() == 2 && IsSdSpec3() && GetSDSpecX() == 1; }
+  unsigned int GetCmdSupport();
+  bool IsSdSpec5();
 
   std::wstring Parse(unsigned int indent);
 

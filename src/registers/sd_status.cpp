@@ -23,12 +23,15 @@ std::wstring AuSizeText(unsigned int code) {
 
 } // namespace
 
+CSdStatus::CSdStatus(bool extendedFields, bool protectedAreaInBytes, unsigned char *status)
+    : CSdStatus(extendedFields, protectedAreaInBytes, static_cast<const unsigned char *>(status)) {}
+
 CSdStatus::CSdStatus(bool extendedFields, bool protectedAreaInBytes, const unsigned char *status)
     : protectedAreaInBytes(protectedAreaInBytes), extendedFields(extendedFields) {
   std::memcpy(this->status, status, sizeof this->status);
 }
 
-void CSdStatus::GetContent(unsigned char *out, unsigned int length) const {
+void CSdStatus::GetContent(unsigned char *out, unsigned int length) {
   std::memcpy(out, status, std::min<size_t>(length, sizeof status));
 }
 
@@ -129,3 +132,63 @@ std::wstring CSdStatus::Parse(unsigned int indent) {
                             : L"FULE Operation         = None Supported");
   return r.Text();
 }
+
+unsigned char CSdStatus::GetDataBusWidth() { return Byte(SdStatusField::DAT_BUS_WIDTH); }
+
+bool CSdStatus::GetSecuredMode() { return Field(SdStatusField::SECURED_MODE); }
+
+unsigned short CSdStatus::GetCardType() { return Short(SdStatusField::SD_CARD_TYPE); }
+
+unsigned int CSdStatus::GetProtectedAreaSize() {
+  return Field(SdStatusField::SIZE_OF_PROTECTED_AREA);
+}
+
+unsigned char CSdStatus::GetSpeedClass() { return Byte(SdStatusField::SPEED_CLASS); }
+
+unsigned char CSdStatus::GetPerformanceMove() { return Byte(SdStatusField::PERFORMANCE_MOVE); }
+
+unsigned char CSdStatus::Get_AU_Size() { return Byte(SdStatusField::AU_SIZE); }
+
+unsigned short CSdStatus::GetEraseSize() { return Short(SdStatusField::ERASE_SIZE); }
+
+unsigned char CSdStatus::GetEraseTimeout() { return Byte(SdStatusField::ERASE_TIMEOUT); }
+
+unsigned char CSdStatus::GetEraseOffset() { return Byte(SdStatusField::ERASE_OFFSET); }
+
+unsigned char CSdStatus::Get_UHS_SpeedGrade() { return Byte(SdStatusField::UHS_SPEED_GRADE); }
+
+unsigned char CSdStatus::Get_UHS_AU_Size() { return Byte(SdStatusField::UHS_AU_SIZE); }
+
+unsigned char CSdStatus::GetVideoSpeedClass() { return Byte(SdStatusField::VIDEO_SPEED_CLASS); }
+
+unsigned short CSdStatus::Get_VSC_AU_Size() { return Short(SdStatusField::VSC_AU_SIZE); }
+
+unsigned int CSdStatus::GetSuspentionAddress() { return Field(SdStatusField::SUS_ADDR); }
+
+unsigned char CSdStatus::GetAppPerformanceClass() { return Byte(SdStatusField::APP_PERF_CLASS); }
+
+unsigned char CSdStatus::Get_Discard_Support() { return Byte(SdStatusField::DISCARD_SUPPORT); }
+
+unsigned char CSdStatus::Get_FULE_Support() { return Byte(SdStatusField::FULE_SUPPORT); }
+
+void CSdStatus::SetProtectedAreaSize(unsigned int v) {
+  Put(SdStatusField::SIZE_OF_PROTECTED_AREA, v);
+}
+
+void CSdStatus::SetSpeedClass(unsigned char v) { Put(SdStatusField::SPEED_CLASS, v); }
+
+void CSdStatus::SetPerformanceMove(unsigned char v) { Put(SdStatusField::PERFORMANCE_MOVE, v); }
+
+void CSdStatus::Set_AU_Size(unsigned char v) { Put(SdStatusField::AU_SIZE, v); }
+
+void CSdStatus::SetEraseSize(unsigned short v) { Put(SdStatusField::ERASE_SIZE, v); }
+
+void CSdStatus::SetEraseTimeout(unsigned char v) { Put(SdStatusField::ERASE_TIMEOUT, v); }
+
+void CSdStatus::SetEraseOffset(unsigned char v) { Put(SdStatusField::ERASE_OFFSET, v); }
+
+void CSdStatus::Set_UHS_SpeedGrade(unsigned char v) { Put(SdStatusField::UHS_SPEED_GRADE, v); }
+
+void CSdStatus::Set_UHS_AU_Size(unsigned char v) { Put(SdStatusField::UHS_AU_SIZE, v); }
+
+void CSdStatus::SetVideoSpeedClass(unsigned char v) { Put(SdStatusField::VIDEO_SPEED_CLASS, v); }

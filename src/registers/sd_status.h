@@ -46,42 +46,43 @@ class CSdStatus {
 public:
   // extendedFields enables the report lines from the video speed class on;
   // protectedAreaInBytes is true for high-capacity cards.
+  CSdStatus(bool extendedFields, bool protectedAreaInBytes, unsigned char *status);
   CSdStatus(bool extendedFields, bool protectedAreaInBytes, const unsigned char *status);
 
   // Copies min(length, 64) bytes out.
-  void GetContent(unsigned char *out, unsigned int length) const;
+  void GetContent(unsigned char *out, unsigned int length);
 
-  unsigned char GetDataBusWidth() const { return Byte(SdStatusField::DAT_BUS_WIDTH); }
-  bool GetSecuredMode() const { return Field(SdStatusField::SECURED_MODE); }
-  unsigned short GetCardType() const { return Short(SdStatusField::SD_CARD_TYPE); }
-  unsigned int GetProtectedAreaSize() const { return Field(SdStatusField::SIZE_OF_PROTECTED_AREA); }
-  unsigned char GetSpeedClass() const { return Byte(SdStatusField::SPEED_CLASS); }
-  unsigned char GetPerformanceMove() const { return Byte(SdStatusField::PERFORMANCE_MOVE); }
-  unsigned char Get_AU_Size() const { return Byte(SdStatusField::AU_SIZE); }
-  unsigned short GetEraseSize() const { return Short(SdStatusField::ERASE_SIZE); }
-  unsigned char GetEraseTimeout() const { return Byte(SdStatusField::ERASE_TIMEOUT); }
-  unsigned char GetEraseOffset() const { return Byte(SdStatusField::ERASE_OFFSET); }
-  unsigned char Get_UHS_SpeedGrade() const { return Byte(SdStatusField::UHS_SPEED_GRADE); }
-  unsigned char Get_UHS_AU_Size() const { return Byte(SdStatusField::UHS_AU_SIZE); }
-  unsigned char GetVideoSpeedClass() const { return Byte(SdStatusField::VIDEO_SPEED_CLASS); }
-  unsigned short Get_VSC_AU_Size() const { return Short(SdStatusField::VSC_AU_SIZE); }
-  unsigned int GetSuspentionAddress() const { return Field(SdStatusField::SUS_ADDR); }
-  unsigned char GetAppPerformanceClass() const { return Byte(SdStatusField::APP_PERF_CLASS); }
-  unsigned char Get_Discard_Support() const { return Byte(SdStatusField::DISCARD_SUPPORT); }
-  unsigned char Get_FULE_Support() const { return Byte(SdStatusField::FULE_SUPPORT); }
+  unsigned char GetDataBusWidth();
+  bool GetSecuredMode();
+  unsigned short GetCardType();
+  unsigned int GetProtectedAreaSize();
+  unsigned char GetSpeedClass();
+  unsigned char GetPerformanceMove();
+  unsigned char Get_AU_Size();
+  unsigned short GetEraseSize();
+  unsigned char GetEraseTimeout();
+  unsigned char GetEraseOffset();
+  unsigned char Get_UHS_SpeedGrade();
+  unsigned char Get_UHS_AU_Size();
+  unsigned char GetVideoSpeedClass();
+  unsigned short Get_VSC_AU_Size();
+  unsigned int GetSuspentionAddress();
+  unsigned char GetAppPerformanceClass();
+  unsigned char Get_Discard_Support();
+  unsigned char Get_FULE_Support();
 
   // Each setter replaces its field and keeps the other bits of its bytes,
   // except where noted.
-  void SetProtectedAreaSize(unsigned int v) { Put(SdStatusField::SIZE_OF_PROTECTED_AREA, v); }
-  void SetSpeedClass(unsigned char v) { Put(SdStatusField::SPEED_CLASS, v); }
-  void SetPerformanceMove(unsigned char v) { Put(SdStatusField::PERFORMANCE_MOVE, v); }
-  void Set_AU_Size(unsigned char v) { Put(SdStatusField::AU_SIZE, v); }
-  void SetEraseSize(unsigned short v) { Put(SdStatusField::ERASE_SIZE, v); }
-  void SetEraseTimeout(unsigned char v) { Put(SdStatusField::ERASE_TIMEOUT, v); }
-  void SetEraseOffset(unsigned char v) { Put(SdStatusField::ERASE_OFFSET, v); }
-  void Set_UHS_SpeedGrade(unsigned char v) { Put(SdStatusField::UHS_SPEED_GRADE, v); }
-  void Set_UHS_AU_Size(unsigned char v) { Put(SdStatusField::UHS_AU_SIZE, v); }
-  void SetVideoSpeedClass(unsigned char v) { Put(SdStatusField::VIDEO_SPEED_CLASS, v); }
+  void SetProtectedAreaSize(unsigned int v);
+  void SetSpeedClass(unsigned char v);
+  void SetPerformanceMove(unsigned char v);
+  void Set_AU_Size(unsigned char v);
+  void SetEraseSize(unsigned short v);
+  void SetEraseTimeout(unsigned char v);
+  void SetEraseOffset(unsigned char v);
+  void Set_UHS_SpeedGrade(unsigned char v);
+  void Set_UHS_AU_Size(unsigned char v);
+  void SetVideoSpeedClass(unsigned char v);
   // Also clears the reserved bits above the field in byte 16.
   void Set_VSC_AU_Size(unsigned short v);
   // Also clears the two low bits of byte 20.
@@ -94,7 +95,7 @@ public:
 
   // The speed-unit size in MB for a video AU size: the first of 10, 9, 8, 7
   // dividing it, else 8.
-  static unsigned char Get_SU_Size_By_AU_Size(unsigned short vscAuSize);
+  unsigned char Get_SU_Size_By_AU_Size(unsigned short vscAuSize);
 
   std::wstring Parse(unsigned int indent);
 

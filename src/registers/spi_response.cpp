@@ -48,3 +48,13 @@ std::wstring CSpiR2::Parse(unsigned int indent) {
     r.Line(FlagLine(kR2Flag[bit], 38, status, bit));
   return r.Text();
 }
+
+CSpiR1::CSpiR1(unsigned char r1) : r1(r1) {}
+
+unsigned char CSpiR1::GetR1() { return r1; }
+
+CSpiR2::CSpiR2(unsigned char *r2) : CSpiR2(static_cast<const unsigned char *>(r2)) {}
+
+CSpiR2::CSpiR2(const unsigned char *r2) : CSpiR1(r2[0]), status(r2[1]) {}
+
+unsigned char CSpiR2::GetStatus() { return status; }

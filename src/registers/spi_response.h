@@ -5,10 +5,10 @@
 
 class CSpiR1 {
 public:
-  explicit CSpiR1(unsigned char r1) : r1(r1) {}
+  explicit CSpiR1(unsigned char r1);
   std::wstring Parse(unsigned int indent);
 
-  unsigned char GetR1() const { return r1; }
+  unsigned char GetR1();
 
 protected:
   unsigned char r1;
@@ -17,10 +17,11 @@ protected:
 class CSpiR2 : public CSpiR1 {
 public:
   // Two bytes, R1 first.
-  explicit CSpiR2(const unsigned char *r2) : CSpiR1(r2[0]), status(r2[1]) {}
+  explicit CSpiR2(unsigned char *r2);
+  explicit CSpiR2(const unsigned char *r2);
   std::wstring Parse(unsigned int indent);
 
-  unsigned char GetStatus() const { return status; }
+  unsigned char GetStatus();
 
 private:
   unsigned char status;

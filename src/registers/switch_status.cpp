@@ -6,6 +6,9 @@
 
 using namespace RegisterText;
 
+CSwitchStatus::CSwitchStatus(unsigned char *status)
+    : CSwitchStatus(static_cast<const unsigned char *>(status)) {}
+
 CSwitchStatus::CSwitchStatus(const unsigned char *status) {
   std::memcpy(this->status, status, sizeof this->status);
 }
@@ -36,4 +39,8 @@ std::wstring CSwitchStatus::Parse(unsigned int indent) {
   for (unsigned int group = 6; group >= 1; --group)
     r.Line(L"Function set of group " + Dec(group) + L"     = " + Dec(GetGroupSelection(group)));
   return r.Text();
+}
+
+unsigned int CSwitchStatus::GetMaxCurrent() {
+  return ReadField(status, SwitchStatusField::MAX_CURRENT);
 }

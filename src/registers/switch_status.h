@@ -27,9 +27,10 @@ inline constexpr RegisterField GROUP_SELECTION[7] = {
 
 class CSwitchStatus {
 public:
+  explicit CSwitchStatus(unsigned char *status);
   explicit CSwitchStatus(const unsigned char *status);
 
-  unsigned int GetMaxCurrent() const { return ReadField(status, SwitchStatusField::MAX_CURRENT); }
+  unsigned int GetMaxCurrent();
   // Groups 1 to 6; other numbers give 0.
   unsigned int GetGroupSupport(unsigned int group) const;
   unsigned int GetGroupSelection(unsigned int group) const;

@@ -82,7 +82,7 @@ bool CSmartInfoReader::Clean_PMT_Data() {
   unsigned char sector[kSector] = {};
   for (unsigned int i = 0; i < kPmtPolls && !IsTerminated(); ++i) {
     Mode2Cmd->Cmd18(DetailAddress(i, DetailPmtClean), sector, kSector);
-    if (!IsHeaderWithBusy(sector))
+    if (!IsBusySmartHeader(sector))
       return true;
     ThrowIfTerminated();
   }
@@ -102,15 +102,16 @@ void CSmartInfoReader::CheckDetailFits(bool globalReadCounts) const {
   const unsigned long long entries =
       Header.BaseVBEntryCount +
       static_cast<unsigned long long>(Header.ExtraVBEntriesPerUnit) * (units - 1);
-  unsigned long long capacity = static_cast<unsigned long long>(DetailSectors) * kEntriesPerSector;
   if (globalReadCounts) {
+    // The global format is sparse: a VB that no pair names keeps "no count",
+    // and remainder bytes are taken modulo the remainder area, so the entry
+    // count is not bounded by the sectors; only the remainder area must exist.
     if (Header.GlobalRemainderSectorCount == 0)
       throw SmartContentsError();
-    // Each index/value pair names at most 256 VBs and each remainder sector
-    // carries one byte for each of 512 VBs.
-    capacity = static_cast<unsigned long long>(DetailSectors / 2) * kEntriesPerSector +
-               static_cast<unsigned long long>(Header.GlobalRemainderSectorCount) * kSector;
+    return;
   }
+  const unsigned long long capacity =
+      static_cast<unsigned long long>(DetailSectors) * kEntriesPerSector;
   if (entries > capacity)
     throw SmartContentsError();
 }
@@ -275,4 +276,26 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
   // What was read is merged; the stop itself is still reported.
   if (stopped)
     throw MakeError(Errors::UserTerminated);
+}
+
+// The two-parameter parsers take their data from a read-back of this reader:
+// after its answer sector there are at most ReadUnits - 1 sectors.
+size_t CSmartInfoReader::DeliveredDetailBytes() const {
+  return ReadUnits > 0 ? static_cast<size_t>(ReadUnits - 1) * SectorSize : 0;
+}
+
+void CSmartInfoReader::ReadEraseCountData(unsigned char version, unsigned char *data) {
+  ReadEraseCountData(version, data, DeliveredDetailBytes());
+}
+
+void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, unsigned char *data) {
+  ReadNativeReadCountData(version, data, DeliveredDetailBytes());
+}
+
+void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, unsigned char *data) {
+  ReadGlobalReadCountData(version, data, DeliveredDetailBytes());
+}
+
+void CSmartInfoReader::ReadRuntimeBadData(unsigned char version, unsigned char *data) {
+  ReadRuntimeBadData(version, data, DeliveredDetailBytes());
 }

@@ -7,7 +7,7 @@
 
 namespace {
 
-const CEndian endian;
+CEndian endian;
 
 void Swap16At(unsigned char *record, size_t offset) {
   if (!endian.IsBigEndian())
@@ -67,27 +67,35 @@ unsigned int SmartDetailSectors(const _SMART_INFO_HEADER &host) {
 
 CSmartInfoHeader::CSmartInfoHeader() : record{} {}
 
+CSmartInfoHeader::CSmartInfoHeader(unsigned char *cardBytes)
+    : CSmartInfoHeader(static_cast<const unsigned char *>(cardBytes)) {}
+
 CSmartInfoHeader::CSmartInfoHeader(const unsigned char *cardBytes) {
   _SMART_INFO_HEADER card;
   std::memcpy(&card, cardBytes, sizeof(card));
-  Invert(&card, &record);
+  InvertSmartHeader(&card, &record);
 }
+
+CSmartInfoHeader::CSmartInfoHeader(_SMART_INFO_HEADER &hostRecord)
+    : CSmartInfoHeader(static_cast<const _SMART_INFO_HEADER &>(hostRecord)) {}
 
 CSmartInfoHeader::CSmartInfoHeader(const _SMART_INFO_HEADER &hostRecord) {
   std::memcpy(&record, &hostRecord, sizeof(record));
 }
 
-void CSmartInfoHeader::ToBuffer(Bulk<unsigned char> &out) const {
+CSmartInfoHeader::~CSmartInfoHeader() = default;
+
+void CSmartInfoHeader::ToBuffer(Bulk<unsigned char> &out) {
   if (out.Size() < sizeof(_SMART_INFO_HEADER))
     return;
   _SMART_INFO_HEADER card;
-  Invert(&record, &card);
+  InvertSmartHeader(&record, &card);
   std::memcpy(out.Data(), &card, sizeof(card));
 }
 
-bool CSmartInfoHeader::CheckContentRight() const { return IsSmartSignature(record.Signature); }
+bool CSmartInfoHeader::CheckContentRight() { return IsSmartSignature(record.Signature); }
 
-void CSmartInfoHeader::Invert(const _SMART_INFO_HEADER *from, _SMART_INFO_HEADER *to) {
+void InvertSmartHeader(const _SMART_INFO_HEADER *from, _SMART_INFO_HEADER *to) {
   if (from != to)
     std::memmove(to, from, sizeof(_SMART_INFO_HEADER));
   unsigned char *r = reinterpret_cast<unsigned char *>(to);
@@ -108,3 +116,9 @@ void CSmartInfoHeader::Invert(const _SMART_INFO_HEADER *from, _SMART_INFO_HEADER
   Swap16At(r, 74);
   Swap16At(r, 76);
 }
+
+void CSmartInfoHeader::Invert(_SMART_INFO_HEADER *from, _SMART_INFO_HEADER *to) {
+  InvertSmartHeader(from, to);
+}
+
+_SMART_INFO_HEADER *CSmartInfoHeader::Get() { return &record; }

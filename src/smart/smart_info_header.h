@@ -17,22 +17,26 @@ unsigned int SmartVBEntryCount(const _SMART_INFO_HEADER &host, unsigned int *uni
 // 0xFFFF, else DetailSectorCount.
 unsigned int SmartDetailSectors(const _SMART_INFO_HEADER &host);
 
+// Card form <-> host form; each step is its own inverse. `from` and `to` may
+// be the same record.
+void InvertSmartHeader(const _SMART_INFO_HEADER *from, _SMART_INFO_HEADER *to);
+
 class CSmartInfoHeader {
 public:
   CSmartInfoHeader();
+  explicit CSmartInfoHeader(unsigned char *cardBytes);
   explicit CSmartInfoHeader(const unsigned char *cardBytes);
+  explicit CSmartInfoHeader(_SMART_INFO_HEADER &hostRecord);
   explicit CSmartInfoHeader(const _SMART_INFO_HEADER &hostRecord);
-  ~CSmartInfoHeader() = default;
+  ~CSmartInfoHeader();
 
-  _SMART_INFO_HEADER *Get() { return &record; }
-  const _SMART_INFO_HEADER *Get() const { return &record; }
+  _SMART_INFO_HEADER *Get();
   // Writes the card form into the first 512 bytes of `out` (nothing when
   // `out` is smaller).
-  void ToBuffer(Bulk<unsigned char> &out) const;
-  bool CheckContentRight() const;
-  // Card form <-> host form; each step is its own inverse. `from` and `to`
-  // may be the same record.
-  static void Invert(const _SMART_INFO_HEADER *from, _SMART_INFO_HEADER *to);
+  void ToBuffer(Bulk<unsigned char> &out);
+  bool CheckContentRight();
+  // InvertSmartHeader as a member.
+  void Invert(_SMART_INFO_HEADER *from, _SMART_INFO_HEADER *to);
 
 private:
   _SMART_INFO_HEADER record;

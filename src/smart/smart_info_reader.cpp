@@ -32,6 +32,13 @@ CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, const std::wstring
     : EntryPattern(entry), Mode2Cmd(&channel), Terminated(&terminated), DiskName(diskName),
       SmartVerSupport(smartVersion) {}
 
+CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, std::wstring &entry,
+                                   std::wstring &diskName, const bool &terminated,
+                                   unsigned char &smartVersion)
+    : CSmartInfoReader(channel, static_cast<const std::wstring &>(entry),
+                       static_cast<const std::wstring &>(diskName), terminated,
+                       static_cast<const unsigned char &>(smartVersion)) {}
+
 CSmartInfoReader::~CSmartInfoReader() = default;
 
 bool CSmartInfoReader::IsTerminated() const {
@@ -90,7 +97,7 @@ void CSmartInfoReader::ReadData(unsigned char *buffer, unsigned int count, unsig
       continue;
     // The card answers busy headers at this address until its data are ready.
     unsigned int rereads = 0;
-    while (IsHeaderWithBusy(sector)) {
+    while (IsBusySmartHeader(sector)) {
       if (rereads >= MaxBusyReads)
         throw MakeError(Errors::HeaderBusy);
       ThrowIfTerminated();
@@ -126,13 +133,11 @@ void CSmartInfoReader::LoadHeader(const _SMART_INFO_HEADER &host) {
   WaitFirstDetailBusy = Header.HeaderVersion <= 1;
 }
 
-bool CSmartInfoReader::IsHeaderWithBusy(const unsigned char *sector) const {
-  return IsBusySmartHeader(sector);
-}
+bool CSmartInfoReader::IsHeaderWithBusy(unsigned char *sector) { return IsBusySmartHeader(sector); }
 
 void CSmartInfoReader::LeaveSpecialMode2() { Mode2Cmd->LeaveSpecialMode2(0); }
 
-unsigned int CSmartInfoReader::GetMaxEraseCount() const {
+unsigned int CSmartInfoReader::GetMaxEraseCount() {
   unsigned int result = 0;
   for (unsigned int v : EraseCounts)
     if (v <= 0xFFFFFFFD && v > result)
@@ -140,7 +145,7 @@ unsigned int CSmartInfoReader::GetMaxEraseCount() const {
   return result;
 }
 
-unsigned int CSmartInfoReader::GetMinEraseCount() const {
+unsigned int CSmartInfoReader::GetMinEraseCount() {
   unsigned int result = 0xFFFFFFFF;
   for (unsigned int v : EraseCounts)
     if (v <= 0xFFFFFFFD && v < result)
@@ -148,10 +153,42 @@ unsigned int CSmartInfoReader::GetMinEraseCount() const {
   return result;
 }
 
-unsigned int CSmartInfoReader::GetMaxReadCount() const {
+unsigned int CSmartInfoReader::GetMaxReadCount() {
   unsigned int result = 0;
   for (unsigned int v : ReadCounts)
     if (v <= 0xFFFFD && v > result)
       result = v;
   return result;
 }
+
+_SMART_INFO_HEADER *CSmartInfoReader::GetHeader() { return &Header; }
+
+unsigned int CSmartInfoReader::GetECCUncorrectableCnt() { return ECCUncorrectableCnt; }
+
+std::vector<unsigned int> &CSmartInfoReader::GetDetailEraseCount() { return EraseCounts; }
+
+std::vector<unsigned int> &CSmartInfoReader::GetDetailReadCount() { return ReadCounts; }
+
+std::vector<unsigned char> &CSmartInfoReader::GetRuntimeBadStatus() { return RuntimeBadStatus; }
+
+std::vector<unsigned short> &CSmartInfoReader::GetMarks() { return Marks; }
+
+unsigned char CSmartInfoReader::GetWPStatus() { return WPAccumulated; }
+
+unsigned int CSmartInfoReader::GetVBEntryCount() { return VBEntryCount; }
+
+unsigned int CSmartInfoReader::GetDetailSectors() { return DetailSectors; }
+
+bool CSmartInfoReader::IsGlobalReadCount() { return GlobalReadCount; }
+
+bool CSmartInfoReader::IsWaitFirstDetailBusy() { return WaitFirstDetailBusy; }
+
+bool CSmartInfoReader::IsUnformatted() { return Unformatted; }
+
+bool CSmartInfoReader::IsWriteProtected() { return WriteProtected; }
+
+bool CSmartInfoReader::IsFileHeaderFound() { return FileHeaderFound; }
+
+unsigned int CSmartInfoReader::GetExtensionUnit() { return ExtensionUnit; }
+
+const std::wstring &CSmartInfoReader::GetSmartFilePath() { return SmartFilePath; }

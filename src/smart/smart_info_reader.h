@@ -33,6 +33,8 @@ public:
 
   // Keeps references to the channel and to the cancel flag (which another
   // thread may set at any time); copies the strings and the version.
+  CSmartInfoReader(CSpecialMode2Cmd &channel, std::wstring &entry, std::wstring &diskName,
+                   const bool &terminated, unsigned char &smartVersion);
   CSmartInfoReader(CSpecialMode2Cmd &channel, const std::wstring &entry,
                    const std::wstring &diskName, const bool &terminated,
                    const unsigned char &smartVersion);
@@ -46,7 +48,7 @@ public:
   void ReadHeader(unsigned char type);
   void ReadData(unsigned char *buffer, unsigned int count, unsigned int address,
                 bool waitWhileBusy);
-  bool IsHeaderWithBusy(const unsigned char *sector) const;
+  bool IsHeaderWithBusy(unsigned char *sector);
   // Takes a header (host form) as the one the next detail pages belong to:
   // stores it and derives DetailSectors, WaitFirstDetailBusy and the global
   // read-count format from it. Also lets a tool decode a saved header and its
@@ -59,15 +61,17 @@ public:
   bool Clean_PMT_Data();
   void InitialVBInfo(unsigned char type);
   // version 2: read the detail sectors from the card (data unused);
-  // version 3: take them from `data` (dataSize bytes available there).
-  void ReadEraseCountData(unsigned char version, const unsigned char *data,
-                          size_t dataSize = SIZE_MAX);
-  void ReadNativeReadCountData(unsigned char version, const unsigned char *data,
-                               size_t dataSize = SIZE_MAX);
-  void ReadGlobalReadCountData(unsigned char version, const unsigned char *data,
-                               size_t dataSize = SIZE_MAX);
-  void ReadRuntimeBadData(unsigned char version, const unsigned char *data,
-                          size_t dataSize = SIZE_MAX);
+  // version 3: take them from `data`, at most what a read-back delivers after
+  // its answer sector ((ReadUnits - 1) sectors).
+  void ReadEraseCountData(unsigned char version, unsigned char *data);
+  void ReadNativeReadCountData(unsigned char version, unsigned char *data);
+  void ReadGlobalReadCountData(unsigned char version, unsigned char *data);
+  void ReadRuntimeBadData(unsigned char version, unsigned char *data);
+  // The same with the bytes available at `data` given.
+  void ReadEraseCountData(unsigned char version, const unsigned char *data, size_t dataSize);
+  void ReadNativeReadCountData(unsigned char version, const unsigned char *data, size_t dataSize);
+  void ReadGlobalReadCountData(unsigned char version, const unsigned char *data, size_t dataSize);
+  void ReadRuntimeBadData(unsigned char version, const unsigned char *data, size_t dataSize);
 
   // Host-file method.
   void CheckUnFormatAndWriteProtected();
@@ -82,27 +86,27 @@ public:
   void ShowStatistics(unsigned int *values, unsigned int count, unsigned int weight);
 
   // Results.
-  _SMART_INFO_HEADER *GetHeader() { return &Header; }
-  unsigned int GetECCUncorrectableCnt() const { return ECCUncorrectableCnt; }
-  std::vector<unsigned int> &GetDetailEraseCount() { return EraseCounts; }
-  std::vector<unsigned int> &GetDetailReadCount() { return ReadCounts; }
-  std::vector<unsigned char> &GetRuntimeBadStatus() { return RuntimeBadStatus; }
-  std::vector<unsigned short> &GetMarks() { return Marks; }
-  unsigned int GetMaxEraseCount() const;
-  unsigned int GetMinEraseCount() const;
-  unsigned int GetMaxReadCount() const;
-  unsigned char GetWPStatus() const { return WPAccumulated; }
+  _SMART_INFO_HEADER *GetHeader();
+  unsigned int GetECCUncorrectableCnt();
+  std::vector<unsigned int> &GetDetailEraseCount();
+  std::vector<unsigned int> &GetDetailReadCount();
+  std::vector<unsigned char> &GetRuntimeBadStatus();
+  std::vector<unsigned short> &GetMarks();
+  unsigned int GetMaxEraseCount();
+  unsigned int GetMinEraseCount();
+  unsigned int GetMaxReadCount();
+  unsigned char GetWPStatus();
 
   // State of the last run, for diagnostics and tools.
-  unsigned int GetVBEntryCount() const { return VBEntryCount; }
-  unsigned int GetDetailSectors() const { return DetailSectors; }
-  bool IsGlobalReadCount() const { return GlobalReadCount; }
-  bool IsWaitFirstDetailBusy() const { return WaitFirstDetailBusy; }
-  bool IsUnformatted() const { return Unformatted; }
-  bool IsWriteProtected() const { return WriteProtected; }
-  bool IsFileHeaderFound() const { return FileHeaderFound; }
-  unsigned int GetExtensionUnit() const { return ExtensionUnit; }
-  const std::wstring &GetSmartFilePath() const { return SmartFilePath; }
+  unsigned int GetVBEntryCount();
+  unsigned int GetDetailSectors();
+  bool IsGlobalReadCount();
+  bool IsWaitFirstDetailBusy();
+  bool IsUnformatted();
+  bool IsWriteProtected();
+  bool IsFileHeaderFound();
+  unsigned int GetExtensionUnit();
+  const std::wstring &GetSmartFilePath();
 
 private:
   bool IsTerminated() const;
@@ -112,6 +116,7 @@ private:
   void TakeDetailData(const unsigned char *data, size_t dataSize, size_t bytes,
                       std::vector<unsigned char> &out) const;
   void RunVersion2(unsigned char functionSelect);
+  size_t DeliveredDetailBytes() const;
 
   std::wstring EntryPattern;
   CSpecialMode2Cmd *Mode2Cmd;

@@ -111,3 +111,19 @@ void CSpecialMode2Cmd::Cmd27(unsigned int lba, void *buffer, unsigned int size) 
     throw CBufferSizeError(kUnit, 251, kSector);
   HostIo->WriteSector(lba, 1, static_cast<unsigned char *>(buffer));
 }
+
+bool CSpecialMode2Cmd::IsNormalReader() { return NormalReader; }
+
+void CSpecialMode2Cmd::LockControl(bool) {}
+
+void CSpecialMode2Cmd::SetEntryPattern(const std::wstring &entry) { EntryPattern = entry; }
+
+void CSpecialMode2Cmd::Cmd18(void *buffer, unsigned int size) { Cmd18(0, buffer, size); }
+
+void CSpecialMode2Cmd::Cmd25(void *buffer, unsigned int size) { Cmd25(0, buffer, size); }
+
+void CSpecialMode2Cmd::Cmd27(void *buffer, unsigned int size) { Cmd27(0, buffer, size); }
+
+unsigned char CSpecialMode2Cmd::GetSmartVersion() { return SmartVersion; }
+
+bool CSpecialMode2Cmd::IsUsbTransport() { return UsbTransport; }

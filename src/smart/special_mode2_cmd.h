@@ -22,9 +22,9 @@ public:
   CSpecialMode2Cmd(const CSpecialMode2Cmd &) = delete;
   CSpecialMode2Cmd &operator=(const CSpecialMode2Cmd &) = delete;
 
-  bool IsNormalReader() { return NormalReader; }
-  void LockControl(bool) {}
-  void SetEntryPattern(const std::wstring &entry) { EntryPattern = entry; }
+  bool IsNormalReader();
+  void LockControl(bool);
+  void SetEntryPattern(const std::wstring &entry);
 
   // method 0: CMD24 write of sector 0; 1: WriteSector(0, 1); else CMD56.
   void EnterSpecialMode2(unsigned int method, unsigned char version);
@@ -40,12 +40,12 @@ public:
   void Cmd18(unsigned int lba, void *buffer, unsigned int size);
   void Cmd25(unsigned int lba, void *buffer, unsigned int size);
   void Cmd27(unsigned int lba, void *buffer, unsigned int size);
-  void Cmd18(void *buffer, unsigned int size) { Cmd18(0, buffer, size); }
-  void Cmd25(void *buffer, unsigned int size) { Cmd25(0, buffer, size); }
-  void Cmd27(void *buffer, unsigned int size) { Cmd27(0, buffer, size); }
+  void Cmd18(void *buffer, unsigned int size);
+  void Cmd25(void *buffer, unsigned int size);
+  void Cmd27(void *buffer, unsigned int size);
 
-  unsigned char GetSmartVersion() const { return SmartVersion; }
-  bool IsUsbTransport() const { return UsbTransport; }
+  unsigned char GetSmartVersion();
+  bool IsUsbTransport();
 
 private:
   std::unique_ptr<CSdHostIo> HostIoOwner;

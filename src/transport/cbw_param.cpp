@@ -25,7 +25,7 @@ void CCbwParam::SetCount(unsigned int v) {
 
 void CCbwParam::SetArg(unsigned int v) { std::memcpy(cbd + 9, &v, 4); }
 
-void CCbwParam::GetCbd(unsigned char *dst, unsigned int n) const {
+void CCbwParam::GetCbd(unsigned char *dst, unsigned int n) {
   if (n > CbdCapacity)
     n = CbdCapacity;
   std::memcpy(dst, cbd, n);
@@ -46,3 +46,25 @@ unsigned char *CCbwParam::GetCmdWrapper() {
   std::memcpy(wrapper + 15, cbd, 12);
   return wrapper;
 }
+
+CCbwParam::CCbwParam() {}
+
+void CCbwParam::SetTransLenInByte(unsigned int n) { transLen = n; }
+
+void CCbwParam::SetFlag(bool in) { flag = in; }
+
+void CCbwParam::SetLun(unsigned char lun) { this->lun = lun; }
+
+void CCbwParam::SetCbdLen(unsigned int n) { cbdLen = static_cast<unsigned short>(n); }
+
+void CCbwParam::SetCbd(unsigned int i, unsigned char v) { cbd[i] = v; }
+
+unsigned int CCbwParam::GetTransLenInByte() { return transLen; }
+
+bool CCbwParam::GetFlag() { return flag; }
+
+unsigned char CCbwParam::GetLun() { return lun; }
+
+unsigned short CCbwParam::GetCbdLen() { return cbdLen; }
+
+unsigned char *CCbwParam::GetCbd() { return cbd; }

@@ -9,15 +9,15 @@ public:
   static constexpr unsigned int CbdCapacity = 15;
 
   // Fields are undefined until Reset() is called.
-  CCbwParam() {}
+  CCbwParam();
 
   void Reset();
-  void SetTransLenInByte(unsigned int n) { transLen = n; }
-  void SetFlag(bool in) { flag = in; }
-  void SetLun(unsigned char lun) { this->lun = lun; }
-  void SetCbdLen(unsigned int n) { cbdLen = static_cast<unsigned short>(n); }
+  void SetTransLenInByte(unsigned int n);
+  void SetFlag(bool in);
+  void SetLun(unsigned char lun);
+  void SetCbdLen(unsigned int n);
   // No bound check: i must be below 15.
-  void SetCbd(unsigned int i, unsigned char v) { cbd[i] = v; }
+  void SetCbd(unsigned int i, unsigned char v);
   void SetOpCode(unsigned char op, unsigned char b1);
   // The multi-byte setters copy their argument byte for byte in host memory
   // order; callers convert to big-endian first.
@@ -25,12 +25,12 @@ public:
   void SetCount(unsigned int v);
   void SetArg(unsigned int v);
 
-  unsigned int GetTransLenInByte() const { return transLen; }
-  bool GetFlag() const { return flag; }
-  unsigned char GetLun() const { return lun; }
-  unsigned short GetCbdLen() const { return cbdLen; }
-  unsigned char *GetCbd() { return cbd; }
-  void GetCbd(unsigned char *dst, unsigned int n) const;
+  unsigned int GetTransLenInByte();
+  bool GetFlag();
+  unsigned char GetLun();
+  unsigned short GetCbdLen();
+  unsigned char *GetCbd();
+  void GetCbd(unsigned char *dst, unsigned int n);
   // Builds the wrapper in the record and returns its address.
   unsigned char *GetCmdWrapper();
 

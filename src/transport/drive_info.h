@@ -12,18 +12,18 @@ public:
   CDriveInfo();
   explicit CDriveInfo(const std::wstring &name);
 
-  void SetDriveName(const std::wstring &name) { driveName = name; }
-  void Get() {}
-  bool IsNTFS() const { return fileSystemName == L"NTFS"; }
-  bool GetVolumnMounted(CUsbDrive &) { return true; }
-  bool IsFormatted() const { return formatted[0] && formatted[1]; }
-  bool IsAvailable() const { return available; }
-  bool IsWriteProtected() const { return writeProtected; }
+  void SetDriveName(const std::wstring &name);
+  void Get();
+  bool IsNTFS();
+  bool GetVolumnMounted(CUsbDrive &);
+  bool IsFormatted();
+  bool IsAvailable();
+  bool IsWriteProtected();
   // name, two spaces, size in MiB, " MB [" (" MB  [" when unformatted),
   // file system name, "] ".
-  std::wstring ToDriveCaption() const;
+  std::wstring ToDriveCaption();
   // name followed by nine spaces.
-  std::wstring SimpleDriveCaption() const;
+  std::wstring SimpleDriveCaption();
 
   // Filled by the user of the class.
   std::wstring driveName;
@@ -40,11 +40,11 @@ public:
   // Opens the node; throws Errors::DriveNotFound when it cannot.
   explicit CDiskVolumn(const std::wstring &name);
 
-  void Refresh() { mounted = GetVolumnMounted(); }
-  bool GetVolumnMounted() { return true; }
-  bool IsVolumnMounted() const { return mounted; }
-  bool IsDriveOpen() const { return drive.IsOpen(); }
-  CUsbDrive &GetUsbDrive() { return drive; }
+  void Refresh();
+  bool GetVolumnMounted();
+  bool IsVolumnMounted();
+  bool IsDriveOpen();
+  CUsbDrive &GetUsbDrive();
 
 private:
   bool mounted = false;

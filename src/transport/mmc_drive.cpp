@@ -230,3 +230,13 @@ void CMmcDrive::SetBlockCount(unsigned int count) {
   SendCommand(handle, cmd, "Set Block Count ", Errors::SetBlockCountFailed);
   std::puts("CMD23 Done ");
 }
+
+bool CMmcDrive::IsOpen() { return handle != -1; }
+
+void CMmcDrive::WaitForDiskReady(unsigned int) {}
+
+int CMmcDrive::GetHandle() { return handle; }
+
+std::wstring CMmcDrive::GetDiskName() { return diskName; }
+
+bool CMmcDrive::IsByteAddressed() { return byteAddressed; }

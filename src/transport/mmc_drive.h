@@ -20,7 +20,7 @@ public:
   // Throws Errors::DriveNotFound when the node cannot be opened (the drive is then closed).
   void Open(const std::wstring &name);
   void ReOpen();
-  bool IsOpen() const { return handle != -1; }
+  bool IsOpen();
   void Close();
 
   // Size of the medium in MiB; throws CError "Read Capacity Fail!!".
@@ -34,14 +34,14 @@ public:
                        int blockSize);
   void ReadSector(unsigned int lba, unsigned int count, unsigned char *buf);
   void WriteSector(unsigned int lba, unsigned int count, unsigned char *buf);
-  void WaitForDiskReady(unsigned int) {}
+  void WaitForDiskReady(unsigned int);
 
-  int GetHandle() const { return handle; }
-  std::wstring GetDiskName() const { return diskName; }
+  int GetHandle();
+  std::wstring GetDiskName();
   // The card's relative address from sysfs, or -1.
   int GetRCA();
   // True when the card takes byte addresses (standard-capacity SD card).
-  bool IsByteAddressed() const { return byteAddressed; }
+  bool IsByteAddressed();
 
   void SendStatus(unsigned int *status);
   void Stop_Transmission();

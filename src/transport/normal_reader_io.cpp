@@ -58,3 +58,37 @@ void CNormalReaderIo::Cmd24Write(unsigned int lba, unsigned char *buf) {
 unsigned int CNormalReaderIo::ReadCapacity() {
   return IsUsbDrive ? Selected(usbDrive).ReadCapacity() : Selected(mmcDrive).ReadCapacity();
 }
+
+CNormalReaderIo::~CNormalReaderIo() {}
+
+void CNormalReaderIo::ExecCmd(unsigned int, unsigned int) {}
+
+void CNormalReaderIo::ExecCmd(unsigned int, unsigned int, unsigned int, unsigned char *) {}
+
+void CNormalReaderIo::CmdDataIn(unsigned int, unsigned int, unsigned int, unsigned char *) {}
+
+void CNormalReaderIo::CmdDataOut(unsigned int, unsigned int, unsigned int, unsigned char *) {}
+
+void CNormalReaderIo::CmdSectorDataIn(unsigned int, unsigned int, unsigned int, unsigned char *,
+                                      bool) {}
+
+void CNormalReaderIo::CmdSectorDataOut(unsigned int, unsigned int, unsigned int, unsigned char *,
+                                       bool) {}
+
+void CNormalReaderIo::Cmd56Read(unsigned char *, unsigned int) {}
+
+void CNormalReaderIo::GetControllerType(CHardwareInfo &, bool) {}
+
+void CNormalReaderIo::DownloadVendorFirmware(const std::wstring &) {}
+
+void CNormalReaderIo::DownloadBindedVendorFirmware(const std::wstring &) {}
+
+int CNormalReaderIo::MeasureSystemClockOfCard(unsigned char, unsigned char, unsigned char) {
+  return 0;
+}
+
+void CNormalReaderIo::Reset() {}
+
+int CNormalReaderIo::WriteSpeedTest(unsigned int, unsigned int, bool, bool) { return 0; }
+
+CUsbDrive *CNormalReaderIo::GetUsbDrive() { return usbDrive; }

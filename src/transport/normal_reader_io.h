@@ -18,30 +18,30 @@ public:
   // The drives are not owned.
   explicit CNormalReaderIo(CUsbDrive &drive);
   explicit CNormalReaderIo(CMmcDrive &drive);
-  ~CNormalReaderIo() override {}
+  ~CNormalReaderIo() override;
 
-  void ExecCmd(unsigned int, unsigned int) override {}
-  void ExecCmd(unsigned int, unsigned int, unsigned int, unsigned char *) override {}
-  void CmdDataIn(unsigned int, unsigned int, unsigned int, unsigned char *) override {}
-  void CmdDataOut(unsigned int, unsigned int, unsigned int, unsigned char *) override {}
-  void CmdSectorDataIn(unsigned int, unsigned int, unsigned int, unsigned char *, bool) override {}
-  void CmdSectorDataOut(unsigned int, unsigned int, unsigned int, unsigned char *, bool) override {}
+  void ExecCmd(unsigned int, unsigned int) override;
+  void ExecCmd(unsigned int, unsigned int, unsigned int, unsigned char *) override;
+  void CmdDataIn(unsigned int, unsigned int, unsigned int, unsigned char *) override;
+  void CmdDataOut(unsigned int, unsigned int, unsigned int, unsigned char *) override;
+  void CmdSectorDataIn(unsigned int, unsigned int, unsigned int, unsigned char *, bool) override;
+  void CmdSectorDataOut(unsigned int, unsigned int, unsigned int, unsigned char *, bool) override;
   void WriteSector(unsigned int lba, unsigned int count, unsigned char *buf) override;
   void ReadSector(unsigned int lba, unsigned int count, unsigned char *buf) override;
-  void Cmd56Read(unsigned char *, unsigned int) override {}
+  void Cmd56Read(unsigned char *, unsigned int) override;
   // Writes buf as sector 0; len is not used (one sector is written).
   void Cmd56Write(unsigned char *buf, unsigned int len) override;
   void Cmd24Write(unsigned int lba, unsigned char *buf) override;
-  void GetControllerType(CHardwareInfo &, bool) override {}
-  void DownloadVendorFirmware(const std::wstring &) override {}
-  void DownloadBindedVendorFirmware(const std::wstring &) override {}
-  int MeasureSystemClockOfCard(unsigned char, unsigned char, unsigned char) override { return 0; }
-  void Reset() override {}
-  int WriteSpeedTest(unsigned int, unsigned int, bool, bool) override { return 0; }
+  void GetControllerType(CHardwareInfo &, bool) override;
+  void DownloadVendorFirmware(const std::wstring &) override;
+  void DownloadBindedVendorFirmware(const std::wstring &) override;
+  int MeasureSystemClockOfCard(unsigned char, unsigned char, unsigned char) override;
+  void Reset() override;
+  int WriteSpeedTest(unsigned int, unsigned int, bool, bool) override;
   // Sectors from the USB drive, MiB from the native drive.
   unsigned int ReadCapacity() override;
 
-  CUsbDrive *GetUsbDrive() { return usbDrive; }
+  CUsbDrive *GetUsbDrive();
 
 private:
   CUsbDrive *usbDrive = nullptr;

@@ -8,7 +8,7 @@ class CHardwareInfo;
 
 class CSdHostIo {
 public:
-  virtual ~CSdHostIo() {}
+  virtual ~CSdHostIo();
   virtual void ExecCmd(unsigned int cmd, unsigned int arg) = 0;
   virtual void ExecCmd(unsigned int cmd, unsigned int arg, unsigned int len,
                        unsigned char *buf) = 0;

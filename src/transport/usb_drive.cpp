@@ -108,7 +108,7 @@ void CUsbDrive::TransferSectors(bool read, unsigned int lba, unsigned int count,
   // without a buffer, is refused before anything reaches the device.
   if (count > MaxSectorCount || (count > 0 && buf == nullptr))
     throw MakeError(failure);
-  const CEndian endian;
+  CEndian endian;
   CCbwParam cmd;
   BuildCommand(cmd, count * SectorSize, read, 10, read ? kScsiRead10 : kScsiWrite10);
   cmd.SetLba(endian.SwapDWord(lba));
@@ -140,3 +140,9 @@ void CUsbDrive::WaitForDiskReady(unsigned int time) {
 bool CUsbDrive::GetScsiStatus(unsigned char *hdr) {
   return hdr[offsetof(sg_io_hdr_t, status)] != 0;
 }
+
+bool CUsbDrive::IsOpen() { return handle != -1; }
+
+int CUsbDrive::GetHandle() { return handle; }
+
+std::wstring CUsbDrive::GetDiskName() { return diskName; }

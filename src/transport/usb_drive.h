@@ -26,7 +26,7 @@ public:
   // Throws Errors::DriveNotFound when the node cannot be opened (the drive is then closed).
   void Open(const std::wstring &name);
   void ReOpen();
-  bool IsOpen() const { return handle != -1; }
+  bool IsOpen();
   void Close();
 
   // Number of 512-byte sectors of the medium; throws Errors::UsbDiskSize.
@@ -39,8 +39,8 @@ public:
   // True when the sg_io_hdr at hdr carries a status other than GOOD.
   bool GetScsiStatus(unsigned char *hdr);
 
-  int GetHandle() const { return handle; }
-  std::wstring GetDiskName() const { return diskName; }
+  int GetHandle();
+  std::wstring GetDiskName();
 
 private:
   void TransferSectors(bool read, unsigned int lba, unsigned int count, unsigned char *buf);

@@ -51,6 +51,7 @@ void SplitString(const std::string &s, const std::string &delims, std::vector<st
 void SplitString(const std::wstring &s, const std::wstring &delims, std::vector<std::wstring> &out);
 
 // Each byte as two lower-case hex digits and one space ("0a ff ").
+std::wstring ByteArrayToHexStr(unsigned char *data, unsigned int n);
 std::wstring ByteArrayToHexStr(const unsigned char *data, unsigned int n);
 
 // Removes blanks and tabs around each ':', '+' and '*'. False when a separator

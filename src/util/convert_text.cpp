@@ -2,13 +2,13 @@
 #include "util/convert.h"
 
 #include <cstring>
-#include <sys/stat.h>
 #include <ctime>
 #include <cwctype>
 #include <fstream>
 #include <iomanip>
 #include <locale>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -177,3 +177,7 @@ namespace StrUtls {
 std::string &ToLower(std::string &s) { return Lower(s); }
 std::wstring &ToLower(std::wstring &s) { return Lower(s); }
 } // namespace StrUtls
+
+std::wstring ByteArrayToHexStr(unsigned char *data, unsigned int n) {
+  return ByteArrayToHexStr(static_cast<const unsigned char *>(data), n);
+}

@@ -20,7 +20,7 @@ CDataBuf::CDataBuf(uint32_t perLine, uint32_t group, uint32_t order, bool text, 
     : bytesPerLine(perLine ? perLine : 1), indent(ind), groupSize(group ? group : 1),
       textColumn(text), groupOrder(order) {}
 
-std::wstring CDataBuf::ToText(const unsigned char *data, unsigned int n) const {
+std::wstring CDataBuf::ToText(const unsigned char *data, unsigned int n) {
   std::wstring out;
   if (groupSize == 1) {
     for (unsigned int i = 0; i < n; ++i) {
@@ -45,7 +45,7 @@ std::wstring CDataBuf::ToText(const unsigned char *data, unsigned int n) const {
   return out;
 }
 
-std::wstring CDataBuf::ToAscii(const unsigned char *data, unsigned int n) const {
+std::wstring CDataBuf::ToAscii(const unsigned char *data, unsigned int n) {
   std::wstring out;
   out.reserve(n);
   for (unsigned int i = 0; i < n; ++i)
@@ -53,7 +53,7 @@ std::wstring CDataBuf::ToAscii(const unsigned char *data, unsigned int n) const 
   return out;
 }
 
-std::wstring CDataBuf::Dump(const unsigned char *data, unsigned int len, bool bareFirstLine) const {
+std::wstring CDataBuf::Dump(const unsigned char *data, unsigned int len, bool bareFirstLine) {
   if (len == 0)
     return L"\r\n";
   std::wstring out;
@@ -81,8 +81,7 @@ std::wstring CDataBuf::Dump(const unsigned char *data, unsigned int len, bool ba
   return out;
 }
 
-std::wstring CDataBuf::Dump(unsigned int address, unsigned int len,
-                            const unsigned char *data) const {
+std::wstring CDataBuf::Dump(unsigned int address, unsigned int len, const unsigned char *data) {
   std::wstring out;
   // Measured in 64 bits so that a dump near the top of the address space
   // still gets the wide column.
@@ -111,4 +110,20 @@ std::wstring CDataBuf::Dump(unsigned int address, unsigned int len,
     out += L"\r\n";
   }
   return out;
+}
+
+uint32_t CDataBuf::BytesPerLine() { return bytesPerLine; }
+
+uint32_t CDataBuf::GroupSize() { return groupSize; }
+
+std::wstring CDataBuf::ToText(unsigned char *data, unsigned int n) {
+  return ToText(static_cast<const unsigned char *>(data), n);
+}
+
+std::wstring CDataBuf::Dump(unsigned char *data, unsigned int len, bool bareFirstLine) {
+  return Dump(static_cast<const unsigned char *>(data), len, bareFirstLine);
+}
+
+std::wstring CDataBuf::Dump(unsigned int address, unsigned int len, unsigned char *data) {
+  return Dump(address, len, static_cast<const unsigned char *>(data));
 }

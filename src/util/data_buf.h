@@ -14,17 +14,20 @@ public:
            uint32_t indent);
 
   // The n bytes as hex units, each followed by one space.
-  std::wstring ToText(const unsigned char *data, unsigned int n) const;
+  std::wstring ToText(unsigned char *data, unsigned int n);
+  std::wstring ToText(const unsigned char *data, unsigned int n);
   // One character per byte: the byte when printable (ASCII), else '.'.
-  std::wstring ToAscii(const unsigned char *data, unsigned int n) const;
+  std::wstring ToAscii(const unsigned char *data, unsigned int n);
   // Lines without address column; bareFirstLine leaves out the first indent.
   // len 0 gives "\r\n".
-  std::wstring Dump(const unsigned char *data, unsigned int len, bool bareFirstLine) const;
+  std::wstring Dump(unsigned char *data, unsigned int len, bool bareFirstLine);
+  std::wstring Dump(const unsigned char *data, unsigned int len, bool bareFirstLine);
   // Lines with an address column counting units; len 0 gives "".
-  std::wstring Dump(unsigned int address, unsigned int len, const unsigned char *data) const;
+  std::wstring Dump(unsigned int address, unsigned int len, unsigned char *data);
+  std::wstring Dump(unsigned int address, unsigned int len, const unsigned char *data);
 
-  uint32_t BytesPerLine() const { return bytesPerLine; }
-  uint32_t GroupSize() const { return groupSize; }
+  uint32_t BytesPerLine();
+  uint32_t GroupSize();
 
 private:
   uint32_t bytesPerLine;

@@ -7,12 +7,12 @@
 
 class CEndian {
 public:
-  CEndian() : word(1) {}
-  bool IsBigEndian() const { return *reinterpret_cast<const unsigned char *>(&word) == 0; }
-  unsigned short SwapWord(unsigned short v) const;
-  unsigned int SwapDWord(unsigned int v) const;
-  void SwapWords(unsigned short *p, unsigned int n) const;
-  void SwapDWords(unsigned int *p, unsigned int n) const;
+  CEndian();
+  bool IsBigEndian();
+  unsigned short SwapWord(unsigned short v);
+  unsigned int SwapDWord(unsigned int v);
+  void SwapWords(unsigned short *p, unsigned int n);
+  void SwapDWords(unsigned int *p, unsigned int n);
 
 private:
   uint32_t word;

@@ -53,3 +53,13 @@ COpenFileError::COpenFileError(const std::wstring &name)
 
 CIniFileError::CIniFileError(unsigned int c, const std::wstring &t, const std::wstring &name)
     : CError(c, t), fileName(name) {}
+
+int64_t CError::GetCode() const { return code; }
+
+std::wstring CError::GetText() const { return text; }
+
+const std::wstring &COpenFileError::GetFileName() const { return fileName; }
+
+const std::wstring &CIniFileError::GetFileName() const { return fileName; }
+
+CError::CError(const CError &other) = default;

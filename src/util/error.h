@@ -11,13 +11,13 @@ public:
   explicit CError(int64_t code);
   explicit CError(const std::wstring &text);
   CError(unsigned int code, const std::wstring &text);
-  CError(const CError &other) = default;
+  CError(const CError &other);
   CError &operator=(const CError &other);
 
   virtual const wchar_t *what() const;
 
-  int64_t GetCode() const { return code; }
-  std::wstring GetText() const { return text; }
+  int64_t GetCode() const;
+  std::wstring GetText() const;
   void Set(int64_t newCode, const std::wstring &newText);
   void SetText(const std::wstring &newText);
 
@@ -45,7 +45,7 @@ public:
 class COpenFileError : public CError {
 public:
   explicit COpenFileError(const std::wstring &fileName);
-  const std::wstring &GetFileName() const { return fileName; }
+  const std::wstring &GetFileName() const;
 
 private:
   std::wstring fileName;
@@ -54,7 +54,7 @@ private:
 class CIniFileError : public CError {
 public:
   CIniFileError(unsigned int code, const std::wstring &text, const std::wstring &fileName);
-  const std::wstring &GetFileName() const { return fileName; }
+  const std::wstring &GetFileName() const;
 
 private:
   std::wstring fileName;

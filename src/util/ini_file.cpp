@@ -250,3 +250,11 @@ CIniFile operator+(const CIniFile &a, const CIniFile &b) {
   sum += b;
   return sum;
 }
+
+bool CIniFile::operator==(const CIniFile &other) const { return sections == other.sections; }
+
+bool CIniFile::operator!=(const CIniFile &other) const { return sections != other.sections; }
+
+const CIniFile::SectionMap &CIniFile::Sections() const { return sections; }
+
+const std::wstring &CIniFile::GetFileName() const { return fileName; }

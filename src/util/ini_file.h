@@ -71,13 +71,13 @@ public:
   // The same, stored scrambled with seed (as the configuration file is).
   void UpdateFile(const std::wstring &fileName, unsigned int seed);
 
-  bool operator==(const CIniFile &other) const { return sections == other.sections; }
-  bool operator!=(const CIniFile &other) const { return sections != other.sections; }
+  bool operator==(const CIniFile &other) const;
+  bool operator!=(const CIniFile &other) const;
   // Adds the sections and keys of other that this file lacks.
   CIniFile &operator+=(const CIniFile &other);
 
-  const SectionMap &Sections() const { return sections; }
-  const std::wstring &GetFileName() const { return fileName; }
+  const SectionMap &Sections() const;
+  const std::wstring &GetFileName() const;
   // The model as the text UpdateFile stores.
   std::wstring ToText() const;
 

@@ -191,3 +191,7 @@ void CIniFileLoader::GetKeyMap(CIniKeyMap &keys) {
     keys.emplace(key, value);
   }
 }
+
+bool CIniFileLoader::End() { return pos >= text.size(); }
+
+const std::wstring &CIniFileLoader::Text() { return text; }

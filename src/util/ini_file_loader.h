@@ -35,7 +35,7 @@ public:
   // Reads a scrambled file and unscrambles it with seed.
   CIniFileLoader(const std::wstring &fileName, unsigned int seed);
 
-  bool End() const { return pos >= text.size(); }
+  bool End();
   // The next section name (terminator ']'), key ('=') or value (';'); empty
   // when a key is asked for and the next section (or the end) comes first.
   void GetItem(std::wstring &out, wchar_t terminator);
@@ -47,7 +47,7 @@ public:
   uint64_t Find(wchar_t c, uint64_t from);
   uint64_t FindFirstNotOf(const wchar_t *set, uint64_t from);
 
-  const std::wstring &Text() const { return text; }
+  const std::wstring &Text();
 
 private:
   void Prepare();

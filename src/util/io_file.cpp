@@ -42,7 +42,6 @@ void CIoFile::Open(const std::wstring &path, unsigned int access, unsigned int c
 
 void CIoFile::OpenNarrow(const std::string &path, unsigned int flags) {
   Close();
-  narrowName = path;
   int fd;
   do
     fd = open(path.c_str(), static_cast<int>(flags) | O_CLOEXEC, kNewFileMode);
@@ -120,9 +119,9 @@ unsigned int CIoFile::ReadDWord() {
 
 int CIoFile::Flush() { return fsync(handle); }
 
-uint64_t CIoFile::GetSize() const {
+uint64_t CIoFile::GetSize() {
   struct stat st;
-  if (stat(narrowName.c_str(), &st) != 0)
+  if (stat(ToNarrowString(fileName).c_str(), &st) != 0)
     return 0;
   return static_cast<uint64_t>(st.st_size);
 }
@@ -198,3 +197,15 @@ CIoFile &CIoFile::operator<<(long v) { return *this << static_cast<int>(v); }
 CIoFile &CIoFile::operator<<(unsigned long v) { return *this << static_cast<int>(v); }
 
 CNewFile::CNewFile(const std::wstring &path) : CIoFile(path, O_RDWR, O_CREAT | O_TRUNC, 0, 0) {}
+
+bool CIoFile::IsOpen() { return handle != -1; }
+
+bool CIoFile::IsValidFileHandle() { return handle != -1; }
+
+int CIoFile::GetHandle() { return handle; }
+
+const std::wstring &CIoFile::GetFileName() { return fileName; }
+
+void CIoFile::Write(unsigned char *buf, unsigned int len) {
+  Write(static_cast<const unsigned char *>(buf), len);
+}

@@ -15,7 +15,7 @@ public:
           unsigned int = 0);
   CIoFile(const std::wstring &path, unsigned int access, unsigned int creation, unsigned int = 0,
           unsigned int = 0);
-  virtual ~CIoFile();
+  ~CIoFile();
   CIoFile(const CIoFile &) = delete;
   CIoFile &operator=(const CIoFile &) = delete;
 
@@ -25,14 +25,15 @@ public:
             unsigned int = 0);
   void Open(const std::wstring &path, unsigned int access, unsigned int creation, unsigned int = 0,
             unsigned int = 0);
-  bool IsOpen() const { return handle != -1; }
-  bool IsValidFileHandle() const { return handle != -1; }
+  bool IsOpen();
+  bool IsValidFileHandle();
   void Close();
 
-  int GetHandle() const { return handle; }
-  const std::wstring &GetFileName() const { return fileName; }
+  int GetHandle();
+  const std::wstring &GetFileName();
 
   // All len bytes or a CError (code -1).
+  void Write(unsigned char *buf, unsigned int len);
   void Write(const unsigned char *buf, unsigned int len);
   void Read(unsigned char *buf, unsigned int len);
 
@@ -45,7 +46,7 @@ public:
 
   int Flush();
   // Size of the named file; 0 when it cannot be examined.
-  uint64_t GetSize() const;
+  uint64_t GetSize();
   long Seek(long offset, int whence);
 
   void WriteByteOrderMarkOfLittleEndian(); // FF FE
@@ -74,7 +75,6 @@ private:
 
   int handle;
   std::wstring fileName;
-  std::string narrowName; // the path as handed to open(2)
 };
 
 class CNewFile : public CIoFile {

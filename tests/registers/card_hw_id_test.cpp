@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <map>
 #include <string>
@@ -23,7 +24,7 @@ template <class Call> std::wstring RefusalOf(Call call) {
 
 TEST(CardHwId, SupportedControllers) {
   for (unsigned int id : {24u, 25u, 26u, 255u}) {
-    auto hw = CCardHwId::Create(id);
+    std::unique_ptr<CCardHwId> hw(CCardHwId::Create(id));
     const bool nv6437 = id == ID_NV6437A0A;
     EXPECT_EQ(nv6437, dynamic_cast<CNV6437A0AHwId *>(hw.get()) != nullptr) << id;
     EXPECT_EQ(!nv6437, dynamic_cast<CNV6459A0AHwId *>(hw.get()) != nullptr) << id;
@@ -53,7 +54,8 @@ TEST(CardHwId, RefusesEveryOtherController) {
     const std::wstring expected =
         it != named.end() ? L"Controller type is " + it->second + L", not NV6459A0A."
                           : L"[Error] : Incorrect controller type = " + std::to_wstring(id);
-    EXPECT_EQ(RefusalOf([id] { CCardHwId::Create(id); }), expected) << id;
+    EXPECT_EQ(RefusalOf([id] { std::unique_ptr<CCardHwId>(CCardHwId::Create(id)); }), expected)
+        << id;
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <random>
 
@@ -17,7 +18,7 @@ using Image = std::array<unsigned char, 16>;
 
 Image Csd(FieldValues fields) { return ImageWith<16>(fields); }
 
-Image ImageOf(const CCSD &csd) {
+Image ImageOf(CCSD &csd) {
   Image out{};
   csd.ToBuffer(out.data());
   return out;
@@ -28,7 +29,7 @@ unsigned char Crc7Of(const unsigned char *image) {
 }
 
 TEST(CsdRealCards, Sn512) {
-  auto csd = CCSD::Create(false, kSn512Csd.data());
+  std::unique_ptr<CCSD> csd(CCSD::Create(false, kSn512Csd.data()));
   auto *v20 = dynamic_cast<CSdCSDV20 *>(csd.get());
   ASSERT_NE(v20, nullptr);
   // Every field shows in the report below; these are the derived values.
@@ -82,7 +83,7 @@ TEST(CsdRealCards, Sn512) {
 }
 
 TEST(CsdRealCards, Sd16gCapacityCrcAndReport) {
-  auto csd = CCSD::Create(false, kSd16gCsd.data());
+  std::unique_ptr<CCSD> csd(CCSD::Create(false, kSd16gCsd.data()));
   ASSERT_NE(dynamic_cast<CSdCSDV20 *>(csd.get()), nullptr);
   EXPECT_EQ(csd->GetCapacity(), 15523119104ull);
   EXPECT_EQ(csd->GetCRC7(), 0xebu);
@@ -100,10 +101,12 @@ TEST(CsdRealCards, Sd16gCapacityCrcAndReport) {
 TEST(CsdCreate, ChoosesTheLayout) {
   for (uint32_t structure = 0; structure < 4; ++structure) {
     const Image image = Csd({{CsdField::CSD_STRUCTURE, structure}, {CsdField::READ_BL_LEN, 9}});
-    auto sd = CCSD::Create(false, image.data());
+    std::unique_ptr<CCSD> sd(CCSD::Create(false, image.data()));
     EXPECT_EQ(dynamic_cast<CSdCSDV20 *>(sd.get()) != nullptr, structure == 1) << structure;
     EXPECT_NE(dynamic_cast<CSdCSD *>(sd.get()), nullptr);
-    EXPECT_NE(dynamic_cast<CMmcCSD *>(CCSD::Create(true, image.data()).get()), nullptr);
+    EXPECT_NE(
+        dynamic_cast<CMmcCSD *>(std::unique_ptr<CCSD>(CCSD::Create(true, image.data())).get()),
+        nullptr);
     const std::wstring version = structure == 0 ? L"CSD version No. 1.0"
                                  : structure == 1
                                      ? L"CSD version No. 2.0"
@@ -227,7 +230,7 @@ TEST(CsdUpdateDeviceSize, RoundTripsThroughTheImage) {
     v20.UpdateDeviceSize(big);
     EXPECT_EQ(v20.GetCapacity(), big >> 19 << 19) << big;
     v20.UpdateCRC7();
-    auto again = CCSD::Create(false, v20.Data());
+    std::unique_ptr<CCSD> again(CCSD::Create(false, v20.Data()));
     EXPECT_EQ(again->GetCapacity(), v20.GetCapacity());
     EXPECT_EQ(again->GetCRC7(), Crc7Of(v20.Data()));
   }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <random>
 
@@ -16,7 +17,7 @@ Image Ocr(uint32_t value) {
 }
 
 std::vector<std::wstring> ReportOf(uint32_t value, bool mmc) {
-  return Lines(COCR::Create(mmc, Ocr(value).data())->Parse(0));
+  return Lines(std::unique_ptr<COCR>(COCR::Create(mmc, Ocr(value).data()))->Parse(0));
 }
 
 std::wstring Volts(unsigned int tenths) {
@@ -25,7 +26,7 @@ std::wstring Volts(unsigned int tenths) {
 
 TEST(Ocr, SdHighCapacityCard) {
   const Image image = Ocr(0xC0FF8000);
-  auto ocr = COCR::Create(false, image.data());
+  std::unique_ptr<COCR> ocr(COCR::Create(false, image.data()));
   auto *sd = dynamic_cast<CSdOCR *>(ocr.get());
   ASSERT_NE(sd, nullptr);
   EXPECT_TRUE(sd->GetHighCapacityEn());
@@ -61,7 +62,7 @@ TEST(Ocr, MmcAccessMode) {
   const wchar_t *const modes[] = {L"Byte mode", L"1", L"Sector mode", L"3"};
   for (uint32_t mode = 0; mode < 4; ++mode) {
     const Image image = Ocr(0x00FF8000 | (mode << 29));
-    auto ocr = COCR::Create(true, image.data());
+    std::unique_ptr<COCR> ocr(COCR::Create(true, image.data()));
     auto *mmc = dynamic_cast<CMmcOCR *>(ocr.get());
     ASSERT_NE(mmc, nullptr);
     EXPECT_EQ(mmc->GetAccessMode(), mode);
@@ -78,7 +79,9 @@ TEST(Ocr, EveryRegisterBuilds) {
     const Image image = Ocr(i < 64 ? (1u << (i % 32)) : static_cast<uint32_t>(rng()));
     for (bool mmc : {false, true}) {
       bool terminated = false;
-      ASSERT_EQ(Lines(COCR::Create(mmc, image.data())->Parse(1), &terminated).size(), 6u);
+      ASSERT_EQ(Lines(std::unique_ptr<COCR>(COCR::Create(mmc, image.data()))->Parse(1), &terminated)
+                    .size(),
+                6u);
       ASSERT_TRUE(terminated);
     }
   }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <memory>
 
 #include "register_images.h"
 #include "registers/scr.h"
@@ -122,7 +123,7 @@ TEST(ScrReport, EveryFieldValueBuilds) {
   CheckEveryFieldValue(
       kSn512Scr, ScrField::All, [](const unsigned char *p) { return CSCR(p).Parse(1); },
       [](const unsigned char *p) {
-        const CSCR scr(p);
+        CSCR scr(p);
         const bool spec4Line = scr.GetSDMemoryCardSpec() == 2 && scr.IsSdSpec3() &&
                                scr.GetSDSpecX() >= 1 && scr.GetSDSpecX() <= 5;
         return 8 + spec4Line + (scr.GetCmdSupport() != 0);

@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <random>
 #include <sstream>
@@ -17,7 +18,7 @@ using Image = std::array<unsigned char, 64>;
 
 Image Status(FieldValues fields) { return ImageWith<64>(fields); }
 
-Image ContentOf(const CSdStatus &s) {
+Image ContentOf(CSdStatus &s) {
   Image out{};
   s.GetContent(out.data(), 64);
   return out;

@@ -3,6 +3,8 @@
 // area; here what that cannot reach or does not show.
 #include "sim_fixture.h"
 
+#include <map>
+#include <string>
 #include <thread>
 #include <tuple>
 
@@ -96,4 +98,31 @@ TEST_F(DirectMethod, UnknownSmartVersionTouchesNothing) {
   EXPECT_EQ(o.code, -1);
   EXPECT_EQ(o.text, L"Smart Version 4 is not correct");
   EXPECT_TRUE(o.seen.empty());
+}
+
+// The global read-count format is sparse: 8192 VBs with one index/value pair
+// and one remainder sector. VBs no pair names keep "no count"; the remainder
+// byte of VB v is byte v mod 512.
+TEST_F(DirectMethod, GlobalReadCountsOfManyVBsFromOnePairAndOneRemainderSector) {
+  const std::map<unsigned, unsigned> reads = {
+      {3, 2 * 255 + 10}, {600, 7 * 255 + 5}, {8191, 100 * 255 + 200}};
+  std::string values;
+  for (unsigned v = 0; v < 8192; ++v) {
+    const auto it = reads.find(v);
+    values +=
+        (v ? "," : "") + (it == reads.end() ? std::string("null") : std::to_string(it->second));
+  }
+  sdsim::Card &card = Attach(
+      CardJson("/dev/sdx",
+               "\"read_counts\": {\"format\": \"global\", \"remainder_sectors\": 1, \"values\": [" +
+                   values + "]}",
+               "", 8192));
+  const Outcome o = RunReader(card, 2, 2);
+  ASSERT_EQ(o.code, 0) << Describe(o.seen);
+  EXPECT_TRUE(o.global);
+  std::vector<unsigned> expected(8192, 0xFFFFE);
+  for (const auto &[vb, count] : reads)
+    expected[vb] = count;
+  EXPECT_EQ(o.reads, expected);
+  EXPECT_TRUE(Contains(o.seen, "detail 2 2")) << "the remainder sector follows the one pair";
 }

@@ -82,8 +82,8 @@ TEST(SmartHeader, HostToCardAndBackIsIdentity) {
   EXPECT_EQ(std::memcmp(out.Data(), card.data(), 512), 0);
 
   _SMART_INFO_HEADER twice;
-  CSmartInfoHeader::Invert(fromCard.Get(), &twice);
-  CSmartInfoHeader::Invert(&twice, &twice); // in place
+  InvertSmartHeader(fromCard.Get(), &twice);
+  InvertSmartHeader(&twice, &twice); // in place
   EXPECT_EQ(std::memcmp(&twice, fromCard.Get(), 512), 0);
 
   Bulk<unsigned char> small(100);

@@ -169,7 +169,7 @@ TEST_F(ParserTest, HeadersAnnouncingMoreEntriesThanTheirDataAreRejected) {
       {"no detail sectors, no entries", Fields(1, 0, 0), 0},
       // Global format: 256 VBs a pair plus 512 a remainder sector.
       {"global: pairs and remainder cover", Fields(2, 1024, 5, 1), 0},
-      {"global: one entry beyond", Fields(2, 1025, 5, 1), 0x3000},
+      {"global: VBs beyond what pairs name", Fields(2, 1025, 5, 1), 0},
       {"global: sparse pairs, wide remainder", Fields(2, 2000, 2, 4), 0},
       {"data a byte short", Fields(1, 10, 2), 0x3000, 1023},
       {"global data a byte short", Fields(2, 10, 2, 1), 0x3000, 3 * 512 - 1},

@@ -56,7 +56,7 @@ TEST(CCbwParamTest, ResetThenSettersPlaceBytesInHostOrder) {
 }
 
 TEST(CCbwParamTest, Read10BlockFromBigEndianFields) {
-  const CEndian endian;
+  CEndian endian;
   if (endian.IsBigEndian())
     GTEST_SKIP() << "the example is for a little-endian host";
   CCbwParam cmd = Cleared();

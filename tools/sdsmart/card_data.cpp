@@ -40,7 +40,7 @@ std::vector<uint32_t> Table(int (*get)(char *, unsigned int, unsigned int &)) {
 uint64_t CapacityFromCsd(const std::vector<uint8_t> &csd) {
   if (csd.size() != 16)
     return 0;
-  std::unique_ptr<CCSD> decoded = CCSD::Create(false, csd.data());
+  const std::unique_ptr<CCSD> decoded(CCSD::Create(false, csd.data()));
   return decoded ? decoded->GetCapacity() : 0;
 }
 
