@@ -24,7 +24,7 @@ symbols() {
   exported=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sed 's/@.*//' | sort -u)
   {
     nm -u "$members" | awk '{print $NF}' | sed 's/@.*//' | sort -u | comm -12 - <(echo "$exported")
-    echo "$exported" | grep -v -E '^(_Z|_init$|_fini$|__bss_start$|_edata$|_end$)'
+    echo "$exported" | grep -v -E '^(_Z|__|_init$|_fini$|_edata$|_end$)'
   } | sort -u
 }
 
