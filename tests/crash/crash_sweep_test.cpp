@@ -66,8 +66,8 @@ struct Point {
   SectorPattern patternLeft = SectorPattern::None;
   bool journalLeft = false, journalAfterRestore = false;
   bool Recovered() const {
-    return finalSector0 == original && sdsmart_tool::ClassifySector(finalSector0) ==
-                                           SectorPattern::None;
+    return finalSector0 == original &&
+           sdsmart_tool::ClassifySector(finalSector0) == SectorPattern::None;
   }
 };
 
@@ -102,22 +102,22 @@ protected:
 
   // sdsim --card DIR/card.json SIM_ARGS -- sdsmart ARGS, output beside NAME.
   Outcome Launch(const std::string &dir, const std::string &simArgs, const std::string &args,
-             const std::string &name) {
+                 const std::string &name) {
     Outcome r;
     r.status = RunShell(kBin + "sdsim --card " + dir + "/card.json " + simArgs + " -- " + kBin +
-                        "sdsmart --state-dir " + dir + "/state " + args + " >" + dir + "/" +
-                        name + ".out 2>" + dir + "/" + name + ".err");
+                        "sdsmart --state-dir " + dir + "/state " + args + " >" + dir + "/" + name +
+                        ".out 2>" + dir + "/" + name + ".err");
     r.err = ReadFile(dir + "/" + name + ".err");
     return r;
   }
   Outcome Tool(const Configuration &c, const std::string &dir, const std::string &simArgs = "") {
     return Launch(dir, simArgs,
-                  "--config " + config + " --smart-version " + std::to_string(c.version) +
-                      " -H " + c.node,
+                  "--config " + config + " --smart-version " + std::to_string(c.version) + " -H " +
+                      c.node,
                   "run");
   }
   Outcome Restore(const Configuration &c, const std::string &dir, const std::string &simArgs = "",
-              const std::string &name = "restore") {
+                  const std::string &name = "restore") {
     return Launch(dir, simArgs, "--restore-sector0 " + c.node, name);
   }
   bool JournalExists(const Configuration &c, const std::string &dir) {
@@ -130,8 +130,9 @@ protected:
     p.k = k;
     p.dir = scratch.File(c.transport + std::to_string(c.version) + fault + std::to_string(k));
     p.original = MakeSandbox(c, p.dir);
-    p.run = Tool(c, p.dir,
-                 "--transcript " + p.dir + "/transcript --fault " + fault + "@" + std::to_string(k));
+    p.run =
+        Tool(c, p.dir,
+             "--transcript " + p.dir + "/transcript --fault " + fault + "@" + std::to_string(k));
     const auto [transfers, steps] = CountTranscript(p.dir + "/transcript");
     p.seen = fault == "kill" ? transfers : steps;
     p.journalLeft = JournalExists(c, p.dir);

@@ -43,7 +43,6 @@ TEST_F(ConfigurationTest, ScrambledFileLoadsEveryKey) {
   EXPECT_TRUE(_UseExternelSDKName);
   EXPECT_STREQ(GetLibraryVersion(), "Acme SD Health 1.2");
   EXPECT_EQ(GetErrorCode(), -1); // a successful load leaves the last error alone
-
 }
 
 TEST_F(ConfigurationTest, DefaultLocationIsConfigInTheWorkingDirectoryOfSetDiskName) {

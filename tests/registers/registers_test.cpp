@@ -52,7 +52,9 @@ TEST(Cid, RealCardsDecodeAndRebuild) {
   CSdCID odd(image.data());
   EXPECT_EQ(odd.GetYear(), 2256u);
   EXPECT_EQ(ImageOf(odd)[13], 0x00);
-  EXPECT_EQ(odd.GetProductName(), std::string("SD\0" "6G", 5));
+  EXPECT_EQ(odd.GetProductName(), std::string("SD\0"
+                                              "6G",
+                                              5));
 }
 
 TEST(Csd, RealCardsCapacityAndUnits) {
@@ -118,7 +120,7 @@ TEST(Crc, CheckValuesOfTheStandards) {
   EXPECT_EQ(CCRC7().Generate(cmd8, 5) & 0xFFu, 0x87u);
   EXPECT_EQ(CCRC7().Generate(check, 9) & 0xFFu, (0x75u << 1) | 1u); // CRC-7/MMC and end bit
   EXPECT_EQ(CCRC16().Generate(check, 9), 0x31C3u);                  // CRC-16/XMODEM
-  EXPECT_EQ(CCRC16().Generate(closed, 11), 0u); // a block followed by its CRC
+  EXPECT_EQ(CCRC16().Generate(closed, 11), 0u);                     // a block followed by its CRC
 }
 
 // The error text of a refused controller (code 0x9005), or "<accepted>".
@@ -140,8 +142,7 @@ TEST(CardHwId, SupportedControllersAndRefusals) {
     EXPECT_EQ(std::make_tuple(hw->GetId(), hw->GetPartNumber(), hw->GetModelName(),
                               hw->GetNormalVendorFwPath(), hw->CanSupportSDv30()),
               std::make_tuple(id, std::wstring(nv6437 ? L"NV6437-01A/AX" : L"NV6459-01A/AX"),
-                              std::wstring(L"NV6459A0A"), std::wstring(L"NV6459\\WK96X"),
-                              !nv6437));
+                              std::wstring(L"NV6459A0A"), std::wstring(L"NV6459\\WK96X"), !nv6437));
   }
   const std::pair<unsigned int, std::wstring> refused[] = {
       {0, L"Controller type is qM6152A1E, not NV6459A0A."},

@@ -47,8 +47,8 @@ struct Result {
   mmc_ioc_cmd cmd{};
 };
 
-Result Transfer(int fd, bool native, bool write, std::uint32_t lba, void *data,
-                unsigned blocks = 1, unsigned opcode = 0) {
+Result Transfer(int fd, bool native, bool write, std::uint32_t lba, void *data, unsigned blocks = 1,
+                unsigned opcode = 0) {
   Result r;
   errno = 0;
   if (native) {

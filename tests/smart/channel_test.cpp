@@ -6,7 +6,6 @@
 
 using namespace sdtest;
 
-
 class Channel : public SimTest {
 protected:
   sdsim::Card &card = Attach(CardJson("/dev/sdx"));

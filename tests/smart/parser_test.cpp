@@ -1,8 +1,8 @@
 // Detail page parsers on data already in memory (the form the host-file
 // method hands them), and the table sizing checks that guard them.
+#include "sim_fixture.h"
 #include "smart/smart_info_reader.h"
 #include "smart/special_mode2_cmd.h"
-#include "sim_fixture.h"
 #include "transport/usb_drive.h"
 #include "util/error.h"
 

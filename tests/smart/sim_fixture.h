@@ -126,11 +126,11 @@ protected:
 // The header fields the parsers look at.
 struct HeaderFields {
   unsigned char type = 1;
-  unsigned int base = 8;    // BaseVBEntryCount
-  unsigned int extra = 0;   // ExtraVBEntriesPerUnit
-  unsigned int total = 0;   // TotalVBCount
-  unsigned int perUnit = 0; // VBsPerUnit
-  unsigned int sectors = 1; // DetailSectorCountEx (DetailSectorCount when 0 or 0xFFFF)
+  unsigned int base = 8;       // BaseVBEntryCount
+  unsigned int extra = 0;      // ExtraVBEntriesPerUnit
+  unsigned int total = 0;      // TotalVBCount
+  unsigned int perUnit = 0;    // VBsPerUnit
+  unsigned int sectors = 1;    // DetailSectorCountEx (DetailSectorCount when 0 or 0xFFFF)
   unsigned char remainder = 0; // GlobalRemainderSectorCount
   unsigned int offset = 0;     // EraseCountOffset
 };

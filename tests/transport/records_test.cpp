@@ -21,8 +21,8 @@ TEST(CCbwParamTest, CommandBlockWrapper) {
     cmd.SetTransLenInByte(c.len);
     cmd.SetFlag(c.in);
     cmd.SetLun(c.lun);
-    std::vector<unsigned char> expect = {0x55, 0x53, 0x42, 0x43,    0x08,  0x90, 0xF1, 0x81,
-                                         c.lenLo, c.lenHi, 0, 0, c.flags, c.lun, 10};
+    std::vector<unsigned char> expect = {0x55,    0x53,    0x42, 0x43, 0x08,    0x90,  0xF1, 0x81,
+                                         c.lenLo, c.lenHi, 0,    0,    c.flags, c.lun, 10};
     for (unsigned int i = 0; i < 12; ++i)
       expect.push_back(static_cast<unsigned char>(0xC0 + i));
     expect.insert(expect.end(), 4, 0);

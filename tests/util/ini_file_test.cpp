@@ -192,5 +192,4 @@ TEST_F(IniTest, UpdateFileLoadsBackEqual) {
   ini.UpdateFile(dir.WideFile("scrambled"), kConfigFileSeed);
   CIniFile scrambled(kConfigFileSeed, dir.WideFile("scrambled"), CIniFile::ModeLoad);
   EXPECT_EQ(scrambled, ini);
-
 }
