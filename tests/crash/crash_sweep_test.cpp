@@ -71,7 +71,7 @@ struct Point {
   }
 };
 
-class CrashSweep : public ::testing::Test {
+class CrashSweep : public ::testing::TestWithParam<Configuration> {
 protected:
   void SetUp() override {
     if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
@@ -218,50 +218,51 @@ protected:
   std::string config = scratch.File("config");
 };
 
-TEST_F(CrashSweep, EveryTransferAndHostFileStepOfAFullRunIsRecovered) {
-  for (const Configuration &c : kConfigurations) {
-    SCOPED_TRACE(c.Name());
-    const auto [transfers, steps] = CleanRun(c);
-    ASSERT_GT(transfers, 0u);
-    EXPECT_EQ(steps > 0, c.version == 3) << "version 3 moves the data through the host file";
-    Sweep(c, "kill", transfers);
-    if (c.version == 3)
-      Sweep(c, "file-kill", steps);
-  }
+TEST_P(CrashSweep, EveryTransferAndHostFileStepOfAFullRunIsRecovered) {
+  const Configuration &c = GetParam();
+  const auto [transfers, steps] = CleanRun(c);
+  ASSERT_GT(transfers, 0u);
+  EXPECT_EQ(steps > 0, c.version == 3) << "version 3 moves the data through the host file";
+  Sweep(c, "kill", transfers);
+  if (c.version == 3)
+    Sweep(c, "file-kill", steps);
 }
 
 // The restore itself may be killed too: before its write the card keeps its
 // pattern and the journal stays; either way a second restore finishes.
-TEST_F(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
-  for (const Configuration &c : kConfigurations) {
-    SCOPED_TRACE(c.Name());
-    const std::string killRun = "--fault kill@" + std::to_string(CleanRun(c).first / 2);
-    const std::string probe = scratch.File(c.transport + std::to_string(c.version) + "probe");
-    MakeSandbox(c, probe);
-    ASSERT_EQ(Tool(c, probe, killRun).status, 128 + SIGKILL);
-    ASSERT_EQ(Restore(c, probe, "--transcript " + probe + "/restore-transcript").status, 0);
-    const size_t restoreTransfers = CountTranscript(probe + "/restore-transcript").first;
-    ASSERT_GT(restoreTransfers, 0u);
-    const auto points = Parallel(restoreTransfers, [&](size_t k) {
-      Point p;
-      p.dir = scratch.File(c.transport + std::to_string(c.version) + "restore" + std::to_string(k));
-      p.original = MakeSandbox(c, p.dir);
-      Tool(c, p.dir, killRun); // as the probe: killed in special mode
-      p.run = Restore(c, p.dir, "--fault kill@" + std::to_string(k), "first-restore");
-      p.journalLeft = JournalExists(c, p.dir);
-      p.restore = Restore(c, p.dir);
-      p.finalSector0 = ImageSector0(p.dir);
-      p.journalAfterRestore = JournalExists(c, p.dir);
-      return p;
-    });
-    for (const Point &p : points) {
-      EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
-      EXPECT_TRUE(p.journalLeft) << "the journal goes only after a verified write";
-      EXPECT_EQ(p.restore.status, 0) << p.restore.err;
-      EXPECT_TRUE(p.Recovered());
-      EXPECT_FALSE(p.journalAfterRestore);
-    }
+TEST_P(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
+  const Configuration &c = GetParam();
+  const std::string killRun = "--fault kill@" + std::to_string(CleanRun(c).first / 2);
+  const std::string probe = scratch.File(c.transport + std::to_string(c.version) + "probe");
+  MakeSandbox(c, probe);
+  ASSERT_EQ(Tool(c, probe, killRun).status, 128 + SIGKILL);
+  ASSERT_EQ(Restore(c, probe, "--transcript " + probe + "/restore-transcript").status, 0);
+  const size_t restoreTransfers = CountTranscript(probe + "/restore-transcript").first;
+  ASSERT_GT(restoreTransfers, 0u);
+  const auto points = Parallel(restoreTransfers, [&](size_t k) {
+    Point p;
+    p.dir = scratch.File(c.transport + std::to_string(c.version) + "restore" + std::to_string(k));
+    p.original = MakeSandbox(c, p.dir);
+    Tool(c, p.dir, killRun); // as the probe: killed in special mode
+    p.run = Restore(c, p.dir, "--fault kill@" + std::to_string(k), "first-restore");
+    p.journalLeft = JournalExists(c, p.dir);
+    p.restore = Restore(c, p.dir);
+    p.finalSector0 = ImageSector0(p.dir);
+    p.journalAfterRestore = JournalExists(c, p.dir);
+    return p;
+  });
+  for (const Point &p : points) {
+    EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
+    EXPECT_TRUE(p.journalLeft) << "the journal goes only after a verified write";
+    EXPECT_EQ(p.restore.status, 0) << p.restore.err;
+    EXPECT_TRUE(p.Recovered());
+    EXPECT_FALSE(p.journalAfterRestore);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Configurations, CrashSweep, ::testing::ValuesIn(kConfigurations),
+                         [](const ::testing::TestParamInfo<Configuration> &info) {
+                           return info.param.transport + "V" + std::to_string(info.param.version);
+                         });
 
 } // namespace
