@@ -54,7 +54,7 @@ elif [ -n "$tests_rev" ]; then
   rm -rf "$tree/tests" && (cd "$root" && git archive "$tests_rev" tests) | tar -xf - -C "$tree"
 fi
 
-# mutate.py check|apply N|revert N: the mutants as data; every original must
+# mutate check|count|file N|apply N: the mutants as data; every original must
 # occur exactly once in its file, else the list is stale and we stop.
 mutate() {
   python3 - "$list" "$tree" "$@" <<'EOF'
@@ -83,9 +83,11 @@ if action == "check":
             bad += 1
     sys.exit(1 if bad else 0)
 i = int(sys.argv[4]); m = muts[i - 1]
+if action == "file":
+    print(f"{tree}/{m['file']}"); sys.exit(0)
 path = f"{tree}/{m['file']}"
 body = open(path, encoding="utf-8").read()
-a, b = (text(m, "old"), text(m, "new")) if action == "apply" else (text(m, "new"), text(m, "old"))
+a, b = text(m, "old"), text(m, "new")
 if body.count(a) != 1:
     sys.exit(f"mutant {i}: cannot {action} in {m['file']}")
 open(path, "w", encoding="utf-8").write(body.replace(a, b, 1))
@@ -116,8 +118,10 @@ killed=0 survived=0 broken=0 ran=0 applied=0 survivors=""
 start=$(date +%s)
 for i in $(seq 1 "$total"); do
   if [ -n "$only" ] && ! [[ ",$only," == *",$i,"* ]]; then continue; fi
-  # Revert the previous mutant and apply this one before one rebuild.
-  [ "$applied" -ne 0 ] && mutate revert "$applied" >/dev/null
+  # Revert the previous mutant (from the copy kept before it) and apply this
+  # one before one rebuild.
+  [ "$applied" -ne 0 ] && cp "$work/original" "$(mutate file "$applied")"
+  cp "$(mutate file "$i")" "$work/original"
   what=$(mutate apply "$i")
   applied=$i
   ran=$((ran + 1))
@@ -130,7 +134,7 @@ for i in $(seq 1 "$total"); do
   fi
   printf '[%2d/%d] %-12s %s\n' "$i" "$total" "$verdict" "$what"
 done
-[ "$applied" -ne 0 ] && mutate revert "$applied" >/dev/null
+[ "$applied" -ne 0 ] && cp "$work/original" "$(mutate file "$applied")"
 echo "mutants: $ran, killed: $killed, survived: $survived, build failed: $broken," \
   "time: $(($(date +%s) - start)) s"
 echo "survivors:${survivors:- none}"
