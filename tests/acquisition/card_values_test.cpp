@@ -3,7 +3,7 @@
 // virtual card serves, composed texts are written down per card.
 #include "acquisition_support.h"
 
-using namespace acqtest;
+using namespace sdtest;
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <iostream>
 
-using namespace acqtest;
+using namespace sdtest;
 using sdsim::FaultKind;
 
 namespace {
@@ -49,7 +49,7 @@ protected:
                                          GetPowerCycleCount() == Be32(card.HeaderSector(3), 65)
                                    : rc == 1 && GetErrorCode() != 0;
     const bool restored =
-        card.ReadSector(0) == original && !card.InSpecialMode() && !PathExists(card.HostFilePath());
+        card.ReadSector(0) == original && !card.InSpecialMode() && !Exists(card.HostFilePath());
     EXPECT_TRUE(outcome) << "rc " << rc << ", " << got;
     EXPECT_TRUE(restored) << Describe(card.Transcript());
     ++tally.points;

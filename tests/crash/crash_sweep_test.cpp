@@ -1,219 +1,268 @@
 // The crash sweep: a full sdsmart run on an image-backed virtual card is
-// killed (SIGKILL, the card's Kill fault) before each of its transfers in
-// turn, and one point past the end where it is not killed at all. After each
-// kill `sdsmart --restore-sector0` runs with the same state directory, and
-// the card image's sector 0 must be the card's own again: never lost, never
-// left holding a special-mode command pattern.
-#include "crash_harness.h"
+// killed (SIGKILL, the card's kill faults) before each of its transfers, or
+// each of its host-file steps, in turn, and once past the end where it is
+// not killed at all. After each kill `sdsmart --restore-sector0` runs with
+// the same state directory, and the image's sector 0 must be the card's own
+// again: never lost, never left holding a special-mode command pattern.
+#include "config_codec.h"
+#include "files.h"
+#include "journal.h"
+#include "support.h"
 
-#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <csignal>
 #include <iostream>
+#include <thread>
+#include <vector>
 
-namespace crash {
+using namespace sdtest;
+using sdsmart_tool::Sector;
+using sdsmart_tool::SectorPattern;
+
 namespace {
 
-class CrashSweep : public Sandbox {};
+const std::string kBin = std::string(SDSMART_BINARY_DIR) + "/bin/";
 
-// Checks every point of one configuration's sweep over `events` (ioctl
-// transfers, or host-file steps when file_steps is set) and returns the
-// number of recovered points.
-size_t CheckSweep(const Configuration &c, size_t events, const std::vector<Point> &points,
-                  bool file_steps) {
-  size_t recovered = 0;
-  for (const Point &p : points) {
-    SCOPED_TRACE(c.Name() + ", kill at " + (file_steps ? "host-file step " : "transfer ") +
-                 std::to_string(p.k));
-    const size_t seen = file_steps ? p.file_steps_seen : p.transfers_seen;
-    if (p.Recovered())
-      ++recovered;
-    EXPECT_EQ(p.final_sector0, p.original) << "sector 0 was not restored";
-    EXPECT_EQ(crash::Pattern(p.final_sector0), sdsmart_tool::SectorPattern::None);
-    if (p.k < events) {
-      EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
-      // The kill fell exactly before event k: the card saw k of them.
-      EXPECT_EQ(seen, p.k);
-    } else {
-      EXPECT_EQ(p.run.status & 7, 0) << p.run.err;
-      EXPECT_EQ(seen, events);
-      EXPECT_FALSE(p.journal_left) << "a completed run removes its journal";
-    }
-    // A card left in special mode always has a journal to restore it from.
-    if (p.pattern_left != sdsmart_tool::SectorPattern::None) {
-      EXPECT_TRUE(p.journal_left) << "sector 0 holds a pattern and no copy was saved";
-    }
-    if (p.journal_left) {
-      EXPECT_EQ(p.restore.status, 0) << p.restore.err;
-    } else {
-      EXPECT_EQ(p.restore.status, 4) << p.restore.err;
-      EXPECT_NE(p.restore.err.find("no saved sector 0"), std::string::npos) << p.restore.err;
-    }
-    EXPECT_FALSE(p.journal_after_restore) << "the restore removes the journal";
-  }
-  return recovered;
+struct Configuration {
+  std::string transport, node; // the shipped card it derives from, its node
+  int version;                 // SMART version: 2 sectors, 3 the host file
+  std::string Name() const { return transport + ", SMART v" + std::to_string(version); }
+};
+const Configuration kConfigurations[] = {{"usb", "/dev/sdx", 2},
+                                         {"usb", "/dev/sdx", 3},
+                                         {"native", "/dev/mmcblk7", 2},
+                                         {"native", "/dev/mmcblk7", 3}};
+
+struct Outcome {
+  int status = -1; // exit status, or 128 + signal
+  std::string err;
+};
+
+Sector ImageSector0(const std::string &dir) {
+  const std::string bytes = ReadFile(dir + "/card.img");
+  Sector s{};
+  EXPECT_GE(bytes.size(), s.size()) << dir;
+  std::copy_n(bytes.begin(), std::min(bytes.size(), s.size()), s.begin());
+  return s;
 }
 
-TEST_F(CrashSweep, EveryTransferIndexOfAFullRunIsRecovered) {
-  size_t all_points = 0, all_recovered = 0;
-  for (const Configuration &c : Configurations()) {
-    SCOPED_TRACE(c.Name());
-    // The clean run: how many transfers a full run takes.
-    Clean clean = CleanRun(c);
-    ASSERT_EQ(clean.run.status & 7, 0) << clean.run.err;
-    ASSERT_EQ(clean.final_sector0, clean.original);
-    ASSERT_GT(clean.transfers, 0u);
-    if (c.version == 3) {
-      // The data really came through the host file.
-      EXPECT_GT(clean.file_steps, 0u);
-      EXPECT_NE(clean.transcript.find("\"what\":\"enter v3\""), std::string::npos);
-    } else {
-      EXPECT_EQ(clean.file_steps, 0u);
-      EXPECT_EQ(clean.transcript.find("\"what\":\"enter v3\""), std::string::npos);
-    }
+// Transfers and host-file steps in a JSON-lines transcript.
+std::pair<size_t, size_t> CountTranscript(const std::string &path) {
+  std::istringstream lines(ReadFile(path));
+  size_t transfers = 0, steps = 0;
+  for (std::string line; std::getline(lines, line);)
+    (line.find("\"what\":\"file") != std::string::npos ? steps : transfers) += !line.empty();
+  return {transfers, steps};
+}
 
-    std::vector<size_t> ks;
-    for (size_t k = 0; k <= clean.transfers; ++k)
-      ks.push_back(k);
-    std::vector<Point> points = SweepTransfers(c, ks);
-    size_t recovered = CheckSweep(c, clean.transfers, points, false);
-    size_t in_special_mode = 0, journaled = 0, host_files = 0;
+// One kill point: the killed run, what it left, the restore and the outcome.
+struct Point {
+  size_t k = 0, seen = 0; // where it was killed; transfers (or steps) the card saw
+  std::string dir;
+  Sector original{}, finalSector0{};
+  Outcome run, restore;
+  SectorPattern patternLeft = SectorPattern::None;
+  bool journalLeft = false, journalAfterRestore = false;
+  bool Recovered() const {
+    return finalSector0 == original &&
+           sdsmart_tool::ClassifySector(finalSector0) == SectorPattern::None;
+  }
+};
+
+class CrashSweep : public ::testing::TestWithParam<Configuration> {
+protected:
+  void SetUp() override {
+    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
+      GTEST_SKIP() << "the card launcher is not built";
+    const std::string plain = ReadFile(std::string(SDSMART_SOURCE_DIR) + "/demo/config.ini");
+    WriteFile(config, sdsmart_tool::EncodeConfig(plain));
+  }
+
+  // The shipped card of the configuration's transport, made small (64 MiB)
+  // and backed by card.img, whose sector 0 holds known bytes that are no
+  // command pattern, as a partition table would. Returns that sector.
+  Sector MakeSandbox(const Configuration &c, const std::string &dir) {
+    EXPECT_TRUE(sdsmart_tool::MakeDirectories(dir + "/state", 0755));
+    auto card = nlohmann::json::parse(
+        ReadFile(std::string(SDSMART_SOURCE_DIR) + "/sim/cards/" + c.transport + ".json"));
+    card["capacity_bytes"] = 64 * 1024 * 1024;
+    card["image"] = dir + "/card.img";
+    card["mount"]["point"] = dir + "/mnt"; // outlives each run, as a real card's does
+    WriteFile(dir + "/card.json", card.dump());
+    Sector s{};
+    for (size_t i = 0; i < s.size(); ++i)
+      s[i] = static_cast<uint8_t>((i * 131 + 7) & 0xFF);
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    WriteFile(dir + "/card.img", std::string(s.begin(), s.end()));
+    return s;
+  }
+
+  // sdsim --card DIR/card.json SIM_ARGS -- sdsmart ARGS, output beside NAME.
+  Outcome Launch(const std::string &dir, const std::string &simArgs, const std::string &args,
+                 const std::string &name) {
+    Outcome r;
+    r.status = RunShell(kBin + "sdsim --card " + dir + "/card.json " + simArgs + " -- " + kBin +
+                        "sdsmart --state-dir " + dir + "/state " + args + " >" + dir + "/" + name +
+                        ".out 2>" + dir + "/" + name + ".err");
+    r.err = ReadFile(dir + "/" + name + ".err");
+    return r;
+  }
+  Outcome Tool(const Configuration &c, const std::string &dir, const std::string &simArgs = "") {
+    return Launch(dir, simArgs,
+                  "--config " + config + " --smart-version " + std::to_string(c.version) + " -H " +
+                      c.node,
+                  "run");
+  }
+  Outcome Restore(const Configuration &c, const std::string &dir, const std::string &simArgs = "",
+                  const std::string &name = "restore") {
+    return Launch(dir, simArgs, "--restore-sector0 " + c.node, name);
+  }
+  bool JournalExists(const Configuration &c, const std::string &dir) {
+    return sdsmart_tool::Journal(dir + "/state", c.node).Exists();
+  }
+
+  // A fresh sandbox, the run killed by `fault` at k, then the restore.
+  Point KillAndRestore(const Configuration &c, const std::string &fault, size_t k) {
+    Point p;
+    p.k = k;
+    p.dir = scratch.File(c.transport + std::to_string(c.version) + fault + std::to_string(k));
+    p.original = MakeSandbox(c, p.dir);
+    p.run =
+        Tool(c, p.dir,
+             "--transcript " + p.dir + "/transcript --fault " + fault + "@" + std::to_string(k));
+    const auto [transfers, steps] = CountTranscript(p.dir + "/transcript");
+    p.seen = fault == "kill" ? transfers : steps;
+    p.journalLeft = JournalExists(c, p.dir);
+    p.patternLeft = sdsmart_tool::ClassifySector(ImageSector0(p.dir));
+    p.restore = Restore(c, p.dir);
+    p.finalSector0 = ImageSector0(p.dir);
+    p.journalAfterRestore = JournalExists(c, p.dir);
+    return p;
+  }
+
+  // make(i) for i in 0..count-1, two at a time (the machine has two cores).
+  template <typename Make> std::vector<Point> Parallel(size_t count, Make make) {
+    std::vector<Point> points(count);
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 2; ++w)
+      workers.emplace_back([&] {
+        for (size_t i; (i = next++) < count;)
+          points[i] = make(i);
+      });
+    for (std::thread &t : workers)
+      t.join();
+    return points;
+  }
+
+  // A clean run: its transfers and host-file steps.
+  std::pair<size_t, size_t> CleanRun(const Configuration &c) {
+    const std::string dir = scratch.File(c.transport + std::to_string(c.version) + "clean");
+    const Sector original = MakeSandbox(c, dir);
+    const Outcome run = Tool(c, dir, "--transcript " + dir + "/transcript");
+    EXPECT_EQ(run.status & 7, 0) << run.err;
+    EXPECT_EQ(ImageSector0(dir), original);
+    EXPECT_FALSE(JournalExists(c, dir));
+    EXPECT_FALSE(Exists(dir + "/mnt/SmartFile6459.txt")) << "a finished run removes the host file";
+    return CountTranscript(dir + "/transcript");
+  }
+
+  // Sweeps kill points 0..events (the last one past the end: not killed).
+  void Sweep(const Configuration &c, const std::string &fault, size_t events) {
+    const std::vector<Point> points =
+        Parallel(events + 1, [&](size_t k) { return KillAndRestore(c, fault, k); });
+    size_t recovered = 0, inSpecialMode = 0;
     for (const Point &p : points) {
-      in_special_mode += p.pattern_left != sdsmart_tool::SectorPattern::None;
-      journaled += p.journal_left;
-      host_files += p.host_file_left;
+      SCOPED_TRACE(c.Name() + ", " + fault + " at " + std::to_string(p.k));
+      recovered += p.Recovered();
+      inSpecialMode += p.patternLeft != SectorPattern::None;
+      EXPECT_EQ(p.finalSector0, p.original) << "sector 0 was not restored";
+      EXPECT_EQ(sdsmart_tool::ClassifySector(p.finalSector0), SectorPattern::None);
+      EXPECT_EQ(p.k < events ? p.run.status : p.run.status & 7, p.k < events ? 128 + SIGKILL : 0)
+          << p.run.err;
+      EXPECT_EQ(p.seen, p.k < events ? p.k : events) << "the kill fell exactly before event k";
+      if (p.patternLeft != SectorPattern::None) {
+        EXPECT_TRUE(p.journalLeft) << "sector 0 holds a pattern and no copy was saved";
+      }
+      EXPECT_EQ(p.restore.status, p.journalLeft ? 0 : 4) << p.restore.err;
+      if (!p.journalLeft) {
+        EXPECT_NE(p.restore.err.find("no saved sector 0"), std::string::npos) << p.restore.err;
+      }
+      EXPECT_FALSE(p.journalAfterRestore) << "the restore removes the journal";
     }
-    std::cout << "[" << c.Name() << "] full run: " << clean.transfers << " transfers, "
-              << clean.file_steps << " host-file steps; crash points: " << points.size()
-              << ", recovered: " << recovered << " (left in special mode: " << in_special_mode
-              << ", with a journal: " << journaled << ", host file left: " << host_files << ")"
+    std::cout << "[" << c.Name() << ", " << fault << "] crash points: " << points.size()
+              << ", recovered: " << recovered << ", left in special mode: " << inSpecialMode
               << std::endl;
-    all_points += points.size();
-    all_recovered += recovered;
-
-    // A card whose run was killed in special mode and then restored reads
-    // normally again: the last such kill in the first half of the run (for
-    // version 3 one that left the host file behind).
+    EXPECT_EQ(recovered, points.size());
+    if (fault == "file-kill") {
+      EXPECT_EQ(inSpecialMode, events) << "every host-file step happens in special mode";
+      return;
+    }
+    // A card killed in special mode and restored reads normally again, and a
+    // host file a killed version-3 run left behind is gone after the next run.
     const Point *mid = nullptr;
     for (const Point &p : points)
-      if (p.pattern_left != sdsmart_tool::SectorPattern::None &&
-          (!mid || p.k <= clean.transfers / 2))
+      if (p.patternLeft != SectorPattern::None && (!mid || p.k <= events / 2))
         mid = &p;
     ASSERT_NE(mid, nullptr) << "no kill point left the card in special mode";
-    Result again = RunTool(c, mid->dir, {});
-    EXPECT_EQ(again.status & 7, 0)
-        << "after the restore of the kill at " << mid->k << ": " << again.err;
-    EXPECT_EQ(ImageSector0(mid->dir + "/card.img"), mid->original);
-    EXPECT_FALSE(JournalExists(c, mid->dir));
-    // A host file a killed version-3 run left on the card's file system is
-    // gone after the next run.
-    EXPECT_FALSE(HostFileExists(mid->dir));
+    const Outcome again = Tool(c, mid->dir);
+    EXPECT_EQ(again.status & 7, 0) << "after the restore of the kill at " << mid->k << again.err;
+    EXPECT_EQ(ImageSector0(mid->dir), mid->original);
+    EXPECT_FALSE(Exists(mid->dir + "/mnt/SmartFile6459.txt"));
   }
-  std::cout << "[overall] crash points: " << all_points << ", recovered: " << all_recovered
-            << std::endl;
-  EXPECT_EQ(all_recovered, all_points);
+
+  ScratchDir scratch;
+  std::string config = scratch.File("config");
+};
+
+TEST_P(CrashSweep, EveryTransferAndHostFileStepOfAFullRunIsRecovered) {
+  const Configuration &c = GetParam();
+  const auto [transfers, steps] = CleanRun(c);
+  ASSERT_GT(transfers, 0u);
+  EXPECT_EQ(steps > 0, c.version == 3) << "version 3 moves the data through the host file";
+  Sweep(c, "kill", transfers);
+  if (c.version == 3)
+    Sweep(c, "file-kill", steps);
 }
 
 // The restore itself may be killed too: before its write the card keeps its
-// pattern and the journal stays, after it the card is whole again; either
-// way a second restore finishes the job.
-TEST_F(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
-  size_t all_points = 0, all_recovered = 0;
-  for (const Configuration &c : Configurations()) {
-    SCOPED_TRACE(c.Name());
-    Clean clean = CleanRun(c);
-    ASSERT_EQ(clean.run.status & 7, 0) << clean.run.err;
-    const std::string kill_run = "kill@" + std::to_string(clean.transfers / 2);
-
-    // How many transfers a restore takes.
-    std::string probe = SandboxDir(c, "restore-probe");
-    MakeSandbox(c, probe);
-    ASSERT_EQ(RunTool(c, probe, {"--fault", kill_run}).status, 128 + SIGKILL);
-    ASSERT_NE(Pattern(ImageSector0(probe + "/card.img")), sdsmart_tool::SectorPattern::None);
-    Result r = RunRestore(c, probe, {"--transcript", probe + "/restore-transcript"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    std::string text;
-    sdsmart_tool::ReadWholeFile(probe + "/restore-transcript", text);
-    const size_t restore_transfers = CountTranscript(text).transfers;
-    ASSERT_GT(restore_transfers, 0u);
-
-    std::vector<Point> points = Parallel(restore_transfers, [&](size_t i) {
-      Point p;
-      p.k = i;
-      p.dir = SandboxDir(c, "restore-kill" + std::to_string(i));
-      p.original = MakeSandbox(c, p.dir);
-      RunTool(c, p.dir, {"--fault", kill_run}); // as the probe: killed in special mode
-      p.run = RunRestore(
-          c, p.dir,
-          {"--fault", "kill@" + std::to_string(i), "--transcript", p.dir + "/restore-transcript"},
-          "first-restore");
-      std::string seen;
-      sdsmart_tool::ReadWholeFile(p.dir + "/restore-transcript", seen);
-      p.transfers_seen = CountTranscript(seen).transfers;
-      p.journal_left = JournalExists(c, p.dir);
-      p.pattern_left = Pattern(ImageSector0(p.dir + "/card.img"));
-      p.restore = RunRestore(c, p.dir);
-      p.final_sector0 = ImageSector0(p.dir + "/card.img");
-      p.journal_after_restore = JournalExists(c, p.dir);
-      return p;
-    });
-    size_t recovered = 0;
-    for (const Point &p : points) {
-      SCOPED_TRACE("restore killed at transfer " + std::to_string(p.k));
-      recovered += p.Recovered();
-      EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
-      EXPECT_EQ(p.transfers_seen, p.k);
-      EXPECT_TRUE(p.journal_left) << "the journal goes only after a verified write";
-      EXPECT_EQ(p.restore.status, 0) << p.restore.err;
-      EXPECT_EQ(p.final_sector0, p.original);
-      EXPECT_FALSE(p.journal_after_restore);
-    }
-    std::cout << "[" << c.Name() << ", restore killed] crash points: " << points.size()
-              << ", recovered: " << recovered << std::endl;
-    all_points += points.size();
-    all_recovered += recovered;
+// pattern and the journal stays; either way a second restore finishes.
+TEST_P(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
+  const Configuration &c = GetParam();
+  const std::string killRun = "--fault kill@" + std::to_string(CleanRun(c).first / 2);
+  const std::string probe = scratch.File(c.transport + std::to_string(c.version) + "probe");
+  MakeSandbox(c, probe);
+  ASSERT_EQ(Tool(c, probe, killRun).status, 128 + SIGKILL);
+  ASSERT_EQ(Restore(c, probe, "--transcript " + probe + "/restore-transcript").status, 0);
+  const size_t restoreTransfers = CountTranscript(probe + "/restore-transcript").first;
+  ASSERT_GT(restoreTransfers, 0u);
+  const auto points = Parallel(restoreTransfers, [&](size_t k) {
+    Point p;
+    p.dir = scratch.File(c.transport + std::to_string(c.version) + "restore" + std::to_string(k));
+    p.original = MakeSandbox(c, p.dir);
+    Tool(c, p.dir, killRun); // as the probe: killed in special mode
+    p.run = Restore(c, p.dir, "--fault kill@" + std::to_string(k), "first-restore");
+    p.journalLeft = JournalExists(c, p.dir);
+    p.restore = Restore(c, p.dir);
+    p.finalSector0 = ImageSector0(p.dir);
+    p.journalAfterRestore = JournalExists(c, p.dir);
+    return p;
+  });
+  for (const Point &p : points) {
+    EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
+    EXPECT_TRUE(p.journalLeft) << "the journal goes only after a verified write";
+    EXPECT_EQ(p.restore.status, 0) << p.restore.err;
+    EXPECT_TRUE(p.Recovered());
+    EXPECT_FALSE(p.journalAfterRestore);
   }
-  std::cout << "[overall, restore killed] crash points: " << all_points
-            << ", recovered: " << all_recovered << std::endl;
-  EXPECT_EQ(all_recovered, all_points);
 }
 
-// The card's Kill fault counts ioctl transfers only; between two of them a
-// version-3 run does its host-file steps, with the card in special mode.
-// The step killer stops the run before each of them in turn.
-TEST_F(CrashSweep, EveryHostFileStepOfAVersion3RunIsRecovered) {
-#ifndef SDSIM_LIBRARY
-  GTEST_SKIP() << "the card library is not built";
-#else
-  size_t all_points = 0, all_recovered = 0;
-  for (const Configuration &c : Configurations()) {
-    if (c.version != 3)
-      continue;
-    SCOPED_TRACE(c.Name());
-    Clean clean = CleanRun(c);
-    ASSERT_EQ(clean.run.status & 7, 0) << clean.run.err;
-    ASSERT_GT(clean.file_steps, 0u);
-    std::vector<size_t> js;
-    for (size_t j = 0; j <= clean.file_steps; ++j)
-      js.push_back(j);
-    std::vector<Point> points = SweepFileSteps(c, js);
-    size_t recovered = CheckSweep(c, clean.file_steps, points, true);
-    size_t in_special_mode = 0;
-    for (const Point &p : points)
-      if (p.pattern_left != sdsmart_tool::SectorPattern::None)
-        ++in_special_mode;
-    // Every host-file step happens in special mode.
-    EXPECT_EQ(in_special_mode, clean.file_steps);
-    std::cout << "[" << c.Name() << ", host-file steps] crash points: " << points.size()
-              << ", recovered: " << recovered << std::endl;
-    all_points += points.size();
-    all_recovered += recovered;
-  }
-  std::cout << "[overall, host-file steps] crash points: " << all_points
-            << ", recovered: " << all_recovered << std::endl;
-  EXPECT_EQ(all_recovered, all_points);
-#endif
-}
+INSTANTIATE_TEST_SUITE_P(Configurations, CrashSweep, ::testing::ValuesIn(kConfigurations),
+                         [](const ::testing::TestParamInfo<Configuration> &info) {
+                           return info.param.transport + "V" + std::to_string(info.param.version);
+                         });
 
 } // namespace
-} // namespace crash

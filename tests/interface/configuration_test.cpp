@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-using namespace sdsmart_test;
+using namespace sdtest;
 
 namespace {
 
@@ -43,13 +43,6 @@ TEST_F(ConfigurationTest, ScrambledFileLoadsEveryKey) {
   EXPECT_TRUE(_UseExternelSDKName);
   EXPECT_STREQ(GetLibraryVersion(), "Acme SD Health 1.2");
   EXPECT_EQ(GetErrorCode(), -1); // a successful load leaves the last error alone
-
-  // The same file unscrambled does not load.
-  ResetSession();
-  WriteConfig(path, FullConfig, /*plain=*/true);
-  EXPECT_EQ(SetConfigPath(path.c_str()), 1);
-  EXPECT_NE(GetErrorCode(), 0);
-  EXPECT_NE(_EntryStr, L"ABCDEFGH");
 }
 
 TEST_F(ConfigurationTest, DefaultLocationIsConfigInTheWorkingDirectoryOfSetDiskName) {
@@ -127,7 +120,6 @@ TEST_F(ConfigurationTest, KeysAndTheirDefaults) {
       {L"0x1F", nullptr, nullptr, 31, L"RIGHTKEY", 3, true}, // entry key is the decimal number
       {L"7", L"258", L"0", 7, L"SEVEN", 2, false},           // the low eight bits
       {L"7", L"1", nullptr, 7, L"SEVEN", 1, true},           // the file overrides SetSmartVersion
-      {L"7", L"two", L"no", 7, L"SEVEN", 3, true},           // not numbers: current values
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.vendor)));

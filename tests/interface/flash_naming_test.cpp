@@ -4,30 +4,9 @@
 #include "interface/flash_naming.h"
 #include "util/convert.h"
 
-using namespace sdsmart_test;
+using namespace sdtest;
 
 namespace {
-
-TEST(FlashNaming, FlashIdText) {
-  const unsigned char a[6] = {0x45, 0xDE, 0x94, 0x93, 0x76, 0x51};
-  const unsigned char b[6] = {0x00, 0x0A, 0xFF, 0x10, 0x01, 0xA0};
-  EXPECT_EQ(FlashIDToString(a), L"45 de 94 93 76 51");
-  EXPECT_EQ(FlashIDToString(b), L"00 0a ff 10 01 a0");
-  EXPECT_EQ(FlashIDToString(b).size(), 17u);
-}
-
-TEST(FlashNaming, MakerNames) {
-  const struct {
-    int id;
-    const wchar_t *name;
-  } cases[] = {{0x01, L"Spansion"}, {0x04, L"Fujitsu"},  {0x07, L"Renesas"}, {0x20, L"STMicro"},
-               {0x2C, L"Micron"},   {0x45, L"SanDisk"},  {0x4A, L"SMIC"},    {0x7F, L"ACTRANS"},
-               {0x89, L"Intel"},    {0x8F, L"National"}, {0x92, L"PFC"},     {0x98, L"Toshiba"},
-               {0xAD, L"Hynix"},    {0xC1, L"Infineon"}, {0xEC, L"Samsung"}, {0x00, L"Unknown"},
-               {0x46, L"Unknown"},  {-1, L"Unknown"},    {0x145, L"Unknown"}};
-  for (const auto &c : cases)
-    EXPECT_EQ(FlashMIDToString(c.id), c.name) << c.id;
-}
 
 class FlashTypeTest : public ::testing::Test {
 protected:

@@ -1,70 +1,12 @@
-// Helpers of the interface tests: a session put back to its load-time state,
-// scratch directories, and configuration files written the way the vendor
-// tool writes them (the library's INI writer, scrambled with the fixed seed).
+// The interface tests' session, put back to its load-time state around each test.
 #pragma once
 
+#include "config.h"
+#include "support.h"
+
 #include "interface/session.h"
-#include "util/ini_file.h"
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <map>
-#include <string>
-
-namespace sdsmart_test {
-
-using ConfigSections = std::map<std::wstring, std::map<std::wstring, std::wstring>>;
-
-// Writes sections as the configuration file at path, scrambled unless plain.
-inline void WriteConfig(const std::string &path, const ConfigSections &sections,
-                        bool plain = false) {
-  const std::wstring name(path.begin(), path.end());
-  CIniFile ini(kConfigFileSeed, name, CIniFile::ModeNew);
-  for (const auto &section : sections)
-    for (const auto &entry : section.second)
-      ini.WriteString(section.first, entry.first, entry.second);
-  if (plain)
-    ini.UpdateFile(name);
-  else
-    ini.UpdateFile(name, kConfigFileSeed);
-}
-
-// A fresh directory under TMPDIR, removed with everything in it.
-struct ScratchDir {
-  ScratchDir() {
-    const char *base = std::getenv("TMPDIR");
-    path = std::string(base && *base ? base : "/tmp") + "/sdsmart-iface-XXXXXX";
-    if (mkdtemp(path.data()) == nullptr)
-      throw std::runtime_error("mkdtemp failed");
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  std::string File(const std::string &name) const { return path + "/" + name; }
-  std::string path;
-};
-
-// Restores the working directory when it goes out of scope.
-struct CwdGuard {
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  CwdGuard() = default;
-  ~CwdGuard() {
-    if (fd != -1) {
-      [[maybe_unused]] const int rc = fchdir(fd);
-      close(fd);
-    }
-  }
-  CwdGuard(const CwdGuard &) = delete;
-  CwdGuard &operator=(const CwdGuard &) = delete;
-};
+namespace sdtest {
 
 // Puts every session value the tests touch back to its load-time state.
 inline void ResetSession() {
@@ -96,4 +38,4 @@ protected:
   void TearDown() override { ResetSession(); }
 };
 
-} // namespace sdsmart_test
+} // namespace sdtest

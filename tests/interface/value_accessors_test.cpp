@@ -7,60 +7,11 @@
 #include <cstring>
 #include <vector>
 
-using namespace sdsmart_test;
+using namespace sdtest;
 
 namespace {
 
 using ValueAccessorTest = SessionTest;
-
-TEST_F(ValueAccessorTest, FieldsAtTheirOffsets) {
-  // The header is filled through its raw bytes, so the offsets are checked too.
-  using U = std::uint64_t;
-  const struct {
-    size_t at, width;
-    std::uint32_t value;
-    U (*get)();
-    U want;
-  } fields[] = {
-      {42, 4, 3000, [] { return U(GetPECycleCount()); }, 3000},
-      {50, 2, 0xFFF1, [] { return U(GetInitialBadBlockCount()); }, 0xFFF1},
-      {52, 2, 7, [] { return U(GetLaterBadBlockCount()); }, 14}, // x BlocksPerVB
-      {54, 2, 11, [] { return U(GetMinSpareBlockCount()); }, 22},
-      {56, 1, 0x48, [] { return U(GetECCCapacity()); }, 0x48},
-      {57, 4, 123456789, [] { return U(GetTotalEraseCount()); }, 246913578}, // odd offset
-      {61, 4, 0x80000001u, [] { return U(GetAbnormalShutdownCount()); }, 0x80000001u},
-      {65, 4, 4242, [] { return U(GetPowerCycleCount()); }, 4242},
-      {71, 1, 4, [] { return U(GetTotalCECount()); }, 8},
-      {72, 1, 2, [] { return U(GetTotalPhysicalBlockCountOfFlash()); }, 0x02040608},
-      {78, 4, 0x01020304, [] { return U(GetTotalVBCountOfFlash()); }, 0x01020304},
-      {140, 2, 17, [] { return U(GetMinEraseCountFromHeader()); }, 17},
-      {142, 2, 0xFFFE, [] { return U(GetMaxEraseCountFromHeader()); }, 0xFFFE},
-      {144, 2, 0x1234, [] { return U(GetEraseCountOffset()); }, 0x1234},
-      {508, 1, 1, [] { return U(GetWPStatus()); }, 1},
-      {510, 1, 3, [] { return U(GetHeaderVersion()); }, 3},
-  };
-  unsigned char raw[512] = {};
-  for (const auto &f : fields)
-    std::memcpy(raw + f.at, &f.value, f.width); // little-endian host
-  std::memcpy(&_Header, raw, 512);
-  for (const auto &f : fields)
-    EXPECT_EQ(f.get(), f.want) << "field at " << f.at;
-
-  _ECCUncorrectableCnt = 99;
-  _MinEraseCount = 5;
-  _MaxEraseCount = 500;
-  EXPECT_EQ(GetECCUncorrectableCount(), 99u);
-  EXPECT_EQ(GetMinEraseCount(), 5u);
-  EXPECT_EQ(GetMaxEraseCount(), 500u);
-}
-
-TEST_F(ValueAccessorTest, BlockProductsWrapIn32Bits) {
-  _Header.BlocksPerVB = 255;
-  _Header.TotalEraseCount = 0xFFFFFFFFu;
-  _Header.TotalVBCount = 0x80000000u;
-  EXPECT_EQ(GetTotalEraseCount(), 0xFFFFFFFFu * 255u);
-  EXPECT_EQ(GetTotalPhysicalBlockCountOfFlash(), 0x80000000u * 255u);
-}
 
 TEST_F(ValueAccessorTest, AverageEraseCountRoundsUp) {
   const struct {

@@ -10,10 +10,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes BytesOf(const CBitArray &a) {
-  return Bytes(a.GetArray().Data(), a.GetArray().Data() + a.GetArray().Size());
-}
-
 CBitArray FromBytes(Bytes bytes, unsigned int bits) {
   CBitArray a;
   a.Init(bytes.data(), static_cast<unsigned int>(bytes.size()), bits);
@@ -38,43 +34,6 @@ CBitArray RandomArray(std::mt19937 &rng, bool spareBitsToo) {
   if (!spareBitsToo)
     a.Trim();
   return a;
-}
-
-TEST(BitArray, SingleBitsAndWholeArrayOperations) {
-  CBitArray a(12, false);
-  a.Set(12, true).Set(1000, true); // out of range: ignored
-  EXPECT_FALSE(a.Test(12));
-  EXPECT_EQ(BytesOf(a), (Bytes{0x00, 0x00}));
-  a.Set(11, true).Flip(0);
-  EXPECT_TRUE(a[11] && a[0]);
-  a.Reset(11);
-  EXPECT_EQ(a.Count(), 1u);
-  // Setting every bit leaves the spare bits of the last byte clear.
-  a.Set();
-  EXPECT_EQ(BytesOf(a), (Bytes{0xFF, 0x0F}));
-  EXPECT_TRUE(a.IsFullFill());
-  EXPECT_TRUE(CBitArray().IsFullFill());
-  a.Flip();
-  EXPECT_TRUE(a.None());
-}
-
-TEST(BitArray, InitKeepsRawBytesAndResizeStartsCleared) {
-  CBitArray raw = FromBytes({0xFF, 0xFF}, 12);
-  EXPECT_EQ(BytesOf(raw), (Bytes{0xFF, 0xFF}));
-  EXPECT_EQ(raw.Count(), 12u);
-  EXPECT_FALSE(raw == CBitArray(12, true));
-  raw.Trim();
-  EXPECT_TRUE(raw == CBitArray(12, true));
-  // A short source leaves the rest of the (cleared) storage alone.
-  EXPECT_EQ(BytesOf(FromBytes({0xAB}, 24)), (Bytes{0xAB, 0x00, 0x00}));
-  for (unsigned int bits : {1u, 8u, 9u, 100u, 4096u}) {
-    CBitArray a(bits);
-    EXPECT_TRUE(a.None()) << bits;
-    EXPECT_EQ(a.GetArray().Size(), (bits + 7) / 8);
-    a.Set();
-    a.Resize(bits + 8); // a new byte length: fresh, cleared storage
-    EXPECT_TRUE(a.None()) << bits;
-  }
 }
 
 TEST(BitArray, ShiftsMatchTheModel) {
@@ -128,59 +87,6 @@ TEST(BitArray, CountsMatchTheModel) {
   EXPECT_EQ(full.Count(0xFFFFFFFFu), 64u);
   EXPECT_EQ(full.Count(10, 0xFFFFFFFFu), 54u);
   EXPECT_EQ(full.Count(0xFFFFFFF0u, 0x20u), 0u);
-}
-
-TEST(BitArray, LogicOverTheCommonPrefix) {
-  std::mt19937 rng(6);
-  for (int round = 0; round < 500; ++round) {
-    const CBitArray a = RandomArray(rng, false), b = RandomArray(rng, false);
-    const Bytes ab = BytesOf(a), bb = BytesOf(b);
-    CBitArray andA = a, orA = a, xorA = a;
-    andA &= b;
-    orA |= b;
-    xorA ^= b;
-    const Bytes andB = BytesOf(andA), orB = BytesOf(orA), xorB = BytesOf(xorA);
-    // | and ^ end with a trim of the last byte; & does not need one.
-    const unsigned int spare = a.GetBitCount() % 8;
-    auto trimmed = [&](size_t i, unsigned int v) {
-      return i + 1 == ab.size() && spare ? (v & ((1u << spare) - 1)) : v;
-    };
-    for (size_t i = 0; i < ab.size(); ++i) {
-      const bool common = i < bb.size();
-      ASSERT_EQ(andB[i], common ? (ab[i] & bb[i]) : ab[i]);
-      ASSERT_EQ(orB[i], trimmed(i, common ? (ab[i] | bb[i]) : ab[i]));
-      ASSERT_EQ(xorB[i], trimmed(i, common ? (ab[i] ^ bb[i]) : ab[i]));
-    }
-    ASSERT_TRUE((a & b) == andA);
-    ASSERT_EQ((~a).GetBitCount(), a.GetBitCount());
-    ASSERT_EQ((~a).Count() + a.Count(), a.GetBitCount());
-  }
-}
-
-TEST(BitArray, Comparisons) {
-  CBitArray a(16, false), b(24, false);
-  a.Set(1, true).Set(9, true);
-  b.Set(20, true).Set(2, true);
-  EXPECT_FALSE(a < b || a > b); // the population counts are compared
-  b.Set(3, true);
-  EXPECT_TRUE(a < b && b > a && a != b);
-  CBitArray c(a);
-  c = c; // self-assignment keeps everything
-  EXPECT_TRUE(c == a);
-  c.Flip(1);
-  EXPECT_TRUE(c != a);
-  EXPECT_TRUE(CBitArray(9, false) != CBitArray(10, false)); // same bytes, other counts
-}
-
-TEST(BitArray, TextDumps) {
-  EXPECT_EQ(FromBytes({0x0F}, 8).ToString(2), L"  0000 - 1111\r\n");
-  EXPECT_EQ(FromBytes({0xA5, 0x01}, 16).ToString(0), L"0000 - 0001\r\n1010 - 0101\r\n");
-  Bytes bytes(17);
-  for (unsigned int i = 0; i < bytes.size(); ++i)
-    bytes[i] = static_cast<unsigned char>(i * 16 + 1);
-  EXPECT_EQ(FromBytes(bytes, 17 * 8).ToByteString(1),
-            L" 01 11 21 31 41 51 61 71 81 91 a1 b1 c1 d1 e1 f1 \r\n 01 \r\n");
-  EXPECT_EQ(CBitArray().ToByteString(3) + CBitArray().ToString(3), L"");
 }
 
 } // namespace

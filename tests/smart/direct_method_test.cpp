@@ -8,33 +8,16 @@
 #include <thread>
 #include <tuple>
 
-using namespace smarttest;
+using namespace sdtest;
 
 namespace {
 
-const Seq kLeave = {W("enter v2"), W("leave")};
+const Seq kLeave = {W0("enter v2"), W0("leave")};
 Seq Tail(const Seq &s, size_t n) { return Seq(s.end() - std::min(n, s.size()), s.end()); }
 
 } // namespace
 
 class DirectMethod : public SimTest {};
-
-TEST_F(DirectMethod, PmtBitBesideTheTablesIsIgnored) {
-  sdsim::Card &card = Attach(CardJson("/dev/sdx"));
-  const Outcome o = RunReader(card, 2, 15);
-  ASSERT_EQ(o.code, 0);
-  Seq expected = {W("enter v2"), W("enter v2"), W("leave")};
-  for (unsigned t : {1u, 2u, 3u}) { // 300 entries: two detail sectors a table
-    const std::string n = std::to_string(t);
-    expected.insert(expected.end(),
-                    {W("enter v2"), R(t, "header " + n), R(256 + 128 + t, "detail " + n + " 0"),
-                     R(512 + 128 + t, "detail " + n + " 1")});
-    expected.insert(expected.end(), kLeave.begin(), kLeave.end());
-  }
-  EXPECT_EQ(o.seen, expected) << Describe(o.seen);
-  EXPECT_EQ(card.PmtCleanCount(), 0u);
-  EXPECT_EQ(o.erase, ExpectedErase(card));
-}
 
 // The PMT page's header is checked like the tables' (those are checked end to
 // end in the acquisition area): no poll, no clean, and the card is left.
@@ -47,7 +30,7 @@ TEST_F(DirectMethod, DamagedPmtHeaderFailsAfterLeaving) {
     const Outcome o = RunReader(card, 2, 8, &fault);
     EXPECT_EQ(o.code, code);
     EXPECT_EQ(o.text, text);
-    EXPECT_EQ(o.seen, (Seq{W("enter v2"), R(16, "header 16"), W("enter v2"), W("leave")}))
+    EXPECT_EQ(o.seen, (Seq{W0("enter v2"), R(16, "header 16"), W0("enter v2"), W0("leave")}))
         << Describe(o.seen);
     EXPECT_EQ(card.PmtCleanCount(), 0u);
     sdsim::DetachAll();
@@ -64,33 +47,6 @@ TEST_F(DirectMethod, BusyWaitIsBounded) {
   ASSERT_EQ(o.seen.size(), 4u + 5001u + 2u);
   EXPECT_EQ(Seq(o.seen.begin() + 4, o.seen.begin() + 4 + 5001), Seq(5001, R(1, "header 1")));
   EXPECT_EQ(Tail(o.seen, 2), kLeave);
-}
-
-TEST_F(DirectMethod, CancelWhileTheFirstIndexSectorIsBusy) {
-  // HeaderVersion 1: the first index sector of the global read counts keeps
-  // answering busy for a while, and the host gives up meanwhile.
-  sdsim::Card &card = Attach(CardJson(
-      "/dev/sdx", "\"busy\": {\"first_detail\": 4000}, \"read_counts\": {\"format\": \"global\"}",
-      "\"HeaderVersion\": 1", 2000));
-  Acquisition a(card, 2);
-  card.ClearTranscript();
-  const uint64_t start = card.TransferCount();
-  std::thread host([&] {
-    // enter, header 2, then a few busy answers of detail 2 0.
-    while (card.TransferCount() < start + 2 + 10)
-      std::this_thread::yield();
-    __atomic_store_n(&a.terminated, true, __ATOMIC_SEQ_CST);
-  });
-  std::wstring text;
-  const int64_t code = a.Execute(2, &text);
-  host.join();
-  EXPECT_EQ(code, 0x9000);
-  EXPECT_EQ(text, L"User terminated");
-  const Seq seen = DataEvents(card);
-  EXPECT_LT(seen.size(), 2u + 4000u) << "stopped before the card cleared the flag";
-  EXPECT_FALSE(Contains(seen, "detail 2 1")) << "nothing read after the stop";
-  EXPECT_EQ(Tail(seen, 2), kLeave);
-  EXPECT_FALSE(card.InSpecialMode());
 }
 
 TEST_F(DirectMethod, UnknownSmartVersionTouchesNothing) {

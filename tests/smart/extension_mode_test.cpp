@@ -5,12 +5,9 @@
 // file is gone and the card is out of special mode.
 #include "sim_fixture.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
-using namespace smarttest;
+using namespace sdtest;
 using sdsim::FaultKind;
 
 namespace {
@@ -20,20 +17,11 @@ std::string MountJson(const std::string &options = "rw,nosuid,nodev,relatime",
   return "\"mount\": {\"point\": \"" + point + "\", \"options\": \"" + options + "\"}";
 }
 
-// A private scratch directory, removed with everything in it.
-struct ScratchDir {
-  std::string path;
-  ScratchDir() {
-    char tmpl[] = "/tmp/sdsmart-smart-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  std::string Make(const std::string &name) const {
-    const std::string p = path + "/" + name;
-    EXPECT_EQ(mkdir(p.c_str(), 0700), 0) << p;
-    return p;
-  }
-  ~ScratchDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
+std::string MakeDir(const ScratchDir &dir, const std::string &name) {
+  const std::string p = dir.File(name);
+  EXPECT_EQ(mkdir(p.c_str(), 0700), 0) << p;
+  return p;
+}
 
 } // namespace
 
@@ -45,63 +33,13 @@ protected:
   }
 };
 
-TEST_F(ExtensionMode, EachRequestSendsItsCommand) {
-  struct Case {
-    const char *what;
-    unsigned char select;
-    std::string extra;
-    const char *command;
-  };
-  const Case cases[] = {
-      {"header only", 0, "", "file command 0x0"},
-      {"erase counts behind busy headers", 1, ", \"busy\": {\"file\": 2}", "file command 0x101"},
-      {"native read counts", 2, ", \"read_counts\": {\"format\": \"native\"}",
-       "file command 0x102"},
-      {"global read counts", 2, ", \"read_counts\": {\"format\": \"global\"}",
-       "file command 0x102"},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson() + c.extra));
-    const Outcome o = Run(card, c.select);
-    ASSERT_EQ(o.code, 0) << Describe(o.seen);
-    EXPECT_TRUE(Contains(o.seen, c.command)) << Describe(o.seen);
-    EXPECT_FALSE(Contains(o.seen, "enter v2")) << "no fall-back";
-    EXPECT_EQ(o.detailType, c.select);
-    EXPECT_EQ(o.filePath, ToWideString(card.HostFilePath()));
-    EXPECT_EQ(o.erase, c.select == 1 ? ExpectedErase(card) : std::vector<unsigned>{});
-    EXPECT_EQ(o.global, c.extra.find("global") != std::string::npos);
-    std::vector<unsigned> reads;
-    for (auto n : card.ReadCounts())
-      reads.push_back(n == 0xFFFFFFFF ? 0xFFFFEu : o.global ? n : std::min(n / 255, 0xFFFDu) * 255);
-    EXPECT_EQ(o.reads, c.select == 2 ? reads : std::vector<unsigned>{});
-    sdsim::DetachAll();
-  }
-}
-
-TEST_F(ExtensionMode, HostFileIsPrivateNewAndRemovable) {
-  sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson()));
-  Acquisition a(card, 3);
-  a.reader->CheckUnFormatAndWriteProtected();
-  a.reader->InitParameter();
-  a.reader->CreateFileForSpecialMode2ExtensionMode();
-  struct stat st;
-  ASSERT_EQ(lstat(card.HostFilePath().c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(st.st_size, 512 * 512);
-  a.reader->DeleteSmartFile();
-  EXPECT_FALSE(Exists(card.HostFilePath()));
-  EXPECT_NO_THROW(a.reader->DeleteSmartFile()) << "a missing file is not an error";
-}
-
 // The mount table decides between the methods. It is read without a shell:
 // a device name full of shell syntax runs nothing, a mount point may hold a
 // space, "ro" counts wherever it stands in the options, and only the card's
 // own partitions count (mmcblk12p1 is not one of mmcblk1's).
 TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
   ScratchDir dir;
-  const std::string marker = dir.path + "/ran", spaced = dir.Make("SD card");
+  const std::string marker = dir.path + "/ran", spaced = MakeDir(dir, "SD card");
   // No plain spaces (a mount source never holds one unescaped); the shell
   // would still split at ${IFS}.
   const std::string hostile = "/dev/sdx;touch${IFS}" + marker + ";$(touch${IFS}" + marker +
@@ -188,67 +126,21 @@ TEST_F(ExtensionMode, AnswersInTheFile) {
     EXPECT_EQ(o.fileHeaderFound, final);
     EXPECT_EQ(o.erase, final ? std::vector<unsigned>{} : ExpectedErase(card));
     if (final) {
-      EXPECT_EQ(Seq(o.seen.end() - 2, o.seen.end()), (Seq{W("enter v3"), W("leave")}));
+      EXPECT_EQ(Seq(o.seen.end() - 2, o.seen.end()), (Seq{W0("enter v3"), W0("leave")}));
     }
-    sdsim::DetachAll();
-  }
-}
-
-TEST_F(ExtensionMode, CardVanishingMidRunIsReportedWithNothingLeftOpen) {
-  sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson()));
-  const FaultKind vanish = FaultKind::Vanish;
-  EXPECT_NE(Run(card, 1, &vanish, 1).code, 0);
-}
-
-TEST_F(ExtensionMode, UnitFollowsTheCardCapacity) {
-  for (auto [bytes, unit] : {std::pair{35433480192ull, 1024u}, {35433480192ull - 512, 128u}}) {
-    SCOPED_TRACE(bytes);
-    std::string json = CardJson("/dev/sdx", MountJson());
-    json.replace(json.find("\"capacity_sectors\": 65536"), 25,
-                 "\"capacity_bytes\": " + std::to_string(bytes));
-    sdsim::Card &card = Attach(json);
-    const Outcome o = Run(card, 1);
-    ASSERT_EQ(o.code, 0);
-    EXPECT_EQ(o.unit, unit);
-    EXPECT_EQ(o.erase, ExpectedErase(card));
-    EXPECT_TRUE(Contains(o.seen, "file command 0x101")) << "the card took the command";
-    EXPECT_FALSE(Contains(o.seen, "enter v2"));
-    EXPECT_EQ(o.seen.at(1), (sdsim::Transfer{"write", 0, 4 * unit, "file write"}));
     sdsim::DetachAll();
   }
 }
 
 TEST_F(ExtensionMode, LinkAtTheHostFilePathIsNotFollowed) {
   ScratchDir dir;
-  const std::string point = dir.Make("card"), target = dir.path + "/precious";
-  { std::ofstream(target) << "keep me"; }
+  const std::string point = MakeDir(dir, "card"), target = dir.path + "/precious";
+  WriteFile(target, "keep me");
   ASSERT_EQ(symlink(target.c_str(), (point + "/SmartFile6459.txt").c_str()), 0);
   sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson("rw", point)));
   const Outcome o = Run(card, 1);
   ASSERT_EQ(o.code, 0) << "falls back to the direct method";
   EXPECT_TRUE(Contains(o.seen, "enter v2"));
   EXPECT_EQ(o.erase, ExpectedErase(card));
-  std::ifstream in(target);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
-}
-
-// A mount point the locale cannot convert must not turn into a path somewhere
-// else (such as "/SmartFile6459.txt"): the direct method is used instead.
-TEST_F(ExtensionMode, MountPointTheLocaleCannotCarryFallsBackToTheDirectMethod) {
-  ScratchDir dir;
-  const std::string point = dir.Make("carte-\xC3\xA9");
-  const char *saved = std::getenv("LC_ALL");
-  const std::string savedValue = saved ? saved : "";
-  setenv("LC_ALL", "C", 1);
-  sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson("rw", point)));
-  const Outcome o = Run(card, 1);
-  if (saved)
-    setenv("LC_ALL", savedValue.c_str(), 1);
-  else
-    unsetenv("LC_ALL");
-  ASSERT_EQ(o.code, 0);
-  EXPECT_TRUE(o.unformatted);
-  EXPECT_FALSE(Contains(o.seen, "enter v3"));
-  EXPECT_TRUE(o.filePath.empty());
-  EXPECT_EQ(o.erase, ExpectedErase(card));
+  EXPECT_EQ(ReadFile(target), "keep me");
 }

@@ -1,8 +1,8 @@
 // Detail page parsers on data already in memory (the form the host-file
 // method hands them), and the table sizing checks that guard them.
+#include "sim_fixture.h"
 #include "smart/smart_info_reader.h"
 #include "smart/special_mode2_cmd.h"
-#include "smart_test_support.h"
 #include "transport/usb_drive.h"
 #include "util/error.h"
 
@@ -12,7 +12,7 @@
 #include <functional>
 #include <iterator>
 
-using namespace smarttest;
+using namespace sdtest;
 using ::testing::ElementsAre;
 
 namespace {
@@ -126,24 +126,6 @@ TEST_F(ParserTest, GlobalReadCountsPairIndicesWithValuesAndAddRemainders) {
   EXPECT_EQ(reader.GetDetailReadCount()[600], 255u + 7);
 }
 
-TEST_F(ParserTest, WrongSourceVersionIsRejectedWithTheParsersText) {
-  struct Case {
-    unsigned char type, remainder, source;
-    const wchar_t *text;
-  };
-  const Case cases[] = {
-      {1, 0, 4, L"Wrong SmartVer on Read Erase Count Data."},
-      {2, 0, 1, L"Wrong SmartVer on Read Native Read Count Data."},
-      {2, 1, 0, L"Wrong SmartVer on Read Global Read Count Data."},
-      {3, 0, 255, L"Wrong SmartVer on Read Run time Bad Data."},
-  };
-  for (const Case &c : cases) {
-    Load(Fields(c.type, 2, 2, c.remainder));
-    EXPECT_EQ(Parse(std::vector<unsigned char>(4 * 512), c.source), 0x3002);
-    EXPECT_EQ(text, c.text);
-  }
-}
-
 // A header may not announce more entries than its detail sectors carry, nor
 // the data be shorter than the sectors announced; the tables are never sized
 // beyond the data.
@@ -182,20 +164,5 @@ TEST_F(ParserTest, HeadersAnnouncingMoreEntriesThanTheirDataAreRejected) {
     if (c.code != 0) {
       EXPECT_LE(reader.GetVBEntryCount(), 2000u) << c.what << ": no table sized";
     }
-  }
-}
-
-// With the cancel flag already set the direct-method parsers read nothing:
-// the global one still merges what it has (nothing) and then reports the stop.
-TEST_F(ParserTest, CancelledParsersReportTheStop) {
-  __atomic_store_n(&terminated, true, __ATOMIC_SEQ_CST);
-  Load(Fields(2, 600, 4, 1));
-  ASSERT_TRUE(reader.IsGlobalReadCount());
-  const std::vector<unsigned char> none;
-  EXPECT_EQ(Parse(none, 2), 0x9000);
-  EXPECT_EQ(reader.GetDetailReadCount(), std::vector<unsigned>(600, 0xFFFFE));
-  for (unsigned char type : {1, 3}) {
-    Load(Fields(type, 10));
-    EXPECT_EQ(Parse(none, 2), 0x9000) << int(type);
   }
 }

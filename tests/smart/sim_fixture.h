@@ -1,28 +1,25 @@
-// Runs the unmodified reader against a virtual card attached in-process.
+// The unmodified reader against a virtual card attached in-process, and
+// card-form SMART headers for the parsers.
 #pragma once
 
-#include "sdsim/sdsim.h"
+#include "card.h"
+#include "config.h"
+#include "support.h"
+
+#include "smart/smart_info_header.h"
 #include "smart/smart_info_reader.h"
 #include "smart/special_mode2_cmd.h"
-#include "smart_test_support.h"
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
 #include "util/convert.h"
 #include "util/error.h"
 
-#include <gtest/gtest.h>
-
-#include <dirent.h>
-#include <sys/stat.h>
-
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace smarttest {
-
-constexpr const char *kEntry = "SDSMTEST";
-using Seq = std::vector<sdsim::Transfer>;
+namespace sdtest {
 
 // A small card: `entries` VBs (no units), plus the given extra JSON members.
 inline std::string CardJson(const std::string &node, const std::string &extra = "",
@@ -33,27 +30,11 @@ inline std::string CardJson(const std::string &node, const std::string &extra = 
          (header.empty() ? "" : ", " + header) + "}" + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
-// Sector transfers and host-file events; `fileEvents` false leaves the latter out.
-inline Seq DataEvents(const sdsim::Card &card, bool fileEvents = true) {
-  Seq out;
-  for (const auto &t : card.Transcript())
-    if ((t.op == "read" || t.op == "write") && (fileEvents || t.what.rfind("file", 0) != 0))
-      out.push_back(t);
-  return out;
-}
-
 inline bool Contains(const Seq &s, const std::string &what) {
   for (const auto &t : s)
     if (t.what == what)
       return true;
   return false;
-}
-
-inline std::string Describe(const Seq &ts) {
-  std::string s;
-  for (const auto &t : ts)
-    s += sdsim::ToString(t) + "\n";
-  return s;
 }
 
 // The erase counts the reader must deliver: markers widened, offset added up to 100000.
@@ -74,18 +55,16 @@ struct Acquisition {
   unsigned char version = 2;
 
   Acquisition(const sdsim::Card &card, unsigned char smartVersion) : version(smartVersion) {
-    const std::wstring node = ToWideString(card.Node());
+    const std::wstring node = ToWideString(card.Node()), entry = ToWideString(kEntry);
     if (card.IsNative()) {
       mmc = std::make_unique<CMmcDrive>(node, false);
-      channel = std::make_unique<CSpecialMode2Cmd>(*mmc, ToWideString(kEntry));
+      channel = std::make_unique<CSpecialMode2Cmd>(*mmc, entry);
     } else {
       usb = std::make_unique<CUsbDrive>(node, false);
-      channel = std::make_unique<CSpecialMode2Cmd>(*usb, ToWideString(kEntry));
+      channel = std::make_unique<CSpecialMode2Cmd>(*usb, entry);
     }
-    reader = std::make_unique<CSmartInfoReader>(*channel, ToWideString(kEntry), node, terminated,
-                                                version);
+    reader = std::make_unique<CSmartInfoReader>(*channel, entry, node, terminated, version);
   }
-
   // The code of the error Execute raised, 0 when it succeeded.
   int64_t Execute(unsigned char select, std::wstring *text = nullptr) {
     try {
@@ -98,21 +77,6 @@ struct Acquisition {
     return 0;
   }
 };
-
-inline bool Exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-inline int OpenDescriptorCount() {
-  int n = 0;
-  if (DIR *d = opendir("/proc/self/fd")) {
-    while (readdir(d))
-      ++n;
-    closedir(d);
-  }
-  return n;
-}
 
 // What one Execute left behind in the reader and on the card.
 struct Outcome {
@@ -137,7 +101,7 @@ inline Outcome RunReader(sdsim::Card &card, unsigned char version, unsigned char
     if (fault)
       card.SetFault(*fault, at ? card.TransferCount() + at : 0, 0);
     o.code = a.Execute(select, &o.text);
-    o.seen = DataEvents(card);
+    o.seen = DataEvents(card.Transcript());
     CSmartInfoReader &r = *a.reader;
     o.erase = r.GetDetailEraseCount(), o.reads = r.GetDetailReadCount();
     o.unformatted = r.IsUnformatted(), o.writeProtected = r.IsWriteProtected();
@@ -149,9 +113,7 @@ inline Outcome RunReader(sdsim::Card &card, unsigned char version, unsigned char
   if (!fault || *fault != sdsim::FaultKind::Vanish) {
     EXPECT_FALSE(card.InSpecialMode());
   }
-  if (!card.HostFilePath().empty()) {
-    EXPECT_FALSE(Exists(card.HostFilePath())) << "host file left behind";
-  }
+  EXPECT_FALSE(Exists(card.HostFilePath())) << "host file left behind";
   return o;
 }
 
@@ -161,7 +123,43 @@ protected:
   sdsim::Card &Attach(const std::string &json) { return sdsim::AttachJson(json); }
 };
 
-inline sdsim::Transfer W(const char *what) { return {"write", 0, 1, what}; }
-inline sdsim::Transfer R(uint32_t lba, const std::string &what) { return {"read", lba, 1, what}; }
+// The header fields the parsers look at.
+struct HeaderFields {
+  unsigned char type = 1;
+  unsigned int base = 8;       // BaseVBEntryCount
+  unsigned int extra = 0;      // ExtraVBEntriesPerUnit
+  unsigned int total = 0;      // TotalVBCount
+  unsigned int perUnit = 0;    // VBsPerUnit
+  unsigned int sectors = 1;    // DetailSectorCountEx (DetailSectorCount when 0 or 0xFFFF)
+  unsigned char remainder = 0; // GlobalRemainderSectorCount
+  unsigned int offset = 0;     // EraseCountOffset
+};
 
-} // namespace smarttest
+inline _SMART_INFO_HEADER HostHeader(const HeaderFields &s) {
+  std::array<unsigned char, 512> b{};
+  b[0] = 'S', b[1] = 'I', b[2] = '0';
+  PutBe32(b.data(), 46, s.base);
+  b[70] = s.type;
+  PutBe32(b.data(), 78, s.total);
+  PutBe16(b.data(), 82, s.perUnit);
+  PutBe16(b.data(), 84, s.extra);
+  b[94] = s.remainder;
+  PutBe16(b.data(), 138, s.sectors);
+  PutBe16(b.data(), 144, s.offset);
+  b[510] = 2; // HeaderVersion
+  return *CSmartInfoHeader(b.data()).Get();
+}
+
+// Big-endian 16-bit entries padded to whole sectors.
+inline std::vector<unsigned char> Entries(const std::vector<unsigned int> &values,
+                                          unsigned int sectors = 1) {
+  std::vector<unsigned char> out(static_cast<size_t>(sectors) * 512, 0);
+  for (size_t i = 0; i < values.size(); ++i)
+    PutBe16(out.data(), 2 * i, values[i]);
+  return out;
+}
+
+// Packed fields are copied out before gtest takes them by reference.
+template <typename T> T V(T v) { return v; }
+
+} // namespace sdtest

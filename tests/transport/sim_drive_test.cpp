@@ -3,7 +3,6 @@
 // are reported.
 #include "transport/kernel_abi.h"
 #include "transport/mmc_drive.h"
-#include "transport/normal_reader_io.h"
 #include "transport/usb_drive.h"
 #include "util/error.h"
 
@@ -12,14 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -144,20 +139,6 @@ Failure TransferFailure(bool native, bool write) {
   return {4098, write ? L"USB Transaction Error (1)" : L"USB Transaction Error (0)"};
 }
 
-class TempFile {
-public:
-  TempFile() {
-    char path[] = "/tmp/sdsmart_node_XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd != -1)
-      close(fd);
-    name = path;
-  }
-  ~TempFile() { unlink(name.c_str()); }
-  std::wstring Wide() const { return std::wstring(name.begin(), name.end()); }
-  std::string name;
-};
-
 class SimTest : public ::testing::Test {
 protected:
   void TearDown() override {
@@ -269,54 +250,6 @@ TEST_P(BothTransports, RefusedRequestsSendNothing) {
   }
 }
 
-TEST_P(BothTransports, CardCommandInterfaceForwardsToTheSelectedDrive) {
-  const bool native = GetParam();
-  const bool keepUsb = CNormalReaderIo::IsUsbDrive,
-             keepFaster = CNormalReaderIo::FasterLBAReadWrite;
-  EXPECT_TRUE(keepUsb && keepFaster) << "the process starts with both flags set";
-  sdsim::Card &card = Attach(native, 0x3B0000);
-  AnyDrive drive(card);
-  std::unique_ptr<CSdHostIo> io = native ? std::make_unique<CNormalReaderIo>(*drive.mmc)
-                                         : std::make_unique<CNormalReaderIo>(*drive.usb);
-  CNormalReaderIo::IsUsbDrive = !native;
-
-  Bytes buf = Pattern(2, 11);
-  io->ReadSector(0, 1, buf.data());
-  io->WriteSector(0, 1, buf.data());
-  EXPECT_EQ(card.TransferCount(), 0u) << "faster LBA I/O transfers nothing";
-  EXPECT_EQ(buf, Pattern(2, 11));
-
-  io->Cmd56Write(buf.data(), 1024); // one sector, at LBA 0
-  io->Cmd24Write(0x40, buf.data() + 512);
-  CNormalReaderIo::FasterLBAReadWrite = false;
-  io->WriteSector(0x80, 2, buf.data());
-  Bytes in(1024);
-  io->ReadSector(0x80, 2, in.data());
-  EXPECT_EQ(in, buf);
-  EXPECT_EQ(io->ReadCapacity(), native ? 1888u : 0x3B0000u);
-
-  Seq seen = card.Transcript();
-  if (!native && !seen.empty())
-    seen.pop_back(); // the capacity command
-  EXPECT_EQ(seen, (Seq{{"write", 0, 1, "data"},
-                       {"write", 0x40, 1, "data"},
-                       {"write", 0x80, 2, "data"},
-                       {"read", 0x80, 2, "data"}}));
-  EXPECT_EQ(Stored(card, 0, 1), Bytes(buf.begin(), buf.begin() + 512));
-  EXPECT_EQ(Stored(card, 0x40, 1), Bytes(buf.begin() + 512, buf.end()));
-
-  // A failure passes through unchanged.
-  card.SetFault(sdsim::FaultKind::ErrorStatus, card.TransferCount());
-  EXPECT_EQ(Caught([&] { io->ReadSector(0, 1, in.data()); }), TransferFailure(native, false));
-
-  // The flag names the other drive, which this object does not have.
-  CNormalReaderIo::IsUsbDrive = native;
-  EXPECT_EQ(Caught([&] { io->WriteSector(0, 1, buf.data()); }).code, 4106);
-  EXPECT_EQ(Caught([&] { io->ReadCapacity(); }).code, 4106);
-  CNormalReaderIo::IsUsbDrive = keepUsb;
-  CNormalReaderIo::FasterLBAReadWrite = keepFaster;
-}
-
 INSTANTIATE_TEST_SUITE_P(Transport, BothTransports, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool> &info) {
                            return info.param ? "Native" : "Usb";
@@ -420,116 +353,6 @@ TEST_F(SimTest, MmcCommandRecords) {
   }
 }
 
-// READ CAPACITY fails alike when the ioctl fails, when the reader answers
-// CHECK CONDITION and when the reply is cut short.
-TEST_F(SimTest, UsbCapacityFailures) {
-  const struct {
-    sdsim::FaultKind kind;
-    const char *what;
-  } cases[] = {{sdsim::FaultKind::FailTransfer, "failed"},
-               {sdsim::FaultKind::ErrorStatus, "error status"},
-               {sdsim::FaultKind::ShortTransfer, "capacity (short)"}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(sdsim::FaultName(c.kind));
-    sdsim::Card &card = Attach(false);
-    CUsbDrive drive(Wide(card.Node()), false);
-    card.SetFault(c.kind, 0);
-    EXPECT_EQ(Caught([&] { drive.ReadCapacity(); }),
-              (Failure{4608, L"[Error] : Cannot read USB disk size."}));
-    EXPECT_EQ(card.Transcript(), (Seq{{"cmd", 0, 0, c.what}}));
-    EXPECT_EQ(drive.ReadCapacity(), 0x40000u);
-    sdsim::DetachAll();
-  }
-}
-
-// TEST UNIT READY is sent time / 5 + 1 times at most; a failed ioctl and a
-// CHECK CONDITION are both "not ready".
-TEST_F(SimTest, UsbWaitForDiskReadyAttempts) {
-  struct Case {
-    unsigned int time;
-    sdsim::FaultKind kind;
-    uint64_t failures; // TEST UNIT READYs that fail; 0: none, ~0: all
-    uint64_t attempts;
-  };
-  const uint64_t all = ~uint64_t{0};
-  const sdsim::FaultKind fail = sdsim::FaultKind::FailTransfer,
-                         check = sdsim::FaultKind::ErrorStatus;
-  const Case cases[] = {{0, fail, 0, 1},    {12, fail, 0, 1},    {0, fail, all, 1},
-                        {4, fail, all, 1},  {5, fail, all, 2},   {12, fail, all, 3},
-                        {0, check, all, 1}, {12, check, all, 3}, {12, check, 2, 3},
-                        {5, check, 2, 2}};
-  for (const Case &c : cases) {
-    SCOPED_TRACE(std::to_string(c.time) + " " + sdsim::FaultName(c.kind) + " x" +
-                 std::to_string(c.failures));
-    sdsim::Card &card = Attach(false);
-    CUsbDrive drive(Wide(card.Node()), false);
-    if (c.failures)
-      card.SetFault(c.kind, 0, c.failures == all ? 0 : c.failures);
-    const bool ready = c.failures < c.attempts;
-    const Failure want =
-        ready ? Failure{0, L"<no error>"} : Failure{4108, L"[Error] : Disk is not ready."};
-    EXPECT_EQ(Caught([&] { drive.WaitForDiskReady(c.time); }), want);
-    EXPECT_EQ(card.TransferCount(), c.attempts);
-    const Seq seen = card.Transcript();
-    ASSERT_EQ(seen.size(), c.attempts);
-    if (ready) {
-      EXPECT_EQ(seen.back(), (sdsim::Transfer{"cmd", 0, 0, "test unit ready"}));
-    }
-    if (c.failures && c.kind == check) {
-      EXPECT_EQ(seen.front(), (sdsim::Transfer{"cmd", 0, 0, "error status"}));
-    }
-    sdsim::DetachAll();
-  }
-}
-
-// A READ(10) that moved all its data and left resid 0, yet ended with CHECK
-// CONDITION: only the status tells the transfer failed.
-TEST_F(SimTest, UsbCheckConditionAloneFailsATransfer) {
-  sdsim::Card &card = Attach(false);
-  CUsbDrive drive(Wide(card.Node()), false);
-  const Bytes stored = Pattern(2, 21);
-  card.WriteSector(40, stored.data());
-  card.WriteSector(41, stored.data() + 512);
-  Bytes in(1024, 0);
-  card.SetFault(sdsim::FaultKind::ErrorStatusWithData, 0);
-  EXPECT_EQ(Caught([&] { drive.ReadSector(40, 2, in.data()); }), TransferFailure(false, false));
-  EXPECT_EQ(in, stored); // the data did arrive
-  EXPECT_EQ(card.Transcript(), (Seq{{"read", 40, 2, "data (error status)"}}));
-  EXPECT_TRUE(drive.IsOpen());
-  in.assign(1024, 0);
-  drive.ReadSector(40, 2, in.data());
-  EXPECT_EQ(in, stored);
-}
-
-TEST_F(SimTest, UsbTraceLinesOnlyWhenSwitchedOn) {
-  TempFile file;
-  const char *path = file.name.c_str();
-  sdsim::Card &card = Attach(false);
-  Bytes buf(512);
-  g_tracer.open(path);
-  CUsbDrive quiet(Wide(card.Node()), false); // switched off: nothing written
-  quiet.ReadCapacity();
-  trace_on = true;
-  {
-    CUsbDrive drive(Wide(card.Node()), false);
-    const int handle = drive.GetHandle();
-    drive.ReadCapacity();
-    drive.ReadSector(0, 1, buf.data());
-    card.SetFault(sdsim::FaultKind::FailTransfer, card.TransferCount());
-    EXPECT_THROW(drive.ReadCapacity(), CError);
-    EXPECT_THROW(drive.Open(L"/no/such/sdz"), CError);
-    trace_on = false;
-    g_tracer.close();
-    std::wifstream in(path);
-    std::wstringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), L"drive handle=" + std::to_wstring(handle) +
-                              L"\n\r\n SCSI: Read Capacity\n\r\n SCSI: Status: Success\n"
-                              L"\r\n SCSI: Status: Success\n"
-                              L"\r\n SCSI: Read Capacity\ndrive handle=-1\n");
-  }
-}
-
 // A failed transfer closes the native drive; the clean-up writes that must
 // follow it (leave patterns, the sector-0 restore) reopen the node first.
 TEST_F(SimTest, NativeDriveClosedByFailureReopensForTheNextTransfer) {
@@ -558,130 +381,4 @@ TEST_F(SimTest, NativeDriveClosedByFailureReopensForTheNextTransfer) {
   EXPECT_EQ(Caught([&] { drive.WriteSector(0, 1, buf.data()); }), gone);
   EXPECT_EQ(Caught([&] { drive.WriteSector(0, 1, buf.data()); }), gone);
   EXPECT_FALSE(drive.IsOpen());
-}
-
-// Standard-capacity cards take byte addresses (lba x 512), others blocks.
-TEST_F(SimTest, NativeAddressingFollowsTheCardsCsd) {
-  struct Case {
-    bool byteAddressed;
-    uint64_t sectors;
-    uint32_t lba, count;
-  };
-  const Case cases[] = {{true, 0x3C0000, 0x1234, 3},
-                        {true, 0x3C0000, 0x3BFFFF, 1},
-                        {false, 0x3C0000, 7, 1},
-                        {false, 0x02000000, 0x01FFFFF0, 16}};
-  for (const Case &c : cases) {
-    SCOPED_TRACE(std::to_string(c.byteAddressed) + " " + std::to_string(c.lba));
-    sdsim::Card &card = Attach(true, c.sectors, c.byteAddressed);
-    ASSERT_EQ(card.IsByteAddressed(), c.byteAddressed);
-    CMmcDrive drive(Wide(card.Node()), false);
-    EXPECT_EQ(drive.IsByteAddressed(), c.byteAddressed);
-    Bytes out = Pattern(c.count, 5);
-    drive.WriteSector(c.lba, c.count, out.data());
-    EXPECT_EQ(Stored(card, c.lba, c.count), out);
-    Bytes in(out.size());
-    drive.ReadSector(c.lba, c.count, in.data());
-    EXPECT_EQ(in, out);
-    EXPECT_EQ(card.Transcript(),
-              (Seq{{"write", c.lba, c.count, "data"}, {"read", c.lba, c.count, "data"}}));
-    if (c.byteAddressed) { // lba x 512 beyond 32 bits is refused, nothing sent
-      card.ClearTranscript();
-      EXPECT_EQ(Caught([&] { drive.ReadSector(0x800000, 1, in.data()); }),
-                TransferFailure(true, false));
-      EXPECT_TRUE(card.Transcript().empty());
-      EXPECT_TRUE(drive.IsOpen());
-    }
-    sdsim::DetachAll();
-  }
-}
-
-TEST_F(SimTest, NativeCardCommandFailuresAndEmptyRuns) {
-  for (int rca : {-1, 0x0001}) {
-    CMmcDrive drive(Wide(Attach(true, 0x40000, false, rca).Node()), false);
-    EXPECT_EQ(drive.GetRCA(), rca == -1 ? 0xAAAA : rca);
-    sdsim::DetachAll();
-  }
-  // Failures are reported with their texts and leave the drive open; an
-  // empty run sends nothing (a multi-block command without data would leave
-  // the card streaming).
-  sdsim::Card &card = Attach(true);
-  CMmcDrive drive(Wide(card.Node()), false);
-  unsigned int status = 0xDEADBEEF;
-  struct Case {
-    std::function<void()> call;
-    std::wstring text;
-  };
-  const Case cases[] = {
-      {[&] { drive.SendStatus(&status); }, L"Send Status Error \n"},
-      {[&] { drive.Stop_Transmission(); }, L"Stop Transmission Error \n"},
-      {[&] { drive.SetBlockCount(1); }, L"Set Block Count Error \n"},
-  };
-  for (const Case &c : cases) {
-    card.SetFault(sdsim::FaultKind::FailTransfer, card.TransferCount());
-    EXPECT_EQ(Caught(c.call), (Failure{-1, c.text}));
-    EXPECT_TRUE(drive.IsOpen());
-  }
-  EXPECT_EQ(status, 0xDEADBEEFu);
-  card.ClearFaults();
-  const uint64_t sent = card.TransferCount();
-  unsigned char buf[512] = {};
-  drive.ReadSector(0, 0, buf);
-  drive.WriteSector(0, 0, nullptr);
-  EXPECT_EQ(card.TransferCount(), sent);
-  EXPECT_NO_THROW(drive.SetBlockCount(1));
-}
-
-// Nodes that are not cards.
-TEST_F(SimTest, MissingNodeThrows4106AndStaysClosed) {
-  Attach(true); // a card on another node does not answer for this one
-  const std::wstring node = L"/dev/mmcblk_missing";
-  const Failure missing{4106, L"Drive not found, please detect again! " + node};
-  CUsbDrive usb;
-  CMmcDrive mmc;
-  EXPECT_EQ(Caught([&] { usb.Open(node); }), missing);
-  EXPECT_EQ(Caught([&] { mmc.Open(node); }), missing);
-  EXPECT_EQ(Caught([&] { CUsbDrive d(node, false); }), missing);
-  EXPECT_EQ(Caught([&] { CMmcDrive d(node, false); }), missing);
-  EXPECT_FALSE(usb.IsOpen() || mmc.IsOpen());
-  EXPECT_EQ(usb.GetDiskName(), node);
-  EXPECT_EQ(mmc.GetDiskName(), node);
-}
-
-TEST(NotACard, ReOpenAfterCloseOpensTheSameNodeReadWriteAndCloseOnExec) {
-  TempFile file;
-  CUsbDrive usb(file.Wide(), false);
-  CMmcDrive mmc(file.Wide(), false);
-  usb.Close();
-  mmc.Close();
-  usb.Close(); // closing twice is harmless
-  EXPECT_FALSE(usb.IsOpen() || mmc.IsOpen());
-  usb.ReOpen();
-  mmc.ReOpen();
-  for (int fd : {usb.GetHandle(), mmc.GetHandle()}) {
-    ASSERT_NE(fd, -1);
-    EXPECT_EQ(fcntl(fd, F_GETFL) & O_ACCMODE, O_RDWR);
-    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
-    char link[256] = {};
-    ASSERT_GT(readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1), 0);
-    EXPECT_EQ(std::string(link), file.name);
-  }
-}
-
-// The kernel refuses the card requests on a regular file.
-TEST(NotACard, RefusedRequestsMapToTheirErrors) {
-  TempFile file;
-  CMmcDrive mmc(file.Wide(), false);
-  EXPECT_EQ(Caught([&] { mmc.ReadCapacity(); }), (Failure{-1, L"Read Capacity Fail!!"}));
-  EXPECT_TRUE(mmc.IsOpen());
-  EXPECT_EQ(mmc.GetRCA(), -1); // a regular file has no card device
-
-  CUsbDrive usb(file.Wide(), false);
-  unsigned char hdr[88] = {};
-  EXPECT_FALSE(usb.GetScsiStatus(hdr));
-  hdr[64] = 0x02; // CHECK CONDITION in the status byte
-  EXPECT_TRUE(usb.GetScsiStatus(hdr));
-  hdr[64] = 0;
-  hdr[65] = hdr[63] = 0xFF; // neighbours are not the status
-  EXPECT_FALSE(usb.GetScsiStatus(hdr));
 }

@@ -53,12 +53,3 @@ TEST(CDataBufTest, GroupsAndTextColumn) {
   CDataBuf words(4, 2, 1, false, 0);
   EXPECT_EQ(words.Dump(0x10, 8, d.b), L"0010 : 0001 0203 \r\n0012 : 0405 0607 \r\n");
 }
-
-TEST(CDataBufTest, ZeroWidthOrGroupIsTakenAsOne) {
-  const unsigned char two[] = {0xAB, 0xCD};
-  CDataBuf buf(0, 0, 1, false, 0);
-  EXPECT_EQ(buf.BytesPerLine(), 1u);
-  EXPECT_EQ(buf.GroupSize(), 1u);
-  EXPECT_EQ(buf.Dump(two, 2, false), L"ab \r\ncd \r\n");
-  EXPECT_EQ(buf.Dump(0, 2, two), L"0000 : ab \r\n0001 : cd \r\n");
-}

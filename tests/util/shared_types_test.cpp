@@ -21,32 +21,3 @@ TEST(CErrorTest, CodesAndComposedTexts) {
   EXPECT_EQ(base.GetCode(), 45056);
   EXPECT_STREQ(base.what(), base.GetText().c_str());
 }
-
-TEST(BulkTest, CopyResizeCompare) {
-  Bulk<unsigned char> a(4);
-  for (unsigned i = 0; i < 4; ++i)
-    a[i] = static_cast<unsigned char>(i);
-  Bulk<unsigned char> b = a;
-  EXPECT_FALSE(a != b);
-  b[3] = 9;
-  EXPECT_TRUE(a != b);
-  b.Resize(4); // same size keeps the contents
-  EXPECT_EQ(b[3], 9);
-  b.Resize(8);
-  EXPECT_EQ(b.Size(), 8u);
-  EXPECT_TRUE(a != b);
-  Bulk<unsigned char> empty;
-  EXPECT_EQ(empty.Data(), nullptr);
-  EXPECT_FALSE(empty != Bulk<unsigned char>());
-}
-
-TEST(CEndianTest, SwapsOnLittleEndianHost) {
-  CEndian e;
-  ASSERT_FALSE(e.IsBigEndian());
-  EXPECT_EQ(e.SwapDWord(0x12345678u), 0x78563412u);
-  EXPECT_EQ(e.SwapWord(0x1234), 0x3412);
-  EXPECT_EQ(SwapBytes<unsigned int>(0x12345678u), 0x78563412u);
-  unsigned short w[2] = {0x0102, 0x0304};
-  e.SwapWords(w, 2);
-  EXPECT_EQ(w[1], 0x0403);
-}

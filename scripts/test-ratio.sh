@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Prints the size of the tests against the code they test, counted as
+# non-blank, non-comment C and C++ lines of the tracked files:
+#   tests: T lines, code: C lines, ratio: R
+# The ratio stays at or below 0.40 (aim: a quarter to a third).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+count() {
+  git ls-files -- "$@" | grep -E '\.(c|cc|cpp|cxx|h|hh|hpp)$' | xargs -r cat |
+    grep -c -v -E '^\s*(//.*)?$' || true
+}
+tests=$(count tests)
+code=$(count src include sim tools)
+echo "tests: $tests lines, code: $code lines, ratio: $(awk -v t="$tests" -v c="$code" 'BEGIN { printf "%.2f", t / c }')"

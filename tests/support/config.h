@@ -1,0 +1,42 @@
+// Configuration files written the way the vendor tool writes them: the
+// library's INI writer, scrambled with the fixed seed.
+#pragma once
+
+#include "util/ini_file.h"
+
+#include <map>
+#include <string>
+
+namespace sdtest {
+
+using ConfigSections = std::map<std::wstring, std::map<std::wstring, std::wstring>>;
+
+// The entry string and vendor the virtual cards answer to.
+constexpr const char *kEntry = "SDSMTEST";
+constexpr int kVendor = 7;
+
+inline void WriteConfig(const std::string &path, const ConfigSections &sections,
+                        bool plain = false) {
+  const std::wstring name(path.begin(), path.end());
+  CIniFile ini(kConfigFileSeed, name, CIniFile::ModeNew);
+  for (const auto &section : sections)
+    for (const auto &entry : section.second)
+      ini.WriteString(section.first, entry.first, entry.second);
+  if (plain)
+    ini.UpdateFile(name);
+  else
+    ini.UpdateFile(name, kConfigFileSeed);
+}
+
+// The configuration that opens the virtual cards' special mode and names
+// their two flash types.
+inline ConfigSections CardConfig(const std::string &entry = kEntry) {
+  ConfigSections c;
+  c[L"Authorization"][L"Vendor ID"] = std::to_wstring(kVendor);
+  c[L"SMART Entry"][std::to_wstring(kVendor)] = std::wstring(entry.begin(), entry.end());
+  c[L"Flash Type Name"][L"98 3a 98 a3 76 51"] = L"15nm TLC";
+  c[L"Flash Type Name"][L"45 de 94 93 76 51"] = L"19nm MLC";
+  return c;
+}
+
+} // namespace sdtest
