@@ -191,8 +191,11 @@ TEST_P(FirmwareUsb, HeaderFieldsComeFromTheCardFile) {
                "ClientMark": "fleet-42", "WPStatus": 4, "UseDetailSectorCountEx": false},
     "erase_counts": [1, 2, 65534, 4],
     "read_counts": {"format": "native", "values": [255, null, 1000]},
-    "runtime_status": [0, 2, 258]
+    "runtime_status": [0, 2, 258],
+    "latency": {"transfer_us": 1000, "file_step_us": "250"}
   })");
+  EXPECT_EQ(c.TransferLatencyUs(), 1000u);
+  EXPECT_EQ(c.FileStepLatencyUs(), 250u);
   const auto h = c.HeaderSector(1);
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(&h[3])), "X1");
   EXPECT_EQ(Be(&h[42], 4), 10000u);
@@ -225,6 +228,8 @@ TEST_P(FirmwareUsb, BadCardFilesAreRefused) {
       R"({"node": "/dev/sdq", "capacity_sectors": 100, "entry": "ABCDEFGH", "header": {"Colour": 1}})",
       R"({"node": "/dev/sdq", "capacity_sectors": 100, "entry": "ABCDEFGH",
           "header": {"HWVersion": "0123456789abcdefg"}})",
+      R"({"node": "/dev/sdq", "capacity_sectors": 100, "entry": "ABCDEFGH",
+          "latency": {"transfer_us": 1000001}})",                              // above a second
       R"({"node": "/dev/sdx", "capacity_sectors": 100, "entry": "ABCDEFGH"})", // taken
       "not json",
   };

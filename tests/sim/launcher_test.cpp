@@ -127,6 +127,13 @@ TEST_F(Probe, WithTheLauncher) {
   ScsiOk(fd.get(), true, 200, 1, s.data());
 }
 
+TEST_F(Probe, LatencyAsTheLauncherSet) {
+  sdsim::Card *card = sdsim::Find("/dev/sdx");
+  ASSERT_NE(card, nullptr);
+  EXPECT_EQ(card->TransferLatencyUs(), 7u);
+  EXPECT_EQ(card->FileStepLatencyUs(), 9u);
+}
+
 TEST_F(Probe, FirstTransferFails) {
   Fd fd(OpenNode("/dev/sdx"));
   Sector s{};
@@ -204,6 +211,14 @@ TEST(Launcher, FaultOptionsReachTheCard) {
   EXPECT_EQ(RunShell(Probe("--fail 0", "FirstTransferFails"), &out), 0) << out;
   EXPECT_EQ(RunShell(Probe("--fault fail@0", "FirstTransferFails"), &out), 0) << out;
   EXPECT_NE(RunShell(Probe("", "FirstTransferFails"), &out), 0);
+}
+
+TEST(Launcher, LatencyOptionsReachEveryCard) {
+  std::string out;
+  EXPECT_EQ(RunShell(Probe("--latency-us 7 --file-latency-us 9", "LatencyAsTheLauncherSet"), &out),
+            0)
+      << out;
+  EXPECT_EQ(RunShell(Launcher() + " --latency-us 1ms -- true 2>&1", &out), 2) << out;
 }
 
 TEST(Launcher, KillFaultKillsTheProgramAndTheImageSurvives) {
