@@ -1,5 +1,6 @@
 #include "smart/smart_info_reader.h"
 
+#include "smart/erase_count_range.h"
 #include "smart/smart_info_header.h"
 #include "smart/smart_reader_errors.h"
 #include "smart/special_mode2_cmd.h"
@@ -133,19 +134,11 @@ bool CSmartInfoReader::IsHeaderWithBusy(const unsigned char *sector) const {
 void CSmartInfoReader::LeaveSpecialMode2() { Mode2Cmd->LeaveSpecialMode2(0); }
 
 unsigned int CSmartInfoReader::GetMaxEraseCount() const {
-  unsigned int result = 0;
-  for (unsigned int v : EraseCounts)
-    if (v <= 0xFFFFFFFD && v > result)
-      result = v;
-  return result;
+  return FindEraseCountRange(EraseCounts).Max;
 }
 
 unsigned int CSmartInfoReader::GetMinEraseCount() const {
-  unsigned int result = 0xFFFFFFFF;
-  for (unsigned int v : EraseCounts)
-    if (v <= 0xFFFFFFFD && v < result)
-      result = v;
-  return result;
+  return FindEraseCountRange(EraseCounts).Min;
 }
 
 unsigned int CSmartInfoReader::GetMaxReadCount() const {
