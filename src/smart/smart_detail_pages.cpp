@@ -23,26 +23,60 @@ unsigned int DetailAddress(unsigned int k, unsigned char type) {
 
 CError UserTerminatedError() { return CError(kUserTerminatedCode, L"User terminated"); }
 
-// Decodes the entries detail sector k carries for a table of `entries` and
-// appends them; `decode(v, tally)` gives the entry for card value v and may
-// count it in `tally`. A plain loop over a small local array, which the
-// compiler vectorises; the table is written once, never zeroed first.
-// Returns the sector's tally. Built for AVX2 processors and for every other,
-// as the loader finds them.
+// Decoders of the entries of one detail sector (card values, big-endian
+// 16-bit): plain loops the compiler vectorises (a size_t index keeps 2i
+// linear for it), each built for AVX2 processors and for every other; the
+// loader picks the one for the processor at hand.
+#define SDSMART_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+
+// A card value and the 16-bit offset add up to at most 0x1FFFE: signed
+// arithmetic cannot overflow, and signed compares vectorise without the
+// detour unsigned ones take.
+SDSMART_VECTOR_CLONES void DecodeEraseCounts(const unsigned char *sector, size_t n, int offset,
+                                             unsigned int *out) {
+  for (size_t i = 0; i < n; ++i) {
+    const int value = static_cast<int>(Be16(sector, i));
+    const int sum = value + offset;
+    const int kept = sum <= static_cast<int>(kEraseCountCeiling) ? sum : value;
+    out[i] = value == 0xFFFE ? CSmartInfoReader::EraseCountUnused : static_cast<unsigned int>(kept);
+  }
+}
+
+SDSMART_VECTOR_CLONES void DecodeNativeReadCounts(const unsigned char *sector, size_t n,
+                                                  unsigned int *out) {
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned int value = Be16(sector, i);
+    out[i] = value == 0xFFFE ? CSmartInfoReader::ReadCountNone : value * 255;
+  }
+}
+
+// The status keeps the low byte; only the full value 2 is an uncorrectable
+// ECC error. Returns the number of those.
+SDSMART_VECTOR_CLONES unsigned int DecodeRuntimeStatus(const unsigned char *sector, size_t n,
+                                                       unsigned char *out) {
+  unsigned int uncorrectable = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned int value = Be16(sector, i);
+    uncorrectable += value == 2;
+    out[i] = static_cast<unsigned char>(value & 0xFF);
+  }
+  return uncorrectable;
+}
+
+#undef SDSMART_VECTOR_CLONES
+
+// Decodes the entries detail sector k carries for a table of `entries` with
+// `decode(sector, n, out)` and appends them: the table is written once, never
+// zeroed first. Returns what `decode` tallied.
 template <typename T, typename Decode>
-__attribute__((target_clones("avx2", "default"))) unsigned int
-AppendEntries(std::vector<T> &table, unsigned int entries, unsigned int k,
-              const unsigned char *sector, Decode decode) {
+unsigned int AppendEntries(std::vector<T> &table, unsigned int entries, unsigned int k,
+                           const unsigned char *sector, Decode decode) {
   const size_t first = static_cast<size_t>(k) * kEntriesPerSector;
   if (first >= entries)
     return 0; // sectors past the table carry nothing it keeps
-  const unsigned int n = entries - first < kEntriesPerSector
-                             ? static_cast<unsigned int>(entries - first)
-                             : kEntriesPerSector;
+  const size_t n = entries - first < kEntriesPerSector ? entries - first : kEntriesPerSector;
   T decoded[kEntriesPerSector];
-  unsigned int tally = 0;
-  for (size_t i = 0; i < n; ++i) // a size_t index keeps 2i linear for the vectoriser
-    decoded[i] = decode(Be16(sector, i), tally);
+  const unsigned int tally = decode(sector, n, decoded);
   // Room for the whole table once the card has started to deliver: one
   // allocation, and its pages are touched only as entries arrive.
   if (table.capacity() == 0)
@@ -195,15 +229,10 @@ void CSmartInfoReader::ReadEraseCountData(unsigned char version, const unsigned 
     throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Erase Count Data.");
   }
   const unsigned int entries = SmartVBEntryCount(Header);
-  // A card value and the 16-bit offset add up to at most 0x1FFFE: signed
-  // arithmetic cannot overflow, and signed compares vectorise without the
-  // detour unsigned ones take.
   const int offset = Header.EraseCountOffset;
-  const auto decode = [offset](unsigned int v, unsigned int &) {
-    const int value = static_cast<int>(v);
-    const int sum = value + offset;
-    const int kept = sum <= static_cast<int>(kEraseCountCeiling) ? sum : value;
-    return value == 0xFFFE ? EraseCountUnused : static_cast<unsigned int>(kept);
+  const auto decode = [offset](const unsigned char *sector, size_t n, unsigned int *out) {
+    DecodeEraseCounts(sector, n, offset, out);
+    return 0u;
   };
   std::vector<unsigned int> table;
   unsigned int unusedTally = 0;
@@ -227,8 +256,9 @@ void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsi
     throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Native Read Count Data.");
   }
   const unsigned int entries = SmartVBEntryCount(Header);
-  const auto decode = [](unsigned int v, unsigned int &) {
-    return v == 0xFFFE ? ReadCountNone : v * 255;
+  const auto decode = [](const unsigned char *sector, size_t n, unsigned int *out) {
+    DecodeNativeReadCounts(sector, n, out);
+    return 0u;
   };
   std::vector<unsigned int> table;
   unsigned int unusedTally = 0;
@@ -249,12 +279,7 @@ void CSmartInfoReader::ReadRuntimeBadData(unsigned char version, const unsigned 
     throw CError(kWrongSmartVerCode, L"Wrong SmartVer on Read Run time Bad Data.");
   }
   const unsigned int entries = SmartVBEntryCount(Header);
-  // The status keeps the low byte; only the full value 2 is an uncorrectable
-  // ECC error.
-  const auto decode = [](unsigned int v, unsigned int &uncorrectable) {
-    uncorrectable += v == 2;
-    return static_cast<unsigned char>(v & 0xFF);
-  };
+  const auto decode = DecodeRuntimeStatus;
   std::vector<unsigned char> table;
   unsigned int uncorrectable = 0;
   if (!CollectDetail(
