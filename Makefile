@@ -37,10 +37,12 @@ demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target sdsmart_cli sdsim_launcher sdsim sdsmart_demo_config
 	@./demo/run.sh $(BUILD)
 
+# Every benchmark, then one line per figure: `figure: NAME ratio X`
+# (docs/performance.md says what each one measures).
 bench: deps
 	@cmake -S . -B $(BUILD)-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSDSMART_BUILD_BENCH=ON -DSDSMART_BUILD_TESTS=OFF >/dev/null
 	cmake --build $(BUILD)-bench -j $(JOBS)
-	@for b in $(BUILD)-bench/bench/*_bench; do [ -x "$$b" ] && "$$b" || exit 1; done
+	@./bench/run_benchmarks.sh $(BUILD)-bench
 
 fuzz: deps
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) ./fuzz/run_fuzzers.sh build-fuzz

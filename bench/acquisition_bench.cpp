@@ -1,46 +1,107 @@
-// One whole GetSmartInfo of a large virtual card (65536 VBs, erase counts and
-// run-time statuses, function select 5) against a baseline that sends the
-// very same transfers - same ioctls, same sectors, same order, same data -
-// through the virtual card without the library. Prints the ratio of the two
-// and the peak memory.
+// What a user waits for: one whole GetSmartInfo (erase counts and run-time
+// statuses, function select 5) against a baseline that sends the very same
+// transfers - same ioctls, same sectors, same order, same data - through the
+// virtual card without the library.
+//
+//   zero-latency: the card answers at once, so the figure is the library's
+//     own work; at 4096, 16384 and 65536 VBs, with the heap the library
+//     needs and the page faults of a run.
+//   latency-1ms:  every transfer takes 1 ms, as through a USB reader; the
+//     65536-VB card needs a few hundred transfers, so nine runs a side.
+//
+// Library and baseline runs alternate, so both see the same load. At zero
+// latency the figure is the ratio of the fastest run of each side (thousands
+// of runs: on a busy machine the fastest is the least disturbed); at 1 ms it
+// is the median of the ratios of each library run to the baseline run after
+// it, since a few runs cannot outlast the scheduler's noise on sleeps. Ends
+// with one "figure:" line each.
 #include "sdsim/sdsim.h"
 #include "sdsmart/sdsmart.h"
-#include "util/convert.h"
 #include "util/ini_file.h"
 #include "util/ini_file_loader.h"
 
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+// Heap accounting: every operator new of the process (the library's, the
+// card's, the baseline's) counts here, so a run's peak above its start is
+// what that run needed on top of what was already held.
+namespace {
+std::atomic<long> g_heapNow{0};
+std::atomic<long> g_heapPeak{0};
+
+void *Allocate(std::size_t n) {
+  void *p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr)
+    throw std::bad_alloc();
+  const long now = g_heapNow += static_cast<long>(malloc_usable_size(p));
+  long peak = g_heapPeak.load();
+  while (now > peak && !g_heapPeak.compare_exchange_weak(peak, now)) {
+  }
+  return p;
+}
+
+void Release(void *p) noexcept {
+  if (p == nullptr)
+    return;
+  g_heapNow -= static_cast<long>(malloc_usable_size(p));
+  std::free(p);
+}
+} // namespace
+
+void *operator new(std::size_t n) { return Allocate(n); }
+void *operator new[](std::size_t n) { return Allocate(n); }
+void *operator new(std::size_t n, const std::nothrow_t &) noexcept {
+  try {
+    return Allocate(n);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void *operator new[](std::size_t n, const std::nothrow_t &tag) noexcept {
+  return operator new(n, tag);
+}
+void operator delete(void *p) noexcept { Release(p); }
+void operator delete[](void *p) noexcept { Release(p); }
+void operator delete(void *p, std::size_t) noexcept { Release(p); }
+void operator delete[](void *p, std::size_t) noexcept { Release(p); }
+
 namespace {
 
 using Sector = std::array<std::uint8_t, 512>;
+using Clock = std::chrono::steady_clock;
 
 constexpr const char *kEntry = "SDSMTEST";
-constexpr unsigned kVBs = 65536;
+constexpr unsigned kLargest = 65536;
+constexpr std::uint32_t kUsbReaderUs = 1000;
 
-std::string CardJson() {
-  const std::string vbs = std::to_string(kVBs);
-  return "{\"node\": \"/dev/sdx\", \"capacity_sectors\": 62333952, \"entry\": \"" +
+std::string CardJson(const std::string &node, unsigned vbs) {
+  const std::string n = std::to_string(vbs);
+  return "{\"node\": \"" + node + "\", \"capacity_sectors\": 62333952, \"entry\": \"" +
          std::string(kEntry) +
          "\", \"header\": {\"HWVersion\": \"VC-A100-SDSIM\", \"FlashID\": \"98 3A 98 A3 76 51\", "
          "\"FlashTypeCode\": 2, \"PECycleCount\": 3000, \"BaseVBEntryCount\": " +
-         vbs + ", \"TotalVBCount\": " + vbs +
+         n + ", \"TotalVBCount\": " + n +
          ", \"VBsPerUnit\": 0, \"ExtraVBEntriesPerUnit\": 0, \"BlocksPerVB\": 4, "
          "\"HeaderVersion\": 2}, "
          "\"erase_counts\": {\"generate\": {\"seed\": 5, \"mean\": 800, \"spread\": 90, "
@@ -97,150 +158,210 @@ bool ScsiIo(int fd, bool write, std::uint32_t lba, void *data) {
 }
 
 // What the library sent in one acquisition, replayed without it.
-class Replay {
-public:
-  explicit Replay(std::vector<sdsim::Transfer> transcript) : steps(std::move(transcript)) {}
-
-  bool Run(const std::string &node) const {
-    const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd == -1)
-      return false;
-    const Sector enter = EnterPattern();
-    const Sector leave = LeavePattern();
-    Sector backup{};
-    Sector buffer{};
-    Sector pattern{};
-    bool ok = true;
-    bool first = true;
-    for (const auto &t : steps) {
-      if (t.op == "read") {
-        ok = ScsiIo(fd, false, t.lba, first ? backup.data() : buffer.data()) && ok;
-        first = false;
-      } else {
-        // Patterns and the restored sector 0, exactly as the library wrote
-        // them.
-        pattern = t.what == "leave" ? leave : t.what == "data" ? backup : enter;
-        ok = ScsiIo(fd, true, t.lba, pattern.data()) && ok;
-      }
+bool Replay(const std::vector<sdsim::Transfer> &steps, const std::string &node) {
+  const int fd = open(node.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd == -1)
+    return false;
+  const Sector enter = EnterPattern();
+  const Sector leave = LeavePattern();
+  Sector backup{};
+  Sector buffer{};
+  Sector pattern{};
+  bool ok = true;
+  bool first = true;
+  for (const auto &t : steps) {
+    if (t.op == "read") {
+      ok = ScsiIo(fd, false, t.lba, first ? backup.data() : buffer.data()) && ok;
+      first = false;
+    } else {
+      // Patterns and the restored sector 0, exactly as the library wrote them.
+      pattern = t.what == "leave" ? leave : t.what == "data" ? backup : enter;
+      ok = ScsiIo(fd, true, t.lba, pattern.data()) && ok;
     }
-    close(fd);
-    return ok;
   }
+  close(fd);
+  return ok;
+}
 
-private:
-  std::vector<sdsim::Transfer> steps;
-};
-
-struct Setup {
-  sdsim::Card *card = nullptr;
-  std::string dir;
-  std::vector<sdsim::Transfer> transcript;
-};
-
-Setup &Card() {
-  static Setup setup = [] {
-    Setup s;
-    s.card = &sdsim::AttachJson(CardJson());
+std::string ConfigDir() {
+  static const std::string dir = [] {
     char templ[] = "/tmp/sdsmart-bench-XXXXXX";
     if (mkdtemp(templ) == nullptr)
       throw std::runtime_error("mkdtemp failed");
-    s.dir = templ;
-    const std::string config = s.dir + "/config";
+    const std::string config = std::string(templ) + "/config";
     const std::wstring name(config.begin(), config.end());
     CIniFile ini(kConfigFileSeed, name, CIniFile::ModeNew);
     ini.WriteString(L"Authorization", L"Vendor ID", L"7");
     ini.WriteString(L"SMART Entry", L"7", L"SDSMTEST");
     ini.WriteString(L"Flash Type Name", L"98 3a 98 a3 76 51", L"15nm TLC");
     ini.UpdateFile(name, kConfigFileSeed);
-    // The working directory has no configuration: name the node, then load
-    // the file written here.
-    SetDiskName(s.card->Node().c_str());
-    if (SetConfigPath(config.c_str()) != 0)
-      throw std::runtime_error(GetErrorMessage());
-
-    // One acquisition to learn its transfers; the replay must reproduce them.
-    s.card->ClearTranscript();
-    if (GetSmartInfo() != 0)
-      throw std::runtime_error(GetErrorMessage());
-    s.transcript = s.card->Transcript();
-    s.card->ClearTranscript();
-    if (!Replay(s.transcript).Run(s.card->Node()))
-      throw std::runtime_error("replay failed");
-    const auto replayed = s.card->Transcript();
-    if (replayed != s.transcript)
-      throw std::runtime_error("the replay does not send the library's transfers");
-    s.card->ClearTranscript();
-    return s;
+    return std::string(templ);
   }();
-  return setup;
+  return dir;
 }
 
-long PeakKiB() {
+// The library's session on this card: the working directory has no
+// configuration, so the node is named first, then the file written here.
+void Select(const sdsim::Card &card) {
+  SetDiskName(card.Node().c_str());
+  if (SetConfigPath((ConfigDir() + "/config").c_str()) != 0)
+    throw std::runtime_error(GetErrorMessage());
+}
+
+struct BenchCard {
+  sdsim::Card *Card = nullptr;
+  std::vector<sdsim::Transfer> Transfers;
+};
+
+// One card a size, attached once; one acquisition learns the transfers,
+// which the replay must reproduce exactly.
+BenchCard &CardOf(unsigned vbs) {
+  static std::map<unsigned, BenchCard> cards;
+  BenchCard &c = cards[vbs];
+  if (c.Card != nullptr)
+    return c;
+  const std::string node = "/dev/sd" + std::string(1, static_cast<char>('t' + cards.size()));
+  c.Card = &sdsim::AttachJson(CardJson(node, vbs));
+  Select(*c.Card);
+  c.Card->ClearTranscript();
+  if (GetSmartInfo() != 0)
+    throw std::runtime_error(GetErrorMessage());
+  c.Transfers = c.Card->Transcript();
+  c.Card->ClearTranscript();
+  if (!Replay(c.Transfers, c.Card->Node()))
+    throw std::runtime_error("replay failed");
+  if (c.Card->Transcript() != c.Transfers)
+    throw std::runtime_error("the replay does not send the library's transfers");
+  c.Card->ClearTranscript();
+  return c;
+}
+
+long MinorFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+long PeakRssKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
 }
 
-std::map<std::string, double> g_seconds; // per iteration, by benchmark
-std::map<std::string, long> g_peak;      // ru_maxrss after the benchmark
+// One side's runs.
+struct Side {
+  double FastestMs = 1e300;
+  std::vector<double> Ms; // every run, in order
+  long Runs = 0;
+  long Faults = 0;
+  long HeapPeakBytes = 0; // largest heap growth of a run above its start
 
-void BM_Baseline_SameTransfers(benchmark::State &state) {
-  Setup &s = Card();
-  const Replay replay(s.transcript);
-  for (auto _ : state) {
-    if (!replay.Run(s.card->Node())) {
-      state.SkipWithError("replay failed");
-      break;
-    }
-    s.card->ClearTranscript();
+  template <typename Run> void Measure(Run run) {
+    const long heapStart = g_heapNow.load();
+    g_heapPeak = heapStart;
+    const long faults = MinorFaults();
+    const auto start = Clock::now();
+    run();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    Faults += MinorFaults() - faults;
+    HeapPeakBytes = std::max(HeapPeakBytes, g_heapPeak.load() - heapStart);
+    FastestMs = std::min(FastestMs, ms);
+    Ms.push_back(ms);
+    ++Runs;
   }
-  state.counters["transfers"] = static_cast<double>(s.transcript.size());
-  state.counters["peak_KiB"] = static_cast<double>(PeakKiB());
-}
+};
 
-void BM_Library_GetSmartInfo(benchmark::State &state) {
-  Setup &s = Card();
+struct Pair {
+  Side Library, Baseline;
+  double Ratio() const { return Library.FastestMs / Baseline.FastestMs; }
+  double MedianPairRatio() const {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < Library.Ms.size() && i < Baseline.Ms.size(); ++i)
+      ratios.push_back(Library.Ms[i] / Baseline.Ms[i]);
+    if (ratios.empty())
+      return 0;
+    std::sort(ratios.begin(), ratios.end());
+    const std::size_t mid = ratios.size() / 2;
+    return ratios.size() % 2 ? ratios[mid] : (ratios[mid - 1] + ratios[mid]) / 2;
+  }
+};
+
+std::map<unsigned, Pair> g_zeroLatency; // by VB count
+Pair g_latency;
+
+void RunPairs(benchmark::State &state, BenchCard &c, Pair &pair) {
+  Select(*c.Card);
   for (auto _ : state) {
-    if (GetSmartInfo() != 0) {
+    bool ok = true;
+    pair.Library.Measure([&] { ok = GetSmartInfo() == 0; });
+    if (!ok) {
       state.SkipWithError(GetErrorMessage());
       break;
     }
-    s.card->ClearTranscript();
+    pair.Baseline.Measure([&] { ok = Replay(c.Transfers, c.Card->Node()); });
+    if (!ok) {
+      state.SkipWithError("replay failed");
+      break;
+    }
+    c.Card->ClearTranscript();
   }
-  unsigned bytes = 0;
-  GetDetailEraseCount(nullptr, 0, bytes);
-  state.counters["vb_entries"] = bytes / 4.0;
-  state.counters["peak_KiB"] = static_cast<double>(PeakKiB());
+  state.counters["lib_fastest_ms"] = pair.Library.FastestMs;
+  state.counters["base_fastest_ms"] = pair.Baseline.FastestMs;
+  state.counters["ratio"] = pair.Ratio();
+  state.counters["median_pair_ratio"] = pair.MedianPairRatio();
 }
 
-// One text conversion as the library makes them for every command pattern,
-// node name and file name: where a large part of its own time goes.
-void BM_Library_ToNarrowString(benchmark::State &state) {
-  const std::wstring entry = L"SDSMTEST";
-  for (auto _ : state)
-    benchmark::DoNotOptimize(ToNarrowString(entry));
+void BM_ZeroLatency(benchmark::State &state) {
+  const auto vbs = static_cast<unsigned>(state.range(0));
+  RunPairs(state, CardOf(vbs), g_zeroLatency[vbs]);
 }
 
-BENCHMARK(BM_Baseline_SameTransfers)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_Library_GetSmartInfo)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_Library_ToNarrowString)->Unit(benchmark::kMicrosecond);
+void BM_Latency1ms(benchmark::State &state) {
+  BenchCard &c = CardOf(kLargest);
+  c.Card->SetLatency(kUsbReaderUs, kUsbReaderUs);
+  RunPairs(state, c, g_latency);
+  c.Card->SetLatency(0, 0);
+}
 
-// Keeps each benchmark's time per iteration for the closing comparison.
-class Recorder : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &run : runs)
-      if (!run.error_occurred && run.iterations > 0 && run.run_type == Run::RT_Iteration) {
-        // "BM_Name/min_time:2.000": keyed by the function's name alone.
-        const std::string name = run.benchmark_name().substr(0, run.benchmark_name().find('/'));
-        g_seconds[name] = run.GetAdjustedRealTime();
-        const auto peak = run.counters.find("peak_KiB");
-        if (peak != run.counters.end())
-          g_peak[name] = static_cast<long>(peak->second.value);
-      }
-    ConsoleReporter::ReportRuns(runs);
+BENCHMARK(BM_ZeroLatency)
+    ->Arg(4096)
+    ->Arg(16384)
+    ->Arg(65536)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
+// About 0.6 s a run: nine pairs keep it near eleven seconds.
+BENCHMARK(BM_Latency1ms)->Iterations(9)->Unit(benchmark::kMillisecond);
+
+void PrintSummary() {
+  std::printf("\nzero latency (fastest run of each side; heap: the most a run needed above "
+              "what the process held when it started):\n");
+  for (const auto &[vbs, p] : g_zeroLatency) {
+    if (p.Library.Runs == 0 || p.Baseline.Runs == 0)
+      continue;
+    std::printf("  %5u VBs: library %.3f ms (%.2f us per 1000 VBs), same transfers without it "
+                "%.3f ms, ratio %.3f; heap %ld KiB (baseline %ld KiB); page faults per run %.2f "
+                "(baseline %.2f)\n",
+                vbs, p.Library.FastestMs, p.Library.FastestMs * 1e6 / vbs, p.Baseline.FastestMs,
+                p.Ratio(), p.Library.HeapPeakBytes / 1024, p.Baseline.HeapPeakBytes / 1024,
+                static_cast<double>(p.Library.Faults) / p.Library.Runs,
+                static_cast<double>(p.Baseline.Faults) / p.Baseline.Runs);
   }
-};
+  if (g_latency.Library.Runs > 0 && g_latency.Baseline.Runs > 0)
+    std::printf("1 ms a transfer, %u VBs: library fastest %.1f ms, same transfers without it "
+                "fastest %.1f ms; median ratio of %ld pairs %.4f\n",
+                kLargest, g_latency.Library.FastestMs, g_latency.Baseline.FastestMs,
+                g_latency.Library.Runs, g_latency.MedianPairRatio());
+  std::printf("peak memory of the process (ru_maxrss, cards included): %ld KiB\n", PeakRssKiB());
+}
+
+void PrintFigures() {
+  if (g_latency.Library.Runs > 0 && g_latency.Baseline.Runs > 0)
+    std::printf("figure: latency-1ms ratio %.4f\n", g_latency.MedianPairRatio());
+  const auto largest = g_zeroLatency.find(kLargest);
+  if (largest != g_zeroLatency.end() && largest->second.Library.Runs > 0 &&
+      largest->second.Baseline.Runs > 0)
+    std::printf("figure: zero-latency ratio %.3f\n", largest->second.Ratio());
+}
 
 } // namespace
 
@@ -248,28 +369,11 @@ int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
     return 1;
-  const long before = PeakKiB();
-  Recorder recorder;
-  benchmark::RunSpecifiedBenchmarks(&recorder);
+  benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-
-  const auto base = g_seconds.find("BM_Baseline_SameTransfers");
-  const auto lib = g_seconds.find("BM_Library_GetSmartInfo");
-  if (base != g_seconds.end() && lib != g_seconds.end() && base->second > 0) {
-    const double ratio = lib->second / base->second;
-    std::printf("acquisition of %u VBs: library %.3f ms, same transfers without it %.3f ms, "
-                "ratio (library / baseline) %.3f, library adds %.1f%%\n",
-                kVBs, lib->second, base->second, ratio, (ratio - 1.0) * 100.0);
-  }
-  const auto conversion = g_seconds.find("BM_Library_ToNarrowString");
-  if (conversion != g_seconds.end())
-    std::printf("one text conversion of the library (ToNarrowString): %.2f us\n",
-                conversion->second);
-  std::printf("peak memory (ru_maxrss): %ld KiB before the runs, %ld KiB after the baseline, "
-              "%ld KiB after the library runs\n",
-              before, g_peak["BM_Baseline_SameTransfers"], g_peak["BM_Library_GetSmartInfo"]);
+  PrintSummary();
+  PrintFigures();
   std::error_code ec;
-  if (!Card().dir.empty())
-    std::filesystem::remove_all(Card().dir, ec);
+  std::filesystem::remove_all(ConfigDir(), ec);
   return 0;
 }

@@ -201,6 +201,14 @@ unsigned BusyCount(const Json &busy, const char *key) {
   return static_cast<unsigned>(JsonNumber(busy.value(key, Json(0)), std::string("busy.") + key));
 }
 
+// A delay in microseconds: at most one second a step.
+std::uint32_t LatencyUs(const Json &latency, const char *key) {
+  const std::uint64_t us = JsonNumber(latency.value(key, Json(0)), std::string("latency.") + key);
+  if (us > 1000000)
+    FailCardFile(std::string("latency.") + key + " must be at most 1000000");
+  return static_cast<std::uint32_t>(us);
+}
+
 CardConfig ParseCard(const Json &card, const std::string &baseDir) {
   CardConfig config;
   ParseGeometry(card, config);
@@ -224,6 +232,10 @@ CardConfig ParseCard(const Json &card, const std::string &baseDir) {
   config.BusyFirstDetail = BusyCount(busy, "first_detail");
   config.BusyPmt = BusyCount(busy, "pmt");
   config.BusyFile = BusyCount(busy, "file");
+
+  const Json latency = card.value("latency", Json::object());
+  config.TransferLatencyUs = LatencyUs(latency, "transfer_us");
+  config.FileStepLatencyUs = LatencyUs(latency, "file_step_us");
   return config;
 }
 

@@ -55,6 +55,11 @@ struct CardConfig {
   unsigned BusyPmt = 0;         // busy PMT polls before the confirmation
   unsigned BusyFile = 0;        // busy headers placed ahead of a host-file answer
 
+  // Latency model: the time each transfer and each host-file step takes
+  // (a real sleep, outside the registry's lock); 0 answers at once.
+  std::uint32_t TransferLatencyUs = 0;
+  std::uint32_t FileStepLatencyUs = 0;
+
   bool IsNative() const { return Node.rfind("/dev/mmcblk", 0) == 0; }
 };
 

@@ -74,6 +74,10 @@ public:
   int SpecialVersion() const { return Controller.SpecialVersion(); }
   unsigned PmtCleanCount() const { return Controller.PmtCleanCount(); }
   void AddFault(const Fault &fault) { Faults.Add(fault); }
+  void SetLatency(std::uint32_t transferUs, std::uint32_t fileStepUs) {
+    Settings.TransferLatencyUs = transferUs;
+    Settings.FileStepLatencyUs = fileStepUs;
+  }
   void ClearFaults() { Faults.Clear(); }
 
 private:

@@ -2,6 +2,8 @@
 
 #include "hooks/real_calls.h"
 
+#include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -25,6 +27,25 @@ int ContentFd(const std::string &text, int flags) {
   }
   Real().lseek(fd, 0, SEEK_SET);
   return fd;
+}
+
+void Pause(std::uint32_t us) {
+  if (us == 0)
+    return;
+  const int saved = errno; // the hooked call's own errno is what the caller sees
+  timespec until{};
+  clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_sec += us / 1000000;
+  until.tv_nsec += static_cast<long>(us % 1000000) * 1000;
+  if (until.tv_nsec >= 1000000000) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000;
+  }
+  // An absolute deadline: a signal handler that interrupts the sleep does not
+  // restart the whole delay.
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+  errno = saved;
 }
 
 } // namespace sdsim

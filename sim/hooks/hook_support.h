@@ -3,6 +3,7 @@
 
 #include "registry/registry.h"
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -15,5 +16,8 @@ bool IsNull(const void *p);
 bool StartsWith(const std::string &text, const char *prefix);
 // A descriptor holding fixed text, read like a file.
 int ContentFd(const std::string &text, int flags);
+// The card's latency: sleeps `us` microseconds of the monotonic clock (signals
+// do not shorten it). Called with no lock held.
+void Pause(std::uint32_t us);
 
 } // namespace sdsim

@@ -27,12 +27,11 @@ std::uint32_t Sectors(std::size_t len) { return static_cast<std::uint32_t>((len 
 
 // Host-file and node I/O, the same for reads and writes: `transfer` makes the
 // real call, `describe` names the completed host-file step for the transcript.
+// `latency` receives the delay the step owes (a host-file step only).
 template <typename Transfer, typename Describe>
-ssize_t FileIoHook(int fd, const void *buf, std::size_t len, off_t at, bool positioned,
-                   const char *op, Transfer transfer, Describe describe) {
+ssize_t FileIoLocked(int fd, const void *buf, std::size_t len, off_t at, bool positioned,
+                     const char *op, Transfer transfer, Describe describe, std::uint32_t &latency) {
   Registry &registry = Registry::Get();
-  if (!registry.Ours(fd))
-    return transfer();
   Lock lock(registry.Mutex());
   FdEntry entry;
   if (!registry.Lookup(fd, entry))
@@ -45,6 +44,7 @@ ssize_t FileIoHook(int fd, const void *buf, std::size_t len, off_t at, bool posi
     return transfer(); // plain block I/O on the stored sectors
   }
   const off_t pos = positioned ? at : Real().lseek(fd, 0, SEEK_CUR);
+  latency = entry.Card->Config().FileStepLatencyUs;
   if (entry.Card->BeginFileStep()) {
     entry.Card->Record(op, static_cast<std::uint32_t>(pos / 512), Sectors(len), "file failed");
     errno = EIO;
@@ -58,6 +58,18 @@ ssize_t FileIoHook(int fd, const void *buf, std::size_t len, off_t at, bool posi
   entry.Card->Record(op, static_cast<std::uint32_t>(pos / 512), Sectors(len),
                      describe(entry, pos, done));
   return done;
+}
+
+template <typename Transfer, typename Describe>
+ssize_t FileIoHook(int fd, const void *buf, std::size_t len, off_t at, bool positioned,
+                   const char *op, Transfer transfer, Describe describe) {
+  if (!Registry::Get().Ours(fd))
+    return transfer();
+  std::uint32_t latency = 0;
+  const ssize_t result =
+      FileIoLocked(fd, buf, len, at, positioned, op, transfer, describe, latency);
+  Pause(latency); // after the lock is released: other cards keep answering
+  return result;
 }
 
 ssize_t ReadHook(int fd, void *buf, std::size_t len, off_t at, bool positioned) {
@@ -110,6 +122,37 @@ int BlockIoctl(const CardState &card, unsigned long request, void *arg) {
   }
 }
 
+// The card's answer to an ioctl on one of its descriptors; `latency`
+// receives the delay owed by a transfer that reached the card.
+int CardIoctl(int fd, unsigned long request, void *arg, std::uint32_t &latency) {
+  Registry &registry = Registry::Get();
+  Lock lock(registry.Mutex());
+  FdEntry entry;
+  if (!registry.Lookup(fd, entry) || entry.HostFile)
+    return Real().ioctl(fd, request, arg);
+  CardState &card = *entry.Card;
+  if (card.Vanished()) {
+    errno = ENODEV;
+    return -1;
+  }
+  const std::uint64_t before = card.TransferCount();
+  int result = 0;
+  if (request == SG_IO && !card.IsNative()) {
+    result = ScsiIoctl(card, arg);
+  } else if (request == MMC_IOC_CMD && card.IsNative()) {
+    result = MmcIoctl(card, arg);
+  } else if (request == SG_IO || request == MMC_IOC_CMD) {
+    errno = ENOTTY;
+    return -1;
+  } else {
+    return BlockIoctl(card, request, arg);
+  }
+  // Requests refused before they reach the card take no index and no time.
+  if (card.TransferCount() != before)
+    latency = card.Config().TransferLatencyUs;
+  return result;
+}
+
 } // namespace
 } // namespace sdsim
 
@@ -137,27 +180,12 @@ int ioctl(int fd, unsigned long request, ...) {
   va_start(ap, request);
   void *arg = va_arg(ap, void *);
   va_end(ap);
-  Registry &registry = Registry::Get();
-  if (!registry.Ours(fd))
+  if (!Registry::Get().Ours(fd))
     return Real().ioctl(fd, request, arg);
-  Lock lock(registry.Mutex());
-  FdEntry entry;
-  if (!registry.Lookup(fd, entry) || entry.HostFile)
-    return Real().ioctl(fd, request, arg);
-  CardState &card = *entry.Card;
-  if (card.Vanished()) {
-    errno = ENODEV;
-    return -1;
-  }
-  if (request == SG_IO && !card.IsNative())
-    return ScsiIoctl(card, arg);
-  if (request == MMC_IOC_CMD && card.IsNative())
-    return MmcIoctl(card, arg);
-  if (request == SG_IO || request == MMC_IOC_CMD) {
-    errno = ENOTTY;
-    return -1;
-  }
-  return BlockIoctl(card, request, arg);
+  std::uint32_t latency = 0;
+  const int result = CardIoctl(fd, request, arg, latency);
+  Pause(latency); // after the lock is released: other cards keep answering
+  return result;
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
 // sdsim: runs a program with virtual SD cards attached.
 //
-//   sdsim [--card FILE]... [--transcript FILE] [fault options] -- COMMAND [ARG]...
+//   sdsim [--card FILE]... [--transcript FILE] [latency options] [fault options]
+//         -- COMMAND [ARG]...
 //
 // The cards are handed to libsdsim.so (preloaded into COMMAND and its
 // children) through environment variables; see sim/README.md.
@@ -23,7 +24,8 @@ namespace {
 void Usage(FILE *out) {
   std::fprintf(
       out,
-      "usage: sdsim [--card FILE]... [--transcript FILE] [fault options] -- COMMAND "
+      "usage: sdsim [--card FILE]... [--transcript FILE] [latency options] [fault options] -- "
+      "COMMAND "
       "[ARG]...\n"
       "\n"
       "Runs COMMAND with virtual SD cards attached (default card: %s).\n"
@@ -42,7 +44,9 @@ void Usage(FILE *out) {
       "  --file-fail N        host-file step N fails with EIO\n"
       "  --error-with-data N  sector transfer N moves its data, then ends with an error status\n"
       "  --file-kill N        the process is killed (SIGKILL) at host-file step N\n"
-      "  --fault KIND@N[*T]   any fault by name, T times (0: for ever)\n",
+      "  --fault KIND@N[*T]   any fault by name, T times (0: for ever)\n"
+      "  --latency-us N       every transfer takes N microseconds (1000: a USB reader)\n"
+      "  --file-latency-us N  every host-file step takes N microseconds\n",
       SDSIM_DEFAULT_CARD);
 }
 
@@ -176,9 +180,18 @@ bool IsFaultOption(const std::string &option) {
   return false;
 }
 
+// A latency in microseconds, 0 to 1000000, as the card library reads it.
+bool IsLatency(const std::string &value) {
+  if (value.empty() || value.size() > 7 ||
+      value.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  return std::stoul(value) <= 1000000;
+}
+
 struct Options {
   std::vector<std::string> Cards, Faults;
   std::string Transcript;
+  std::string TransferLatency, FileLatency; // microseconds; "": the card files' own
   char **Command = nullptr;
 };
 
@@ -204,6 +217,12 @@ int ParseOptions(int argc, char **argv, Options &options) {
       options.Transcript = Absolute(value);
     } else if (option == "--fault") {
       options.Faults.push_back(value);
+    } else if (option == "--latency-us" || option == "--file-latency-us") {
+      if (!IsLatency(value)) {
+        std::fprintf(stderr, "sdsim: %s takes microseconds, 0 to 1000000\n", option.c_str());
+        return 2;
+      }
+      (option == "--latency-us" ? options.TransferLatency : options.FileLatency) = value;
     } else if (IsFaultOption(option)) {
       options.Faults.push_back(option.substr(2) + "@" + value);
     } else {
@@ -274,6 +293,8 @@ void SetOrUnset(const char *name, const std::string &value) {
   setenv("SDSIM_RUNDIR", runDir, 1);
   SetOrUnset("SDSIM_FAULTS", Joined(options.Faults, ','));
   SetOrUnset("SDSIM_TRANSCRIPT", options.Transcript);
+  SetOrUnset("SDSIM_LATENCY_US", options.TransferLatency);
+  SetOrUnset("SDSIM_FILE_LATENCY_US", options.FileLatency);
   execvp(options.Command[0], options.Command);
   std::fprintf(stderr, "sdsim: cannot run %s: %s\n", options.Command[0], std::strerror(errno));
   _exit(127);

@@ -76,6 +76,18 @@ unsigned Card::PmtCleanCount() const {
   const auto lock = Locked();
   return State->PmtCleanCount();
 }
+std::uint32_t Card::TransferLatencyUs() const {
+  const auto lock = Locked();
+  return State->Config().TransferLatencyUs;
+}
+std::uint32_t Card::FileStepLatencyUs() const {
+  const auto lock = Locked();
+  return State->Config().FileStepLatencyUs;
+}
+void Card::SetLatency(std::uint32_t transferUs, std::uint32_t fileStepUs) {
+  const auto lock = Locked();
+  State->SetLatency(transferUs, fileStepUs);
+}
 void Card::SetFault(FaultKind kind, std::uint64_t at, std::uint64_t times) {
   AddFault(Fault{kind, at, times});
 }

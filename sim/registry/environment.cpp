@@ -3,10 +3,28 @@
 // removes the mount points it made when it exits.
 #include "registry/registry.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
 
 namespace sdsim {
+namespace {
+
+// A latency variable: microseconds, 0 to 1000000; `fallback` when unset.
+std::uint32_t LatencyFromEnvironment(const char *name, std::uint32_t fallback) {
+  const char *text = std::getenv(name);
+  if (!text || !*text)
+    return fallback;
+  char *end = nullptr;
+  const unsigned long us = std::strtoul(text, &end, 10);
+  if (*end != '\0' || us > 1000000 || text[0] == '-')
+    throw std::runtime_error(std::string(name) + " must be microseconds, 0 to 1000000");
+  return static_cast<std::uint32_t>(us);
+}
+
+} // namespace
 
 void AttachFromEnvironment() {
   const char *cards = std::getenv("SDSIM_CARDS");
@@ -32,6 +50,9 @@ void AttachFromEnvironment() {
                                  transcript ? transcript : "", runDir ? runDir : "");
     for (const Fault &fault : faultList)
       card.AddFault(fault);
+    // The launcher's latency options hold for every card of the run.
+    card.SetLatency(LatencyFromEnvironment("SDSIM_LATENCY_US", card.TransferLatencyUs()),
+                    LatencyFromEnvironment("SDSIM_FILE_LATENCY_US", card.FileStepLatencyUs()));
   }
 }
 

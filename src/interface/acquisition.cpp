@@ -7,6 +7,7 @@
 #include "interface/flash_naming.h"
 #include "interface/session.h"
 #include "smart/entry_sector.h"
+#include "smart/erase_count_range.h"
 #include "smart/smart_info_reader.h"
 #include "smart/special_mode2_cmd.h"
 #include "transport/mmc_drive.h"
@@ -82,8 +83,10 @@ void ReadAndStore() {
   _ECCUncorrectableCnt = _SmartInfoReader->GetECCUncorrectableCnt();
   _EraseCount = _SmartInfoReader->GetDetailEraseCount();
   _ReadCount = _SmartInfoReader->GetDetailReadCount();
-  _MinEraseCount = _SmartInfoReader->GetMinEraseCount();
-  _MaxEraseCount = _SmartInfoReader->GetMaxEraseCount();
+  // Both ends of the erase counts in one pass over the table.
+  const EraseCountRange range = FindEraseCountRange(_EraseCount);
+  _MinEraseCount = range.Min;
+  _MaxEraseCount = range.Max;
 
   _FlashType = ToNarrowString(GetFlashTypeString(_Header.FlashID, _Header.FlashTypeCode,
                                                  _Header.PECycleCount, GetDbFullPath()));

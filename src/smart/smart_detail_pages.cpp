@@ -4,6 +4,7 @@
 #include "smart/special_mode2_cmd.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -18,6 +19,99 @@ unsigned int Be16(const unsigned char *p, size_t i) {
 
 unsigned int DetailAddress(unsigned int k, unsigned char type) {
   return 256 * (k + 1) + 128 + type;
+}
+
+CError UserTerminatedError() { return MakeError(Errors::UserTerminated); }
+
+// Decoders of the entries of one detail sector (card values, big-endian
+// 16-bit): plain loops the compiler vectorises (a size_t index keeps 2i
+// linear for it), each built for AVX2 processors and for every other; the
+// loader picks the one for the processor at hand.
+#define SDSMART_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+
+// A card value and the 16-bit offset add up to at most 0x1FFFE: signed
+// arithmetic cannot overflow, and signed compares vectorise without the
+// detour unsigned ones take.
+SDSMART_VECTOR_CLONES void DecodeEraseCounts(const unsigned char *sector, size_t n, int offset,
+                                             unsigned int *out) {
+  for (size_t i = 0; i < n; ++i) {
+    const int value = static_cast<int>(Be16(sector, i));
+    const int sum = value + offset;
+    const int kept = sum <= static_cast<int>(kEraseCountCeiling) ? sum : value;
+    out[i] = value == 0xFFFE ? CSmartInfoReader::EraseCountUnused : static_cast<unsigned int>(kept);
+  }
+}
+
+SDSMART_VECTOR_CLONES void DecodeNativeReadCounts(const unsigned char *sector, size_t n,
+                                                  unsigned int *out) {
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned int value = Be16(sector, i);
+    out[i] = value == 0xFFFE ? CSmartInfoReader::ReadCountNone : value * 255;
+  }
+}
+
+// The status keeps the low byte; only the full value 2 is an uncorrectable
+// ECC error. Returns the number of those.
+SDSMART_VECTOR_CLONES unsigned int DecodeRuntimeStatus(const unsigned char *sector, size_t n,
+                                                       unsigned char *out) {
+  unsigned int uncorrectable = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned int value = Be16(sector, i);
+    uncorrectable += value == 2;
+    out[i] = static_cast<unsigned char>(value & 0xFF);
+  }
+  return uncorrectable;
+}
+
+#undef SDSMART_VECTOR_CLONES
+
+// Decodes the entries detail sector k carries for a table of `entries` with
+// `decode(sector, n, out)` and appends them: the table is written once, never
+// zeroed first. Returns what `decode` tallied.
+template <typename T, typename Decode>
+unsigned int AppendEntries(std::vector<T> &table, unsigned int entries, unsigned int k,
+                           const unsigned char *sector, Decode decode) {
+  const size_t first = static_cast<size_t>(k) * kEntriesPerSector;
+  if (first >= entries)
+    return 0; // sectors past the table carry nothing it keeps
+  const size_t n = entries - first < kEntriesPerSector ? entries - first : kEntriesPerSector;
+  T decoded[kEntriesPerSector];
+  const unsigned int tally = decode(sector, n, decoded);
+  // Room for the whole table once the card has started to deliver: one
+  // allocation, and its pages are touched only as entries arrive.
+  if (table.capacity() == 0)
+    table.reserve(entries);
+  table.insert(table.end(), decoded, decoded + n);
+  return tally;
+}
+
+// The per-VB table of one detail type, built aside from the detail data as
+// each sector arrives: version 2 reads the sectors from the card (every one
+// the header announces, one command each), version 3 takes them from `data`.
+// `tally` adds up the decoder's tallies. False when the termination flag
+// stopped the reads.
+template <typename T, typename Stopped, typename Decode>
+bool CollectDetail(CSmartInfoReader &reader, unsigned char version, const unsigned char *data,
+                   size_t dataSize, unsigned char type, unsigned int entries, Stopped stopped,
+                   std::vector<T> &table, Decode decode, unsigned int &tally) {
+  const unsigned int sectors = reader.GetDetailSectors();
+  if (version == 3) {
+    if (sectors != 0 && (data == nullptr || dataSize / kSector < sectors))
+      throw SmartContentsError();
+    for (unsigned int k = 0; k < sectors && static_cast<size_t>(k) * kEntriesPerSector < entries;
+         ++k)
+      tally += AppendEntries(table, entries, k, data + static_cast<size_t>(k) * kSector, decode);
+    return true;
+  }
+  unsigned char sector[kSector];
+  for (unsigned int k = 0; k < sectors; ++k) {
+    if (stopped())
+      return false;
+    reader.ReadData(sector, 1, DetailAddress(k, type),
+                    k == 0 ? reader.IsWaitFirstDetailBusy() : false);
+    tally += AppendEntries(table, entries, k, sector, decode);
+  }
+  return !stopped();
 }
 
 } // namespace
@@ -128,52 +222,29 @@ void CSmartInfoReader::InitialVBInfo(unsigned char type) {
   Marks.assign(VBEntryCount, 1);
 }
 
-// The buffer grows with the sectors the card actually delivers, so a header
-// that announces more than the card sends costs no memory up front.
-void CSmartInfoReader::ReadDetailSectors(unsigned char type, std::vector<unsigned char> &out) {
-  out.clear();
-  for (unsigned int k = 0; k < DetailSectors && !IsTerminated(); ++k) {
-    out.resize(out.size() + kSector);
-    ReadData(out.data() + static_cast<size_t>(k) * kSector, 1, DetailAddress(k, type),
-             k == 0 ? WaitFirstDetailBusy : false);
-  }
-  ThrowIfTerminated();
-}
-
-void CSmartInfoReader::TakeDetailData(const unsigned char *data, size_t dataSize, size_t bytes,
-                                      std::vector<unsigned char> &out) const {
-  if (bytes == 0) {
-    out.clear();
-    return;
-  }
-  if (data == nullptr || dataSize < bytes)
-    throw SmartContentsError();
-  out.assign(data, data + bytes);
-}
-
 void CSmartInfoReader::ReadEraseCountData(unsigned char version, const unsigned char *data,
                                           size_t dataSize) {
   CheckDetailFits(false);
-  std::vector<unsigned char> detail;
-  if (version == 2)
-    ReadDetailSectors(DetailEraseCount, detail);
-  else if (version == 3)
-    TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
-  else {
+  if (version != 2 && version != 3) {
     InitialVBInfo(DetailEraseCount);
     throw MakeError(Errors::WrongVersionEraseCount);
   }
-  // Tables are sized once the data are in hand.
-  InitialVBInfo(DetailEraseCount);
-  for (size_t i = 0; i < EraseCounts.size(); ++i) {
-    const unsigned int v = Be16(detail.data(), i);
-    if (v == 0xFFFE) {
-      EraseCounts[i] = EraseCountUnused;
-      continue;
-    }
-    const unsigned int sum = v + Header.EraseCountOffset;
-    EraseCounts[i] = sum <= kEraseCountCeiling ? sum : v;
-  }
+  const unsigned int entries = SmartVBEntryCount(Header);
+  const int offset = Header.EraseCountOffset;
+  const auto decode = [offset](const unsigned char *sector, size_t n, unsigned int *out) {
+    DecodeEraseCounts(sector, n, offset, out);
+    return 0u;
+  };
+  std::vector<unsigned int> table;
+  unsigned int unusedTally = 0;
+  if (!CollectDetail(
+          *this, version, data, dataSize, DetailEraseCount, entries,
+          [this] { return IsTerminated(); }, table, decode, unusedTally))
+    throw UserTerminatedError();
+  // The data are in hand: the table takes them whole.
+  VBEntryCount = entries;
+  EraseCounts = std::move(table);
+  Marks.assign(VBEntryCount, 1);
 }
 
 void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsigned char *data,
@@ -181,44 +252,45 @@ void CSmartInfoReader::ReadNativeReadCountData(unsigned char version, const unsi
   // Native entries come one per VB from the detail sectors alone, whatever
   // format an earlier header announced.
   CheckDetailFits(false);
-  std::vector<unsigned char> detail;
-  if (version == 2)
-    ReadDetailSectors(DetailReadCount, detail);
-  else if (version == 3)
-    TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
-  else {
+  if (version != 2 && version != 3) {
     InitialVBInfo(DetailReadCount);
     throw MakeError(Errors::WrongVersionNativeReadCount);
   }
-  // Tables are sized once the data are in hand.
-  InitialVBInfo(DetailReadCount);
-  for (size_t i = 0; i < ReadCounts.size(); ++i) {
-    const unsigned int v = Be16(detail.data(), i);
-    ReadCounts[i] = v == 0xFFFE ? ReadCountNone : v * 255;
-  }
+  const unsigned int entries = SmartVBEntryCount(Header);
+  const auto decode = [](const unsigned char *sector, size_t n, unsigned int *out) {
+    DecodeNativeReadCounts(sector, n, out);
+    return 0u;
+  };
+  std::vector<unsigned int> table;
+  unsigned int unusedTally = 0;
+  if (!CollectDetail(
+          *this, version, data, dataSize, DetailReadCount, entries,
+          [this] { return IsTerminated(); }, table, decode, unusedTally))
+    throw UserTerminatedError();
+  VBEntryCount = entries;
+  ReadCounts = std::move(table);
+  Marks.assign(VBEntryCount, 1);
 }
 
 void CSmartInfoReader::ReadRuntimeBadData(unsigned char version, const unsigned char *data,
                                           size_t dataSize) {
   CheckDetailFits(false);
-  std::vector<unsigned char> detail;
-  if (version == 2)
-    ReadDetailSectors(DetailRuntimeBad, detail);
-  else if (version == 3)
-    TakeDetailData(data, dataSize, static_cast<size_t>(DetailSectors) * kSector, detail);
-  else {
+  if (version != 2 && version != 3) {
     InitialVBInfo(DetailRuntimeBad);
     throw MakeError(Errors::WrongVersionRunTimeBad);
   }
-  // Tables are sized once the data are in hand.
-  InitialVBInfo(DetailRuntimeBad);
-  ECCUncorrectableCnt = 0;
-  for (size_t i = 0; i < RuntimeBadStatus.size(); ++i) {
-    const unsigned int v = Be16(detail.data(), i);
-    RuntimeBadStatus[i] = static_cast<unsigned char>(v & 0xFF);
-    if (v == 2)
-      ++ECCUncorrectableCnt;
-  }
+  const unsigned int entries = SmartVBEntryCount(Header);
+  const auto decode = DecodeRuntimeStatus;
+  std::vector<unsigned char> table;
+  unsigned int uncorrectable = 0;
+  if (!CollectDetail(
+          *this, version, data, dataSize, DetailRuntimeBad, entries,
+          [this] { return IsTerminated(); }, table, decode, uncorrectable))
+    throw UserTerminatedError();
+  VBEntryCount = entries;
+  RuntimeBadStatus = std::move(table);
+  Marks.assign(VBEntryCount, 1);
+  ECCUncorrectableCnt = uncorrectable;
 }
 
 void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsigned char *data,
@@ -231,11 +303,13 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
   unsigned int pairSectors = 0;
   bool stopped = false;
   if (version == 2) {
+    unsigned char sector[kSector];
     for (; pairSectors < DetailSectors && !IsTerminated(); ++pairSectors) {
-      pages.resize(pages.size() + kSector);
-      ReadData(pages.data() + static_cast<size_t>(pairSectors) * kSector, 1,
-               DetailAddress(pairSectors, DetailReadCount),
+      ReadData(sector, 1, DetailAddress(pairSectors, DetailReadCount),
                pairSectors == 0 ? WaitFirstDetailBusy : false);
+      if (pages.capacity() == 0) // once the card has started to deliver
+        pages.reserve(static_cast<size_t>(DetailSectors) * kSector);
+      pages.insert(pages.end(), sector, sector + kSector);
     }
     for (unsigned int r = 0; r < Header.GlobalRemainderSectorCount && !IsTerminated(); ++r)
       ReadData(remainder.data() + static_cast<size_t>(r) * kSector, 1,

@@ -118,9 +118,12 @@ void CSmartInfoReader::CheckUnFormatAndWriteProtected() {
     Unformatted = true;
     return;
   }
-  std::vector<char> line(64 * 1024);
+  // Room for a long mount line; getmntent_r writes what it uses, so it is
+  // not cleared first.
+  constexpr int kLineSize = 64 * 1024;
+  const std::unique_ptr<char[]> line(new char[kLineSize]);
   struct mntent entry;
-  while (getmntent_r(table.get(), &entry, line.data(), static_cast<int>(line.size()))) {
+  while (getmntent_r(table.get(), &entry, line.get(), kLineSize)) {
     if (!IsNodeOrPartition(entry.mnt_fsname, node))
       continue;
     // getmntent has already decoded the octal escapes ("\040" is a space).

@@ -1,5 +1,6 @@
 #include "smart/smart_info_reader.h"
 
+#include "smart/erase_count_range.h"
 #include "smart/smart_info_header.h"
 #include "smart/smart_reader_errors.h"
 #include "smart/special_mode2_cmd.h"
@@ -137,21 +138,9 @@ bool CSmartInfoReader::IsHeaderWithBusy(unsigned char *sector) { return IsBusySm
 
 void CSmartInfoReader::LeaveSpecialMode2() { Mode2Cmd->LeaveSpecialMode2(0); }
 
-unsigned int CSmartInfoReader::GetMaxEraseCount() {
-  unsigned int result = 0;
-  for (unsigned int v : EraseCounts)
-    if (v <= 0xFFFFFFFD && v > result)
-      result = v;
-  return result;
-}
+unsigned int CSmartInfoReader::GetMaxEraseCount() { return FindEraseCountRange(EraseCounts).Max; }
 
-unsigned int CSmartInfoReader::GetMinEraseCount() {
-  unsigned int result = 0xFFFFFFFF;
-  for (unsigned int v : EraseCounts)
-    if (v <= 0xFFFFFFFD && v < result)
-      result = v;
-  return result;
-}
+unsigned int CSmartInfoReader::GetMinEraseCount() { return FindEraseCountRange(EraseCounts).Min; }
 
 unsigned int CSmartInfoReader::GetMaxReadCount() {
   unsigned int result = 0;

@@ -4,8 +4,8 @@
 // The Probe tests run inside a program the launcher started (this executable
 // again, with SDSIM_PROBE set); on their own they skip.
 #include "card.h"
-#include "util/unique_fd.h"
 #include "support.h"
+#include "util/unique_fd.h"
 
 #include <linux/fs.h>
 #include <linux/mmc/ioctl.h>
@@ -181,6 +181,13 @@ protected:
   }
 };
 
+TEST_F(Probe, LatencyAsTheLauncherSet) {
+  sdsim::Card *card = sdsim::Find("/dev/sdx");
+  ASSERT_NE(card, nullptr);
+  EXPECT_EQ(card->TransferLatencyUs(), 7u);
+  EXPECT_EQ(card->FileStepLatencyUs(), 9u);
+}
+
 TEST_F(Probe, FirstTransferFails) {
   CUniqueFd fd(::open("/dev/sdx", O_RDWR | O_CLOEXEC));
   Sector s{};
@@ -220,6 +227,8 @@ TEST(Launcher, ExitStatusFollowsTheProgramAndTheOptions) {
       {Probe("--fail 0", "FirstTransferFails"), 0},
       {Probe("--fault fail@0", "FirstTransferFails"), 0},
       {Probe("", "FirstTransferFails"), 1},
+      {Probe("--latency-us 7 --file-latency-us 9", "LatencyAsTheLauncherSet"), 0},
+      {Launcher() + " --latency-us 1ms -- true 2>/dev/null", 2},
       {Probe("--file-kill 2", "WritesTheHostFileUntilKilled"), 128 + SIGKILL},
   };
   for (const auto &[command, status] : cases) {

@@ -79,6 +79,29 @@ TEST_F(ParserTest, EraseCountsApplyOffsetUpToTheCeilingAndSkipMarkersInMinMax) {
   EXPECT_EQ(reader.GetVBEntryCount(), 4u);
 }
 
+// Both ends come from one pass, wide enough for vector lanes and a tail:
+// the markers must lose on either side, even beside the largest count in use.
+TEST_F(ParserTest, EraseCountRangeLeavesTheMarkersOut) {
+  struct Case {
+    const char *what;
+    std::vector<unsigned int> counts;
+    unsigned int min, max;
+  };
+  std::vector<unsigned int> wide(1001, 0xFFFFFFFE);
+  wide[17] = 900, wide[530] = 3, wide[1000] = 70000;
+  const Case cases[] = {
+      {"markers only", {0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFE}, 0xFFFFFFFF, 0},
+      {"largest count in use", {0xFFFFFFFF, 0xFFFFFFFD, 0xFFFFFFFE}, 0xFFFFFFFD, 0xFFFFFFFD},
+      {"zero among markers", {0xFFFFFFFF, 0, 0xFFFFFFFE}, 0, 0},
+      {"wide table, ends anywhere", wide, 3, 70000},
+  };
+  for (const Case &c : cases) {
+    reader.GetDetailEraseCount() = c.counts;
+    EXPECT_EQ(reader.GetMinEraseCount(), c.min) << c.what;
+    EXPECT_EQ(reader.GetMaxEraseCount(), c.max) << c.what;
+  }
+}
+
 TEST_F(ParserTest, NativeReadCountsAreUnitsOf255AndOnlyStatusTwoIsAnEccError) {
   Load(Fields(2, 3));
   ASSERT_EQ(Parse(Entries({4, 0xFFFE, 0x1011})), 0);

@@ -152,6 +152,14 @@ public:
   std::vector<std::uint16_t> RuntimeStatus() const;
   unsigned PmtCleanCount() const; // PMT clean requests confirmed so far
 
+  // Latency model: every transfer and every host-file step takes this long
+  // (a real sleep after the step, with no lock held); 0 answers at once.
+  // Set by the card file's "latency" and the launcher's --latency-us and
+  // --file-latency-us.
+  std::uint32_t TransferLatencyUs() const;
+  std::uint32_t FileStepLatencyUs() const;
+  void SetLatency(std::uint32_t transferUs, std::uint32_t fileStepUs);
+
   // Faults.
   void SetFault(FaultKind kind, std::uint64_t at, std::uint64_t times = 1);
   void AddFault(const Fault &fault);
