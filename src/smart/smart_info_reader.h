@@ -6,7 +6,7 @@
 #pragma once
 
 #include "smart/smart_info_header_record.h"
-#include "smart/unique_fd.h"
+#include "util/unique_fd.h"
 
 #include <cstdint>
 #include <string>

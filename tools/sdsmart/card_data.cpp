@@ -1,9 +1,13 @@
 #include "card_data.h"
 
-#include "csd_capacity.h"
-#include "flash_maker.h"
+#include "interface/flash_naming.h"
+#include "registers/csd.h"
+#include "util/convert.h"
 
 #include <sdsmart/sdsmart.h>
+
+#include <cstdlib>
+#include <memory>
 
 namespace sdsmart_tool {
 namespace {
@@ -31,6 +35,28 @@ std::vector<uint32_t> Table(int (*get)(char *, unsigned int, unsigned int &)) {
   return table;
 }
 
+// Card capacity from a raw 16-byte CSD copy, by the library's decoder; 0 when
+// it does not decode.
+uint64_t CapacityFromCsd(const std::vector<uint8_t> &csd) {
+  if (csd.size() != 16)
+    return 0;
+  std::unique_ptr<CCSD> decoded = CCSD::Create(false, csd.data());
+  return decoded ? decoded->GetCapacity() : 0;
+}
+
+// The library's maker name for the first byte of the flash-ID text
+// ("45 DE 94 93 76 51"); "Unknown" for an empty or malformed ID.
+std::string FlashMakerName(const std::string &flashId) {
+  if (flashId.size() < 2)
+    return "Unknown";
+  char *end = nullptr;
+  std::string first = flashId.substr(0, 2);
+  long maker = std::strtol(first.c_str(), &end, 16);
+  if (end != first.c_str() + 2)
+    return "Unknown";
+  return ToNarrowString(FlashMIDToString(static_cast<int>(maker)));
+}
+
 } // namespace
 
 std::string TransportOf(const std::string &device) {
@@ -39,64 +65,63 @@ std::string TransportOf(const std::string &device) {
 
 CardData CollectCardData(const std::string &device) {
   CardData d;
-  d.device = device;
-  d.transport = TransportOf(device);
+  d.Device = device;
+  d.Transport = TransportOf(device);
 
-  CardIdentity &id = d.identity;
-  id.manufacturer = Text(GetManufactureName_CID());
-  id.oem_product = Text(GetCustomizedID_CID());
-  id.product_revision = GetProductRevision_CID();
-  id.serial_number = GetSerialNumber_CID();
-  id.manufacturing_date = Text(GetManufacturingDate_CID());
-  id.header_version = GetHeaderVersion();
-  id.cid = Register(GetSD_CID, 16);
-  id.csd = Register(GetSD_CSD, 16);
-  id.scr = Register(GetSD_SCR, 8);
-  id.registers_present = id.cid.size() == 16;
-  if (id.registers_present) {
-    id.manufacturer_id = id.cid[0];
-    id.oem_id.assign(id.cid.begin() + 1, id.cid.begin() + 3);
-    id.product_name.assign(id.cid.begin() + 3, id.cid.begin() + 8);
+  CardIdentity &id = d.Identity;
+  id.Manufacturer = Text(GetManufactureName_CID());
+  id.OemProduct = Text(GetCustomizedID_CID());
+  id.ProductRevision = GetProductRevision_CID();
+  id.SerialNumber = GetSerialNumber_CID();
+  id.ManufacturingDate = Text(GetManufacturingDate_CID());
+  id.HeaderVersion = GetHeaderVersion();
+  id.Cid = Register(GetSD_CID, 16);
+  id.Csd = Register(GetSD_CSD, 16);
+  id.Scr = Register(GetSD_SCR, 8);
+  id.RegistersPresent = id.Cid.size() == 16;
+  if (id.RegistersPresent) {
+    id.ManufacturerId = id.Cid[0];
+    id.OemId.assign(id.Cid.begin() + 1, id.Cid.begin() + 3);
+    id.ProductName.assign(id.Cid.begin() + 3, id.Cid.begin() + 8);
   }
-  id.capacity_bytes = id.csd.size() == 16 ? CapacityFromCsd(id.csd.data()) : 0;
-  id.firmware_version = Text(GetFWVersion());
-  id.hardware_version = Text(GetHWVersion());
-  id.mp_version = Text(GetMPVersion());
-  id.library_version = Text(GetLibraryVersion());
-  std::string flash_id = Text(GetFlashID());
-  while (!flash_id.empty() && flash_id.back() == ' ')
-    flash_id.pop_back();
-  id.flash_id = flash_id;
-  id.flash_maker = FlashMakerName(flash_id);
-  id.flash_type = Text(GetFlashType());
-  id.client_mark = Text(GetClientMark());
+  id.CapacityBytes = CapacityFromCsd(id.Csd);
+  id.FirmwareVersion = Text(GetFWVersion());
+  id.HardwareVersion = Text(GetHWVersion());
+  id.MpVersion = Text(GetMPVersion());
+  id.LibraryVersion = Text(GetLibraryVersion());
+  id.FlashId = Text(GetFlashID());
+  while (!id.FlashId.empty() && id.FlashId.back() == ' ')
+    id.FlashId.pop_back();
+  id.FlashMaker = FlashMakerName(id.FlashId);
+  id.FlashType = Text(GetFlashType());
+  id.ClientMark = Text(GetClientMark());
 
-  CardCounters &c = d.counters;
-  c.remaining_life_percent = GetRemainingLife();
-  c.life_used_percent = GetLifeMonitor();
-  c.pe_cycle_count = GetPECycleCount();
-  c.total_erase_count = GetTotalEraseCount();
-  c.average_erase_count = GetAverageEraseCount();
-  c.min_erase_count = GetMinEraseCount();
-  c.max_erase_count = GetMaxEraseCount();
-  c.min_erase_count_header = GetMinEraseCountFromHeader();
-  c.max_erase_count_header = GetMaxEraseCountFromHeader();
-  c.erase_count_offset = GetEraseCountOffset();
-  c.initial_bad_blocks = GetInitialBadBlockCount();
-  c.later_bad_blocks = GetLaterBadBlockCount();
-  c.min_spare_blocks = GetMinSpareBlockCount();
-  c.total_vb_count = GetTotalVBCountOfFlash();
-  c.total_physical_blocks = GetTotalPhysicalBlockCountOfFlash();
-  c.blocks_per_vb = c.total_vb_count ? c.total_physical_blocks / c.total_vb_count : 0;
-  c.total_ce_count = GetTotalCECount();
-  c.ecc_capacity = GetECCCapacity();
-  c.power_cycles = GetPowerCycleCount();
-  c.abnormal_shutdowns = GetAbnormalShutdownCount();
-  c.ecc_uncorrectable = GetECCUncorrectableCount();
-  c.write_protect_status = GetWPStatus();
+  CardCounters &c = d.Counters;
+  c.RemainingLifePercent = GetRemainingLife();
+  c.LifeUsedPercent = GetLifeMonitor();
+  c.PeCycleCount = GetPECycleCount();
+  c.TotalEraseCount = GetTotalEraseCount();
+  c.AverageEraseCount = GetAverageEraseCount();
+  c.MinEraseCount = GetMinEraseCount();
+  c.MaxEraseCount = GetMaxEraseCount();
+  c.MinEraseCountHeader = GetMinEraseCountFromHeader();
+  c.MaxEraseCountHeader = GetMaxEraseCountFromHeader();
+  c.EraseCountOffset = GetEraseCountOffset();
+  c.InitialBadBlocks = GetInitialBadBlockCount();
+  c.LaterBadBlocks = GetLaterBadBlockCount();
+  c.MinSpareBlocks = GetMinSpareBlockCount();
+  c.TotalVbCount = GetTotalVBCountOfFlash();
+  c.TotalPhysicalBlocks = GetTotalPhysicalBlockCountOfFlash();
+  c.BlocksPerVb = c.TotalVbCount ? c.TotalPhysicalBlocks / c.TotalVbCount : 0;
+  c.TotalCeCount = GetTotalCECount();
+  c.EccCapacity = GetECCCapacity();
+  c.PowerCycles = GetPowerCycleCount();
+  c.AbnormalShutdowns = GetAbnormalShutdownCount();
+  c.EccUncorrectable = GetECCUncorrectableCount();
+  c.WriteProtectStatus = GetWPStatus();
 
-  d.erase_counts = Table(GetDetailEraseCount);
-  d.read_counts = Table(GetDetailReadCount);
+  d.EraseCounts = Table(GetDetailEraseCount);
+  d.ReadCounts = Table(GetDetailReadCount);
   return d;
 }
 

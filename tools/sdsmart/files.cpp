@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include "util/unique_fd.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,26 +12,6 @@
 
 namespace sdsmart_tool {
 namespace {
-
-class Fd {
-public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
-private:
-  int fd_;
-};
 
 [[noreturn]] void Fail(const std::string &what, const std::string &path) {
   throw std::runtime_error(what + " " + path + ": " + std::strerror(errno));
@@ -53,25 +35,25 @@ void WriteFileAtomically(const std::string &path, const std::string &data, mode_
   std::string tmpl = dir + "/." + base + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  Fd fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.get() < 0)
+  CUniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (fd.Get() < 0)
     Fail("cannot create a temporary file next to", path);
   std::string tmp(name.data());
   try {
     size_t done = 0;
     while (done < data.size()) {
-      ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
+      ssize_t n = ::write(fd.Get(), data.data() + done, data.size() - done);
       if (n < 0 && errno == EINTR)
         continue;
       if (n < 0)
         Fail("cannot write", tmp);
       done += static_cast<size_t>(n);
     }
-    if (::fchmod(fd.get(), mode) != 0)
+    if (::fchmod(fd.Get(), mode) != 0)
       Fail("cannot set the mode of", tmp);
-    if (sync && ::fsync(fd.get()) != 0)
+    if (sync && ::fsync(fd.Get()) != 0)
       Fail("cannot sync", tmp);
-    if (::close(fd.release()) != 0)
+    if (::close(fd.Release()) != 0)
       Fail("cannot close", tmp);
     if (::rename(tmp.c_str(), path.c_str()) != 0)
       Fail("cannot rename the temporary file to", path);
@@ -80,20 +62,20 @@ void WriteFileAtomically(const std::string &path, const std::string &data, mode_
     throw;
   }
   if (sync) {
-    Fd dirfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirfd.get() >= 0)
-      ::fsync(dirfd.get());
+    CUniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.IsOpen())
+      ::fsync(dirFd.Get());
   }
 }
 
 bool ReadWholeFile(const std::string &path, std::string &data) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0)
+  CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.Get() < 0)
     return false;
   data.clear();
   char buf[65536];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0)

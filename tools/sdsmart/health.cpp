@@ -16,27 +16,27 @@ std::string Percent(double v) {
 
 HealthResult Evaluate(const CardCounters &c, const HealthLimits &limits) {
   HealthResult r;
-  double life = c.remaining_life_percent;
+  double life = c.RemainingLifePercent;
   std::vector<std::string> failed, warned;
   if (std::isnan(life))
     warned.push_back("remaining life is unknown (the card reports no rated endurance)");
-  else if (life <= limits.fail_life)
+  else if (life <= limits.FailLife)
     failed.push_back("remaining life " + Percent(life) + " is at or below the failure limit " +
-                     Percent(limits.fail_life));
-  else if (life <= limits.warn_life)
+                     Percent(limits.FailLife));
+  else if (life <= limits.WarnLife)
     warned.push_back("remaining life " + Percent(life) + " is at or below the warning limit " +
-                     Percent(limits.warn_life));
-  if (c.write_protect_status != 0)
+                     Percent(limits.WarnLife));
+  if (c.WriteProtectStatus != 0)
     failed.push_back("the card reports itself write-protected (status " +
-                     std::to_string(c.write_protect_status) + ")");
-  if (c.ecc_uncorrectable != 0)
-    warned.push_back(std::to_string(c.ecc_uncorrectable) + " uncorrectable ECC error" +
-                     (c.ecc_uncorrectable == 1 ? "" : "s"));
-  r.verdict = !failed.empty()   ? Verdict::Failed
-              : !warned.empty() ? Verdict::Warning
-                                : Verdict::Passed;
-  r.reasons = failed;
-  r.reasons.insert(r.reasons.end(), warned.begin(), warned.end());
+                     std::to_string(c.WriteProtectStatus) + ")");
+  if (c.EccUncorrectable != 0)
+    warned.push_back(std::to_string(c.EccUncorrectable) + " uncorrectable ECC error" +
+                     (c.EccUncorrectable == 1 ? "" : "s"));
+  r.Status = !failed.empty()   ? Verdict::Failed
+             : !warned.empty() ? Verdict::Warning
+                               : Verdict::Passed;
+  r.Reasons = failed;
+  r.Reasons.insert(r.Reasons.end(), warned.begin(), warned.end());
   return r;
 }
 

@@ -11,20 +11,20 @@
 
 namespace sdsmart_tool {
 
-std::vector<Region> EraseCountRegions(const std::vector<uint32_t> &counts, unsigned max_regions) {
+std::vector<Region> EraseCountRegions(const std::vector<uint32_t> &counts, unsigned maxRegions) {
   std::vector<Region> out;
   std::vector<unsigned int> values(counts.begin(), counts.end());
   // The library takes values <= 0xFFFD into the lower bound only; with none of
   // them the range would wrap, so such tables get no chart.
   bool any = std::any_of(values.begin(), values.end(), [](unsigned v) { return v <= 0xFFFDu; });
-  if (!any || max_regions == 0)
+  if (!any || maxRegions == 0)
     return out;
-  int bin_count = 0;
+  int binCount = 0;
   std::unique_ptr<_TStatisticsRegion[]> regions(
-      GatherStatistics(values.data(), static_cast<int>(values.size()), max_regions, 1, bin_count));
+      GatherStatistics(values.data(), static_cast<int>(values.size()), maxRegions, 1, binCount));
   if (!regions)
     return out;
-  for (int i = 0; i < bin_count; ++i) {
+  for (int i = 0; i < binCount; ++i) {
     _TStatisticsRegion r = regions[static_cast<size_t>(i)];
     if (r.Count != 0)
       FitRealBoundary(values.data(), static_cast<int>(values.size()), r);
@@ -42,22 +42,22 @@ std::vector<std::string> DrawBarChart(const std::vector<Region> &regions, unsign
   size_t wl = 0, wh = 0, wc = 0;
   uint32_t most = 0;
   for (const Region &r : regions) {
-    wl = std::max(wl, digits(r.low));
-    wh = std::max(wh, digits(r.high));
-    wc = std::max(wc, digits(r.vbs));
-    most = std::max(most, r.vbs);
+    wl = std::max(wl, digits(r.Low));
+    wh = std::max(wh, digits(r.High));
+    wc = std::max(wc, digits(r.Vbs));
+    most = std::max(most, r.Vbs);
   }
   char prefix[128];
   for (const Region &r : regions) {
     int n = std::snprintf(prefix, sizeof prefix, "  %*u - %*u  %*u VB%s |", static_cast<int>(wl),
-                          r.low, static_cast<int>(wh), r.high, static_cast<int>(wc), r.vbs,
-                          r.vbs == 1 ? " " : "s");
+                          r.Low, static_cast<int>(wh), r.High, static_cast<int>(wc), r.Vbs,
+                          r.Vbs == 1 ? " " : "s");
     size_t used = static_cast<size_t>(n);
     size_t room = width > used + 1 ? width - used - 1 : 0;
     room = std::max<size_t>(room, 10);
     size_t bar =
-        most ? static_cast<size_t>((static_cast<uint64_t>(r.vbs) * room + most / 2) / most) : 0;
-    if (r.vbs != 0 && bar == 0)
+        most ? static_cast<size_t>((static_cast<uint64_t>(r.Vbs) * room + most / 2) / most) : 0;
+    if (r.Vbs != 0 && bar == 0)
       bar = 1;
     std::string line(prefix);
     for (size_t i = 0; i < bar; ++i)

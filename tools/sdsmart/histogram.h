@@ -9,15 +9,15 @@
 namespace sdsmart_tool {
 
 struct Region {
-  uint32_t low = 0;  // smallest erase count that fell into the region
-  uint32_t high = 0; // largest
-  uint32_t vbs = 0;  // virtual blocks in the region
+  uint32_t Low = 0;  // smallest erase count that fell into the region
+  uint32_t High = 0; // largest
+  uint32_t Vbs = 0;  // virtual blocks in the region
 };
 
-// At most max_regions regions over the used entries of a per-VB table
+// At most maxRegions regions over the used entries of a per-VB table
 // (markers of unused entries are left out); empty when no entry is used.
 std::vector<Region> EraseCountRegions(const std::vector<uint32_t> &counts,
-                                      unsigned max_regions = 10);
+                                      unsigned maxRegions = 10);
 
 // One line a region: "  low - high   count VBs  |#####", the bars scaled so
 // that the longest fills the given width. glyph is the bar character ("#" or

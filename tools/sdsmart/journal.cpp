@@ -48,10 +48,10 @@ bool Writable(const std::string &dir) {
 SectorPattern ClassifySector(const Sector &s) {
   if (!Mirrored(s))
     return SectorPattern::None;
-  bool marker_zero = Equal(s, 268, {0, 0, 0, 0});
-  bool marker_set = Equal(s, 268, {0xDE, 0xAD, 0xBE, 0xEF});
+  bool markerZero = Equal(s, 268, {0, 0, 0, 0});
+  bool markerSet = Equal(s, 268, {0xDE, 0xAD, 0xBE, 0xEF});
   if (Equal(s, 256, {2, 1, 0, 0, 0, 0, 0, 0}) && Equal(s, 504, {0, 0, 0, 0, 0, 0, 1, 2}) &&
-      (marker_zero || marker_set) &&
+      (markerZero || markerSet) &&
       ZeroExcept(s, {{{0, 8}, {248, 8}, {256, 8}, {268, 4}, {504, 8}}}))
     return SectorPattern::Enter;
   if (Equal(s, 256, {2, 0, 0, 0, 0, 0, 1, 2}) && Equal(s, 504, {2, 1, 0, 0, 0, 0, 0, 0}) &&
@@ -72,9 +72,9 @@ const char *PatternName(SectorPattern p) {
   return "none";
 }
 
-std::string ChooseStateDir(const std::string &override_dir) {
-  if (!override_dir.empty())
-    return Writable(override_dir) ? override_dir : std::string();
+std::string ChooseStateDir(const std::string &overrideDir) {
+  if (!overrideDir.empty())
+    return Writable(overrideDir) ? overrideDir : std::string();
   if (Writable("/var/lib/sdsmart"))
     return "/var/lib/sdsmart";
   const char *xdg = std::getenv("XDG_STATE_HOME");
@@ -98,27 +98,17 @@ std::string JournalFileName(const std::string &device) {
   return name + ".bin";
 }
 
-Journal::Journal(std::string state_dir, const std::string &device)
-    : dir_(std::move(state_dir)), path_(dir_ + "/" + JournalFileName(CanonicalDevice(device))) {}
-
-Journal::~Journal() {
-  if (lock_fd_ >= 0)
-    ::close(lock_fd_);
-}
+Journal::Journal(std::string stateDir, const std::string &device)
+    : Dir(std::move(stateDir)), FilePath(Dir + "/" + JournalFileName(CanonicalDevice(device))) {}
 
 bool Journal::Lock() {
-  if (lock_fd_ >= 0)
+  if (LockFd.IsOpen())
     return true;
-  std::string lock_path = path_.substr(0, path_.size() - 4) + ".lock";
-  lock_fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock_fd_ < 0)
-    return false;
-  if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
-    ::close(lock_fd_);
-    lock_fd_ = -1;
-    return false;
-  }
-  return true;
+  std::string lockPath = FilePath.substr(0, FilePath.size() - 4) + ".lock";
+  LockFd = CUniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (LockFd.IsOpen() && ::flock(LockFd.Get(), LOCK_EX | LOCK_NB) != 0)
+    LockFd.Close();
+  return LockFd.IsOpen();
 }
 
 std::string CanonicalDevice(const std::string &device) {
@@ -130,12 +120,12 @@ std::string CanonicalDevice(const std::string &device) {
 
 bool Journal::Exists() const {
   struct stat st {};
-  return ::stat(path_.c_str(), &st) == 0;
+  return ::stat(FilePath.c_str(), &st) == 0;
 }
 
 std::optional<Sector> Journal::Load() const {
   std::string data;
-  if (!ReadWholeFile(path_, data) || data.size() != 512)
+  if (!ReadWholeFile(FilePath, data) || data.size() != 512)
     return std::nullopt;
   Sector s{};
   for (size_t i = 0; i < 512; ++i)
@@ -144,11 +134,11 @@ std::optional<Sector> Journal::Load() const {
 }
 
 void Journal::Save(const Sector &s) const {
-  WriteFileAtomically(path_, std::string(s.begin(), s.end()), 0600, true);
+  WriteFileAtomically(FilePath, std::string(s.begin(), s.end()), 0600, true);
 }
 
 bool Journal::Remove() const {
-  if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
+  if (::unlink(FilePath.c_str()) != 0 && errno != ENOENT)
     return false;
   return true;
 }

@@ -6,6 +6,8 @@
 // (--restore-sector0).
 #pragma once
 
+#include "util/unique_fd.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -28,12 +30,12 @@ const char *PatternName(SectorPattern p);
 // Where journals are kept: the override when given, else /var/lib/sdsmart
 // when it is (or can be made) writable, else $XDG_STATE_HOME/sdsmart, else
 // ~/.local/state/sdsmart. Empty when none can be used.
-std::string ChooseStateDir(const std::string &override_dir);
+std::string ChooseStateDir(const std::string &overrideDir);
 
 class Journal {
 public:
-  Journal(std::string state_dir, const std::string &device);
-  const std::string &Path() const { return path_; }
+  Journal(std::string stateDir, const std::string &device);
+  const std::string &Path() const { return FilePath; }
   bool Exists() const;
   // The saved sector; nullopt when there is none or it is not 512 bytes.
   std::optional<Sector> Load() const;
@@ -45,14 +47,10 @@ public:
   // until the object is destroyed; false when another run holds it.
   bool Lock();
 
-  ~Journal();
-  Journal(const Journal &) = delete;
-  Journal &operator=(const Journal &) = delete;
-
 private:
-  std::string dir_;
-  std::string path_;
-  int lock_fd_ = -1;
+  std::string Dir;
+  std::string FilePath;
+  CUniqueFd LockFd;
 };
 
 // The name journals are kept under: the node with symbolic links resolved

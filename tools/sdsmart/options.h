@@ -1,4 +1,5 @@
-// The command line of sdsmart.
+// The command line of sdsmart: one table of options drives both the parser
+// (getopt_long) and the --help text.
 #pragma once
 
 #include "health.h"
@@ -22,24 +23,27 @@ enum class Mode {
 };
 
 struct Options {
-  Mode mode = Mode::Report;
-  bool json = false;
-  bool prometheus = false;
-  std::string prometheus_file; // empty: standard output
-  std::string device;
-  std::string config_path;               // empty: ./config, then /etc/sdsmart/config
-  std::optional<unsigned> smart_version; // --smart-version N
-  std::optional<unsigned> select;        // --select BITS
-  HealthLimits limits;
-  bool force = false;
-  std::string state_dir;                  // --state-dir DIR
-  std::vector<std::string> scan_patterns; // explicit --scan candidates
-  std::string config_file;                // config subcommands: input
-  std::string output_file;                // config decode/encode: -o FILE (empty: stdout)
+  Mode Action = Mode::Report;
+  bool Json = false;
+  bool Prometheus = false;
+  std::string PrometheusFile; // empty: standard output
+  std::string Device;
+  std::string ConfigPath;               // empty: ./config, then /etc/sdsmart/config
+  std::optional<unsigned> SmartVersion; // --smart-version N
+  std::optional<unsigned> Select;       // --select BITS
+  HealthLimits Limits;
+  bool Force = false;
+  std::string StateDir;                  // --state-dir DIR
+  std::vector<std::string> ScanPatterns; // explicit --scan candidates
+  std::string ConfigFile;                // config subcommands: input
+  std::string OutputFile;                // config decode/encode: -o FILE (empty: stdout)
 };
 
 // false with a message when the command line is wrong.
 bool ParseCommandLine(const std::vector<std::string> &args, Options &options, std::string &error);
+
+// Whether the command line asks for JSON, even when it does not parse.
+bool WantsJson(const std::vector<std::string> &args);
 
 std::string UsageText();
 

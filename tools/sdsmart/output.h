@@ -20,25 +20,25 @@ constexpr int kJsonFormatMajor = 1;
 constexpr int kJsonFormatMinor = 0;
 
 struct Message {
-  std::string severity; // "information", "warning" or "error"
-  std::string text;
+  std::string Severity; // "information", "warning" or "error"
+  std::string Text;
 };
 
 struct LibraryError {
-  int code = 0;
-  std::string message;
+  int Code = 0;
+  std::string Message;
 };
 
 // Everything a run produced, for the renderers.
 struct RunRecord {
-  std::vector<std::string> argv;
-  std::vector<Message> messages;
-  int exit_status = 0;
-  std::string device;
-  std::optional<CardData> card;       // after a successful acquisition
-  std::optional<HealthResult> health; // likewise
-  std::optional<LibraryError> error;  // when the library reported a failure
-  std::vector<Region> distribution;   // erase-count regions
+  std::vector<std::string> Argv;
+  std::vector<Message> Messages;
+  int ExitStatus = 0;
+  std::string Device;
+  std::optional<CardData> Card;       // after a successful acquisition
+  std::optional<HealthResult> Health; // likewise
+  std::optional<LibraryError> Error;  // when the library reported a failure
+  std::vector<Region> Distribution;   // erase-count regions
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put
@@ -48,13 +48,17 @@ std::string HexBytes(const std::vector<uint8_t> &bytes); // "0a1b2c" (lower case
 std::string HumanBytes(uint64_t bytes);                  // "7.95 GB"
 
 struct ReportStyle {
-  unsigned width = 80;
-  std::string glyph = "#";
+  unsigned Width = 80;
+  std::string Glyph = "#";
 };
 
 std::string RenderReport(const RunRecord &run, const ReportStyle &style);
 std::string RenderHealthOnly(const RunRecord &run);
 nlohmann::json BuildJson(const RunRecord &run);
 std::string RenderPrometheus(const RunRecord &run);
+
+// The JSON document as the tool prints it: two-space indent, bytes that are
+// no UTF-8 replaced.
+std::string JsonText(const nlohmann::json &document);
 
 } // namespace sdsmart_tool

@@ -16,6 +16,35 @@ json Table(const std::vector<uint32_t> &values) {
   return a;
 }
 
+json CardJson(const CardIdentity &id) {
+  json card;
+  card["manufacturer"] = id.Manufacturer;
+  card["header_version"] = id.HeaderVersion;
+  card["registers_present"] = id.RegistersPresent;
+  if (id.RegistersPresent) {
+    card["manufacturer_id"] = id.ManufacturerId;
+    card["oem_id"] = id.OemId;
+    card["product_name"] = id.ProductName;
+    card["customized_id"] = id.OemProduct;
+    card["product_revision"] = id.ProductRevision;
+    card["serial_number"] = id.SerialNumber;
+    card["manufacturing_date"] = id.ManufacturingDate;
+    card["capacity_bytes"] = id.CapacityBytes;
+    card["cid"] = HexBytes(id.Cid);
+    card["csd"] = HexBytes(id.Csd);
+    card["scr"] = HexBytes(id.Scr);
+  }
+  card["firmware_version"] = id.FirmwareVersion;
+  card["hardware_version"] = id.HardwareVersion;
+  card["mp_version"] = id.MpVersion;
+  card["library_version"] = id.LibraryVersion;
+  card["flash_id"] = id.FlashId;
+  card["flash_maker"] = id.FlashMaker;
+  card["flash_type"] = id.FlashType;
+  card["client_mark"] = id.ClientMark;
+  return card;
+}
+
 } // namespace
 
 json BuildJson(const RunRecord &run) {
@@ -24,86 +53,64 @@ json BuildJson(const RunRecord &run) {
   json tool;
   tool["name"] = "sdsmart";
   tool["version"] = SDSMART_TOOL_VERSION;
-  tool["argv"] = run.argv;
+  tool["argv"] = run.Argv;
   json messages = json::array();
-  for (const Message &m : run.messages)
-    messages.push_back({{"severity", m.severity}, {"string", m.text}});
+  for (const Message &m : run.Messages)
+    messages.push_back({{"severity", m.Severity}, {"string", m.Text}});
   tool["messages"] = messages;
-  tool["exit_status"] = run.exit_status;
+  tool["exit_status"] = run.ExitStatus;
   j["sdsmart"] = tool;
 
-  if (!run.device.empty())
-    j["device"] = {{"name", run.device}, {"transport", TransportOf(run.device)}};
-  if (run.error)
-    j["error"] = {{"code", run.error->code}, {"message", run.error->message}};
-  if (!run.card)
+  if (!run.Device.empty())
+    j["device"] = {{"name", run.Device}, {"transport", TransportOf(run.Device)}};
+  if (run.Error)
+    j["error"] = {{"code", run.Error->Code}, {"message", run.Error->Message}};
+  if (!run.Card)
     return j;
 
-  const CardData &d = *run.card;
-  const CardIdentity &id = d.identity;
-  const CardCounters &c = d.counters;
-  json card;
-  card["manufacturer"] = id.manufacturer;
-  card["header_version"] = id.header_version;
-  card["registers_present"] = id.registers_present;
-  if (id.registers_present) {
-    card["manufacturer_id"] = id.manufacturer_id;
-    card["oem_id"] = id.oem_id;
-    card["product_name"] = id.product_name;
-    card["customized_id"] = id.oem_product;
-    card["product_revision"] = id.product_revision;
-    card["serial_number"] = id.serial_number;
-    card["manufacturing_date"] = id.manufacturing_date;
-    card["capacity_bytes"] = id.capacity_bytes;
-    card["cid"] = HexBytes(id.cid);
-    card["csd"] = HexBytes(id.csd);
-    card["scr"] = HexBytes(id.scr);
-  }
-  card["firmware_version"] = id.firmware_version;
-  card["hardware_version"] = id.hardware_version;
-  card["mp_version"] = id.mp_version;
-  card["library_version"] = id.library_version;
-  card["flash_id"] = id.flash_id;
-  card["flash_maker"] = id.flash_maker;
-  card["flash_type"] = id.flash_type;
-  card["client_mark"] = id.client_mark;
-  j["card"] = card;
+  const CardData &d = *run.Card;
+  const CardCounters &c = d.Counters;
+  j["card"] = CardJson(d.Identity);
 
-  if (run.health) {
+  if (run.Health) {
     json reasons = json::array();
-    for (const std::string &r : run.health->reasons)
+    for (const std::string &r : run.Health->Reasons)
       reasons.push_back(r);
-    j["smart_status"] = {{"passed", run.health->verdict != Verdict::Failed},
-                         {"verdict", VerdictName(run.health->verdict)},
+    j["smart_status"] = {{"passed", run.Health->Status != Verdict::Failed},
+                         {"verdict", VerdictName(run.Health->Status)},
                          {"reasons", reasons}};
   }
-  j["life"] = {{"remaining_percent", Number(c.remaining_life_percent)},
-               {"used_percent", Number(c.life_used_percent)},
-               {"rated_pe_cycles", c.pe_cycle_count}};
+  j["life"] = {{"remaining_percent", Number(c.RemainingLifePercent)},
+               {"used_percent", Number(c.LifeUsedPercent)},
+               {"rated_pe_cycles", c.PeCycleCount}};
   json distribution = json::array();
-  for (const Region &r : run.distribution)
-    distribution.push_back({{"low", r.low}, {"high", r.high}, {"vbs", r.vbs}});
-  j["erase_count"] = {{"total", c.total_erase_count},
-                      {"average", c.average_erase_count},
-                      {"min", c.min_erase_count},
-                      {"max", c.max_erase_count},
-                      {"min_from_header", c.min_erase_count_header},
-                      {"max_from_header", c.max_erase_count_header},
-                      {"offset", c.erase_count_offset},
+  for (const Region &r : run.Distribution)
+    distribution.push_back({{"low", r.Low}, {"high", r.High}, {"vbs", r.Vbs}});
+  j["erase_count"] = {{"total", c.TotalEraseCount},
+                      {"average", c.AverageEraseCount},
+                      {"min", c.MinEraseCount},
+                      {"max", c.MaxEraseCount},
+                      {"min_from_header", c.MinEraseCountHeader},
+                      {"max_from_header", c.MaxEraseCountHeader},
+                      {"offset", c.EraseCountOffset},
                       {"distribution", distribution}};
-  j["blocks"] = {{"virtual_blocks", c.total_vb_count},
-                 {"blocks_per_vb", c.blocks_per_vb},
-                 {"physical_blocks", c.total_physical_blocks},
-                 {"initial_bad", c.initial_bad_blocks},
-                 {"later_bad", c.later_bad_blocks},
-                 {"min_spare", c.min_spare_blocks},
-                 {"chip_enables", c.total_ce_count}};
-  j["power"] = {{"cycles", c.power_cycles}, {"abnormal_shutdowns", c.abnormal_shutdowns}};
-  j["ecc"] = {{"capacity", c.ecc_capacity}, {"uncorrectable", c.ecc_uncorrectable}};
-  j["write_protect_status"] = c.write_protect_status;
-  j["per_vb_erase_counts"] = Table(d.erase_counts);
-  j["per_vb_read_counts"] = Table(d.read_counts);
+  j["blocks"] = {{"virtual_blocks", c.TotalVbCount},
+                 {"blocks_per_vb", c.BlocksPerVb},
+                 {"physical_blocks", c.TotalPhysicalBlocks},
+                 {"initial_bad", c.InitialBadBlocks},
+                 {"later_bad", c.LaterBadBlocks},
+                 {"min_spare", c.MinSpareBlocks},
+                 {"chip_enables", c.TotalCeCount}};
+  j["power"] = {{"cycles", c.PowerCycles}, {"abnormal_shutdowns", c.AbnormalShutdowns}};
+  j["ecc"] = {{"capacity", c.EccCapacity}, {"uncorrectable", c.EccUncorrectable}};
+  j["write_protect_status"] = c.WriteProtectStatus;
+  j["per_vb_erase_counts"] = Table(d.EraseCounts);
+  j["per_vb_read_counts"] = Table(d.ReadCounts);
   return j;
+}
+
+std::string JsonText(const json &document) {
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 } // namespace sdsmart_tool

@@ -9,8 +9,8 @@ namespace {
 
 class Section {
 public:
-  explicit Section(std::ostringstream &out, const std::string &title) : out_(out) {
-    out_ << "\n=== " << title << " ===\n";
+  explicit Section(std::ostringstream &out, const std::string &title) : Out(out) {
+    Out << "\n=== " << title << " ===\n";
   }
   void Row(const std::string &label, const std::string &value) {
     std::string l = label + ":";
@@ -18,11 +18,11 @@ public:
       l.resize(26, ' ');
     else
       l += ' ';
-    out_ << l << value << "\n";
+    Out << l << value << "\n";
   }
 
 private:
-  std::ostringstream &out_;
+  std::ostringstream &Out;
 };
 
 std::string Num(uint64_t v) {
@@ -54,108 +54,110 @@ std::string TransportText(const std::string &t) {
   return t == "mmc" ? "native SD host (MMC block ioctl)" : "USB card reader (SCSI pass-through)";
 }
 
+void IdentitySection(std::ostringstream &out, const CardIdentity &id) {
+  Section ident(out, "Card identity");
+  ident.Row("Manufacturer", Printable(id.Manufacturer));
+  if (id.RegistersPresent) {
+    char mid[16];
+    std::snprintf(mid, sizeof mid, "0x%02x", id.ManufacturerId);
+    ident.Row("CID manufacturer ID", mid);
+    ident.Row("OEM ID", Printable(id.OemId));
+    ident.Row("Product name", Printable(id.ProductName));
+    char rev[32];
+    std::snprintf(rev, sizeof rev, "%u.%u (0x%02x)", id.ProductRevision >> 4,
+                  id.ProductRevision & 15, id.ProductRevision);
+    ident.Row("Product revision", rev);
+    ident.Row("Serial number", Hex(id.SerialNumber, 8));
+    ident.Row("Manufacturing date", Printable(id.ManufacturingDate));
+    ident.Row("Capacity (CSD)", id.CapacityBytes ? Num(id.CapacityBytes) + " bytes [" +
+                                                       HumanBytes(id.CapacityBytes) + "]"
+                                                 : "unknown");
+    ident.Row("CID", HexBytes(id.Cid));
+    ident.Row("CSD", HexBytes(id.Csd));
+    ident.Row("SCR", HexBytes(id.Scr));
+  } else {
+    ident.Row("Card registers", "not carried by this header version");
+  }
+  ident.Row("Firmware version", Printable(id.FirmwareVersion));
+  ident.Row("Hardware version", Printable(id.HardwareVersion));
+  ident.Row("MP version", Printable(id.MpVersion));
+  ident.Row("Library version", Printable(id.LibraryVersion));
+  ident.Row("Flash ID", Printable(id.FlashId));
+  ident.Row("Flash maker", Printable(id.FlashMaker));
+  ident.Row("Flash type", Printable(id.FlashType));
+  if (!id.ClientMark.empty())
+    ident.Row("Client mark", Printable(id.ClientMark));
+  ident.Row("SMART header version", std::to_string(id.HeaderVersion));
+}
+
 } // namespace
 
 std::string RenderHealthOnly(const RunRecord &run) {
   std::ostringstream out;
-  if (!run.health)
+  if (!run.Health)
     return "";
-  out << "SMART overall-health self-assessment: " << VerdictName(run.health->verdict) << "\n";
-  for (const std::string &why : run.health->reasons)
+  out << "SMART overall-health self-assessment: " << VerdictName(run.Health->Status) << "\n";
+  for (const std::string &why : run.Health->Reasons)
     out << "  - " << why << "\n";
   return out.str();
 }
 
 std::string RenderReport(const RunRecord &run, const ReportStyle &style) {
   std::ostringstream out;
-  if (!run.card)
+  if (!run.Card)
     return "";
-  const CardData &d = *run.card;
-  const CardIdentity &id = d.identity;
-  const CardCounters &c = d.counters;
+  const CardData &d = *run.Card;
+  const CardCounters &c = d.Counters;
 
   Section dev(out, "Device");
-  dev.Row("Device", Printable(d.device));
-  dev.Row("Transport", TransportText(d.transport));
+  dev.Row("Device", Printable(d.Device));
+  dev.Row("Transport", TransportText(d.Transport));
 
-  Section ident(out, "Card identity");
-  ident.Row("Manufacturer", Printable(id.manufacturer));
-  if (id.registers_present) {
-    char mid[16];
-    std::snprintf(mid, sizeof mid, "0x%02x", id.manufacturer_id);
-    ident.Row("CID manufacturer ID", mid);
-    ident.Row("OEM ID", Printable(id.oem_id));
-    ident.Row("Product name", Printable(id.product_name));
-    char rev[32];
-    std::snprintf(rev, sizeof rev, "%u.%u (0x%02x)", id.product_revision >> 4,
-                  id.product_revision & 15, id.product_revision);
-    ident.Row("Product revision", rev);
-    ident.Row("Serial number", Hex(id.serial_number, 8));
-    ident.Row("Manufacturing date", Printable(id.manufacturing_date));
-    ident.Row("Capacity (CSD)", id.capacity_bytes ? Num(id.capacity_bytes) + " bytes [" +
-                                                        HumanBytes(id.capacity_bytes) + "]"
-                                                  : "unknown");
-    ident.Row("CID", HexBytes(id.cid));
-    ident.Row("CSD", HexBytes(id.csd));
-    ident.Row("SCR", HexBytes(id.scr));
-  } else {
-    ident.Row("Card registers", "not carried by this header version");
-  }
-  ident.Row("Firmware version", Printable(id.firmware_version));
-  ident.Row("Hardware version", Printable(id.hardware_version));
-  ident.Row("MP version", Printable(id.mp_version));
-  ident.Row("Library version", Printable(id.library_version));
-  ident.Row("Flash ID", Printable(id.flash_id));
-  ident.Row("Flash maker", Printable(id.flash_maker));
-  ident.Row("Flash type", Printable(id.flash_type));
-  if (!id.client_mark.empty())
-    ident.Row("Client mark", Printable(id.client_mark));
-  ident.Row("SMART header version", std::to_string(id.header_version));
+  IdentitySection(out, d.Identity);
 
   Section health(out, "Health");
-  if (run.health) {
-    health.Row("SMART overall health", VerdictName(run.health->verdict));
-    for (const std::string &why : run.health->reasons)
+  if (run.Health) {
+    health.Row("SMART overall health", VerdictName(run.Health->Status));
+    for (const std::string &why : run.Health->Reasons)
       health.Row("  reason", why);
   }
-  health.Row("Remaining life", Pct(c.remaining_life_percent));
+  health.Row("Remaining life", Pct(c.RemainingLifePercent));
   health.Row("Life used",
-             Pct(c.life_used_percent) + " of " + Num(c.pe_cycle_count) + " rated P/E cycles");
-  health.Row("Write protected", c.write_protect_status
-                                    ? "yes (status " + std::to_string(c.write_protect_status) + ")"
+             Pct(c.LifeUsedPercent) + " of " + Num(c.PeCycleCount) + " rated P/E cycles");
+  health.Row("Write protected", c.WriteProtectStatus
+                                    ? "yes (status " + std::to_string(c.WriteProtectStatus) + ")"
                                     : "no");
 
   Section erase(out, "Erase counts");
-  erase.Row("Total erases", Num(c.total_erase_count) + " (physical blocks)");
-  erase.Row("Average per VB", Num(c.average_erase_count));
-  erase.Row("Min / max (table)", Num(c.min_erase_count) + " / " + Num(c.max_erase_count));
-  erase.Row("Min / max (header)",
-            Num(c.min_erase_count_header) + " / " + Num(c.max_erase_count_header));
-  erase.Row("Erase-count offset", Num(c.erase_count_offset));
+  erase.Row("Total erases", Num(c.TotalEraseCount) + " (physical blocks)");
+  erase.Row("Average per VB", Num(c.AverageEraseCount));
+  erase.Row("Min / max (table)", Num(c.MinEraseCount) + " / " + Num(c.MaxEraseCount));
+  erase.Row("Min / max (header)", Num(c.MinEraseCountHeader) + " / " + Num(c.MaxEraseCountHeader));
+  erase.Row("Erase-count offset", Num(c.EraseCountOffset));
 
   Section blocks(out, "Blocks");
-  blocks.Row("Virtual blocks (VB)", Num(c.total_vb_count) + " x " + Num(c.blocks_per_vb) + " = " +
-                                        Num(c.total_physical_blocks) + " physical blocks");
-  blocks.Row("Initial bad blocks", Num(c.initial_bad_blocks));
-  blocks.Row("Later bad blocks", Num(c.later_bad_blocks));
-  blocks.Row("Min spare blocks", Num(c.min_spare_blocks));
-  blocks.Row("Total CE count", Num(c.total_ce_count));
+  blocks.Row("Virtual blocks (VB)", Num(c.TotalVbCount) + " x " + Num(c.BlocksPerVb) + " = " +
+                                        Num(c.TotalPhysicalBlocks) + " physical blocks");
+  blocks.Row("Initial bad blocks", Num(c.InitialBadBlocks));
+  blocks.Row("Later bad blocks", Num(c.LaterBadBlocks));
+  blocks.Row("Min spare blocks", Num(c.MinSpareBlocks));
+  blocks.Row("Total CE count", Num(c.TotalCeCount));
 
   Section power(out, "Power and errors");
-  power.Row("Power cycles", Num(c.power_cycles));
-  power.Row("Abnormal shutdowns", Num(c.abnormal_shutdowns));
-  power.Row("Uncorrectable ECC", Num(c.ecc_uncorrectable));
-  power.Row("ECC capacity", Num(c.ecc_capacity));
+  power.Row("Power cycles", Num(c.PowerCycles));
+  power.Row("Abnormal shutdowns", Num(c.AbnormalShutdowns));
+  power.Row("Uncorrectable ECC", Num(c.EccUncorrectable));
+  power.Row("ECC capacity", Num(c.EccCapacity));
 
   size_t used = 0;
-  for (uint32_t v : d.erase_counts)
+  for (uint32_t v : d.EraseCounts)
     used += v <= kLargestCountedValue;
-  out << "\n=== Erase-count distribution (" << Num(used) << " of " << Num(d.erase_counts.size())
+  out << "\n=== Erase-count distribution (" << Num(used) << " of " << Num(d.EraseCounts.size())
       << " VBs in use) ===\n";
-  if (run.distribution.empty()) {
+  if (run.Distribution.empty()) {
     out << "  no per-VB erase counts were read\n";
   } else {
-    for (const std::string &line : DrawBarChart(run.distribution, style.width, style.glyph))
+    for (const std::string &line : DrawBarChart(run.Distribution, style.Width, style.Glyph))
       out << line << "\n";
   }
   return out.str();

@@ -4,6 +4,8 @@
 #include "files.h"
 #include "output.h"
 
+#include "util/unique_fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -43,14 +45,20 @@ bool IsScsiDisk(const std::string &name) {
 void FillFromSys(ScanEntry &e, const std::string &block) {
   std::string sectors = ReadAttr(block + "/size");
   if (!sectors.empty())
-    e.size_bytes = std::strtoull(sectors.c_str(), nullptr, 10) * 512;
-  if (e.transport == "usb") {
-    e.vendor = ReadAttr(block + "/device/vendor");
-    e.model = ReadAttr(block + "/device/model");
+    e.SizeBytes = std::strtoull(sectors.c_str(), nullptr, 10) * 512;
+  if (e.Transport == "usb") {
+    e.Vendor = ReadAttr(block + "/device/vendor");
+    e.Model = ReadAttr(block + "/device/model");
   } else {
-    e.vendor = ReadAttr(block + "/device/type");
-    e.model = ReadAttr(block + "/device/name");
+    e.Vendor = ReadAttr(block + "/device/type");
+    e.Model = ReadAttr(block + "/device/name");
   }
+}
+
+// Bytes of a block device; 0 when the node does not say.
+uint64_t SizeOf(int fd) {
+  uint64_t bytes = 0;
+  return ::ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
 }
 
 std::string BaseName(const std::string &path) {
@@ -61,21 +69,21 @@ std::string BaseName(const std::string &path) {
 } // namespace
 
 std::string ScanEntry::Caption() const {
-  std::string caption = name + " -d " + transport + " # " +
-                        (transport == "mmc" ? "native SD host" : "USB card reader");
-  std::string what = vendor;
-  if (!model.empty())
-    what += (what.empty() ? "" : " ") + model;
+  std::string caption = Name + " -d " + Transport + " # " +
+                        (Transport == "mmc" ? "native SD host" : "USB card reader");
+  std::string what = Vendor;
+  if (!Model.empty())
+    what += (what.empty() ? "" : " ") + Model;
   if (!what.empty())
     caption += ", " + what;
-  if (size_bytes)
-    caption += ", " + HumanBytes(size_bytes);
+  if (SizeBytes)
+    caption += ", " + HumanBytes(SizeBytes);
   return caption;
 }
 
-std::vector<ScanEntry> ScanSysBlock(const std::string &sys_root) {
+std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot) {
   std::vector<ScanEntry> out;
-  std::string dir = sys_root + "/block";
+  std::string dir = sysRoot + "/block";
   DIR *d = ::opendir(dir.c_str());
   if (!d)
     return out;
@@ -87,9 +95,9 @@ std::vector<ScanEntry> ScanSysBlock(const std::string &sys_root) {
   for (const std::string &name : names) {
     std::string block = dir + "/" + name;
     ScanEntry e;
-    e.name = "/dev/" + name;
+    e.Name = "/dev/" + name;
     if (IsMmcDisk(name)) {
-      e.transport = "mmc";
+      e.Transport = "mmc";
     } else if (IsScsiDisk(name)) {
       if (ReadAttr(block + "/removable") != "1")
         continue;
@@ -98,7 +106,7 @@ std::vector<ScanEntry> ScanSysBlock(const std::string &sys_root) {
       std::string resolved = n > 0 ? std::string(target, static_cast<size_t>(n)) : "";
       if (resolved.find("/usb") == std::string::npos)
         continue;
-      e.transport = "usb";
+      e.Transport = "usb";
     } else {
       continue;
     }
@@ -109,7 +117,7 @@ std::vector<ScanEntry> ScanSysBlock(const std::string &sys_root) {
 }
 
 std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
-                                       const std::string &sys_root,
+                                       const std::string &sysRoot,
                                        std::vector<std::string> &errors) {
   std::vector<ScanEntry> out;
   for (const std::string &pattern : patterns) {
@@ -121,25 +129,23 @@ std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
     ::globfree(&g);
     bool wildcard = pattern.find_first_of("*?[") != std::string::npos;
     for (const std::string &path : paths) {
-      int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-      if (fd < 0) {
+      CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+      if (!fd.IsOpen()) {
         if (!wildcard || path != pattern)
           errors.push_back(path + ": " + std::strerror(errno));
         continue;
       }
       ScanEntry e;
-      e.name = path;
-      e.transport = TransportOf(path);
-      uint64_t bytes = 0;
-      if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0)
-        e.size_bytes = bytes;
-      ::close(fd);
-      std::string block = sys_root + "/block/" + BaseName(path);
+      e.Name = path;
+      e.Transport = TransportOf(path);
+      e.SizeBytes = SizeOf(fd.Get());
+      fd.Close();
+      std::string block = sysRoot + "/block/" + BaseName(path);
       if (::access(block.c_str(), F_OK) == 0 && path.compare(0, 5, "/dev/") == 0) {
-        uint64_t known = e.size_bytes;
+        uint64_t known = e.SizeBytes;
         FillFromSys(e, block);
         if (known)
-          e.size_bytes = known;
+          e.SizeBytes = known;
       }
       out.push_back(e);
     }
@@ -147,8 +153,7 @@ std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
   return out;
 }
 
-std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sys_root,
-                                          const std::string &dev_root) {
+std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std::string &devRoot) {
   std::vector<std::string> names;
   for (char c = 'a'; c <= 'z'; ++c)
     names.push_back(std::string("sd") + c);
@@ -156,19 +161,16 @@ std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sys_root,
     names.push_back("mmcblk" + std::to_string(i));
   std::vector<ScanEntry> out;
   for (const std::string &name : names) {
-    if (::access((sys_root + "/block/" + name).c_str(), F_OK) == 0)
+    if (::access((sysRoot + "/block/" + name).c_str(), F_OK) == 0)
       continue; // the kernel describes it: ScanSysBlock decides
-    std::string path = dev_root + "/" + name;
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    std::string path = devRoot + "/" + name;
+    CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.IsOpen())
       continue;
     ScanEntry e;
-    e.name = path;
-    e.transport = TransportOf("/dev/" + name);
-    uint64_t bytes = 0;
-    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0)
-      e.size_bytes = bytes;
-    ::close(fd);
+    e.Name = path;
+    e.Transport = TransportOf("/dev/" + name);
+    e.SizeBytes = SizeOf(fd.Get());
     out.push_back(e);
   }
   return out;
@@ -176,7 +178,7 @@ std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sys_root,
 
 std::vector<ScanEntry> Merge(std::vector<ScanEntry> a, const std::vector<ScanEntry> &b) {
   for (const ScanEntry &e : b)
-    if (std::none_of(a.begin(), a.end(), [&](const ScanEntry &x) { return x.name == e.name; }))
+    if (std::none_of(a.begin(), a.end(), [&](const ScanEntry &x) { return x.Name == e.Name; }))
       a.push_back(e);
   return a;
 }

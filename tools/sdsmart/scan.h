@@ -11,27 +11,27 @@
 namespace sdsmart_tool {
 
 struct ScanEntry {
-  std::string name;      // "/dev/sdb"
-  std::string transport; // "usb" or "mmc"
-  std::string vendor;    // from sysfs, may be empty
-  std::string model;
-  uint64_t size_bytes = 0; // 0 when unknown
+  std::string Name;      // "/dev/sdb"
+  std::string Transport; // "usb" or "mmc"
+  std::string Vendor;    // from sysfs, may be empty
+  std::string Model;
+  uint64_t SizeBytes = 0; // 0 when unknown
   std::string Caption() const;
 };
 
-// Candidates under <sys_root>/block (sys_root is "/sys" on a live system).
-std::vector<ScanEntry> ScanSysBlock(const std::string &sys_root);
+// Candidates under <sysRoot>/block (sysRoot is "/sys" on a live system).
+std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot);
 
 // Paths matching each pattern (the pattern itself when nothing matches)
 // that open; problems (nodes that do not open) are appended to errors.
 std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
-                                       const std::string &sys_root,
+                                       const std::string &sysRoot,
                                        std::vector<std::string> &errors);
 
-// Nodes named like card devices (<dev_root>/sda..sdz, mmcblk0..mmcblk31)
-// that open although <sys_root>/block does not describe them: block nodes
+// Nodes named like card devices (<devRoot>/sda..sdz, mmcblk0..mmcblk31)
+// that open although <sysRoot>/block does not describe them: block nodes
 // passed into a container whose /sys is masked, or the virtual card.
-std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sys_root, const std::string &dev_root);
+std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std::string &devRoot);
 
 // The two lists merged, in order, without repeated names.
 std::vector<ScanEntry> Merge(std::vector<ScanEntry> a, const std::vector<ScanEntry> &b);

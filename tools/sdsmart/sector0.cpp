@@ -4,6 +4,7 @@
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
 #include "util/convert.h"
+#include "util/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -14,36 +15,33 @@ namespace sdsmart_tool {
 Sector0Device::Sector0Device(const std::string &device) {
   std::wstring name = ToWideString(device);
   if (TransportOf(device) == "mmc")
-    mmc_ = std::make_unique<CMmcDrive>(name, false);
+    Mmc = std::make_unique<CMmcDrive>(name, false);
   else
-    usb_ = std::make_unique<CUsbDrive>(name, false);
+    Usb = std::make_unique<CUsbDrive>(name, false);
 }
 
 Sector0Device::~Sector0Device() = default;
 
 Sector Sector0Device::Read() {
   Sector s{};
-  if (mmc_)
-    mmc_->ReadSector(0, 1, s.data());
+  if (Mmc)
+    Mmc->ReadSector(0, 1, s.data());
   else
-    usb_->ReadSector(0, 1, s.data());
+    Usb->ReadSector(0, 1, s.data());
   return s;
 }
 
 void Sector0Device::Write(const Sector &s) {
   Sector copy = s;
-  if (mmc_)
-    mmc_->WriteSector(0, 1, copy.data());
+  if (Mmc)
+    Mmc->WriteSector(0, 1, copy.data());
   else
-    usb_->WriteSector(0, 1, copy.data());
+    Usb->WriteSector(0, 1, copy.data());
 }
 
 int ProbeOpen(const std::string &device) {
-  int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0)
-    return errno;
-  ::close(fd);
-  return 0;
+  CUniqueFd fd(::open(device.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+  return fd.IsOpen() ? 0 : errno;
 }
 
 } // namespace sdsmart_tool

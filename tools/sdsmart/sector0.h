@@ -15,7 +15,8 @@ namespace sdsmart_tool {
 
 class Sector0Device {
 public:
-  // Opens the node; throws CError (code 4106) when it cannot be opened.
+  // Opens the node; throws CError (kDriveNotFoundCode) when it cannot be
+  // opened.
   explicit Sector0Device(const std::string &device);
   ~Sector0Device();
   Sector0Device(const Sector0Device &) = delete;
@@ -26,8 +27,8 @@ public:
   void Write(const Sector &s);
 
 private:
-  std::unique_ptr<CUsbDrive> usb_;
-  std::unique_ptr<CMmcDrive> mmc_;
+  std::unique_ptr<CUsbDrive> Usb;
+  std::unique_ptr<CMmcDrive> Mmc;
 };
 
 // errno of opening the node read-write (0 when it opens). Used to tell

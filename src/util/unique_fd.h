@@ -6,29 +6,34 @@
 class CUniqueFd {
 public:
   CUniqueFd() = default;
-  explicit CUniqueFd(int fd) : fd(fd) {}
+  explicit CUniqueFd(int fd) : Fd(fd) {}
   ~CUniqueFd() { Close(); }
   CUniqueFd(const CUniqueFd &) = delete;
   CUniqueFd &operator=(const CUniqueFd &) = delete;
-  CUniqueFd(CUniqueFd &&other) noexcept : fd(other.fd) { other.fd = -1; }
+  CUniqueFd(CUniqueFd &&other) noexcept : Fd(other.Release()) {}
   CUniqueFd &operator=(CUniqueFd &&other) noexcept {
     if (this != &other) {
       Close();
-      fd = other.fd;
-      other.fd = -1;
+      Fd = other.Release();
     }
     return *this;
   }
 
-  int Get() const { return fd; }
-  bool IsOpen() const { return fd >= 0; }
+  int Get() const { return Fd; }
+  bool IsOpen() const { return Fd >= 0; }
+  // Hands the descriptor over, for a caller that must see close() fail.
+  int Release() {
+    int fd = Fd;
+    Fd = -1;
+    return fd;
+  }
   void Close() {
-    if (fd >= 0) {
-      ::close(fd);
-      fd = -1;
+    if (Fd >= 0) {
+      ::close(Fd);
+      Fd = -1;
     }
   }
 
 private:
-  int fd = -1;
+  int Fd = -1;
 };

@@ -1,0 +1,246 @@
+// The tool's parts on their own: the command line, the health rules, the
+// sector-0 journal and the patterns it watches for, the configuration codec,
+// the sysfs scan and the erase-count chart.
+#include "config_codec.h"
+#include "files.h"
+#include "journal.h"
+#include "options.h"
+#include "output.h"
+#include "scan.h"
+
+#include "smart/special_mode2_cmd.h"
+#include "transport/usb_drive.h"
+#include "util/bulk.h"
+#include "util/error.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <iterator>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sdsmart_tool {
+namespace {
+
+std::vector<std::string> Split(const std::string &line) {
+  std::istringstream in(line);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+// Each line parses to the action and device given, or fails with the text.
+// (Every action runs from its command line in the end-to-end tests.)
+TEST(Options, ActionsDevicesAndRefusals) {
+  const std::tuple<const char *, Mode, const char *, const char *> cases[] = {
+      {"/dev/mmcblk0 --health", Mode::Health, "/dev/mmcblk0", ""},
+      {"-Hj x", Mode::Health, "x", ""},
+      {"--restore-sector0 --force x", Mode::RestoreSector0, "x", ""},
+      {"-- -odd-name", Mode::Report, "-odd-name", ""},
+      {"config check f", Mode::ConfigCheck, "", ""},
+      {"", Mode::Report, "", "no device given"},
+      {"/dev/sda /dev/sdb", Mode::Report, "",
+       "only one device may be given (got '/dev/sda' and '/dev/sdb')"},
+      {"--bogus=1 x", Mode::Report, "", "unknown option --bogus"},
+      {"--smart-version 256 x", Mode::Report, "",
+       "--smart-version wants a number from 0 to 255, not '256'"},
+      {"--warn-life 101 x", Mode::Report, "",
+       "--warn-life wants a percentage from 0 to 100, not '101'"},
+      {"--warn-life 5 --fail-life 6 x", Mode::Report, "",
+       "--fail-life must not be above --warn-life"},
+      {"--config", Mode::Report, "", "--config needs a value"},
+      {"x -c", Mode::Report, "", "-c needs a value"},
+      {"--config= x", Mode::Report, "", "--config needs a file name"},
+      {"--prometheus= x", Mode::Report, "", "--prometheus= needs a file name"},
+      {"--json --prometheus x", Mode::Report, "",
+       "--json and --prometheus cannot both write to standard output; give --prometheus=FILE"},
+      {"--scan -H", Mode::Scan, "", "-H cannot be combined with another action"},
+      {"--health=1 x", Mode::Report, "", "--health takes no value"},
+      {"config frobnicate f", Mode::Report, "",
+       "unknown config action 'frobnicate' (decode, encode or check)"},
+      {"config decode", Mode::Report, "",
+       "usage: sdsmart config decode|encode|check FILE [-o OUTPUT]"}};
+  for (const auto &[line, mode, device, message] : cases) {
+    Options o;
+    std::string error;
+    EXPECT_EQ(ParseCommandLine(Split(line), o, error), !*message) << line;
+    EXPECT_EQ(error, message) << line;
+    std::string parsed = o.Device + " " + std::to_string(static_cast<int>(o.Action));
+    EXPECT_EQ(*message ? "" : parsed,
+              *message ? "" : device + (" " + std::to_string(static_cast<int>(mode))))
+        << line;
+  }
+}
+
+TEST(Options, ValuesOfEveryForm) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(Split("--config=/etc/x --smart-version 3 --select=0x7 --warn-life "
+                                     "20.5 --fail-life=2 --prometheus=/m --state-dir /s -jo f x"),
+                               o, error))
+      << error;
+  EXPECT_EQ(o.ConfigPath + o.PrometheusFile + o.StateDir + o.OutputFile, "/etc/x/m/sf");
+  EXPECT_EQ(*o.SmartVersion * 100 + *o.Select, 307u);
+  EXPECT_EQ(o.Limits.WarnLife * 10 + o.Limits.FailLife, 207.0);
+  EXPECT_TRUE(o.Json && o.Prometheus);
+  ASSERT_TRUE(ParseCommandLine({"--prometheus", "/dev/sdb"}, o, error)) << error;
+  EXPECT_TRUE(o.Prometheus && o.PrometheusFile.empty() && !o.Select && o.Device == "/dev/sdb");
+}
+
+TEST(Health, VerdictAndExitBits) {
+  const HealthLimits normal;
+  const std::tuple<const char *, float, uint32_t, uint32_t, HealthLimits, Verdict, int> cases[] = {
+      {"just above warning", 10.01f, 0, 0, normal, Verdict::Passed, 0},
+      {"at warning limit", 10.0f, 0, 0, normal, Verdict::Warning, kExitHealthWarning},
+      {"at failure limit", 0.0f, 0, 0, normal, Verdict::Failed, kExitHealthFailed},
+      {"failed beats warning", 5.0f, 1, 1, normal, Verdict::Failed, kExitHealthFailed},
+      {"unknown life", NAN, 0, 0, normal, Verdict::Warning, kExitHealthWarning},
+      {"raised failure", 25.0f, 0, 0, {50.0, 25.0}, Verdict::Failed, kExitHealthFailed}};
+  for (const auto &[name, remaining, wp, ecc, limits, verdict, bits] : cases) {
+    RunRecord run;
+    run.Card.emplace();
+    run.Card->Counters.RemainingLifePercent = remaining;
+    run.Card->Counters.WriteProtectStatus = wp;
+    run.Card->Counters.EccUncorrectable = ecc;
+    run.Health = Evaluate(run.Card->Counters, limits);
+    EXPECT_EQ(run.Health->Status, verdict) << name;
+    EXPECT_EQ(VerdictExitBits(run.Health->Status), bits) << name;
+    EXPECT_EQ(run.Health->Reasons.empty(), verdict == Verdict::Passed) << name;
+    EXPECT_EQ(BuildJson(run)["smart_status"]["passed"], verdict != Verdict::Failed) << name;
+  }
+}
+
+Sector FromBulk(Bulk<unsigned char> &b) {
+  Sector s{};
+  std::copy_n(b.Data(), s.size(), s.begin());
+  return s;
+}
+
+// The patterns the library itself writes are recognised, for any entry
+// string and either version; a stray byte makes a sector ordinary.
+TEST(SectorPatterns, LibraryPatternsAreRecognisedOthersAreNot) {
+  for (const std::wstring entry : {L"ABCDEFGH", L"12345678", L"Zq9!x-_."}) {
+    CUsbDrive closed; // never opened: nothing can reach a device
+    CSpecialMode2Cmd channel(closed, entry);
+    Bulk<unsigned char> buffer(512);
+    channel.CreateMode2LeavePattern(buffer);
+    EXPECT_EQ(ClassifySector(FromBulk(buffer)), SectorPattern::Leave);
+    channel.CreateMode2EnterPattern(buffer);
+    Sector enter = FromBulk(buffer);
+    EXPECT_EQ(ClassifySector(enter), SectorPattern::Enter);
+    // Version 3 adds the DE AD BE EF marker; the enter itself fails on the
+    // closed drive after the version was taken.
+    EXPECT_THROW(channel.EnterSpecialMode2(0, 3), CError);
+    channel.CreateMode2EnterPattern(buffer);
+    EXPECT_EQ(FromBulk(buffer)[268], 0xDE);
+    EXPECT_EQ(ClassifySector(FromBulk(buffer)), SectorPattern::Enter);
+    std::vector<Sector> ordinary{Sector{}, enter, enter, enter};
+    ordinary[1][100] = 1;    // a stray byte
+    ordinary[2][248] ^= 1;   // an entry byte no longer mirrored
+    ordinary[3][268] = 0xDE; // half a marker
+    for (const Sector &s : ordinary)
+      EXPECT_EQ(ClassifySector(s), SectorPattern::None);
+  }
+}
+
+class TempDir : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/sdsmart-tools-XXXXXX";
+    Dir = ::mkdtemp(tmpl);
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+
+  // A /sys look-alike: block devices as symlinks into a devices tree.
+  void Disk(const std::string &name, const std::string &busPath, const char *removable,
+            uint64_t sectors, const std::string &vendor, const std::string &model, bool mmc) {
+    std::string dev = Dir + "/devices/" + busPath + "/block/" + name;
+    ASSERT_TRUE(MakeDirectories(dev + "/device", 0755) && MakeDirectories(Dir + "/block", 0755));
+    WriteFileAtomically(dev + "/removable", std::string(removable) + "\n", 0644, false);
+    WriteFileAtomically(dev + "/size", std::to_string(sectors) + "\n", 0644, false);
+    WriteFileAtomically(dev + "/device/" + (mmc ? "type" : "vendor"), vendor + "\n", 0644, false);
+    WriteFileAtomically(dev + "/device/" + (mmc ? "name" : "model"), model + "  \n", 0644, false);
+    std::string target = "../devices/" + busPath + "/block/" + name;
+    ASSERT_EQ(::symlink(target.c_str(), (Dir + "/block/" + name).c_str()), 0);
+  }
+  std::string Dir;
+};
+
+TEST_F(TempDir, JournalSaveLoadRemoveAndLock) {
+  EXPECT_EQ(JournalFileName("/dev/disk/by-id/usb-X:0"), "sector0-dev_disk_by-id_usb-X_0.bin");
+  Journal j(Dir, "/dev/sdz");
+  EXPECT_FALSE(j.Exists() || j.Load());
+  Sector s{};
+  for (size_t i = 0; i < s.size(); ++i)
+    s[i] = static_cast<uint8_t>(i * 7);
+  j.Save(s);
+  struct stat st {};
+  ASSERT_EQ(::stat(j.Path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(j.Load(), s);
+  EXPECT_TRUE(j.Remove() && !j.Exists());
+  EXPECT_TRUE(j.Remove()); // already gone is fine
+  WriteFileAtomically(j.Path(), std::string(100, 'x'), 0600, false);
+  EXPECT_TRUE(j.Exists() && !j.Load()) << "a truncated copy is never written back";
+  // One run at a time per device, released with its object.
+  Journal first(Dir, "/dev/sdz"), second(Dir, "/dev/sdz"), other(Dir, "/dev/sdy");
+  EXPECT_TRUE(first.Lock() && !second.Lock() && other.Lock());
+  { EXPECT_TRUE(Journal(Dir, "/dev/sdq").Lock()); }
+  EXPECT_TRUE(Journal(Dir, "/dev/sdq").Lock());
+  // A link shares the journal of its node.
+  std::string node = Dir + "/node", link = Dir + "/by-id-link";
+  WriteFileAtomically(node, "", 0600, false);
+  ASSERT_EQ(::symlink(node.c_str(), link.c_str()), 0);
+  EXPECT_EQ(Journal(Dir, link).Path(), Journal(Dir, node).Path());
+  EXPECT_EQ(ChooseStateDir(Dir + "/a/b"), Dir + "/a/b");
+  EXPECT_EQ(::access((Dir + "/a/b").c_str(), W_OK), 0);
+  EXPECT_EQ(ChooseStateDir("/proc/self/no/such"), "");
+}
+
+TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
+  Disk("sda", "pci0/ata1/host0/target0:0:0/0:0:0:0", "0", 1000000, "ATA", "SSD", false);
+  Disk("sdb", "pci0/usb2/2-1/2-1:1.0/host1/target1:0:0/1:0:0:0", "1", 62333952, "Generic",
+       "STORAGE DEVICE", false);
+  Disk("sdc", "pci0/usb2/2-2/2-2:1.0/host2/target2:0:0/2:0:0:0", "0", 1000, "WD", "Disk", false);
+  Disk("mmcblk0", "platform/fe320000.mmc/mmc_host/mmc1/mmc1:aaaa", "0", 15523840, "SD", "SC16G",
+       true);
+  Disk("mmcblk0boot0", "platform/x/mmc_host/mmc0/mmc0:0001", "0", 8192, "MMC", "boot", true);
+  std::vector<ScanEntry> found = ScanSysBlock(Dir);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 -d mmc # native SD host, SD SC16G, 7.95 GB");
+  EXPECT_EQ(found[1].Caption(),
+            "/dev/sdb -d usb # USB card reader, Generic STORAGE DEVICE, 31.91 GB");
+  // Nodes sysfs does not describe are probed by name; partitions are not.
+  std::string dev = Dir + "/dev";
+  ASSERT_TRUE(MakeDirectories(dev, 0755));
+  for (const char *name : {"sdb", "sdx", "mmcblk7", "mmcblk7p1", "sdaa"})
+    WriteFileAtomically(dev + "/" + name, std::string(4096, '\0'), 0600, false);
+  found = ProbeUnlistedNodes(Dir, dev);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].Name + " " + found[0].Transport, dev + "/sdx usb");
+  EXPECT_EQ(found[1].Name + " " + found[1].Transport, dev + "/mmcblk7 mmc");
+}
+
+TEST(EraseCountChart, RegionsCoverEveryUsedEntryAndBarsFitTheWidth) {
+  std::vector<uint32_t> counts{kUnusedEraseCount};
+  for (uint32_t i = 0; i < 1000; ++i)
+    counts.push_back(100 + (i * 37) % 400);
+  uint32_t total = 0, high = 0;
+  for (const Region &r : EraseCountRegions(counts, 10)) {
+    EXPECT_TRUE(r.Low <= r.High && (total == 0 ? r.Low == 100 : r.Low > high));
+    total += r.Vbs;
+    high = r.High;
+  }
+  EXPECT_EQ(total * 1000 + high, 1000u * 1000 + 499);
+  std::vector<std::string> lines =
+      DrawBarChart({{0, 9, 100}, {10, 19, 50}, {20, 29, 1}, {30, 39, 0}}, 50);
+  EXPECT_EQ(lines, (std::vector<std::string>{"   0 -  9  100 VBs |" + std::string(29, '#'),
+                                             "  10 - 19   50 VBs |" + std::string(15, '#'),
+                                             "  20 - 29    1 VB  |#", "  30 - 39    0 VBs |"}));
+  // A terminal too narrow for the labels still gets a minimum bar.
+  EXPECT_EQ(DrawBarChart({{1000000, 2000000, 4000000}}, 10).at(0).size(), 44u);
+}
+
+} // namespace
+} // namespace sdsmart_tool

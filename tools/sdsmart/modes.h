@@ -1,0 +1,31 @@
+// The tool's actions, one file each; main() picks one.
+#pragma once
+
+#include "options.h"
+#include "output.h"
+#include "run_status.h"
+
+namespace sdsmart_tool {
+
+// Report, -H, --json and --prometheus: reads the card with its sector 0
+// journaled (acquire.cpp).
+int RunAcquisition(const Options &options, RunStatus &status);
+
+// --restore-sector0 (restore.cpp).
+int RunRestore(const Options &options, RunStatus &status);
+
+// --scan (scan_mode.cpp).
+int RunScan(const Options &options, RunStatus &status);
+
+// config decode|encode|check (config_mode.cpp).
+int RunConfig(const Options &options, RunStatus &status);
+
+// Prints what the run produced in the forms the options ask for and returns
+// the exit status (acquire.cpp).
+int Publish(const Options &options, RunStatus &status);
+
+// Explains why the node cannot be opened and sets the open bit; false when
+// it cannot (acquire.cpp).
+bool CheckDeviceOpens(const std::string &device, RunStatus &status);
+
+} // namespace sdsmart_tool

@@ -1,0 +1,38 @@
+// --scan: the card devices found, one caption a line or as JSON.
+#include "modes.h"
+#include "scan.h"
+
+#include <iostream>
+
+namespace sdsmart_tool {
+
+int RunScan(const Options &o, RunStatus &status) {
+  std::vector<std::string> errors;
+  std::vector<ScanEntry> found =
+      Merge(Merge(ScanSysBlock("/sys"), ProbeUnlistedNodes("/sys", "/dev")),
+            ProbeCandidates(o.ScanPatterns, "/sys", errors));
+  for (const std::string &e : errors) {
+    status.Say("warning", e);
+    status.Fail(kExitOpenFailed);
+  }
+  status.Run().ExitStatus = status.Status();
+  if (o.Json) {
+    nlohmann::json document = BuildJson(status.Run());
+    nlohmann::json devices = nlohmann::json::array();
+    for (const ScanEntry &e : found)
+      devices.push_back({{"name", e.Name},
+                         {"transport", e.Transport},
+                         {"vendor", e.Vendor},
+                         {"model", e.Model},
+                         {"size_bytes", e.SizeBytes},
+                         {"caption", e.Caption()}});
+    document["devices"] = devices;
+    std::cout << JsonText(document);
+  } else {
+    for (const ScanEntry &e : found)
+      std::cout << e.Caption() << "\n";
+  }
+  return status.Status();
+}
+
+} // namespace sdsmart_tool
