@@ -385,6 +385,8 @@ TEST_F(Sandbox, DeviceGuardWritesOnlyToCards) {
        "/dev/sdx is not an SD card: it is a fixed (not removable) disk attached through USB; "
        "sdsmart writes its command patterns over sector 0"},
       {"/dev/sdx", "sata", "/dev/sdx", 2, 0, "/dev/sdx is not an SD card: it is a SATA disk"},
+      {"/dev/mmcblk7", "emmc", "/dev/mmcblk7", 2, 0,
+       "/dev/mmcblk7 is not an SD card: it is an eMMC"},
       {"/dev/loop3", "loop", "/dev/loop3", 2, 0,
        "/dev/loop3 is not an SD card: it is a loop device"},
       {"/dev/dm-0", "dm", "/dev/dm-0", 2, 0, "is not an SD card: it is a device-mapper device"},
