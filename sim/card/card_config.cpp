@@ -6,10 +6,12 @@
 #include "card/card_registers.h"
 #include "hooks/real_calls.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -197,6 +199,39 @@ void ParseMount(const Json &card, const std::string &baseDir, CardConfig &config
   config.MountOptions = mount.value("options", std::string("rw,nosuid,nodev,relatime"));
 }
 
+// The kind a node's name implies: mmcblkN an SD card (its boot and RPMB
+// areas an eMMC's), loopN, dm-N, nvme..., vd... as the kernel names them, any
+// other a removable disk behind a USB reader.
+std::string DefaultSysfsKind(const std::string &node) {
+  const std::string name = node.substr(node.rfind('/') + 1);
+  auto begins = [&](const char *prefix) { return name.rfind(prefix, 0) == 0; };
+  if (begins("mmcblk"))
+    return name.find_first_not_of("0123456789", 6) == std::string::npos ? "mmc" : "emmc";
+  if (begins("loop"))
+    return "loop";
+  if (begins("dm-"))
+    return "dm";
+  if (begins("nvme"))
+    return "nvme";
+  if (begins("vd"))
+    return "virtio";
+  return "usb-removable";
+}
+
+void ParseSysfs(const Json &card, CardConfig &config) {
+  const Json sysfs = card.value("sysfs", Json::object());
+  if (!sysfs.is_object())
+    FailCardFile("\"sysfs\" must be an object");
+  config.SysfsKind = sysfs.value("kind", DefaultSysfsKind(config.Node));
+  if (std::find(std::begin(kSysfsKinds), std::end(kSysfsKinds), config.SysfsKind) ==
+      std::end(kSysfsKinds))
+    FailCardFile("unknown sysfs kind \"" + config.SysfsKind + "\"");
+  config.Partitions =
+      static_cast<unsigned>(JsonNumber(sysfs.value("partitions", Json(1)), "partitions"));
+  if (config.Partitions > 7)
+    FailCardFile("a card has at most 7 partitions");
+}
+
 unsigned BusyCount(const Json &busy, const char *key) {
   return static_cast<unsigned>(JsonNumber(busy.value(key, Json(0)), std::string("busy.") + key));
 }
@@ -216,6 +251,7 @@ CardConfig ParseCard(const Json &card, const std::string &baseDir) {
   if (card.contains("image") && !card["image"].is_null())
     config.Image = Resolve(card["image"].get<std::string>(), baseDir);
   ParseMount(card, baseDir, config);
+  ParseSysfs(card, config);
   if (card.contains("rca"))
     config.Rca = static_cast<std::uint16_t>(JsonNumber(card["rca"], "rca"));
   if (card.contains("mmc_host"))
@@ -240,6 +276,9 @@ CardConfig ParseCard(const Json &card, const std::string &baseDir) {
 }
 
 } // namespace
+
+const char *const kSysfsKinds[9] = {"usb-removable", "usb-fixed", "sata", "nvme", "virtio",
+                                    "loop",          "dm",        "mmc",  "emmc"};
 
 void FailCardFile(const std::string &what) { throw std::runtime_error("sdsim card file: " + what); }
 

@@ -33,6 +33,11 @@ struct CardConfig {
   std::uint16_t Rca = 0xAAAA;
   unsigned MmcHost = 0;
 
+  // What sysfs tells about the node: one of kSysfsKinds (by default what the
+  // node's name implies) and the partitions the kernel lists for it.
+  std::string SysfsKind;
+  unsigned Partitions = 1;
+
   // Header fields in host order, by name; texts and byte fields separately.
   std::map<std::string, std::uint32_t> Numbers;
   std::string HwVersion, FwVersion, ClientMark;
@@ -62,6 +67,10 @@ struct CardConfig {
 
   bool IsNative() const { return Node.rfind("/dev/mmcblk", 0) == 0; }
 };
+
+// "usb-removable", "usb-fixed", "sata", "nvme", "virtio", "loop", "dm",
+// "mmc", "emmc".
+extern const char *const kSysfsKinds[9];
 
 // Parses a card description. baseDir resolves relative paths. Throws
 // std::runtime_error with a readable message.

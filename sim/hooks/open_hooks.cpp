@@ -15,25 +15,6 @@
 namespace sdsim {
 namespace {
 
-// A sysfs file of a card: its descriptor (or -1 with errno); false when the
-// path is no card's sysfs file.
-bool OpenSysfs(Registry &registry, const std::string &path, int flags, int &fd) {
-  std::string name, file, text;
-  if (!SysfsPath(path, name, file) || file.empty())
-    return false;
-  CardState *card = registry.BySysfsName(name);
-  if (!card)
-    return false;
-  fd = -1;
-  if (!SysfsText(*card, file, text))
-    errno = ENOENT;
-  else if ((flags & O_ACCMODE) != O_RDONLY)
-    errno = EACCES;
-  else
-    fd = ContentFd(text, flags);
-  return true;
-}
-
 int OpenHook(int dirFd, const char *path, int flags, mode_t mode, bool at) {
   auto real = [&] {
     return at ? Real().openat(dirFd, path, flags, mode) : Real().open(path, flags, mode);
@@ -50,7 +31,7 @@ int OpenHook(int dirFd, const char *path, int flags, mode_t mode, bool at) {
     return fd;
   }
   int sysfsFd = -1;
-  if (OpenSysfs(registry, p, flags, sysfsFd))
+  if (SysfsOpen(registry, p, flags, sysfsFd))
     return sysfsFd;
   const bool reading = (flags & O_ACCMODE) == O_RDONLY;
   if (reading && IsMountTable(p))
@@ -79,10 +60,8 @@ mode_t ModeArg(int flags, va_list ap) {
 // text read from sysfs or the mount table.
 bool FopenIsOurs(Registry &registry, const std::string &path, bool writing) {
   Lock lock(registry.Mutex());
-  std::string name, file;
   const bool cardText =
-      !writing && (IsMountTable(path) || IsMountInfo(path) ||
-                   (SysfsPath(path, name, file) && !file.empty() && registry.BySysfsName(name)));
+      !writing && (IsMountTable(path) || IsMountInfo(path) || IsSysfsFile(registry, path));
   return cardText || registry.ByNode(path);
 }
 

@@ -41,6 +41,7 @@ RealCalls ResolveAll() {
   Resolve(r.fstatat, "fstatat");
   Resolve(r.fstatat64, "fstatat64");
   Resolve(r.statx, "statx");
+  Resolve(r.realpath, "realpath");
   return r;
 }
 

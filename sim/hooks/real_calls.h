@@ -44,6 +44,7 @@ struct RealCalls {
   int (*fstatat)(int, const char *, struct stat *, int);
   int (*fstatat64)(int, const char *, struct stat64 *, int);
   int (*statx)(int, const char *, int, unsigned int, struct statx *);
+  char *(*realpath)(const char *, char *);
 };
 
 // Resolved on first use with dlsym(RTLD_NEXT); safe to call at any time.

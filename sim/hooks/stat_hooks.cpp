@@ -1,8 +1,10 @@
-// What stat(2), statx(2) and access(2) say about a card's node: a block
-// device of the disk group (major 8 for reader cards, 179 for native ones);
-// gone (ENOENT) once the card vanished.
+// What stat(2), statx(2) and access(2) say about a card's node and its
+// partitions' nodes: a block device of the disk group, numbered as sysfs
+// says (major 8 for reader cards, 179 for native ones); gone (ENOENT) once
+// the card vanished.
 #include "hooks/hook_support.h"
 #include "hooks/real_calls.h"
+#include "hooks/sysfs.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -15,19 +17,9 @@
 namespace sdsim {
 namespace {
 
-dev_t DeviceNumber(Registry &registry, const CardState &card) {
-  unsigned index = 0;
-  for (const auto &c : registry.All()) {
-    if (c.get() == &card)
-      break;
-    ++index;
-  }
-  return card.IsNative() ? makedev(179, 8 * index) : makedev(8, 16 * (index + 8));
-}
-
-void AsBlockDevice(Registry &registry, const CardState &card, struct stat *st) {
+void AsBlockDevice(Registry &registry, const SysfsEntry &entry, struct stat *st) {
   st->st_mode = S_IFBLK | 0660;
-  st->st_rdev = DeviceNumber(registry, card);
+  st->st_rdev = DeviceNumber(registry, entry);
   st->st_size = 0;
   st->st_blksize = 4096;
   st->st_blocks = 0;
@@ -36,25 +28,26 @@ void AsBlockDevice(Registry &registry, const CardState &card, struct stat *st) {
   st->st_gid = 6; // disk
 }
 
-// stat of a node path: 1 answered, 0 not a card, -1 failed (errno set).
+// stat of a node path (a card's or one of its partitions'): 1 answered, 0
+// not a card, -1 failed (errno set).
 int StatNode(const char *path, struct stat *st) {
   Registry &registry = Registry::Get();
   if (IsNull(path) || path[0] != '/' || registry.Empty())
     return 0;
   Lock lock(registry.Mutex());
-  CardState *card = registry.ByNode(path);
-  if (!card)
-    return 0;
-  if (card->Vanished()) {
-    errno = ENOENT;
+  SysfsEntry entry;
+  if (!SysfsByNode(registry, path, entry)) {
+    if (!registry.ByNode(path))
+      return 0;
+    errno = ENOENT; // the card vanished
     return -1;
   }
   std::memset(st, 0, sizeof *st);
   st->st_dev = makedev(0, 5); // devtmpfs
-  st->st_ino = 7000 + (DeviceNumber(registry, *card) & 0xFFFF);
+  st->st_ino = 7000 + (DeviceNumber(registry, entry) & 0xFFFF);
   const struct timespec now = {::time(nullptr), 0};
   st->st_atim = st->st_mtim = st->st_ctim = now;
-  AsBlockDevice(registry, *card, st);
+  AsBlockDevice(registry, entry, st);
   return 1;
 }
 
@@ -67,7 +60,7 @@ int FstatHook(int fd, struct stat *st) {
   Lock lock(registry.Mutex());
   FdEntry entry;
   if (registry.Lookup(fd, entry) && !entry.HostFile)
-    AsBlockDevice(registry, *entry.Card, st);
+    AsBlockDevice(registry, SysfsEntry{entry.Card, 0}, st);
   return rc;
 }
 
@@ -76,14 +69,13 @@ int AccessNode(const char *path) {
   if (IsNull(path) || path[0] != '/' || registry.Empty())
     return 0;
   Lock lock(registry.Mutex());
-  CardState *card = registry.ByNode(path);
-  if (!card)
+  SysfsEntry entry;
+  if (SysfsByNode(registry, path, entry))
+    return 1;
+  if (!registry.ByNode(path))
     return 0;
-  if (card->Vanished()) {
-    errno = ENOENT;
-    return -1;
-  }
-  return 1;
+  errno = ENOENT; // the card vanished
+  return -1;
 }
 
 // statx of a descriptor (AT_EMPTY_PATH): 1 with `st` filled for a node
@@ -101,7 +93,7 @@ int StatxDescriptor(int dirFd, const char *path, int flags, unsigned int mask, s
   FdEntry entry;
   if (!registry.Lookup(dirFd, entry) || entry.HostFile)
     return 0;
-  AsBlockDevice(registry, *entry.Card, st);
+  AsBlockDevice(registry, SysfsEntry{entry.Card, 0}, st);
   return 1;
 }
 

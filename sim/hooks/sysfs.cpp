@@ -6,13 +6,95 @@
 #include "registry/registry.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace sdsim {
 namespace {
+
+// Where a kind of disk sits: its device numbers (minor = MinorBase +
+// PerDisk × card index + partition), the device folder its block folder
+// hangs below, and the device link of the block folder ("" for none).
+struct Layout {
+  unsigned Major, MinorBase, PerDisk;
+  std::string Parent;
+  bool BlockFolder; // the disk's folder is Parent/block/NAME, else Parent/NAME
+  std::string Link;
+};
+
+Layout LayoutOf(const CardState &card) {
+  const CardConfig &c = card.Config();
+  const std::string &kind = c.SysfsKind;
+  if (kind == "usb-removable" || kind == "usb-fixed")
+    return {8,    128,
+            16,   "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host6/target6:0:0/6:0:0:0",
+            true, "../../../6:0:0:0"};
+  if (kind == "sata")
+    return {8,    128,
+            16,   "/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0",
+            true, "../../../0:0:0:0"};
+  if (kind == "nvme")
+    return {259,   0,
+            16,    "/sys/devices/pci0000:00/0000:00:1d.0/0000:3c:00.0/nvme/nvme0",
+            false, "../../nvme0"};
+  if (kind == "virtio")
+    return {252, 0, 16, "/sys/devices/pci0000:00/0000:00:04.0/virtio1", true, "../../../virtio1"};
+  if (kind == "loop" || kind == "dm")
+    return {kind == "loop" ? 7u : 253u, 0, 16, "/sys/devices/virtual", true, ""};
+  char host[64];
+  std::snprintf(host, sizeof host, "mmc%u/mmc%u:%04x", c.MmcHost, c.MmcHost, c.Rca);
+  char link[64];
+  std::snprintf(link, sizeof link, "../../../mmc%u:%04x", c.MmcHost, c.Rca);
+  return {179, 0, 8, std::string("/sys/devices/platform/sdsim-mmc/mmc_host/") + host, true, link};
+}
+
+std::string BaseName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
+
+// The kernel's partition names: sdx1, but mmcblk7p1 after a digit.
+std::string PartitionSuffix(const std::string &disk, unsigned partition) {
+  if (partition == 0)
+    return "";
+  const bool digit = !disk.empty() && std::isdigit(static_cast<unsigned char>(disk.back()));
+  return (digit ? "p" : "") + std::to_string(partition);
+}
+
+std::string EntryNode(const SysfsEntry &e) {
+  const std::string &node = e.Card->Config().Node;
+  return node + PartitionSuffix(BaseName(node), e.Partition);
+}
+
+std::string Folder(const SysfsEntry &e) {
+  const Layout l = LayoutOf(*e.Card);
+  const std::string disk = BaseName(e.Card->Config().Node);
+  std::string folder = l.Parent + (l.BlockFolder ? "/block/" : "/") + disk;
+  if (e.Partition)
+    folder += "/" + disk + PartitionSuffix(disk, e.Partition);
+  return folder;
+}
+
+// Every entry of the attached cards that have not vanished, partitions first
+// (their folders lie inside the disk's).
+template <typename F> bool FindEntry(Registry &registry, F match, SysfsEntry &out) {
+  for (const auto &card : registry.All()) {
+    if (card->Vanished())
+      continue;
+    for (unsigned p = card->Config().Partitions + 1; p-- > 0;) {
+      const SysfsEntry e{card.get(), p};
+      if (match(e)) {
+        out = e;
+        return true;
+      }
+    }
+  }
+  return false;
+}
 
 std::string Hex(const std::uint8_t *p, std::size_t n) {
   static const char digits[] = "0123456789abcdef";
@@ -22,6 +104,30 @@ std::string Hex(const std::uint8_t *p, std::size_t n) {
     text += digits[p[i] & 15];
   }
   return text;
+}
+
+// The register files behind a native card's device link, 32 hex characters
+// and a newline for the registers, as the kernel prints them.
+bool DeviceText(const CardConfig &c, const std::string &file, std::string &text) {
+  char buffer[64];
+  if (file == "csd") {
+    text = Hex(c.Csd.data(), 16) + "\n";
+  } else if (file == "cid") {
+    text = Hex(c.Cid.data(), 16) + "\n";
+  } else if (file == "scr") {
+    text = Hex(c.Scr.data(), 8) + "\n";
+  } else if (file == "type") {
+    text = c.SysfsKind == "emmc" ? "MMC\n" : "SD\n";
+  } else if (file == "name") {
+    text = std::string(reinterpret_cast<const char *>(&c.Cid[3]), 5) + "\n";
+  } else if (file == "serial") {
+    std::snprintf(buffer, sizeof buffer, "0x%02x%02x%02x%02x\n", c.Cid[9], c.Cid[10], c.Cid[11],
+                  c.Cid[12]);
+    text = buffer;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 // "/proc/self/fd/N" or "/proc/PID/fd/N" of this process naming a node
@@ -44,66 +150,152 @@ bool ProcFdLink(Registry &registry, const std::string &path, std::string &answer
   return true;
 }
 
-} // namespace
-
-bool SysfsPath(const std::string &path, std::string &name, std::string &file) {
+// The links into /sys/devices: /sys/class/block/NAME, /sys/block/NAME and
+// /sys/dev/block/MAJ:MIN, relative to their folder; the device link.
+bool SysfsLink(Registry &registry, const std::string &path, std::string &answer) {
+  SysfsEntry e;
   std::string rest;
-  if (StartsWith(path, "/sys/class/block/"))
-    rest = path.substr(17);
-  else if (StartsWith(path, "/sys/block/"))
-    rest = path.substr(11);
-  else
+  if (!SysfsLookup(registry, path, e, rest))
     return false;
-  const std::size_t slash = rest.find('/');
-  if (slash == std::string::npos)
+  if (rest == "device" && e.Partition == 0) {
+    answer = LayoutOf(*e.Card).Link;
+    return !answer.empty();
+  }
+  if (!rest.empty() || StartsWith(path, "/sys/devices/"))
     return false;
-  name = rest.substr(0, slash);
-  const std::string tail = NormalizePath(rest.substr(slash));
-  if (tail == "/device") {
-    file.clear();
-    return true;
-  }
-  if (StartsWith(tail, "/device/") && tail.find('/', 8) == std::string::npos) {
-    file = tail.substr(8);
-    return true;
-  }
-  return false;
+  answer = (StartsWith(path, "/sys/block/") ? "../" : "../../") + Folder(e).substr(5);
+  return true;
 }
 
-// 32 hex characters and a newline for the registers, as the kernel prints them.
-bool SysfsText(const CardState &card, const std::string &file, std::string &text) {
-  const CardConfig &c = card.Config();
-  if (!card.IsNative())
+// realpath of a node, a sysfs folder or a file in it.
+bool SysfsRealPath(Registry &registry, const std::string &path, std::string &answer) {
+  SysfsEntry e;
+  std::string rest, text;
+  if (SysfsByNode(registry, path, e)) {
+    answer = path;
+    return true;
+  }
+  if (!SysfsLookup(registry, path, e, rest))
     return false;
-  char buffer[64];
-  if (file == "csd") {
-    text = Hex(c.Csd.data(), 16) + "\n";
-  } else if (file == "cid") {
-    text = Hex(c.Cid.data(), 16) + "\n";
-  } else if (file == "scr") {
-    text = Hex(c.Scr.data(), 8) + "\n";
-  } else if (file == "type") {
-    text = "SD\n";
-  } else if (file == "name") {
-    text = std::string(reinterpret_cast<const char *>(&c.Cid[3]), 5) + "\n";
-  } else if (file == "serial") {
-    std::snprintf(buffer, sizeof buffer, "0x%02x%02x%02x%02x\n", c.Cid[9], c.Cid[10], c.Cid[11],
-                  c.Cid[12]);
-    text = buffer;
+  const Layout l = LayoutOf(*e.Card);
+  if (rest == "device" && e.Partition == 0 && !l.Link.empty()) {
+    answer = l.Parent; // where the device link leads
+    return true;
+  }
+  answer = Folder(e);
+  if (rest.empty())
+    return true;
+  if (!SysfsText(registry, e, rest, text))
+    return false;
+  answer += "/" + rest;
+  return true;
+}
+
+} // namespace
+
+bool SysfsByNode(Registry &registry, const std::string &path, SysfsEntry &entry) {
+  return FindEntry(
+      registry, [&](const SysfsEntry &e) { return EntryNode(e) == path; }, entry);
+}
+
+bool SysfsLookup(Registry &registry, const std::string &path, SysfsEntry &entry,
+                 std::string &rest) {
+  const std::string p = NormalizePath(path);
+  std::string head;
+  for (const char *prefix : {"/sys/class/block/", "/sys/block/", "/sys/dev/block/"})
+    if (StartsWith(p, prefix))
+      head = prefix;
+  if (head.empty()) {
+    // The folder itself, under /sys/devices.
+    return FindEntry(
+        registry,
+        [&](const SysfsEntry &e) {
+          const std::string folder = Folder(e);
+          if (p != folder && !StartsWith(p, (folder + "/").c_str()))
+            return false;
+          rest = p.substr(std::min(p.size(), folder.size() + 1));
+          return true;
+        },
+        entry);
+  }
+  const std::size_t slash = p.find('/', head.size());
+  const std::string name = p.substr(head.size(), slash - head.size());
+  rest = slash == std::string::npos ? "" : p.substr(slash + 1);
+  if (head == "/sys/dev/block/") {
+    unsigned major = 0, minor = 0;
+    char end = 0;
+    if (std::sscanf(name.c_str(), "%u:%u%c", &major, &minor, &end) != 2)
+      return false;
+    const dev_t number = makedev(major, minor);
+    return FindEntry(
+        registry, [&](const SysfsEntry &e) { return DeviceNumber(registry, e) == number; }, entry);
+  }
+  return FindEntry(
+      registry,
+      [&](const SysfsEntry &e) {
+        // /sys/block lists whole disks only.
+        return BaseName(EntryNode(e)) == name && (head != "/sys/block/" || e.Partition == 0);
+      },
+      entry);
+}
+
+dev_t DeviceNumber(Registry &registry, const SysfsEntry &entry) {
+  unsigned index = 0;
+  for (const auto &c : registry.All()) {
+    if (c.get() == entry.Card)
+      break;
+    ++index;
+  }
+  const Layout l = LayoutOf(*entry.Card);
+  return makedev(l.Major, l.MinorBase + l.PerDisk * index + entry.Partition);
+}
+
+bool SysfsText(Registry &registry, const SysfsEntry &entry, const std::string &rest,
+               std::string &text) {
+  const CardConfig &c = entry.Card->Config();
+  const bool disk = entry.Partition == 0;
+  if (rest == "dev") {
+    const dev_t number = DeviceNumber(registry, entry);
+    text = std::to_string(major(number)) + ":" + std::to_string(minor(number)) + "\n";
+  } else if (rest == "size") {
+    const std::uint64_t partition =
+        (c.CapacitySectors - std::min<std::uint64_t>(c.CapacitySectors, 8192)) /
+        std::max(1u, c.Partitions);
+    text = std::to_string(disk ? c.CapacitySectors : partition) + "\n";
+  } else if (rest == "ro") {
+    text = "0\n";
+  } else if (rest == "removable" && disk) {
+    text = c.SysfsKind == "usb-removable" ? "1\n" : "0\n";
+  } else if (rest == "partition" && !disk) {
+    text = std::to_string(entry.Partition) + "\n";
+  } else if (StartsWith(rest, "device/") && disk &&
+             (c.SysfsKind == "mmc" || c.SysfsKind == "emmc")) {
+    return DeviceText(c, rest.substr(7), text);
   } else {
     return false;
   }
   return true;
 }
 
-std::string SysfsLink(const CardState &card) {
-  char buffer[64];
-  if (card.IsNative())
-    std::snprintf(buffer, sizeof buffer, "../../../mmc%u:%04x", card.Config().MmcHost,
-                  card.Config().Rca);
+bool SysfsOpen(Registry &registry, const std::string &path, int flags, int &fd) {
+  SysfsEntry e;
+  std::string rest, text;
+  if (!SysfsLookup(registry, path, e, rest) || rest.empty() || rest == "device")
+    return false;
+  fd = -1;
+  if (!SysfsText(registry, e, rest, text))
+    errno = ENOENT;
+  else if ((flags & O_ACCMODE) != O_RDONLY)
+    errno = EACCES;
   else
-    std::snprintf(buffer, sizeof buffer, "../../../6:0:0:0");
-  return buffer;
+    fd = ContentFd(text, flags);
+  return true;
+}
+
+bool IsSysfsFile(Registry &registry, const std::string &path) {
+  SysfsEntry e;
+  std::string rest;
+  return SysfsLookup(registry, path, e, rest) && !rest.empty() && rest != "device";
 }
 
 } // namespace sdsim
@@ -119,18 +311,34 @@ extern "C" ssize_t readlink(const char *path, char *buf, size_t size) {
   bool ours = false;
   {
     Lock lock(registry.Mutex());
-    ours = ProcFdLink(registry, p, answer);
-    std::string name, file;
-    if (!ours && SysfsPath(p, name, file) && file.empty()) {
-      if (CardState *card = registry.BySysfsName(name)) {
-        answer = SysfsLink(*card);
-        ours = true;
-      }
-    }
+    ours = ProcFdLink(registry, p, answer) || SysfsLink(registry, p, answer);
   }
   if (!ours)
     return Real().readlink(path, buf, size);
   const std::size_t n = std::min(size, answer.size());
   std::memcpy(buf, answer.data(), n);
   return static_cast<ssize_t>(n);
+}
+
+extern "C" char *realpath(const char *path, char *resolved) {
+  Registry &registry = Registry::Get();
+  if (IsNull(path) || path[0] != '/' || registry.Empty())
+    return Real().realpath(path, resolved);
+  std::string answer;
+  {
+    Lock lock(registry.Mutex());
+    if (!SysfsRealPath(registry, path, answer))
+      return Real().realpath(path, resolved);
+  }
+  if (answer.size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  char *out = resolved ? resolved : static_cast<char *>(std::malloc(PATH_MAX));
+  if (!out) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  std::memcpy(out, answer.c_str(), answer.size() + 1);
+  return out;
 }

@@ -106,15 +106,6 @@ CardState *Registry::ByHostFile(const std::string &path) {
   return nullptr;
 }
 
-CardState *Registry::BySysfsName(const std::string &name) {
-  for (auto &card : Cards) {
-    const std::string &node = card->Config().Node;
-    if (node.substr(node.rfind('/') + 1) == name)
-      return card.get();
-  }
-  return nullptr;
-}
-
 Card *Registry::Handle(const std::string &node) {
   for (std::size_t i = 0; i < Cards.size(); ++i)
     if (Cards[i]->Config().Node == node)

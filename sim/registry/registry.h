@@ -32,7 +32,6 @@ public:
   void DetachAll();
   CardState *ByNode(const std::string &path);
   CardState *ByHostFile(const std::string &path);
-  CardState *BySysfsName(const std::string &name); // "mmcblk7" or "sdx"
   Card *Handle(const std::string &node);
   std::vector<Card *> Handles();
   const std::vector<std::unique_ptr<CardState>> &All() const { return Cards; }

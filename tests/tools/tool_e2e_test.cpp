@@ -277,9 +277,11 @@ TEST_F(Sandbox, PermissionDeniedSaysWhoMayRead) {
   fs::copy_file(kBin + "sdsmart", Dir + "/sdsmart");
   fs::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1", Dir + "/lib/libsdsmart.so.1");
   ::chmod(Dir.c_str(), 0755);
-  Expect(Exec({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-               "/usr/bin/env", "LD_LIBRARY_PATH=" + Dir + "/lib", Dir + "/sdsmart", node}),
-         2, "run sdsmart as root or as a member of the disk group");
+  // A plain file stands in for the node: --force, as it is no block device.
+  Expect(
+      Exec({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/env",
+            "LD_LIBRARY_PATH=" + Dir + "/lib", Dir + "/sdsmart", "--force", node}),
+      2, "run sdsmart as root or as a member of the disk group");
 }
 
 // Ctrl-C (SIGINT to the whole job) or SIGTERM while the card answers busy
@@ -368,6 +370,87 @@ TEST_F(Sandbox, ConfigSubcommands) {
   WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = a/b;\r\n"), 0644, false);
   Expect(config({"check", stored}), 4, "error 20480");
   Expect(config({"check", stored}), 4, "the error is on line 2 of the plain text");
+}
+
+// The device guard over the sysfs descriptions the virtual card presents:
+// only removable disks behind USB and mmcblk cards are written to; --force
+// takes any other disk but never a partition or an eMMC's boot area. A
+// refused device gets no transfer at all, and --scan lists what the guard
+// takes.
+TEST_F(Sandbox, DeviceGuardWritesOnlyToCards) {
+  const std::tuple<const char *, const char *, const char *, int, int, std::string> cases[] = {
+      {"/dev/sdx", "usb-removable", "/dev/sdx", 0, 0, "PASSED"},
+      {"/dev/mmcblk7", "mmc", "/dev/mmcblk7", 0, 0, "PASSED"},
+      {"/dev/sdx", "usb-fixed", "/dev/sdx", 2, 0,
+       "/dev/sdx is not an SD card: it is a fixed (not removable) disk attached through USB; "
+       "sdsmart writes its command patterns over sector 0"},
+      {"/dev/sdx", "sata", "/dev/sdx", 2, 0, "/dev/sdx is not an SD card: it is a SATA disk"},
+      {"/dev/mmcblk7", "emmc", "/dev/mmcblk7", 2, 0,
+       "/dev/mmcblk7 is not an SD card: it is an eMMC"},
+      {"/dev/loop3", "loop", "/dev/loop3", 2, 0,
+       "/dev/loop3 is not an SD card: it is a loop device"},
+      {"/dev/dm-0", "dm", "/dev/dm-0", 2, 0, "is not an SD card: it is a device-mapper device"},
+      {"/dev/sdx", "usb-removable", "/dev/sdx1", 2, 2,
+       "/dev/sdx1 is not an SD card: it is partition 1 of /dev/sdx; the card is the whole disk: "
+       "sdsmart /dev/sdx\n"},
+      {"/dev/mmcblk0boot0", "emmc", "/dev/mmcblk0boot0", 2, 2,
+       "/dev/mmcblk0boot0 is not an SD card: it is a boot partition of the eMMC /dev/mmcblk0\n"}};
+  std::string transcript = Dir + "/transcript", text;
+  for (const auto &[node, kind, arg, status, forced, message] : cases) {
+    SCOPED_TRACE(std::string(kind) + " " + arg);
+    std::string card = Card("guarded", [&, node = node, kind = kind](json &c) {
+      c["node"] = node;
+      c["sysfs"] = {{"kind", kind}};
+    });
+    for (bool force : {false, true}) {
+      ::unlink(transcript.c_str());
+      Args args = Tool({"-H", arg});
+      if (force)
+        args.push_back("--force");
+      Result r = Run({"--card", card, "--transcript", transcript}, args);
+      Expect(r, force ? forced : status, force && forced == 0 ? "PASSED" : message);
+      bool refused = (force ? forced : status) != 0;
+      EXPECT_EQ(ReadWholeFile(transcript, text) && !text.empty(), !refused) << text;
+    }
+    Result scan = Run({"--card", card}, {"--scan"});
+    EXPECT_EQ(scan.Out.find(std::string(arg) + " -d ") != std::string::npos, status == 0)
+        << scan.Out;
+  }
+}
+
+// A card that takes the enter pattern and answers no SMART header (here: the
+// virtual card with another entry string) is written to once, then left
+// alone until --retry-unsupported, or until a configuration with another
+// entry string reads it, which forgets it.
+TEST_F(Sandbox, UnsupportedCardIsWrittenToOnce) {
+  std::string card = Card("foreign", [](json &c) { c["entry"] = "NOTOURS1"; });
+  std::string transcript = Dir + "/transcript";
+  auto run = [&](Args extra) {
+    ::unlink(transcript.c_str());
+    Result r = Run({"--card", card, "--transcript", transcript}, Tool(extra));
+    std::string text;
+    ReadWholeFile(transcript, text);
+    return std::pair{r, text.find("\"write\"") != std::string::npos};
+  };
+  auto [first, wrote] = run({"-H", "/dev/sdx"});
+  Expect(first, 4, "Later runs skip this card without writing to it");
+  EXPECT_TRUE(wrote);
+  for (int i = 0; i < 2; ++i) {
+    auto [again, wroteAgain] = run({"-H", "/dev/sdx"});
+    Expect(again, 4, "/dev/sdx: not supported (remembered since 20");
+    Expect(again, 4,
+           "A card of another controller family and a wrong entry string in the "
+           "configuration look the same; --retry-unsupported tries again");
+    EXPECT_FALSE(wroteAgain);
+  }
+  auto [retried, wroteRetry] = run({"-H", "--retry-unsupported", "/dev/sdx"});
+  Expect(retried, 4, "Later runs skip this card");
+  EXPECT_TRUE(wroteRetry);
+  std::string plain;
+  ASSERT_TRUE(ReadWholeFile(kSource + "/demo/config.ini", plain));
+  plain.replace(plain.find("SDSMTEST"), 8, "NOTOURS1");
+  WriteFileAtomically(Config, EncodeConfig(plain), 0644, false);
+  Expect(run({"-H", "/dev/sdx"}).first, 0, "it is no longer remembered as not supported");
 }
 
 } // namespace

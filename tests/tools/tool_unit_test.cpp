@@ -154,7 +154,8 @@ protected:
 
   // A /sys look-alike: block devices as symlinks into a devices tree.
   void Disk(const std::string &name, const std::string &busPath, const char *removable,
-            uint64_t sectors, const std::string &vendor, const std::string &model, bool mmc) {
+            uint64_t sectors, const std::string &vendor, const std::string &model, bool mmc,
+            bool listed = true) {
     std::string dev = Dir + "/devices/" + busPath + "/block/" + name;
     ASSERT_TRUE(MakeDirectories(dev + "/device", 0755) && MakeDirectories(Dir + "/block", 0755));
     WriteFileAtomically(dev + "/removable", std::string(removable) + "\n", 0644, false);
@@ -162,7 +163,11 @@ protected:
     WriteFileAtomically(dev + "/device/" + (mmc ? "type" : "vendor"), vendor + "\n", 0644, false);
     WriteFileAtomically(dev + "/device/" + (mmc ? "name" : "model"), model + "  \n", 0644, false);
     std::string target = "../devices/" + busPath + "/block/" + name;
-    ASSERT_EQ(::symlink(target.c_str(), (Dir + "/block/" + name).c_str()), 0);
+    if (listed) {
+      ASSERT_EQ(::symlink(target.c_str(), (Dir + "/block/" + name).c_str()), 0);
+    }
+    ASSERT_TRUE(MakeDirectories(Dir + "/class/block", 0755));
+    ASSERT_EQ(::symlink(("../" + target).c_str(), (Dir + "/class/block/" + name).c_str()), 0);
   }
   std::string Dir;
 };
@@ -211,10 +216,13 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 -d mmc # native SD host, SD SC16G, 7.95 GB");
   EXPECT_EQ(found[1].Caption(),
             "/dev/sdb -d usb # USB card reader, Generic STORAGE DEVICE, 31.91 GB");
-  // Nodes sysfs does not describe are probed by name; partitions are not.
+  // Nodes sysfs describes by name but does not list are probed by name; a
+  // node sysfs does not describe at all (sdy) is no card.
+  Disk("sdx", "pci0/usb3/3-1/3-1:1.0/host4/target4:0:0/4:0:0:0", "1", 1000, "", "", false, false);
+  Disk("mmcblk7", "platform/m/mmc_host/mmc7/mmc7:aaaa", "0", 1000, "SD", "X", true, false);
   std::string dev = Dir + "/dev";
   ASSERT_TRUE(MakeDirectories(dev, 0755));
-  for (const char *name : {"sdb", "sdx", "mmcblk7", "mmcblk7p1", "sdaa"})
+  for (const char *name : {"sdb", "sdx", "sdy", "mmcblk7", "mmcblk7p1", "sdaa"})
     WriteFileAtomically(dev + "/" + name, std::string(4096, '\0'), 0600, false);
   found = ProbeUnlistedNodes(Dir, dev);
   ASSERT_EQ(found.size(), 2u);

@@ -1,12 +1,16 @@
 // An acquisition with the card's data first: sector 0 is journaled before
 // the library touches it and checked after, and Ctrl-C or SIGTERM only ask
 // the library to stop at its next safe point.
+#include "device_guard.h"
 #include "files.h"
 #include "histogram.h"
 #include "journal.h"
 #include "modes.h"
 #include "sector0.h"
+#include "unsupported_memory.h"
 
+#include "interface/session.h"
+#include "util/convert.h"
 #include "util/error.h"
 
 #include <sdsmart/sdsmart.h>
@@ -232,10 +236,17 @@ bool CheckDeviceOpens(const std::string &device, RunStatus &status) {
   return false;
 }
 
-int RunAcquisition(const Options &o, RunStatus &status) {
+int RunAcquisition(const Options &given, RunStatus &status) {
   RunRecord &run = status.Run();
-  run.Device = o.Device;
-  if (!CheckDeviceOpens(o.Device, status) || !LoadConfiguration(o, status))
+  run.Device = given.Device;
+  Options o = given; // the device becomes the node its links lead to
+  DeviceVerdict verdict;
+  if (!GuardDevice(o, status, verdict) || !CheckDeviceOpens(o.Device, status) ||
+      !LoadConfiguration(o, status))
+    return Publish(o, status);
+  UnsupportedMemory unsupported(ChooseStateDir(o.StateDir), o.Device, verdict,
+                                ToNarrowString(_EntryStr));
+  if (SkipRememberedCard(o, unsupported, status))
     return Publish(o, status);
   InstallSignalHandlers();
   std::unique_ptr<Journal> journal;
@@ -252,6 +263,8 @@ int RunAcquisition(const Options &o, RunStatus &status) {
                             GetErrorMessage());
   }
   VerifySector0(o, *journal, before, status);
+  if (!caughtSignal)
+    NoteAcquisition(o, unsupported, rc == 0, status);
   if (caughtSignal) {
     ReportInterruption(o, status);
   } else if (rc != 0) {

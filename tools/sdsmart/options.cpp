@@ -23,6 +23,7 @@ enum OptionId : int {
   kWarnLife,
   kFailLife,
   kStateDir,
+  kRetryUnsupported,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };
@@ -64,11 +65,20 @@ const OptionSpec kOptionTable[] = {
     {Section::Acquisition, "state-dir", kStateDir, required_argument, " DIR",
      "where the sector-0 journal is kept (default\n/var/lib/sdsmart, $XDG_STATE_HOME/sdsmart or\n"
      "~/.local/state/sdsmart)"},
+    {Section::Acquisition, "force", kForce, no_argument, "",
+     "read a disk the device guard refuses as neither a\n"
+     "card reader nor an mmcblk card (never a partition),\n"
+     "and a card remembered as not supported; with\n"
+     "--restore-sector0: write over any sector 0"},
+    {Section::Acquisition, "retry-unsupported", kRetryUnsupported, no_argument, "",
+     "read a card remembered as not supported (it took\n"
+     "the enter pattern but answered no SMART header)"},
     {Section::OtherActions, "scan", kScan, no_argument, " [CANDIDATE...]",
-     "list card devices: USB card readers with removable\n"
-     "media and mmcblk disks (from /sys/block, plus sdX and\n"
-     "mmcblkN nodes that open but sysfs does not list), and\n"
-     "the given nodes or glob patterns that open"},
+     "list card devices as the device guard takes them:\n"
+     "removable disks behind USB (card readers) and mmcblk\n"
+     "SD cards (from /sys/block, plus sdX and mmcblkN nodes\n"
+     "sysfs describes but does not list), and the given\n"
+     "nodes or glob patterns that open and are cards"},
     {Section::OtherActions, "restore-sector0", kRestoreSector0, no_argument, " DEVICE",
      "write the saved sector 0 of an interrupted run back\n"
      "(only when sector 0 holds a special-mode pattern,\nunless -f/--force)"},
@@ -81,8 +91,7 @@ const OptionSpec kOptionTable[] = {
     {Section::OtherActions, "help", kHelp, no_argument, "", "this text"},
     {Section::OtherActions, "version", kVersion, no_argument, "",
      "versions of the tool and the library"},
-    // Described in the rows of --restore-sector0 and config encode.
-    {Section::Hidden, "force", kForce, no_argument, "", ""},
+    // Described in the row of config encode.
     {Section::Hidden, "output", kOutput, required_argument, " FILE", ""},
 };
 
@@ -114,7 +123,7 @@ reader (/dev/sdX) or a native SD host (/dev/mmcblkN) and reports it.
 const char kUsageTail[] = R"(
 Exit status (a bit mask):
   bit 0 (1)   the command line could not be parsed
-  bit 1 (2)   the device could not be opened
+  bit 1 (2)   the device could not be opened, or it is no SD card
   bit 2 (4)   reading the SMART data (or a config/restore action) failed
   bit 3 (8)   health FAILED
   bit 4 (16)  health WARNING
@@ -228,6 +237,9 @@ struct Parse {
       return true;
     case kForce:
       o.Force = true;
+      return true;
+    case kRetryUnsupported:
+      o.RetryUnsupported = true;
       return true;
     case kPrometheus:
       o.Prometheus = true;

@@ -33,6 +33,7 @@ struct Options {
   std::optional<unsigned> Select;       // --select BITS
   HealthLimits Limits;
   bool Force = false;
+  bool RetryUnsupported = false;         // --retry-unsupported
   std::string StateDir;                  // --state-dir DIR
   std::vector<std::string> ScanPatterns; // explicit --scan candidates
   std::string ConfigFile;                // config subcommands: input

@@ -14,7 +14,7 @@ struct RunRecord;
 // Exit status: a bitmask, as disk-health tools do it.
 enum ExitBits : int {
   kExitCommandLine = 1 << 0,   // the command line could not be parsed
-  kExitOpenFailed = 1 << 1,    // the device could not be opened
+  kExitOpenFailed = 1 << 1,    // the device could not be used: opened, or taken for a card
   kExitAcquisition = 1 << 2,   // reading the SMART data failed
   kExitHealthFailed = 1 << 3,  // health verdict FAILED
   kExitHealthWarning = 1 << 4, // health verdict WARNING

@@ -1,6 +1,7 @@
 #include "scan.h"
 
 #include "card_data.h"
+#include "device_guard.h"
 #include "files.h"
 #include "output.h"
 
@@ -21,27 +22,9 @@
 namespace sdsmart_tool {
 namespace {
 
-std::string ReadAttr(const std::string &path) {
-  std::string text;
-  if (!ReadWholeFile(path, text))
-    return "";
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-    text.pop_back();
-  size_t start = text.find_first_not_of(' ');
-  return start == std::string::npos ? "" : Printable(text.substr(start));
-}
+std::string ReadAttr(const std::string &path) { return Printable(ReadSysfsAttribute(path)); }
 
-bool IsMmcDisk(const std::string &name) {
-  if (name.compare(0, 6, "mmcblk") != 0 || name.size() == 6)
-    return false;
-  return std::all_of(name.begin() + 6, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool IsScsiDisk(const std::string &name) {
-  return name.size() > 2 && name.compare(0, 2, "sd") == 0 &&
-         std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= 'a' && c <= 'z'; });
-}
-
+// Size, maker and model of a card from its sysfs folder.
 void FillFromSys(ScanEntry &e, const std::string &block) {
   std::string sectors = ReadAttr(block + "/size");
   if (!sectors.empty())
@@ -59,11 +42,6 @@ void FillFromSys(ScanEntry &e, const std::string &block) {
 uint64_t SizeOf(int fd) {
   uint64_t bytes = 0;
   return ::ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes : 0;
-}
-
-std::string BaseName(const std::string &path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace
@@ -93,24 +71,13 @@ std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot) {
   ::closedir(d);
   std::sort(names.begin(), names.end());
   for (const std::string &name : names) {
-    std::string block = dir + "/" + name;
+    DeviceVerdict v = ClassifyBlockDevice(name, sysRoot);
+    if (!v.IsCard())
+      continue;
     ScanEntry e;
     e.Name = "/dev/" + name;
-    if (IsMmcDisk(name)) {
-      e.Transport = "mmc";
-    } else if (IsScsiDisk(name)) {
-      if (ReadAttr(block + "/removable") != "1")
-        continue;
-      char target[PATH_MAX];
-      ssize_t n = ::readlink(block.c_str(), target, sizeof target - 1);
-      std::string resolved = n > 0 ? std::string(target, static_cast<size_t>(n)) : "";
-      if (resolved.find("/usb") == std::string::npos)
-        continue;
-      e.Transport = "usb";
-    } else {
-      continue;
-    }
-    FillFromSys(e, block);
+    e.Transport = v.Transport;
+    FillFromSys(e, sysRoot + "/class/block/" + name);
     out.push_back(e);
   }
   return out;
@@ -135,18 +102,21 @@ std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
           errors.push_back(path + ": " + std::strerror(errno));
         continue;
       }
+      DeviceVerdict v;
+      if (!ClassifyNode(path, sysRoot, v) || !v.IsCard()) {
+        if (!wildcard) // a pattern meets partitions and other disks as a matter of course
+          errors.push_back(path + " is not an SD card: " + v.Why);
+        continue;
+      }
       ScanEntry e;
       e.Name = path;
-      e.Transport = TransportOf(path);
+      e.Transport = v.Transport;
       e.SizeBytes = SizeOf(fd.Get());
       fd.Close();
-      std::string block = sysRoot + "/block/" + BaseName(path);
-      if (::access(block.c_str(), F_OK) == 0 && path.compare(0, 5, "/dev/") == 0) {
-        uint64_t known = e.SizeBytes;
-        FillFromSys(e, block);
-        if (known)
-          e.SizeBytes = known;
-      }
+      uint64_t known = e.SizeBytes;
+      FillFromSys(e, sysRoot + "/class/block/" + v.Name);
+      if (known)
+        e.SizeBytes = known;
       out.push_back(e);
     }
   }
@@ -162,14 +132,15 @@ std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std:
   std::vector<ScanEntry> out;
   for (const std::string &name : names) {
     if (::access((sysRoot + "/block/" + name).c_str(), F_OK) == 0)
-      continue; // the kernel describes it: ScanSysBlock decides
+      continue; // listed: ScanSysBlock decides
+    DeviceVerdict v = ClassifyBlockDevice(name, sysRoot);
     std::string path = devRoot + "/" + name;
     CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.IsOpen())
+    if (!v.IsCard() || !fd.IsOpen())
       continue;
     ScanEntry e;
     e.Name = path;
-    e.Transport = TransportOf("/dev/" + name);
+    e.Transport = v.Transport;
     e.SizeBytes = SizeOf(fd.Get());
     out.push_back(e);
   }

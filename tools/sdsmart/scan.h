@@ -1,7 +1,7 @@
-// --scan: the card devices of this machine. Candidates are the SCSI disks
-// with removable media behind USB (card readers) and the mmcblk disks of
-// native SD hosts, found under /sys/block; explicit candidates (paths or
-// glob patterns) given on the command line are probed by opening them.
+// --scan: the card devices of this machine: the disks under /sys/block that
+// the device guard takes for cards (removable SCSI disks behind USB, mmcblk
+// disks of SD cards); explicit candidates (paths or glob patterns) given on
+// the command line are opened and classified the same way.
 #pragma once
 
 #include <cstdint>
@@ -23,14 +23,15 @@ struct ScanEntry {
 std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot);
 
 // Paths matching each pattern (the pattern itself when nothing matches)
-// that open; problems (nodes that do not open) are appended to errors.
+// that open and are cards; problems (nodes that do not open, a path named
+// on its own that is no card) are appended to errors.
 std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
                                        const std::string &sysRoot,
                                        std::vector<std::string> &errors);
 
 // Nodes named like card devices (<devRoot>/sda..sdz, mmcblk0..mmcblk31)
-// that open although <sysRoot>/block does not describe them: block nodes
-// passed into a container whose /sys is masked, or the virtual card.
+// that open and that sysfs describes as cards by name although
+// <sysRoot>/block does not list them (the virtual card answers by path).
 std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std::string &devRoot);
 
 // The two lists merged, in order, without repeated names.

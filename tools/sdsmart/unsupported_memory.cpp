@@ -1,0 +1,153 @@
+#include "unsupported_memory.h"
+
+#include "device_guard.h"
+#include "files.h"
+#include "modes.h"
+
+#include "interface/session.h"
+#include "smart/smart_info_header.h"
+#include "smart/smart_info_reader.h"
+#include "util/unique_fd.h"
+
+#include <sdsmart/sdsmart.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace sdsmart_tool {
+namespace {
+
+// FNV-1a, 64 bits: stable across builds and machines, which is all an
+// identity needs (nothing here defends against a forged sector).
+std::string Fnv1a(const void *data, size_t size) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (size_t i = 0; i < size; ++i) {
+    hash ^= static_cast<const unsigned char *>(data)[i];
+    hash *= 0x100000001B3ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+// The capacity and a hash of sector 0, read past the page cache (a card
+// changed in its reader must not be answered from memory) and without a
+// descriptor opened for writing; "" when the node does not tell.
+std::string CapacityAndSector0(const std::string &node) {
+  CUniqueFd fd(::open(node.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT));
+  if (!fd.IsOpen() && errno == EINVAL)
+    fd = CUniqueFd(::open(node.c_str(), O_RDONLY | O_CLOEXEC));
+  uint64_t bytes = 0;
+  alignas(4096) unsigned char sector[512];
+  if (!fd.IsOpen() || ::ioctl(fd.Get(), BLKGETSIZE64, &bytes) != 0 ||
+      ::pread(fd.Get(), sector, sizeof sector, 0) != static_cast<ssize_t>(sizeof sector))
+    return "";
+  return "size-" + std::to_string(bytes) + "-sector0-" + Fnv1a(sector, sizeof sector);
+}
+
+// The CID a native host shows in sysfs, else the capacity and sector 0.
+std::string Identity(const std::string &node, const DeviceVerdict &verdict) {
+  if (verdict.Transport == "mmc" && !verdict.Name.empty()) {
+    std::string cid = ReadSysfsAttribute("/sys/class/block/" + verdict.Name + "/device/cid");
+    if (cid.size() == 32 && cid.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
+      return "cid-" + cid;
+  }
+  return CapacityAndSector0(node);
+}
+
+std::string UtcNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char text[32];
+  ::gmtime_r(&now, &utc);
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+const char kLooksTheSame[] = "A card of another controller family and a wrong entry string in "
+                             "the configuration look the same";
+
+} // namespace
+
+UnsupportedMemory::UnsupportedMemory(const std::string &stateDir, const std::string &node,
+                                     const DeviceVerdict &verdict, const std::string &entry)
+    : EntryHash(Fnv1a(entry.data(), entry.size())) {
+  std::string identity = Identity(node, verdict);
+  if (!stateDir.empty() && !identity.empty())
+    Path = stateDir + "/unsupported-" + identity + ".json";
+}
+
+std::optional<std::string> UnsupportedMemory::RememberedSince() const {
+  std::string text;
+  if (Path.empty() || !ReadWholeFile(Path, text))
+    return std::nullopt;
+  nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
+  if (!record.is_object() || record.value("entry", "") != EntryHash)
+    return std::nullopt;
+  return record.value("since", "an earlier run");
+}
+
+void UnsupportedMemory::Remember(const std::string &node, const std::string &reason) const {
+  nlohmann::json record = {
+      {"since", UtcNow()}, {"entry", EntryHash}, {"node", node}, {"reason", reason}};
+  WriteFileAtomically(Path, record.dump(2) + "\n", 0644, false);
+}
+
+bool UnsupportedMemory::Forget() const { return !Path.empty() && ::unlink(Path.c_str()) == 0; }
+
+bool AnsweredNoSmartHeader() {
+  // "Incorrect S.M.A.R.T contents." is also raised for damaged detail pages
+  // of a card that did answer a header; the reader keeps the header it
+  // accepted, so only a run without one counts.
+  if (GetErrorCode() != SDSMART_E_SMART_CONTENTS || !_SmartInfoReader)
+    return false;
+  return !IsSmartSignature(reinterpret_cast<const unsigned char *>(_SmartInfoReader->GetHeader()));
+}
+
+bool SkipRememberedCard(const Options &o, const UnsupportedMemory &memory, RunStatus &status) {
+  std::optional<std::string> since = memory.RememberedSince();
+  if (!since || o.RetryUnsupported || o.Force)
+    return false;
+  status.Say("error", o.Device + ": not supported (remembered since " + *since +
+                          "): on that run the card took the enter pattern but answered no SMART "
+                          "header, so it is not written to again. " +
+                          kLooksTheSame + "; --retry-unsupported tries again (" + memory.File() +
+                          ").");
+  status.Fail(kExitAcquisition);
+  return true;
+}
+
+void NoteAcquisition(const Options &o, const UnsupportedMemory &memory, bool read,
+                     RunStatus &status) {
+  if (!memory.Usable())
+    return;
+  if (read) {
+    if (memory.Forget())
+      status.Say("information",
+                 o.Device + " was read: it is no longer remembered as not supported");
+    return;
+  }
+  if (!AnsweredNoSmartHeader())
+    return;
+  try {
+    memory.Remember(o.Device, GetErrorMessage());
+  } catch (const std::exception &e) {
+    status.Say("warning", std::string("cannot remember the card as not supported: ") + e.what());
+    return;
+  }
+  status.Say("information", o.Device +
+                                ": the card took the enter pattern but answered no SMART "
+                                "header. " +
+                                std::string(kLooksTheSame) +
+                                ". Later runs skip this card without writing to it; "
+                                "--retry-unsupported tries again.");
+}
+
+} // namespace sdsmart_tool
