@@ -341,6 +341,13 @@ TEST_F(Sandbox, AllCardsMergeInOrderAndCombineTheirBits) {
   r = Run({"--card", kUsb}, Tool({"--prometheus=" + prom, "/dev/sdx"}));
   Expect(r, 0);
   EXPECT_EQ(r.Out, "");
+  // Runs killed mid-read: each card still has its entry, saying so.
+  r = Run({"--kill", "10", "--card", kUsb, "--card", kNative},
+          Tool({"--all", "--json", "/dev/sdx", "/dev/mmcblk7"}));
+  Expect(r, kExitAcquisition, "/dev/mmcblk7: its run was ended by signal 9");
+  ExpectSchemaValid("all", r.Out);
+  EXPECT_EQ(json::parse(r.Out)["devices"][1]["sdsmart"]["messages"][0]["string"],
+            "its run was ended by signal 9 (Killed)");
 }
 
 TEST_F(Sandbox, PermissionDeniedSaysWhoMayRead) {

@@ -69,31 +69,34 @@ std::string SignalText(int signal) {
   return "signal " + std::to_string(signal) + (name ? std::string(" (") + name + ")" : "");
 }
 
-// What a card's run adds to the exit status, said when it is not the run's
-// own word.
-int CardBits(const std::string &device, const CardRun &run, RunStatus &status) {
+// Why a run left no word of its own: it did not start, or a signal ended it.
+// Empty when it exited.
+std::string Mishap(const CardRun &run) {
   if (!run.Started)
-    status.Say("error", device + ": " + run.NotStarted);
-  else if (run.Signal)
-    status.Say("error", device + ": its run was ended by " + SignalText(run.Signal));
-  else if (run.ExitStatus < 128)
-    return run.ExitStatus;
-  return kExitAcquisition;
+    return run.NotStarted;
+  return run.Signal ? "its run was ended by " + SignalText(run.Signal) : "";
+}
+
+// What a card's run adds to the exit status; a mishap is said here.
+int CardBits(const std::string &device, const CardRun &run, RunStatus &status) {
+  std::string mishap = Mishap(run);
+  if (!mishap.empty())
+    status.Say("error", device + ": " + mishap);
+  return mishap.empty() && run.ExitStatus < 128 ? run.ExitStatus : kExitAcquisition;
 }
 
 // The card's entry of the devices array: its own document without the format
-// version, or, when its run printed none, one that says what happened.
+// version, or, when its run printed none, one that says why.
 Json DeviceJson(const std::string &device, const CardRun &run, int bits) {
   Json document = Json::parse(run.Out, nullptr, false);
   if (!document.is_object() || !document.contains("sdsmart")) {
+    std::string mishap = Mishap(run);
     RunRecord record;
     record.Argv = run.Argv;
     record.Device = device;
-    record.ExitStatus = run.Started && !run.Signal ? run.ExitStatus : bits;
-    record.Messages.push_back({"error", !run.Started ? run.NotStarted
-                                        : run.Signal
-                                            ? "the run was ended by " + SignalText(run.Signal)
-                                            : "the run printed no JSON document"});
+    record.ExitStatus = mishap.empty() ? run.ExitStatus : bits;
+    record.Messages.push_back(
+        {"error", mishap.empty() ? "its run printed no JSON document" : mishap});
     document = BuildJson(record);
   }
   document.erase("json_format_version");
