@@ -29,7 +29,8 @@ libdir=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for f in usr/bin/sdsmart usr/include/sdsmart/sdsmart.h "${libdir#"$root/"}/libsdsmart.so.1.0.0" \
   "${libdir#"$root/"}/pkgconfig/sdsmart.pc" "${libdir#"$root/"}/cmake/sdsmart/sdsmartConfig.cmake" \
   usr/share/man/man1/sdsmart.1.gz usr/share/sdsmart/sdsmart-card.schema.json \
-  usr/share/sdsmart/sdsmart-scan.schema.json usr/share/sdsmart/prometheus/sdsmart.rules.yml \
+  usr/share/sdsmart/sdsmart-scan.schema.json usr/share/sdsmart/sdsmart-all.schema.json \
+  usr/share/sdsmart/prometheus/sdsmart.rules.yml \
   usr/lib/systemd/system/sdsmart-textfile.service usr/lib/systemd/system/sdsmart-textfile.timer \
   usr/share/doc/sdsmart/copyright usr/share/doc/sdsmart/changelog.gz; do
   [ -f "$root/$f" ] || fail "not in the package: /$f"

@@ -48,9 +48,12 @@ run unrated 16 "$sim" --card "$work/unrated-card.json" -- "$sdsmart" --config "$
 run failed 4 "$sim" --fail 3 --card "$cards/usb.json" -- "$sdsmart" --config "$config" \
   --state-dir "$work/state" --json /dev/sdx
 run usage 1 "$sdsmart" --json
+run all 16 "$sim" --card "$cards/usb.json" --card "$cards/native.json" \
+  --card "$cards/native_sdsc.json" -- "$sdsmart" --config "$config" --state-dir "$work/state" \
+  --json --all /dev/sdx /dev/mmcblk7 /dev/mmcblk6
 run scan 2 "$sim" --card "$cards/usb.json" --card "$cards/native.json" -- \
   "$sdsmart" --scan --json /dev/sdx "$work/no-such-node"
 
 "$python" "$src/tests/packaging/validate_json.py" "$schemas" card="$work/usb.json" \
   card="$work/native.json" card="$work/sdsc.json" card="$work/unrated.json" \
-  card="$work/failed.json" card="$work/usage.json" scan="$work/scan.json"
+  card="$work/failed.json" card="$work/usage.json" scan="$work/scan.json" all="$work/all.json"

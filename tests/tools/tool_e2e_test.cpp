@@ -7,6 +7,7 @@
 #include "config_codec.h"
 #include "files.h"
 #include "journal.h"
+#include "run_status.h"
 
 #include "util/unique_fd.h"
 
@@ -62,11 +63,13 @@ protected:
 
   // A card file derived from the bundled USB card, small so that an image of
   // it is cheap.
-  std::string Card(const std::string &name, const std::function<void(json &)> &change = {}) {
+  std::string Card(const std::string &name, const std::function<void(json &)> &change = {},
+                   const std::string &base = kUsb) {
     std::string text;
-    EXPECT_TRUE(ReadWholeFile(kUsb, text));
+    EXPECT_TRUE(ReadWholeFile(base, text));
     json card = json::parse(text);
-    card["capacity_bytes"] = 64 * 1024 * 1024;
+    if (card.contains("capacity_bytes"))
+      card["capacity_bytes"] = 64 * 1024 * 1024;
     if (change)
       change(card);
     std::string path = Dir + "/" + name + ".json";
@@ -159,6 +162,19 @@ protected:
 
   bool NoJournal(const std::string &node = "/dev/sdx") { return !Journal(State, node).Exists(); }
 
+  // The document validates against the schemas the tool ships, its keys in
+  // their order (tests/packaging/validate_json.py; kind: card, scan or all).
+  void ExpectSchemaValid(const std::string &kind, const std::string &document,
+                         int line = __builtin_LINE()) {
+    std::string path = Dir + "/" + kind + ".json";
+    WriteFileAtomically(path, document, 0644, false);
+    Result r = Exec({"/usr/bin/python3", kSource + "/tests/packaging/validate_json.py",
+                     kSource + "/schema", kind + "=" + path});
+    if (r.Status != 77) { // 77: python3-jsonschema is missing
+      EXPECT_EQ(r.Status, 0) << "checked at line " << line << ":\n" << r.Out << r.Err;
+    }
+  }
+
   std::string Dir, State, Config, Image;
 };
 
@@ -173,7 +189,7 @@ std::string Normalised(std::string text, const std::string &dir) {
 // The per-VB tables on one line each, so that the golden document stays
 // readable.
 std::string GoldenJson(const std::string &out) {
-  json j = json::parse(out);
+  nlohmann::ordered_json j = nlohmann::ordered_json::parse(out);
   for (const char *table : {"per_vb_erase_counts", "per_vb_read_counts"})
     j[table] = j[table].dump();
   return j.dump(2) + "\n";
@@ -204,6 +220,8 @@ TEST_F(Sandbox, GoldenOutputs) {
     direct.insert(direct.end(), toolArgs.begin(), toolArgs.end());
     Result r = simArgs.empty() ? Exec(direct) : Run(simArgs, toolArgs);
     EXPECT_EQ(r.Status, status) << r.Err;
+    if (name == std::string("report_usb.json") || name == std::string("scan.json"))
+      ExpectSchemaValid(name[0] == 's' ? "scan" : "card", r.Out);
     std::string have =
         Normalised(name == std::string("report_usb.json") ? GoldenJson(r.Out) : r.Out, Dir);
     std::string path = kSource + "/tests/data/tools/" + name, want;
@@ -245,6 +263,7 @@ TEST_F(Sandbox, FailuresSetTheirBitsAndSayWhy) {
   Result r = Exec({kBin + "sdsmart", "--json", "--bogus"});
   Expect(r, 1, "sdsmart: unknown option --bogus\nTry 'sdsmart --help' for more information.\n");
   EXPECT_EQ(json::parse(r.Out)["sdsmart"]["exit_status"], 1);
+  ExpectSchemaValid("card", r.Out);
   // A card that does not take our entry string: the library's error, no
   // journal left behind, and metrics that say the read failed.
   std::string card = Card("other_entry", [](json &c) { c["entry"] = "NOTOURS1"; });
@@ -252,6 +271,7 @@ TEST_F(Sandbox, FailuresSetTheirBitsAndSayWhy) {
   ASSERT_TRUE(MakeDirectories(Dir + "/textfile", 0755));
   r = Run({"--card", card}, Tool({"--json", "--prometheus=" + prom, "/dev/sdx"}));
   Expect(r, 4, "library error");
+  ExpectSchemaValid("card", r.Out);
   json doc = json::parse(r.Out);
   EXPECT_NE(doc.at("error").at("code"), 0);
   EXPECT_FALSE(doc.contains("card") || doc.contains("smart_status"));
@@ -263,6 +283,71 @@ TEST_F(Sandbox, FailuresSetTheirBitsAndSayWhy) {
                   "sdsmart_smart_read_success{device=\"/dev/sdx\"} 0\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir + "/textfile"), {}), 1)
       << "the temporary file was renamed";
+}
+
+// --all over two cards behind USB readers and two native ones, one of which
+// does not take our entry string: each card's section, devices entry and
+// metrics in the order given, and the exit bits of all four.
+TEST_F(Sandbox, AllCardsMergeInOrderAndCombineTheirBits) {
+  std::string notOurs = Card("not_ours", [](json &c) {
+    c["node"] = "/dev/sdy";
+    c["entry"] = "NOTOURS1";
+  });
+  std::string wornOut = Card(
+      "worn_out", [](json &c) { c["header"]["PECycleCount"] = 100; },
+      kSource + "/sim/cards/native_sdsc.json");
+  const Args cards{"/dev/sdx", "/dev/sdy", "/dev/mmcblk7", "/dev/mmcblk6"};
+  const int bits[] = {0, kExitAcquisition, kExitHealthWarning, kExitHealthFailed};
+  auto all = [&](Args options) {
+    options.insert(options.begin(), "--all");
+    options.insert(options.end(), cards.begin(), cards.end());
+    return Run({"--card", kUsb, "--card", notOurs, "--card", kNative, "--card", wornOut},
+               Tool(options));
+  };
+  const int status = bits[0] | bits[1] | bits[2] | bits[3];
+  Result r = all({});
+  Expect(r, status, "/dev/sdy: reading the SMART data: library error");
+  size_t at = 0;
+  for (const std::string &card : cards)
+    ASSERT_NE(at = r.Out.find("==> " + card + " <==\n", at), std::string::npos) << r.Out;
+  Expect(r, status, "==> /dev/sdy <==\nNo report");
+
+  r = all({"--json"});
+  EXPECT_EQ(r.Status, status) << r.Err;
+  ExpectSchemaValid("all", r.Out);
+  json doc = json::parse(r.Out);
+  ASSERT_EQ(doc["devices"].size(), 4u);
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(doc["devices"][i]["device"]["name"].get<std::string>() + " " +
+                  doc["devices"][i]["sdsmart"]["exit_status"].dump(),
+              cards[i] + " " + std::to_string(bits[i]));
+
+  // A timer's run, two cards at a time: nothing printed, one textfile.
+  std::string prom = Dir + "/sdsmart.prom", text;
+  r = all({"--jobs", "2", "--prometheus=" + prom});
+  Expect(r, status);
+  EXPECT_EQ(r.Out, "");
+  ASSERT_TRUE(ReadWholeFile(prom, text));
+  EXPECT_EQ(text.substr(0, text.find("# HELP", 1)),
+            "# HELP sdsmart_smart_read_success 1 when the SMART data of the card could be "
+            "read.\n# TYPE sdsmart_smart_read_success gauge\n"
+            "sdsmart_smart_read_success{device=\"/dev/sdx\"} 1\n"
+            "sdsmart_smart_read_success{device=\"/dev/sdy\"} 0\n"
+            "sdsmart_smart_read_success{device=\"/dev/mmcblk7\"} 1\n"
+            "sdsmart_smart_read_success{device=\"/dev/mmcblk6\"} 1\n");
+  if (::access("/usr/bin/promtool", X_OK) == 0)
+    Expect(Exec({"/bin/sh", "-c", "/usr/bin/promtool check metrics < " + prom}), 0);
+  // The same quiet for one card.
+  r = Run({"--card", kUsb}, Tool({"--prometheus=" + prom, "/dev/sdx"}));
+  Expect(r, 0);
+  EXPECT_EQ(r.Out, "");
+  // Runs killed mid-read: each card still has its entry, saying so.
+  r = Run({"--kill", "10", "--card", kUsb, "--card", kNative},
+          Tool({"--all", "--json", "/dev/sdx", "/dev/mmcblk7"}));
+  Expect(r, kExitAcquisition, "/dev/mmcblk7: its run was ended by signal 9");
+  ExpectSchemaValid("all", r.Out);
+  EXPECT_EQ(json::parse(r.Out)["devices"][1]["sdsmart"]["messages"][0]["string"],
+            "its run was ended by signal 9 (Killed)");
 }
 
 TEST_F(Sandbox, PermissionDeniedSaysWhoMayRead) {

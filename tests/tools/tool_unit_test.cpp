@@ -56,6 +56,9 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"--json --prometheus x", Mode::Report, "",
        "--json and --prometheus cannot both write to standard output; give --prometheus=FILE"},
       {"--scan -H", Mode::Scan, "", "-H cannot be combined with another action"},
+      {"--all --scan", Mode::Scan, "", "--all cannot be combined with another action"},
+      {"--jobs 2 x", Mode::Report, "", "--jobs applies to --all only"},
+      {"--all --jobs 0", Mode::Report, "", "--jobs wants a number from 1 to 4096, not '0'"},
       {"--health=1 x", Mode::Report, "", "--health takes no value"},
       {"config frobnicate f", Mode::Report, "",
        "unknown config action 'frobnicate' (decode, encode or check)"},
@@ -86,6 +89,15 @@ TEST(Options, ValuesOfEveryForm) {
   EXPECT_TRUE(o.Json && o.Prometheus);
   ASSERT_TRUE(ParseCommandLine({"--prometheus", "/dev/sdb"}, o, error)) << error;
   EXPECT_TRUE(o.Prometheus && o.PrometheusFile.empty() && !o.Select && o.Device == "/dev/sdb");
+  // --all hands each card's run the options as typed, less its own and the
+  // textfile's.
+  ASSERT_TRUE(ParseCommandLine(Split("-Hj --all --jobs=3 -c /c --prometheus=/m --warn-life=20 "
+                                     "/dev/sd[bc] /dev/mmcblk0"),
+                               o, error))
+      << error;
+  EXPECT_EQ(o.PassOn, Split("-H -j -c /c --warn-life 20"));
+  EXPECT_EQ(o.ScanPatterns, Split("/dev/sd[bc] /dev/mmcblk0"));
+  EXPECT_TRUE(o.All && o.Action == Mode::Health && *o.Jobs == 3 && o.Device.empty());
 }
 
 TEST(Health, VerdictAndExitBits) {

@@ -295,9 +295,11 @@ int Publish(const Options &o, RunStatus &status) {
       }
     }
   }
+  // A textfile run (a timer's) prints nothing: its problems are on standard
+  // error and in the exit status.
   if (o.Json)
     std::cout << JsonText(BuildJson(run));
-  else if (!o.Prometheus || !o.PrometheusFile.empty())
+  else if (!o.Prometheus)
     PrintReport(o, run);
   std::cout.flush();
   return run.ExitStatus;

@@ -43,7 +43,7 @@ int main(int argc, char **argv) {
     return RunConfig(options, status);
   case Mode::Report:
   case Mode::Health:
-    return RunAcquisition(options, status);
+    return options.All ? RunAllCards(options, status) : RunAcquisition(options, status);
   }
   return kExitCommandLine;
 }

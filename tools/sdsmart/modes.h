@@ -11,6 +11,9 @@ namespace sdsmart_tool {
 // journaled (acquire.cpp).
 int RunAcquisition(const Options &options, RunStatus &status);
 
+// --all: every card device, each read by a run of its own (all_mode.cpp).
+int RunAllCards(const Options &options, RunStatus &status);
+
 // --restore-sector0 (restore.cpp).
 int RunRestore(const Options &options, RunStatus &status);
 

@@ -24,6 +24,8 @@ enum OptionId : int {
   kFailLife,
   kStateDir,
   kRetryUnsupported,
+  kAll,
+  kJobs,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };
@@ -51,7 +53,8 @@ const OptionSpec kOptionTable[] = {
      "one JSON document (with --scan: the device list)"},
     {Section::Output, "prometheus", kPrometheus, optional_argument, "[=FILE]",
      "node_exporter textfile-collector metrics, to standard\n"
-     "output or atomically to FILE"},
+     "output or atomically to FILE (then nothing is printed\n"
+     "unless --json is given; problems go to standard error)"},
     {Section::HealthRules, "warn-life", kWarnLife, required_argument, " PCT",
      "warning limit of remaining life (default 10)"},
     {Section::HealthRules, "fail-life", kFailLife, required_argument, " PCT",
@@ -79,6 +82,12 @@ const OptionSpec kOptionTable[] = {
      "SD cards (from /sys/block, plus sdX and mmcblkN nodes\n"
      "sysfs describes but does not list), and the given\n"
      "nodes or glob patterns that open and are cards"},
+    {Section::OtherActions, "all", kAll, no_argument, " [CANDIDATE...]",
+     "read every card device --scan finds (or only the\n"
+     "given nodes and patterns), each in its own process;\n"
+     "the reports, JSON documents and metrics merge"},
+    {Section::OtherActions, "jobs", kJobs, required_argument, " N",
+     "with --all: at most N cards at a time (default: all)"},
     {Section::OtherActions, "restore-sector0", kRestoreSector0, no_argument, " DEVICE",
      "write the saved sector 0 of an interrupted run back\n"
      "(only when sector 0 holds a special-mode pattern,\nunless -f/--force)"},
@@ -112,6 +121,7 @@ const struct {
 };
 
 const char kUsageHead[] = R"(Usage: sdsmart [OPTIONS] DEVICE
+       sdsmart --all [--jobs N] [OPTIONS] [CANDIDATE...]
        sdsmart --scan [--json] [CANDIDATE...]
        sdsmart --restore-sector0 [--force] DEVICE
        sdsmart config decode|encode|check FILE [-o OUTPUT]
@@ -134,6 +144,7 @@ Examples:
   sdsmart -H /dev/mmcblk0               verdict only; test $? & 24 in scripts
   sdsmart --json /dev/sdb | jq .smart_status.passed
   sdsmart --prometheus=/var/lib/node_exporter/textfile/sdsmart.prom /dev/sdb
+  sdsmart --all --prometheus=/var/lib/node_exporter/textfile/sdsmart.prom
   sdsmart --scan
   sdsmart config decode /etc/sdsmart/config > config.txt
   sdsmart config encode config.txt -o /etc/sdsmart/config
@@ -264,6 +275,13 @@ struct Parse {
     case kStateDir:
       o.StateDir = v;
       return true;
+    case kAll:
+      o.All = true;
+      return true;
+    case kJobs:
+      if (!Number("--jobs", v, 4096, o.Jobs, "a number from 1 to 4096") || *o.Jobs == 0)
+        Error = "--jobs wants a number from 1 to 4096, not '" + v + "'";
+      return Error.empty();
     case kOutput:
       o.OutputFile = v;
       return true;
@@ -303,7 +321,13 @@ struct Parse {
       return ConfigAction();
     if (o.Action == Mode::Help || o.Action == Mode::Version)
       return true;
-    if (o.Action == Mode::Scan) {
+    if (o.Jobs && !o.All)
+      Error = "--jobs applies to --all only";
+    else if (o.All && o.Action != Mode::Report && o.Action != Mode::Health)
+      Error = "--all cannot be combined with another action";
+    if (!Error.empty())
+      return false;
+    if (o.Action == Mode::Scan || o.All) {
       o.ScanPatterns = Positional;
       return true;
     }
@@ -376,6 +400,11 @@ bool ParseCommandLine(const std::vector<std::string> &args, Options &options, st
                                   : std::string("-") + static_cast<char>(c);
     if (!parse.Apply(c, name, optarg))
       return false;
+    if (c != kAll && c != kJobs && c != kPrometheus) {
+      options.PassOn.push_back(name);
+      if (optarg)
+        options.PassOn.push_back(optarg);
+    }
   }
   for (int i = optind; i < argc; ++i) // after "--"
     parse.Positional.push_back(argv[static_cast<size_t>(i)]);

@@ -35,9 +35,14 @@ struct Options {
   bool Force = false;
   bool RetryUnsupported = false;         // --retry-unsupported
   std::string StateDir;                  // --state-dir DIR
-  std::vector<std::string> ScanPatterns; // explicit --scan candidates
-  std::string ConfigFile;                // config subcommands: input
-  std::string OutputFile;                // config decode/encode: -o FILE (empty: stdout)
+  std::vector<std::string> ScanPatterns; // explicit --scan or --all candidates
+  bool All = false;                      // --all: every card device, one run each
+  std::optional<unsigned> Jobs;          // --jobs N: at most N runs at a time (default: all)
+  // The options as typed, less --all, --jobs and --prometheus: what each
+  // card's own run of --all gets.
+  std::vector<std::string> PassOn;
+  std::string ConfigFile; // config subcommands: input
+  std::string OutputFile; // config decode/encode: -o FILE (empty: stdout)
 };
 
 // false with a message when the command line is wrong.

@@ -17,7 +17,7 @@ namespace sdsmart_tool {
 // Version of the JSON document layout; raise the first number on any change
 // that removes or renames a key, the second when keys are added.
 constexpr int kJsonFormatMajor = 1;
-constexpr int kJsonFormatMinor = 0;
+constexpr int kJsonFormatMinor = 1; // 1.1: the document of --all
 
 struct Message {
   std::string Severity; // "information", "warning" or "error"
@@ -52,13 +52,22 @@ struct ReportStyle {
   std::string Glyph = "#";
 };
 
+// JSON documents keep their keys in the order they are set: the format
+// version first, then the run, the device and the card's sections in the
+// order of the report.
+using Json = nlohmann::ordered_json;
+
 std::string RenderReport(const RunRecord &run, const ReportStyle &style);
 std::string RenderHealthOnly(const RunRecord &run);
-nlohmann::json BuildJson(const RunRecord &run);
+Json BuildJson(const RunRecord &run);
 std::string RenderPrometheus(const RunRecord &run);
+
+// Several cards' textfiles as one: each metric's HELP and TYPE once, the
+// samples of every card grouped under them, metrics in order of appearance.
+std::string MergePrometheus(const std::vector<std::string> &texts);
 
 // The JSON document as the tool prints it: two-space indent, bytes that are
 // no UTF-8 replaced.
-std::string JsonText(const nlohmann::json &document);
+std::string JsonText(const Json &document);
 
 } // namespace sdsmart_tool

@@ -5,7 +5,7 @@
 namespace sdsmart_tool {
 namespace {
 
-using nlohmann::json;
+using json = Json;
 
 json Number(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
 
@@ -19,7 +19,6 @@ json Table(const std::vector<uint32_t> &values) {
 json CardJson(const CardIdentity &id) {
   json card;
   card["manufacturer"] = id.Manufacturer;
-  card["header_version"] = id.HeaderVersion;
   card["registers_present"] = id.RegistersPresent;
   if (id.RegistersPresent) {
     card["manufacturer_id"] = id.ManufacturerId;
@@ -42,12 +41,13 @@ json CardJson(const CardIdentity &id) {
   card["flash_maker"] = id.FlashMaker;
   card["flash_type"] = id.FlashType;
   card["client_mark"] = id.ClientMark;
+  card["header_version"] = id.HeaderVersion;
   return card;
 }
 
 } // namespace
 
-json BuildJson(const RunRecord &run) {
+Json BuildJson(const RunRecord &run) {
   json j;
   j["json_format_version"] = {kJsonFormatMajor, kJsonFormatMinor};
   json tool;
@@ -83,6 +83,7 @@ json BuildJson(const RunRecord &run) {
   j["life"] = {{"remaining_percent", Number(c.RemainingLifePercent)},
                {"used_percent", Number(c.LifeUsedPercent)},
                {"rated_pe_cycles", c.PeCycleCount}};
+  j["write_protect_status"] = c.WriteProtectStatus;
   json distribution = json::array();
   for (const Region &r : run.Distribution)
     distribution.push_back({{"low", r.Low}, {"high", r.High}, {"vbs", r.Vbs}});
@@ -102,14 +103,13 @@ json BuildJson(const RunRecord &run) {
                  {"min_spare", c.MinSpareBlocks},
                  {"chip_enables", c.TotalCeCount}};
   j["power"] = {{"cycles", c.PowerCycles}, {"abnormal_shutdowns", c.AbnormalShutdowns}};
-  j["ecc"] = {{"capacity", c.EccCapacity}, {"uncorrectable", c.EccUncorrectable}};
-  j["write_protect_status"] = c.WriteProtectStatus;
+  j["ecc"] = {{"uncorrectable", c.EccUncorrectable}, {"capacity", c.EccCapacity}};
   j["per_vb_erase_counts"] = Table(d.EraseCounts);
   j["per_vb_read_counts"] = Table(d.ReadCounts);
   return j;
 }
 
-std::string JsonText(const json &document) {
+std::string JsonText(const Json &document) {
   return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 

@@ -130,4 +130,35 @@ std::string RenderPrometheus(const RunRecord &run) {
   return e.Text();
 }
 
+std::string MergePrometheus(const std::vector<std::string> &texts) {
+  struct Family {
+    std::string Name, Help, Type, Samples;
+  };
+  std::vector<Family> families;
+  auto family = [&](const std::string &name) -> Family & {
+    for (Family &f : families)
+      if (f.Name == name)
+        return f;
+    return families.emplace_back(Family{name, "", "", ""});
+  };
+  for (const std::string &text : texts) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      bool help = line.compare(0, 7, "# HELP ") == 0, type = line.compare(0, 7, "# TYPE ") == 0;
+      if (help || type) {
+        Family &f = family(line.substr(7, line.find(' ', 7) - 7));
+        std::string &head = help ? f.Help : f.Type;
+        if (head.empty())
+          head = line + "\n";
+      } else if (!line.empty() && line[0] != '#') {
+        family(line.substr(0, line.find_first_of("{ "))).Samples += line + "\n";
+      }
+    }
+  }
+  std::string out;
+  for (const Family &f : families)
+    out += f.Help + f.Type + f.Samples;
+  return out;
+}
+
 } // namespace sdsmart_tool

@@ -37,4 +37,9 @@ std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std:
 // The two lists merged, in order, without repeated names.
 std::vector<ScanEntry> Merge(std::vector<ScanEntry> a, const std::vector<ScanEntry> &b);
 
+// What --scan lists: the card devices of this machine, then the candidates
+// that open (scan_mode.cpp).
+std::vector<ScanEntry> ScanList(const std::vector<std::string> &patterns,
+                                std::vector<std::string> &errors);
+
 } // namespace sdsmart_tool

@@ -6,19 +6,23 @@
 
 namespace sdsmart_tool {
 
+std::vector<ScanEntry> ScanList(const std::vector<std::string> &patterns,
+                                std::vector<std::string> &errors) {
+  return Merge(Merge(ScanSysBlock("/sys"), ProbeUnlistedNodes("/sys", "/dev")),
+               ProbeCandidates(patterns, "/sys", errors));
+}
+
 int RunScan(const Options &o, RunStatus &status) {
   std::vector<std::string> errors;
-  std::vector<ScanEntry> found =
-      Merge(Merge(ScanSysBlock("/sys"), ProbeUnlistedNodes("/sys", "/dev")),
-            ProbeCandidates(o.ScanPatterns, "/sys", errors));
+  std::vector<ScanEntry> found = ScanList(o.ScanPatterns, errors);
   for (const std::string &e : errors) {
     status.Say("warning", e);
     status.Fail(kExitOpenFailed);
   }
   status.Run().ExitStatus = status.Status();
   if (o.Json) {
-    nlohmann::json document = BuildJson(status.Run());
-    nlohmann::json devices = nlohmann::json::array();
+    Json document = BuildJson(status.Run());
+    Json devices = Json::array();
     for (const ScanEntry &e : found)
       devices.push_back({{"name", e.Name},
                          {"transport", e.Transport},

@@ -1,0 +1,215 @@
+// --all: every card device --scan finds (or the candidates given), each read
+// by a run of this tool in a process of its own, at most --jobs at a time.
+// The runs' outputs merge in the order of the scan: one report per card, one
+// JSON document with a devices array, one textfile with every card. The exit
+// status is the OR of the cards' bits.
+#include "card_runs.h"
+#include "files.h"
+#include "histogram.h"
+#include "modes.h"
+#include "scan.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <unistd.h>
+
+namespace sdsmart_tool {
+namespace {
+
+volatile sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal) {
+  if (!stopSignal)
+    stopSignal = signal;
+}
+
+// Without SA_RESTART, so that the wait for the children sees the signal.
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal, &action, nullptr);
+}
+
+// The folder where the runs leave their textfiles; removed with its files.
+class ScratchDir {
+public:
+  explicit ScratchDir(bool wanted) {
+    if (!wanted)
+      return;
+    const char *tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/sdsmart-all-XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    if (::mkdtemp(name.data()))
+      Path = name.data();
+  }
+  ~ScratchDir() {
+    for (const std::string &file : Files)
+      ::unlink(file.c_str());
+    if (!Path.empty())
+      ::rmdir(Path.c_str());
+  }
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  std::string File(size_t index) {
+    Files.push_back(Path + "/card" + std::to_string(index) + ".prom");
+    return Files.back();
+  }
+  std::string Path;
+
+private:
+  std::vector<std::string> Files;
+};
+
+std::string SignalText(int signal) {
+  const char *name = ::strsignal(signal);
+  return "signal " + std::to_string(signal) + (name ? std::string(" (") + name + ")" : "");
+}
+
+// Why a run left no word of its own: it did not start, or a signal ended it.
+// Empty when it exited.
+std::string Mishap(const CardRun &run) {
+  if (!run.Started)
+    return run.NotStarted;
+  return run.Signal ? "its run was ended by " + SignalText(run.Signal) : "";
+}
+
+// What a card's run adds to the exit status; a mishap is said here.
+int CardBits(const std::string &device, const CardRun &run, RunStatus &status) {
+  std::string mishap = Mishap(run);
+  if (!mishap.empty())
+    status.Say("error", device + ": " + mishap);
+  return mishap.empty() && run.ExitStatus < 128 ? run.ExitStatus : kExitAcquisition;
+}
+
+// The card's entry of the devices array: its own document without the format
+// version, or, when its run printed none, one that says why.
+Json DeviceJson(const std::string &device, const CardRun &run, int bits) {
+  Json document = Json::parse(run.Out, nullptr, false);
+  if (!document.is_object() || !document.contains("sdsmart")) {
+    std::string mishap = Mishap(run);
+    RunRecord record;
+    record.Argv = run.Argv;
+    record.Device = device;
+    record.ExitStatus = mishap.empty() ? run.ExitStatus : bits;
+    record.Messages.push_back(
+        {"error", mishap.empty() ? "its run printed no JSON document" : mishap});
+    document = BuildJson(record);
+  }
+  document.erase("json_format_version");
+  return document;
+}
+
+std::string CardMetrics(const std::string &device, const std::string &file) {
+  std::string text;
+  if (!file.empty() && ReadWholeFile(file, text))
+    return text;
+  RunRecord record; // a run that wrote none: the card could not be read
+  record.Device = device;
+  return RenderPrometheus(record);
+}
+
+// One section a card in the readable forms; its messages follow on standard
+// error, so that on a terminal they stand under its section.
+void PrintSection(const Options &o, size_t index, const std::string &device, const CardRun &run) {
+  if (!o.Json && !o.Prometheus) {
+    std::cout << (index ? "\n" : "") << "==> " << device << " <==\n" << run.Out;
+    if (run.Out.empty())
+      std::cout << "No report: the card was not read; the reason is on standard error.\n";
+    std::cout.flush();
+  }
+  std::cerr << run.Err;
+  std::cerr.flush();
+}
+
+// The merged outputs; metrics is null when there are none to write.
+int PublishAll(const Options &o, RunStatus &status, const Json &devices,
+               const std::string *metrics) {
+  RunRecord &run = status.Run();
+  if (metrics && !o.PrometheusFile.empty()) {
+    try {
+      WriteFileAtomically(o.PrometheusFile, *metrics, 0644, false);
+    } catch (const std::exception &e) {
+      status.Say("error", e.what());
+      status.Fail(kExitAcquisition);
+    }
+  }
+  run.ExitStatus = status.Status();
+  if (metrics && o.PrometheusFile.empty())
+    std::cout << *metrics;
+  if (o.Json) {
+    Json document = BuildJson(run);
+    document["devices"] = devices;
+    std::cout << JsonText(document);
+  }
+  std::cout.flush();
+  return run.ExitStatus;
+}
+
+} // namespace
+
+int RunAllCards(const Options &o, RunStatus &status) {
+  std::vector<std::string> errors;
+  std::vector<ScanEntry> found = o.ScanPatterns.empty()
+                                     ? ScanList({}, errors)
+                                     : ProbeCandidates(o.ScanPatterns, "/sys", errors);
+  for (const std::string &e : errors) {
+    status.Say("warning", e);
+    status.Fail(kExitOpenFailed);
+  }
+  if (found.empty())
+    status.Say("information", "no card devices found");
+  ScratchDir scratch(o.Prometheus);
+  if (o.Prometheus && scratch.Path.empty()) {
+    status.Say("error",
+               std::string("cannot make a folder for the cards' metrics: ") + std::strerror(errno));
+    status.Fail(kExitAcquisition);
+    return PublishAll(o, status, Json::array(), nullptr);
+  }
+  std::vector<CardRun> runs(found.size());
+  std::vector<std::string> metricsFiles(found.size());
+  for (size_t i = 0; i < found.size(); ++i) {
+    runs[i].Argv = {status.Run().Argv.empty() ? "sdsmart" : status.Run().Argv[0]};
+    runs[i].Argv.insert(runs[i].Argv.end(), o.PassOn.begin(), o.PassOn.end());
+    if (o.Prometheus)
+      runs[i].Argv.push_back("--prometheus=" + (metricsFiles[i] = scratch.File(i)));
+    runs[i].Argv.insert(runs[i].Argv.end(), {"--", found[i].Name});
+  }
+  if (isatty(STDOUT_FILENO)) // the reports are drawn for this terminal
+    ::setenv("COLUMNS", std::to_string(TerminalWidth(STDOUT_FILENO)).c_str(), 1);
+  CatchStopSignals();
+  // Each card's section as soon as the cards before it are done.
+  std::vector<bool> ended(runs.size());
+  std::vector<int> bits(runs.size());
+  size_t printed = 0;
+  RunChildren(runs, o.Jobs ? *o.Jobs : runs.size(), stopSignal, [&](size_t index) {
+    ended[index] = true;
+    for (; printed < runs.size() && ended[printed]; ++printed) {
+      PrintSection(o, printed, found[printed].Name, runs[printed]);
+      status.Fail(bits[printed] = CardBits(found[printed].Name, runs[printed], status));
+    }
+  });
+  if (stopSignal) {
+    status.Say("error", std::string("interrupted by ") +
+                            (stopSignal == SIGINT    ? "SIGINT"
+                             : stopSignal == SIGTERM ? "SIGTERM"
+                                                     : "SIGHUP") +
+                            "; the cards' runs were stopped");
+    status.Interrupted(stopSignal);
+  }
+  Json devices = Json::array();
+  std::vector<std::string> metrics;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (o.Json)
+      devices.push_back(DeviceJson(found[i].Name, runs[i], bits[i]));
+    if (o.Prometheus)
+      metrics.push_back(CardMetrics(found[i].Name, metricsFiles[i]));
+  }
+  std::string merged = MergePrometheus(metrics);
+  return PublishAll(o, status, devices, o.Prometheus ? &merged : nullptr);
+}
+
+} // namespace sdsmart_tool

@@ -1,0 +1,127 @@
+#include "card_runs.h"
+
+#include "util/unique_fd.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace sdsmart_tool {
+namespace {
+
+struct Child {
+  size_t Index;
+  pid_t Pid;
+  CUniqueFd Out, Err; // read ends; closed at end of file
+};
+
+// Starts run.Argv as a copy of this program with its standard output and
+// error on pipes; every other descriptor of ours is close-on-exec.
+bool Spawn(CardRun &run, size_t index, std::vector<Child> &children) {
+  int out[2], err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
+    run.NotStarted = std::string("cannot make a pipe: ") + std::strerror(errno);
+    return false;
+  }
+  CUniqueFd outRead(out[0]), outWrite(out[1]);
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    run.NotStarted = std::string("cannot make a pipe: ") + std::strerror(errno);
+    return false;
+  }
+  CUniqueFd errRead(err[0]), errWrite(err[1]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errWrite.Get(), STDERR_FILENO);
+  std::vector<char *> argv;
+  for (std::string &word : run.Argv)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    run.NotStarted = std::string("cannot start a run: ") + std::strerror(rc);
+    return false;
+  }
+  run.Started = true;
+  children.push_back(Child{index, pid, std::move(outRead), std::move(errRead)});
+  return true;
+}
+
+// Appends what the pipe holds; closes it at end of file.
+void Drain(CUniqueFd &fd, std::string &into) {
+  char buffer[65536];
+  ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+  if (n > 0)
+    into.append(buffer, static_cast<size_t>(n));
+  else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+    fd.Close();
+}
+
+void Reap(const Child &child, CardRun &run) {
+  int status = 0;
+  while (::waitpid(child.Pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status))
+    run.Signal = WTERMSIG(status);
+  else
+    run.ExitStatus = WEXITSTATUS(status);
+}
+
+} // namespace
+
+void RunChildren(std::vector<CardRun> &runs, size_t parallel, const volatile sig_atomic_t &stop,
+                 const std::function<void(size_t)> &done) {
+  std::vector<Child> children;
+  size_t next = 0;
+  bool forwarded = false;
+  while (next < runs.size() || !children.empty()) {
+    for (; next < runs.size() && (stop || children.size() < parallel); ++next) {
+      if (stop)
+        runs[next].NotStarted = "not started: the run was interrupted";
+      if (stop || !Spawn(runs[next], next, children))
+        done(next);
+    }
+    if (stop && !forwarded) {
+      for (const Child &child : children)
+        ::kill(child.Pid, stop);
+      forwarded = true;
+    }
+    if (children.empty())
+      continue;
+    std::vector<pollfd> fds;
+    for (const Child &child : children)
+      for (const CUniqueFd *fd : {&child.Out, &child.Err})
+        fds.push_back({fd->Get(), POLLIN, 0}); // a closed one (-1) is skipped
+    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+      // Nothing left to wait with: the children lose their pipes and end.
+      for (Child &child : children)
+        child.Out.Close(), child.Err.Close();
+    }
+    for (size_t i = 0, k = 0; i < children.size(); k += 2) {
+      Child &child = children[i];
+      CardRun &run = runs[child.Index];
+      if (fds[k].revents && child.Out.IsOpen())
+        Drain(child.Out, run.Out);
+      if (fds[k + 1].revents && child.Err.IsOpen())
+        Drain(child.Err, run.Err);
+      if (child.Out.IsOpen() || child.Err.IsOpen()) {
+        ++i;
+        continue;
+      }
+      Reap(child, run);
+      size_t index = child.Index;
+      children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
+      done(index);
+    }
+  }
+}
+
+} // namespace sdsmart_tool

@@ -1,0 +1,29 @@
+// Runs of this tool in child processes, one card each: the library keeps one
+// session per process, so cards are read side by side only in processes of
+// their own. Each child's standard output and error come back through pipes.
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sdsmart_tool {
+
+struct CardRun {
+  std::vector<std::string> Argv; // Argv[0] is shown, /proc/self/exe is run
+  std::string Out, Err;
+  bool Started = false;
+  std::string NotStarted; // why, when it was not
+  int ExitStatus = -1;    // when it exited
+  int Signal = 0;         // when a signal ended it
+};
+
+// Runs every entry with at most `parallel` children at a time and calls
+// done(i) as run i ends, in any order. Once `stop` holds a signal number no
+// more runs start and the running ones get that signal; every child is waited
+// for before this returns.
+void RunChildren(std::vector<CardRun> &runs, size_t parallel, const volatile sig_atomic_t &stop,
+                 const std::function<void(size_t)> &done);
+
+} // namespace sdsmart_tool
