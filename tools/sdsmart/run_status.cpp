@@ -1,5 +1,7 @@
 #include "run_status.h"
 
+#include "sdsmart/sdsmart.h"
+
 #include "output.h"
 
 #include "util/convert.h"
@@ -28,7 +30,7 @@ void RunStatus::LibraryFailure(const std::string &what, const CError &error) {
 
 int RunStatus::DeviceFailure(const std::string &what, const CError &error) {
   LibraryFailure(what, error);
-  return static_cast<int>(error.GetCode()) == kDriveNotFoundCode ? kExitOpenFailed
+  return static_cast<int>(error.GetCode()) == SDSMART_E_DEVICE_NOT_FOUND ? kExitOpenFailed
                                                                  : kExitAcquisition;
 }
 

@@ -20,9 +20,6 @@ enum ExitBits : int {
   kExitHealthWarning = 1 << 4, // health verdict WARNING
 };
 
-// The library's code for a node that cannot be opened ("Drive not found").
-constexpr int kDriveNotFoundCode = 4106;
-
 class RunStatus {
 public:
   explicit RunStatus(RunRecord &record) : Record(record) {}

@@ -15,7 +15,7 @@ namespace sdsmart_tool {
 
 class Sector0Device {
 public:
-  // Opens the node; throws CError (kDriveNotFoundCode) when it cannot be
+  // Opens the node; throws CError (SDSMART_E_DEVICE_NOT_FOUND) when it cannot be
   // opened.
   explicit Sector0Device(const std::string &device);
   ~Sector0Device();
