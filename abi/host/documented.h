@@ -797,6 +797,13 @@ public:
   void GetPositionOfComment();
   unsigned long Find(wchar_t c, unsigned long from);
   unsigned long FindFirstNotOf(const wchar_t *set, unsigned long from);
+
+private:
+  std::wstring text;
+  const std::wstring &fileName;
+  uint64_t pos;
+  uint64_t commentStart;
+  uint64_t commentEnd;
 };
 
 class CIniFile {

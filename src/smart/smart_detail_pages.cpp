@@ -10,6 +10,9 @@ namespace {
 
 constexpr unsigned int kSector = 512;
 constexpr unsigned int kEntriesPerSector = kSector / 2;
+// DetailSectorCountEx counts at most 0xFFFF sectors (0xFFFF itself means
+// "use DetailSectorCount", which is smaller still).
+constexpr unsigned long long kLargestDetailTable = 0xFFFFull * kEntriesPerSector;
 constexpr unsigned int kPmtPolls = 5000;
 constexpr unsigned int kEraseCountCeiling = 100000;
 
@@ -199,8 +202,10 @@ void CSmartInfoReader::CheckDetailFits(bool globalReadCounts) const {
   if (globalReadCounts) {
     // The global format is sparse: a VB that no pair names keeps "no count",
     // and remainder bytes are taken modulo the remainder area, so the entry
-    // count is not bounded by the sectors; only the remainder area must exist.
-    if (Header.GlobalRemainderSectorCount == 0)
+    // count is not bounded by its own sectors; only the remainder area must
+    // exist. It is still bounded by the largest table any detail format can
+    // describe, so a hostile header cannot size a table of gigabytes.
+    if (Header.GlobalRemainderSectorCount == 0 || entries > kLargestDetailTable)
       throw SmartContentsError();
     return;
   }

@@ -3,6 +3,8 @@
 #include "smart/smart_reader_errors.h"
 #include "smart/special_mode2_cmd.h"
 #include "util/convert.h"
+#include "util/io_file.h"
+#include "util/unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <memory>
 #include <mntent.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -79,32 +82,6 @@ bool HasOptionToken(const char *options, const char *token) {
   return false;
 }
 
-void WriteAll(int fd, const unsigned char *buf, size_t len, const std::wstring &name) {
-  size_t done = 0;
-  while (done < len) {
-    const ssize_t n = ::write(fd, buf + done, len - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      throw MakeError(Errors::CannotWriteFile, {name});
-    done += static_cast<size_t>(n);
-  }
-}
-
-void ReadAll(int fd, unsigned char *buf, size_t len, const std::wstring &name) {
-  size_t done = 0;
-  while (done < len) {
-    const ssize_t n = ::read(fd, buf + done, len - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      throw MakeError(Errors::CannotReadFile, {name});
-    done += static_cast<size_t>(n);
-  }
-}
-
-void SeekToStart(int fd) { ::lseek(fd, 0, SEEK_SET); }
-
 } // namespace
 
 void CSmartInfoReader::CheckUnFormatAndWriteProtected() {
@@ -155,13 +132,13 @@ void CSmartInfoReader::ReadDataOfSmartVer3(unsigned char functionSelect) {
       }
     }
     Mode2Cmd->LeaveSpecialMode2(0);
-    SmartFile.Close();
+    SmartFile.reset();
   } catch (const CError &error) {
-    SmartFile.Close();
+    SmartFile.reset();
     Mode2Cmd->LeaveSpecialMode2(0);
     throw SmartErrorCopy(error);
   } catch (...) {
-    SmartFile.Close();
+    SmartFile.reset();
     try {
       Mode2Cmd->LeaveSpecialMode2(0);
     } catch (...) {
@@ -188,25 +165,27 @@ void CSmartInfoReader::InitParameter() {
 }
 
 void CSmartInfoReader::CreateFileForSpecialMode2ExtensionMode() {
-  const std::string path = ToNarrowString(SmartFilePath);
-  // Never follow a link planted at the file's place, and keep the file private.
-  SmartFile = CUniqueFd(
-      ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_DIRECT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!SmartFile.IsOpen())
-    throw COpenFileError(SmartFilePath);
+  SmartFile.reset();
+  // Never follow a link planted at the file's place. The answers the card
+  // puts into the file are nobody else's business: owner only.
+  SmartFile = std::make_unique<CIoFile>(
+      SmartFilePath, O_RDWR | O_CREAT | O_TRUNC | O_DIRECT | O_NOFOLLOW, O_CREAT | O_TRUNC, 0, 0);
+  (void)::fchmod(SmartFile->GetHandle(), 0600); // a FAT mount's modes are fixed: no matter
   const size_t size = static_cast<size_t>(SectorSize) * FileUnits;
   CAlignedBuffer buffer(SectorSize, size);
   if (!buffer.IsValid())
     throw MakeError(Errors::AlignCreateFile);
   std::memset(buffer.Get(), 0, size);
-  WriteAll(SmartFile.Get(), buffer.Get(), size, SmartFilePath);
-  SeekToStart(SmartFile.Get());
+  SmartFile->Write(buffer.Get(), static_cast<unsigned int>(size));
+  SmartFile->Seek(0, SEEK_SET);
 }
 
 void CSmartInfoReader::EnterSpecialMode2ExtensionMode(unsigned int selector) {
   CAlignedBuffer buffer(SectorSize, 512);
   if (!buffer.IsValid())
     throw MakeError(Errors::AlignEnterMode);
+  if (!SmartFile)
+    throw MakeError(Errors::CannotWriteFile, {SmartFilePath});
   unsigned char *p = buffer.Get();
   std::memset(p, 0, 512);
   const std::string entry = ToNarrowString(EntryPattern);
@@ -217,9 +196,9 @@ void CSmartInfoReader::EnterSpecialMode2ExtensionMode(unsigned int selector) {
   p[269] = static_cast<unsigned char>(selector >> 16);
   p[270] = static_cast<unsigned char>(selector >> 8);
   p[271] = static_cast<unsigned char>(selector);
-  SeekToStart(SmartFile.Get());
-  WriteAll(SmartFile.Get(), p, 512, SmartFilePath);
-  SeekToStart(SmartFile.Get());
+  SmartFile->Seek(0, SEEK_SET);
+  SmartFile->Write(p, 512);
+  SmartFile->Seek(0, SEEK_SET);
 }
 
 void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
@@ -227,11 +206,13 @@ void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
   CAlignedBuffer buffer(SectorSize, length);
   if (!buffer.IsValid())
     throw MakeError(Errors::AlignReadFile);
+  if (!SmartFile)
+    throw MakeError(Errors::CannotReadFile, {SmartFilePath});
   unsigned char *data = buffer.Get();
   std::memset(data, 0, length);
-  SeekToStart(SmartFile.Get());
-  ReadAll(SmartFile.Get(), data, length, SmartFilePath);
-  SeekToStart(SmartFile.Get());
+  SmartFile->Seek(0, SEEK_SET);
+  SmartFile->Read(data, static_cast<unsigned int>(length));
+  SmartFile->Seek(0, SEEK_SET);
 
   // The answer is the first finished header; busy ones are passed over.
   bool signature = false;

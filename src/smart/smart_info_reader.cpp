@@ -5,8 +5,10 @@
 #include "smart/smart_reader_errors.h"
 #include "smart/special_mode2_cmd.h"
 #include "util/error_catalogue.h"
+#include "util/io_file.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <thread>
 
@@ -18,6 +20,70 @@ constexpr unsigned int kImmediateBusyReads = 100;
 constexpr unsigned int kSector = 512;
 
 } // namespace
+
+// The layout hosts were built against, member for member.
+struct CSmartInfoReaderLayout {
+  struct Documented {
+    std::wstring EntryPattern;
+    CSpecialMode2Cmd *Mode2Cmd;
+    _SMART_INFO_HEADER Header;
+    std::vector<unsigned int> EraseCounts;
+    std::vector<unsigned int> ReadCounts;
+    std::vector<unsigned char> RuntimeBadStatus;
+    std::vector<unsigned short> Marks;
+    unsigned int ECCUncorrectableCnt;
+    unsigned int VBEntryCount;
+    const bool *Terminated;
+    bool GlobalReadCount;
+    unsigned int DetailSectors;
+    bool WaitFirstDetailBusy;
+    CIoFile *SmartFile; // the exclusive owner has a plain pointer's layout
+    bool FileHeaderFound;
+    unsigned int ExtensionUnit;
+    unsigned int ReadUnits;
+    unsigned int FileUnits;
+    std::wstring SmartFilePath;
+    unsigned int SectorSize;
+    std::wstring DiskName;
+    bool Unformatted;
+    bool WriteProtected;
+    unsigned char SmartVerSupport;
+    unsigned char WPAccumulated;
+  };
+  static_assert(sizeof(std::unique_ptr<CIoFile>) == sizeof(CIoFile *), "owner is a pointer");
+  static_assert(sizeof(CSmartInfoReader) == sizeof(Documented), "CSmartInfoReader size");
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#define SDSMART_SAME_OFFSET(m)                                                                     \
+  static_assert(offsetof(CSmartInfoReader, m) == offsetof(Documented, m), #m)
+  SDSMART_SAME_OFFSET(EntryPattern);
+  SDSMART_SAME_OFFSET(Mode2Cmd);
+  SDSMART_SAME_OFFSET(Header);
+  SDSMART_SAME_OFFSET(EraseCounts);
+  SDSMART_SAME_OFFSET(ReadCounts);
+  SDSMART_SAME_OFFSET(RuntimeBadStatus);
+  SDSMART_SAME_OFFSET(Marks);
+  SDSMART_SAME_OFFSET(ECCUncorrectableCnt);
+  SDSMART_SAME_OFFSET(VBEntryCount);
+  SDSMART_SAME_OFFSET(Terminated);
+  SDSMART_SAME_OFFSET(GlobalReadCount);
+  SDSMART_SAME_OFFSET(DetailSectors);
+  SDSMART_SAME_OFFSET(WaitFirstDetailBusy);
+  SDSMART_SAME_OFFSET(SmartFile);
+  SDSMART_SAME_OFFSET(FileHeaderFound);
+  SDSMART_SAME_OFFSET(ExtensionUnit);
+  SDSMART_SAME_OFFSET(ReadUnits);
+  SDSMART_SAME_OFFSET(FileUnits);
+  SDSMART_SAME_OFFSET(SmartFilePath);
+  SDSMART_SAME_OFFSET(SectorSize);
+  SDSMART_SAME_OFFSET(DiskName);
+  SDSMART_SAME_OFFSET(Unformatted);
+  SDSMART_SAME_OFFSET(WriteProtected);
+  SDSMART_SAME_OFFSET(SmartVerSupport);
+  SDSMART_SAME_OFFSET(WPAccumulated);
+#undef SDSMART_SAME_OFFSET
+#pragma GCC diagnostic pop
+};
 
 CError SmartErrorCopy(const CError &error) {
   CError copy;

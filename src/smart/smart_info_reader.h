@@ -6,12 +6,13 @@
 #pragma once
 
 #include "smart/smart_info_header_record.h"
-#include "util/unique_fd.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+class CIoFile;
 class CSpecialMode2Cmd;
 
 class CSmartInfoReader {
@@ -118,6 +119,7 @@ private:
   void RunVersion2(unsigned char functionSelect);
   size_t DeliveredDetailBytes() const;
 
+  // The documented object, member for member: hosts place it on their stack.
   std::wstring EntryPattern;
   CSpecialMode2Cmd *Mode2Cmd;
   _SMART_INFO_HEADER Header{};
@@ -131,7 +133,7 @@ private:
   bool GlobalReadCount = false;
   unsigned int DetailSectors = 0;
   bool WaitFirstDetailBusy = false;
-  CUniqueFd SmartFile;
+  std::unique_ptr<CIoFile> SmartFile;
   bool FileHeaderFound = false;
   unsigned int ExtensionUnit = 128;
   unsigned int ReadUnits = 256;
@@ -143,4 +145,6 @@ private:
   bool WriteProtected = false;
   unsigned char SmartVerSupport;
   unsigned char WPAccumulated = 0;
+
+  friend struct CSmartInfoReaderLayout;
 };

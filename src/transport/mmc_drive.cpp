@@ -4,6 +4,7 @@
 #include "transport/scsi_base.h"
 #include "util/error_catalogue.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,20 @@ void SendCommand(int handle, mmc_ioc_cmd &cmd, const char *prefix, const ErrorMe
 }
 
 } // namespace
+
+// The layout hosts were built against.
+struct CMmcDriveLayout {
+  struct Documented {
+    int handle;
+    std::wstring diskName;
+  };
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  static_assert(sizeof(CMmcDrive) == sizeof(Documented), "CMmcDrive size");
+  static_assert(offsetof(CMmcDrive, handle) == offsetof(Documented, handle), "handle");
+  static_assert(offsetof(CMmcDrive, diskName) == offsetof(Documented, diskName), "diskName");
+#pragma GCC diagnostic pop
+};
 
 CMmcDrive::CMmcDrive() : handle(-1) {}
 

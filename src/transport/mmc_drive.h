@@ -52,8 +52,13 @@ private:
   std::string NodeName() const;
   void LearnAddressing();
 
+  // The documented object is {int handle; std::wstring diskName;}: hosts
+  // place it on their stack, so the two flags live in the padding after the
+  // descriptor and the size and offsets stay the documented ones.
   int handle;
-  std::wstring diskName;
   bool byteAddressed = false;
   bool closedByFailure = false;
+  std::wstring diskName;
+
+  friend struct CMmcDriveLayout;
 };

@@ -6,6 +6,7 @@
 #include "util/endian.h"
 #include "util/error_catalogue.h"
 
+#include <cstddef>
 #include <cstring>
 
 bool trace_on = false;
@@ -60,6 +61,19 @@ bool Issue(int handle, CCbwParam &cmd, unsigned char *data, unsigned int timeout
 }
 
 } // namespace
+
+struct CUsbDriveLayout {
+  struct Documented {
+    int handle;
+    std::wstring diskName;
+  };
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  static_assert(sizeof(CUsbDrive) == sizeof(Documented), "CUsbDrive size");
+  static_assert(offsetof(CUsbDrive, handle) == offsetof(Documented, handle), "handle");
+  static_assert(offsetof(CUsbDrive, diskName) == offsetof(Documented, diskName), "diskName");
+#pragma GCC diagnostic pop
+};
 
 CUsbDrive::CUsbDrive() : handle(-1) {}
 

@@ -45,6 +45,9 @@ public:
 private:
   void TransferSectors(bool read, unsigned int lba, unsigned int count, unsigned char *buf);
 
+  // The documented layout (hosts place the object on their stack).
   int handle;
   std::wstring diskName;
+
+  friend struct CUsbDriveLayout;
 };

@@ -37,6 +37,27 @@ void JoinSurrogatePairs(std::wstring &text) {
 
 } // namespace
 
+// The layout hosts were built against; the name is held where the documented
+// reference lies.
+struct CIniFileLoaderLayout {
+  struct Documented {
+    std::wstring text;
+    const std::wstring *fileName; // a reference member, laid out as a pointer
+    uint64_t pos;
+    uint64_t commentStart;
+    uint64_t commentEnd;
+  };
+  static_assert(sizeof(CIniFileLoader) == sizeof(Documented), "CIniFileLoader size");
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  static_assert(offsetof(CIniFileLoader, fileName) == offsetof(Documented, fileName), "fileName");
+  static_assert(offsetof(CIniFileLoader, pos) == offsetof(Documented, pos), "pos");
+  static_assert(offsetof(CIniFileLoader, commentStart) == offsetof(Documented, commentStart),
+                "start");
+  static_assert(offsetof(CIniFileLoader, commentEnd) == offsetof(Documented, commentEnd), "end");
+#pragma GCC diagnostic pop
+};
+
 void ScrambleIniText(std::wstring &text, unsigned int seed) {
   TRandomMersenne random(seed);
   for (wchar_t &c : text) {
@@ -49,12 +70,12 @@ void ScrambleIniText(std::wstring &text, unsigned int seed) {
 }
 
 CIniFileLoader::CIniFileLoader(const std::wstring &name)
-    : text(ReadUtf16File(name)), fileName(name) {
+    : text(ReadUtf16File(name)), fileName(std::make_unique<const std::wstring>(name)) {
   Prepare();
 }
 
 CIniFileLoader::CIniFileLoader(const std::wstring &name, unsigned int seed)
-    : text(ReadUtf16File(name)), fileName(name) {
+    : text(ReadUtf16File(name)), fileName(std::make_unique<const std::wstring>(name)) {
   ScrambleIniText(text, seed);
   Prepare();
 }
@@ -66,11 +87,12 @@ void CIniFileLoader::Prepare() {
 
 void CIniFileLoader::SyntaxError(const std::wstring &what, uint64_t at) const {
   const uint64_t end = std::min<uint64_t>(at, text.size());
+  const std::wstring name = fileName ? *fileName : std::wstring(); // empty once moved from
   const auto line = std::count(text.begin(), text.begin() + static_cast<ptrdiff_t>(end), L'\n');
   // A missing '*' has always been reported in lower case.
   if (what == L"*")
-    throw MakeIniError(Errors::IniMissingStar, fileName, {std::to_wstring(line)});
-  throw MakeIniError(Errors::IniMissing, fileName, {what, std::to_wstring(line)});
+    throw MakeIniError(Errors::IniMissingStar, name, {std::to_wstring(line)});
+  throw MakeIniError(Errors::IniMissing, name, {what, std::to_wstring(line)});
 }
 
 void CIniFileLoader::GetPositionOfComment() {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 using CIniKeyMap = std::map<std::wstring, std::wstring>;
@@ -54,9 +55,15 @@ private:
   [[noreturn]] void SyntaxError(const std::wstring &what, uint64_t at) const;
   template <typename Search> uint64_t SkipComments(uint64_t x, Search search);
 
+  // Hosts know the object as {text; const std::wstring &fileName; pos;
+  // commentStart; commentEnd}. A reference to the caller's string dangles
+  // once a temporary name is gone, so the loader keeps its own copy behind a
+  // pointer, which has the reference's size and place.
   std::wstring text;
-  std::wstring fileName; // owned: the caller's string need not outlive the loader
+  std::unique_ptr<const std::wstring> fileName;
   uint64_t pos = 0;
   uint64_t commentStart = 0;
   uint64_t commentEnd = npos;
+
+  friend struct CIniFileLoaderLayout;
 };

@@ -176,6 +176,7 @@ TEST_F(ParserTest, HeadersAnnouncingMoreEntriesThanTheirDataAreRejected) {
       {"global: pairs and remainder cover", Fields(2, 1024, 5, 1), 0},
       {"global: VBs beyond what pairs name", Fields(2, 1025, 5, 1), 0},
       {"global: sparse pairs, wide remainder", Fields(2, 2000, 2, 4), 0},
+      {"global: more VBs than any detail table", Fields(2, 0xFFFF * 256 + 1, 1, 1), 0x3000},
       {"data a byte short", Fields(1, 10, 2), 0x3000, 1023},
       {"global data a byte short", Fields(2, 10, 2, 1), 0x3000, 3 * 512 - 1},
   };
