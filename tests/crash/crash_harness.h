@@ -5,7 +5,10 @@
 
 #include "config_codec.h"
 #include "files.h"
-#include "journal.h"
+#include "sector0.h"
+
+#include "interface/journal.h"
+#include "smart/entry_sector.h"
 
 #include <nlohmann/json.hpp>
 
@@ -54,9 +57,8 @@ struct Result {
   std::string out, err;
 };
 
-inline sdsmart_tool::SectorPattern Pattern(const Sector &s) {
-  return sdsmart_tool::ClassifySector(s);
-}
+using Kind = EntrySector::Kind;
+inline Kind Pattern(const Sector &s) { return EntrySector::Classify(s.data()); }
 
 // Sector 0 of an image file, read from the file itself.
 inline Sector ImageSector0(const std::string &image) {
@@ -76,10 +78,11 @@ inline bool HostFileExists(const std::string &dir) {
 }
 
 inline bool JournalExists(const Configuration &c, const std::string &dir) {
-  return sdsmart_tool::Journal(dir + "/state", c.node).Exists();
+  return ::access(CSectorJournal(dir + "/state", c.node).Path().c_str(), F_OK) == 0;
 }
 
-// Transfers and host-file steps in a JSON-lines transcript.
+// Transfers and host-file steps in a JSON-lines transcript (host events such
+// as closes and locks carry no "lba").
 struct Counts {
   size_t transfers = 0, file_steps = 0;
 };
@@ -92,7 +95,7 @@ inline Counts CountTranscript(const std::string &text) {
       end = text.size();
     if (end > start) {
       nlohmann::json line = nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
-      if (!line.is_discarded() && line.contains("what")) {
+      if (!line.is_discarded() && line.contains("lba")) {
         if (line["what"].get<std::string>().rfind("file", 0) == 0)
           ++n.file_steps;
         else
@@ -141,12 +144,12 @@ struct Point {
   size_t transfers_seen = 0, file_steps_seen = 0;
   bool journal_left = false;
   bool host_file_left = false;
-  sdsmart_tool::SectorPattern pattern_left = sdsmart_tool::SectorPattern::None;
+  Kind pattern_left = Kind::OtherData;
   Result restore;
   Sector final_sector0{};
   bool journal_after_restore = false;
   bool Recovered() const {
-    return final_sector0 == original && Pattern(final_sector0) == sdsmart_tool::SectorPattern::None;
+    return final_sector0 == original && Pattern(final_sector0) == Kind::OtherData;
   }
 };
 

@@ -29,7 +29,7 @@ size_t CheckSweep(const Configuration &c, size_t events, const std::vector<Point
     if (p.Recovered())
       ++recovered;
     EXPECT_EQ(p.final_sector0, p.original) << "sector 0 was not restored";
-    EXPECT_EQ(crash::Pattern(p.final_sector0), sdsmart_tool::SectorPattern::None);
+    EXPECT_EQ(crash::Pattern(p.final_sector0), Kind::OtherData);
     if (p.k < events) {
       EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
       // The kill fell exactly before event k: the card saw k of them.
@@ -40,7 +40,7 @@ size_t CheckSweep(const Configuration &c, size_t events, const std::vector<Point
       EXPECT_FALSE(p.journal_left) << "a completed run removes its journal";
     }
     // A card left in special mode always has a journal to restore it from.
-    if (p.pattern_left != sdsmart_tool::SectorPattern::None) {
+    if (p.pattern_left != Kind::OtherData) {
       EXPECT_TRUE(p.journal_left) << "sector 0 holds a pattern and no copy was saved";
     }
     if (p.journal_left) {
@@ -79,7 +79,7 @@ TEST_F(CrashSweep, EveryTransferIndexOfAFullRunIsRecovered) {
     size_t recovered = CheckSweep(c, clean.transfers, points, false);
     size_t in_special_mode = 0, journaled = 0, host_files = 0;
     for (const Point &p : points) {
-      in_special_mode += p.pattern_left != sdsmart_tool::SectorPattern::None;
+      in_special_mode += p.pattern_left != Kind::OtherData;
       journaled += p.journal_left;
       host_files += p.host_file_left;
     }
@@ -96,8 +96,7 @@ TEST_F(CrashSweep, EveryTransferIndexOfAFullRunIsRecovered) {
     // version 3 one that left the host file behind).
     const Point *mid = nullptr;
     for (const Point &p : points)
-      if (p.pattern_left != sdsmart_tool::SectorPattern::None &&
-          (!mid || p.k <= clean.transfers / 2))
+      if (p.pattern_left != Kind::OtherData && (!mid || p.k <= clean.transfers / 2))
         mid = &p;
     ASSERT_NE(mid, nullptr) << "no kill point left the card in special mode";
     Result again = RunTool(c, mid->dir, {});
@@ -129,7 +128,7 @@ TEST_F(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
     std::string probe = SandboxDir(c, "restore-probe");
     MakeSandbox(c, probe);
     ASSERT_EQ(RunTool(c, probe, {"--fault", kill_run}).status, 128 + SIGKILL);
-    ASSERT_NE(Pattern(ImageSector0(probe + "/card.img")), sdsmart_tool::SectorPattern::None);
+    ASSERT_NE(Pattern(ImageSector0(probe + "/card.img")), Kind::OtherData);
     Result r = RunRestore(c, probe, {"--transcript", probe + "/restore-transcript"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string text;
@@ -200,7 +199,7 @@ TEST_F(CrashSweep, EveryHostFileStepOfAVersion3RunIsRecovered) {
     size_t recovered = CheckSweep(c, clean.file_steps, points, true);
     size_t in_special_mode = 0;
     for (const Point &p : points)
-      if (p.pattern_left != sdsmart_tool::SectorPattern::None)
+      if (p.pattern_left != Kind::OtherData)
         ++in_special_mode;
     // Every host-file step happens in special mode.
     EXPECT_EQ(in_special_mode, clean.file_steps);

@@ -181,6 +181,9 @@ TEST(Launcher, RunsAProgramAndWritesTheTranscript) {
         "write\",\"pid\":P,\"what\":\"enter v2", "write\",\"pid\":P,\"what\":\"leave"})
     expect.push_back(std::string(R"({"card":"/dev/sdx","count":1,"lba":0,"op":")") + t + "\"}");
   expect.push_back(R"({"card":"/dev/sdx","count":1,"lba":200,"op":"write","pid":P,"what":"data"})");
+  // The probe closes its descriptor with the leave pattern still in sector 0.
+  expect.push_back(
+      R"({"card":"/dev/sdx","op":"close","pid":P,"what":"close writable unlocked pattern"})");
   EXPECT_EQ(lines, expect);
 }
 
