@@ -112,10 +112,9 @@ TEST_F(Journal, AnotherCardsJournalIsNeverApplied) {
 // on both transports and both methods, with and without a journal. The lock is taken before the
 // first write and released after the last transfer of a successful run.
 TEST_F(Journal, NoUnlockedCloseOverAPatternAndNoPartitionReread) {
-  const FaultKind once[] = {FaultKind::FailTransfer,   FaultKind::ErrorStatus,
-                            FaultKind::ShortTransfer,  FaultKind::ErrorStatusWithData,
-                            FaultKind::BusyForever,    FaultKind::BadSignature,
-                            FaultKind::WrongDetailType};
+  const FaultKind once[] = {FaultKind::FailTransfer,  FaultKind::ErrorStatus,
+                            FaultKind::ShortTransfer, FaultKind::ErrorStatusWithData,
+                            FaultKind::BadSignature,  FaultKind::WrongDetailType};
   size_t runs = 0;
   for (const char *file : {"usb.json", "native.json"})
     for (int version : {2, 3}) {
@@ -154,7 +153,13 @@ TEST_F(Journal, NoUnlockedCloseOverAPatternAndNoPartitionReread) {
         GetSmartInfo();
         __atomic_store_n(&_Terminated, false, __ATOMIC_SEQ_CST);
         ++runs;
-        if (card->ReadSector(0) != original) { // the restore failed: put it back for the next run
+        if (card->ReadSector(0) == original)
+          return;
+        // The restore failed. The next run closes this run's drive while
+        // the pattern is there, then restores from the journal or refuses.
+        card->ClearFaults();
+        GetSmartInfo();
+        if (card->ReadSector(0) != original) {
           card->WriteSector(0, original.data());
           std::remove(CSectorJournal(JournalDir(), card->Node()).Path().c_str());
         }
@@ -166,6 +171,7 @@ TEST_F(Journal, NoUnlockedCloseOverAPatternAndNoPartitionReread) {
         for (FaultKind kind : once)
           run({{kind, card->TransferCount() + k, 1}}, false);
         run({{FaultKind::FailTransfer, card->TransferCount() + k, 0}}, false);
+        EXPECT_EQ(Forbidden(card->Events()), "");
         sdsim::DetachAll();
         card = &Attach(LoadCardJson(file), std::string(file) + ".img");
         run({{FaultKind::Vanish, card->TransferCount() + k, 0}}, false);
@@ -173,6 +179,8 @@ TEST_F(Journal, NoUnlockedCloseOverAPatternAndNoPartitionReread) {
         sdsim::DetachAll();
         card = &Attach(LoadCardJson(file), std::string(file) + ".img");
       }
+      if (card->IsNative() && version == 2) // thousands of busy answers: once is enough
+        run({{FaultKind::BusyForever, card->TransferCount() + 1, 0}}, false);
       for (FaultKind kind : {FaultKind::FileIoFail, FaultKind::NoFileAnswer})
         if (version == 3)
           run({{kind, card->FileStepCount() + 1, 1}}, false);
