@@ -31,6 +31,12 @@ int SetDiskName(const char *name);
 int SetConfigPath(const char *path);
 /* SMART format version; the configuration may override it when loaded. */
 void SetSmartVersion(unsigned char version);
+/* Keeps a journal of each card's sector 0 in dir (an existing, writable
+ * directory) for the length of every acquisition: a card that a run left
+ * with a command pattern in sector 0 (the process died) gets its own sector 0
+ * back from it at the next GetSmartInfo, never another card's. NULL or ""
+ * turns the journal off (the default). 0 success, 1 failure. */
+int SetJournalDirectory(const char *dir);
 /* One acquisition: reads the SMART header and detail pages of the card and
  * caches them for the accessors. 0 success, 1 failure. */
 int GetSmartInfo(void);

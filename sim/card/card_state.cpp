@@ -1,5 +1,6 @@
 #include "card/card_state.h"
 
+#include "card/sector_formats.h"
 #include "hooks/real_calls.h"
 
 #include <nlohmann/json.hpp>
@@ -95,6 +96,22 @@ void CardState::Record(const std::string &op, std::uint32_t lba, std::uint32_t c
                                {"count", count},        {"what", what}, {"pid", ::getpid()}};
   const std::string text = line.dump() + "\n";
   (void)!Real().write(TranscriptFd, text.data(), text.size());
+}
+
+void CardState::RecordEvent(const std::string &op, const std::string &what) {
+  EventLog.push_back({op, static_cast<std::uint32_t>(Transfers), 0, what});
+  if (TranscriptFd < 0)
+    return;
+  const nlohmann::json line = {
+      {"card", Settings.Node}, {"op", op}, {"what", what}, {"pid", ::getpid()}};
+  const std::string text = line.dump() + "\n";
+  (void)!Real().write(TranscriptFd, text.data(), text.size());
+}
+
+bool CardState::PatternInSectorZero() const {
+  std::uint8_t sector[512];
+  Storage.Read(0, 1, sector);
+  return ClassifySector0(sector, Settings.Entry) != Pattern::None;
 }
 
 std::string CardState::FirmwareRead(std::uint32_t lba, std::uint32_t count, std::uint8_t *out) {

@@ -40,6 +40,12 @@ public:
   Outcome BeginTransfer(bool sectors);
   void Record(const std::string &op, std::uint32_t lba, std::uint32_t count,
               const std::string &what);
+  // A host event that is no transfer (a lock change, a close, a partition
+  // re-read request): in the events and the transcript file, never counted
+  // as a transfer or a host-file step.
+  void RecordEvent(const std::string &op, const std::string &what);
+  // Sector 0 holds an enter or leave pattern for the card's entry string.
+  bool PatternInSectorZero() const;
 
   // Sector I/O as the card's firmware performs it (special mode included);
   // each returns the transcript text.
@@ -68,6 +74,7 @@ public:
   // API state.
   std::vector<Transfer> Transcript() const { return Log; }
   void ClearTranscript() { Log.clear(); }
+  std::vector<Transfer> Events() const { return EventLog; }
   std::uint64_t TransferCount() const { return Transfers; }
   std::uint64_t FileStepCount() const { return FileSteps; }
   bool InSpecialMode() const { return Controller.SpecialVersion() != 0; }
@@ -95,6 +102,7 @@ private:
   int TranscriptFd = -1; // JSON lines, or -1
 
   std::vector<Transfer> Log;
+  std::vector<Transfer> EventLog;
   std::uint64_t Transfers = 0;
   std::uint64_t FileSteps = 0;
   bool IsGone = false;

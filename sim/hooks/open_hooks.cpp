@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace sdsim {
@@ -27,7 +28,7 @@ int OpenHook(int dirFd, const char *path, int flags, mode_t mode, bool at) {
   if (CardState *card = registry.ByNode(p)) {
     const int fd = card->OpenDescriptor(flags);
     if (fd >= 0)
-      registry.Add(fd, FdEntry{card, false, false});
+      registry.Add(fd, FdEntry{card, false, false, (flags & O_ACCMODE) != O_RDONLY, 0});
     return fd;
   }
   int sysfsFd = -1;
@@ -44,7 +45,7 @@ int OpenHook(int dirFd, const char *path, int flags, mode_t mode, bool at) {
     const bool direct = flags & O_DIRECT;
     const int fd = Real().open(path, flags & ~O_DIRECT, mode);
     if (fd >= 0)
-      registry.Add(fd, FdEntry{card, true, direct});
+      registry.Add(fd, FdEntry{card, true, direct, false, 0});
     return fd;
   }
   return real();
@@ -85,12 +86,50 @@ FILE *FopenHook(const char *path, const char *mode, bool large) {
   return stream;
 }
 
+// A node descriptor's close goes into the card's events: how it was opened,
+// whether this process keeps the card locked through another descriptor, and
+// whether sector 0 holds a pattern (udev re-reads the partition table after
+// the close of a writable descriptor unless the disk is locked).
 void Forget(int fd) {
   Registry &registry = Registry::Get();
   if (!registry.Ours(fd))
     return;
   Lock lock(registry.Mutex());
+  FdEntry entry;
+  if (registry.Lookup(fd, entry) && !entry.HostFile) {
+    const bool locked = registry.LockHeld(entry.Card, fd);
+    entry.Card->RecordEvent("close",
+                            std::string("close ") + (entry.Writable ? "writable" : "read-only") +
+                                (locked ? " locked" : " unlocked") +
+                                (entry.Card->PatternInSectorZero() ? " pattern" : " data"));
+    if (entry.LockMode != 0 && !locked)
+      entry.Card->RecordEvent("lock", "unlock");
+  }
   registry.Remove(fd);
+}
+
+// flock on a node descriptor: the lock itself is the real one (the card's
+// data is a real file), its changes go into the card's events.
+int FlockHook(int fd, int operation) {
+  Registry &registry = Registry::Get();
+  if (!registry.Ours(fd))
+    return Real().flock(fd, operation);
+  // A blocking lock waits without the registry's lock held.
+  const int rc = Real().flock(fd, operation);
+  Lock lock(registry.Mutex());
+  FdEntry entry;
+  if (rc != 0 || !registry.Lookup(fd, entry) || entry.HostFile)
+    return rc;
+  const int mode = operation & (LOCK_SH | LOCK_EX | LOCK_UN);
+  const int now = mode == LOCK_UN ? 0 : mode;
+  if (now != entry.LockMode) {
+    entry.Card->RecordEvent("lock", now == LOCK_EX   ? "lock exclusive"
+                                    : now == LOCK_SH ? "lock shared"
+                                                     : "unlock");
+    entry.LockMode = now;
+    registry.Add(fd, entry);
+  }
+  return rc;
 }
 
 void Duplicated(int from, int to) {
@@ -161,6 +200,8 @@ int close(int fd) {
   Forget(fd);
   return Real().close(fd);
 }
+
+int flock(int fd, int operation) { return FlockHook(fd, operation); }
 
 int dup(int fd) {
   const int to = Real().dup(fd);

@@ -14,6 +14,7 @@ RealCalls ResolveAll() {
   Resolve(r.open, "open");
   Resolve(r.openat, "openat");
   Resolve(r.close, "close");
+  Resolve(r.flock, "flock");
   Resolve(r.ioctl, "ioctl");
   Resolve(r.readlink, "readlink");
   Resolve(r.read, "read");

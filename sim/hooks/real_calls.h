@@ -17,6 +17,7 @@ struct RealCalls {
   int (*open)(const char *, int, ...);
   int (*openat)(int, const char *, int, ...);
   int (*close)(int);
+  int (*flock)(int, int);
   int (*ioctl)(int, unsigned long, ...);
   ssize_t (*readlink)(const char *, char *, size_t);
   ssize_t (*read)(int, void *, size_t);

@@ -35,6 +35,10 @@ void Card::ClearTranscript() {
   const auto lock = Locked();
   State->ClearTranscript();
 }
+std::vector<Transfer> Card::Events() const {
+  const auto lock = Locked();
+  return State->Events();
+}
 std::uint64_t Card::TransferCount() const {
   const auto lock = Locked();
   return State->TransferCount();

@@ -134,6 +134,14 @@ void Registry::Add(int fd, const FdEntry &entry) {
     Fast[fd].store(1, std::memory_order_release);
 }
 
+bool Registry::LockHeld(const CardState *card, int except) const {
+  for (const auto &entry : Fds)
+    if (entry.first != except && entry.second.Card == card && !entry.second.HostFile &&
+        entry.second.LockMode != 0)
+      return true;
+  return false;
+}
+
 void Registry::Remove(int fd) {
   Fds.erase(fd);
   if (fd >= 0 && fd < kFast)

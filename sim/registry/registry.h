@@ -18,6 +18,8 @@ struct FdEntry {
   CardState *Card = nullptr;
   bool HostFile = false; // the extension-mode host file, else the node
   bool ODirect = false;  // opened with O_DIRECT: transfers must be aligned
+  bool Writable = false; // node opened for writing
+  int LockMode = 0;      // LOCK_SH or LOCK_EX taken through it, else 0
 };
 
 class Registry {
@@ -43,6 +45,9 @@ public:
   bool Lookup(int fd, FdEntry &out);      // mutex held
   void Add(int fd, const FdEntry &entry); // mutex held
   void Remove(int fd);                    // mutex held
+  // Whether a descriptor of this process other than `except` holds a flock
+  // on the card (mutex held).
+  bool LockHeld(const CardState *card, int except) const;
 
   // popen streams answered by the card (mount listings), with the exit
   // status pclose reports for them.

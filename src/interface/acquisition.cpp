@@ -2,6 +2,7 @@
 // the card's sector 0, so the run keeps a copy taken before the reader starts
 // and makes sure the sector holds it again when the run ends, however it ends.
 #include "interface/acquisition.h"
+#include "interface/acquisition_journal.h"
 #include "interface/acquisition_lock.h"
 #include "interface/configuration.h"
 #include "interface/flash_naming.h"
@@ -58,8 +59,10 @@ void InitSmartInfoReader() {
 void BackupEntryLBA() {
   Bulk<unsigned char> sector(EntrySector::Bytes);
   _SpecialMode2Cmd->Cmd18(0, sector.Data(), EntrySector::Bytes);
-  if (EntrySector::Classify(sector.Data()) != EntrySector::Kind::OtherData)
+  if (EntrySector::Classify(sector.Data()) != EntrySector::Kind::OtherData) {
+    CloseDrive();
     throw MakeError(Errors::PatternInSectorZero);
+  }
   _MBRBuffer = std::move(sector);
 }
 
@@ -101,21 +104,60 @@ void ReadAndStore() {
 
 } // namespace
 
-void LoadDll_Main() {
-  InitDeviceInstance();
-  InitSmartInfoReader();
+void CloseDrive() noexcept {
+  if (_IsUsbDevice && _UsbDrive)
+    _UsbDrive->Close();
+  else if (!_IsUsbDevice && _MmcDrive)
+    _MmcDrive->Close();
+}
 
-  // Held from before the backup until after the final check: a second
-  // acquisition of the same card waits, then fails having written nothing.
-  const CAcquisitionLock lock(_DiskName);
+namespace {
 
-  BackupEntryLBA(); // on failure nothing was written and there is nothing to restore
+int DriveHandle() { return _IsUsbDevice ? _UsbDrive->GetHandle() : _MmcDrive->GetHandle(); }
+
+// The reader and the final check, with sector 0 restored on every failure.
+void ReadGuarded(CEntryJournal *journal) {
   try {
     ReadAndStore();
-    BackupEntryLBAWithCheck();
+    if (journal)
+      journal->CheckAndFinish();
+    else
+      BackupEntryLBAWithCheck();
   } catch (...) {
-    // If the restoring write fails too, its error is the one reported.
-    RestoreEntryLBA();
+    try {
+      // If the restoring write fails too, its error is the one reported.
+      RestoreEntryLBA();
+    } catch (...) {
+      CloseDrive();
+      throw;
+    }
+    if (journal && !journal->FinishAfterRestore())
+      CloseDrive(); // sector 0 may still hold a pattern; its copy stays
     throw;
   }
+}
+
+} // namespace
+
+void LoadDll_Main() {
+  // Held from before any descriptor of the card is opened for writing (the
+  // last run's drive is closed under it too) until after the final check:
+  // a second acquisition of the card waits, then fails having written
+  // nothing, and udev does not probe the card meanwhile.
+  const CAcquisitionLock lock(_DiskName);
+  InitDeviceInstance();
+  InitSmartInfoReader();
+  if (_JournalDirectory.empty()) {
+    BackupEntryLBA(); // on failure nothing was written and there is nothing to restore
+    ReadGuarded(nullptr);
+    return;
+  }
+  CEntryJournal journal(_JournalDirectory, _DiskName, DriveHandle());
+  try {
+    journal.Backup();
+  } catch (...) {
+    CloseDrive(); // sector 0 may hold a pattern (one this run did not write)
+    throw;
+  }
+  ReadGuarded(&journal);
 }

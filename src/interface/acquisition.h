@@ -9,3 +9,7 @@ void InitSmartInfoReader();
 void BackupEntryLBA();
 void RestoreEntryLBA();
 void BackupEntryLBAWithCheck();
+// Closes the drive of the current path. Called with the card's lock held
+// whenever a run ends with sector 0 perhaps holding a pattern: a writable
+// descriptor closed later, without the lock, would let udev re-read it.
+void CloseDrive() noexcept;

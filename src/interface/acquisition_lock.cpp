@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 CAcquisitionLock::CAcquisitionLock(const std::string &node) {
+  // Non-blocking: the lock is taken before the drive opens the node, and
+  // opening a FIFO named as the card for reading would wait for a writer.
   do
-    fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   while (fd == -1 && errno == EINTR);
   if (fd == -1)
     throw MakeError(Errors::DriveNotFound, {ToWideString(node)});

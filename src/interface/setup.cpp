@@ -1,5 +1,6 @@
 // Set-up, acquisition and handle entry points.
 #include "interface/acquisition.h"
+#include "interface/acquisition_journal.h"
 #include "interface/boundary.h"
 #include "interface/configuration.h"
 #include "util/convert.h"
@@ -48,6 +49,20 @@ extern "C" int SetConfigPath(const char *path) {
   return RunAtBoundary([path] {
     _ConfigPath = path;
     ReloadAuthorFile();
+  });
+}
+
+// NULL or "" turns the journal off. A directory is checked now, so that a
+// host learns at set-up that its journal cannot be kept; on failure the
+// setting is left as it was.
+extern "C" int SetJournalDirectory(const char *dir) {
+  if (dir == nullptr || *dir == '\0') {
+    _JournalDirectory.clear();
+    return 0;
+  }
+  return RunAtBoundary([dir] {
+    CheckJournalDirectory(dir);
+    _JournalDirectory = dir;
   });
 }
 

@@ -78,6 +78,26 @@ inline constexpr ErrorMessage DeviceBusy{ErrorCode::Uncoded,
                                          L"Device is busy: another acquisition is running on {}"};
 inline constexpr ErrorMessage DeviceNotLockable{ErrorCode::Uncoded,
                                                 L"Cannot lock the device for the acquisition: {}"};
+// The sector-0 journal (SetJournalDirectory). Every detail that names the
+// journal is its path, so that a person can find it.
+inline constexpr ErrorMessage JournalDirectoryUnusable{
+    ErrorCode::Uncoded, L"The journal directory {} cannot be used: {}"};
+inline constexpr ErrorMessage JournalUnreadable{
+    ErrorCode::Uncoded, L"The journal {} cannot be read ({}); nothing was written to the card."};
+inline constexpr ErrorMessage JournalNotSaved{
+    ErrorCode::Uncoded, L"Cannot save sector 0 to the journal {} ({}); nothing was written to the "
+                        L"card."};
+inline constexpr ErrorMessage JournalOfAnotherCard{
+    ErrorCode::Uncoded, L"Sector 0 holds a special-mode pattern, but the journal {} belongs to "
+                        L"another card ({}; this card: {}); it is not applied and nothing was "
+                        L"written."};
+inline constexpr ErrorMessage JournalDiffers{
+    ErrorCode::Uncoded, L"The journal {} of an interrupted run holds another sector 0 than this "
+                        L"card's ({}; this card: {}); nothing was written. Restore it to its "
+                        L"card, or move it away."};
+inline constexpr ErrorMessage JournalRestoreUnverified{
+    ErrorCode::Uncoded, L"Sector 0 does not read back as the journal {} holds it; the journal is "
+                        L"kept."};
 inline constexpr ErrorMessage ConfigFileMissing{ErrorCode::FileNotOpened,
                                                 L"config file not exist."};
 inline constexpr ErrorMessage NoConfigFile{ErrorCode::Uncoded, L"Can't find config file"};

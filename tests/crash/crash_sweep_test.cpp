@@ -6,8 +6,11 @@
 // again: never lost, never left holding a special-mode command pattern.
 #include "config_codec.h"
 #include "files.h"
-#include "journal.h"
+#include "sector0.h"
 #include "support.h"
+
+#include "interface/journal.h"
+#include "smart/entry_sector.h"
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +22,7 @@
 
 using namespace sdtest;
 using sdsmart_tool::Sector;
-using sdsmart_tool::SectorPattern;
+using Kind = EntrySector::Kind;
 
 namespace {
 
@@ -48,12 +51,14 @@ Sector ImageSector0(const std::string &dir) {
   return s;
 }
 
-// Transfers and host-file steps in a JSON-lines transcript.
+// Transfers and host-file steps in a JSON-lines transcript (the host's own
+// events, such as locks and closes, carry no "lba").
 std::pair<size_t, size_t> CountTranscript(const std::string &path) {
   std::istringstream lines(ReadFile(path));
   size_t transfers = 0, steps = 0;
   for (std::string line; std::getline(lines, line);)
-    (line.find("\"what\":\"file") != std::string::npos ? steps : transfers) += !line.empty();
+    if (line.find("\"lba\"") != std::string::npos)
+      ++(line.find("\"what\":\"file") != std::string::npos ? steps : transfers);
   return {transfers, steps};
 }
 
@@ -63,11 +68,11 @@ struct Point {
   std::string dir;
   Sector original{}, finalSector0{};
   Outcome run, restore;
-  SectorPattern patternLeft = SectorPattern::None;
+  Kind patternLeft = Kind::OtherData;
   bool journalLeft = false, journalAfterRestore = false;
   bool Recovered() const {
     return finalSector0 == original &&
-           sdsmart_tool::ClassifySector(finalSector0) == SectorPattern::None;
+           EntrySector::Classify(finalSector0.data()) == Kind::OtherData;
   }
 };
 
@@ -121,7 +126,20 @@ protected:
     return Launch(dir, simArgs, "--restore-sector0 " + c.node, name);
   }
   bool JournalExists(const Configuration &c, const std::string &dir) {
-    return sdsmart_tool::Journal(dir + "/state", c.node).Exists();
+    return Exists(CSectorJournal(dir + "/state", c.node).Path());
+  }
+
+  // The plain C host (tests/crash/journal_host.c) with DIR/state as its
+  // journal directory, under the card launcher.
+  Outcome Host(const Configuration &c, const std::string &dir, const std::string &simArgs,
+               const std::string &name) {
+    Outcome r;
+    r.status = RunShell(kBin + "sdsim --card " + dir + "/card.json " + simArgs + " -- " +
+                        CRASH_JOURNAL_HOST + " " + c.node + " " + config + " " +
+                        std::to_string(c.version) + " " + dir + "/state >" + dir + "/" + name +
+                        ".out 2>" + dir + "/" + name + ".err");
+    r.err = ReadFile(dir + "/" + name + ".err");
+    return r;
   }
 
   // A fresh sandbox, the run killed by `fault` at k, then the restore.
@@ -136,7 +154,7 @@ protected:
     const auto [transfers, steps] = CountTranscript(p.dir + "/transcript");
     p.seen = fault == "kill" ? transfers : steps;
     p.journalLeft = JournalExists(c, p.dir);
-    p.patternLeft = sdsmart_tool::ClassifySector(ImageSector0(p.dir));
+    p.patternLeft = EntrySector::Classify(ImageSector0(p.dir).data());
     p.restore = Restore(c, p.dir);
     p.finalSector0 = ImageSector0(p.dir);
     p.journalAfterRestore = JournalExists(c, p.dir);
@@ -178,13 +196,13 @@ protected:
     for (const Point &p : points) {
       SCOPED_TRACE(c.Name() + ", " + fault + " at " + std::to_string(p.k));
       recovered += p.Recovered();
-      inSpecialMode += p.patternLeft != SectorPattern::None;
+      inSpecialMode += p.patternLeft != Kind::OtherData;
       EXPECT_EQ(p.finalSector0, p.original) << "sector 0 was not restored";
-      EXPECT_EQ(sdsmart_tool::ClassifySector(p.finalSector0), SectorPattern::None);
+      EXPECT_EQ(EntrySector::Classify(p.finalSector0.data()), Kind::OtherData);
       EXPECT_EQ(p.k < events ? p.run.status : p.run.status & 7, p.k < events ? 128 + SIGKILL : 0)
           << p.run.err;
       EXPECT_EQ(p.seen, p.k < events ? p.k : events) << "the kill fell exactly before event k";
-      if (p.patternLeft != SectorPattern::None) {
+      if (p.patternLeft != Kind::OtherData) {
         EXPECT_TRUE(p.journalLeft) << "sector 0 holds a pattern and no copy was saved";
       }
       EXPECT_EQ(p.restore.status, p.journalLeft ? 0 : 4) << p.restore.err;
@@ -205,7 +223,7 @@ protected:
     // host file a killed version-3 run left behind is gone after the next run.
     const Point *mid = nullptr;
     for (const Point &p : points)
-      if (p.patternLeft != SectorPattern::None && (!mid || p.k <= events / 2))
+      if (p.patternLeft != Kind::OtherData && (!mid || p.k <= events / 2))
         mid = &p;
     ASSERT_NE(mid, nullptr) << "no kill point left the card in special mode";
     const Outcome again = Tool(c, mid->dir);
@@ -258,6 +276,49 @@ TEST_P(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
     EXPECT_TRUE(p.Recovered());
     EXPECT_FALSE(p.journalAfterRestore);
   }
+}
+
+// A fleet agent in plain C with a journal directory, killed before each
+// transfer of a full run in turn: its next run restores sector 0 from the
+// library's journal and then reads the card.
+TEST_P(CrashSweep, ACHostWithAJournalRecoversOnItsNextRun) {
+  const Configuration &c = GetParam();
+  const std::string clean = scratch.File(c.transport + std::to_string(c.version) + "host");
+  const Sector original = MakeSandbox(c, clean);
+  ASSERT_EQ(Host(c, clean, "--transcript " + clean + "/transcript", "clean").status, 0);
+  ASSERT_EQ(ImageSector0(clean), original);
+  const size_t transfers = CountTranscript(clean + "/transcript").first;
+  ASSERT_GT(transfers, 0u);
+  const auto points = Parallel(transfers, [&](size_t k) {
+    Point p;
+    p.k = k;
+    p.dir = scratch.File(c.transport + std::to_string(c.version) + "host" + std::to_string(k));
+    p.original = MakeSandbox(c, p.dir);
+    p.run = Host(c, p.dir, "--fault kill@" + std::to_string(k), "killed");
+    p.patternLeft = EntrySector::Classify(ImageSector0(p.dir).data());
+    p.journalLeft = JournalExists(c, p.dir);
+    p.restore = Host(c, p.dir, "", "next");
+    p.finalSector0 = ImageSector0(p.dir);
+    p.journalAfterRestore = JournalExists(c, p.dir);
+    return p;
+  });
+  size_t recovered = 0, inSpecialMode = 0;
+  for (const Point &p : points) {
+    SCOPED_TRACE("C host killed before transfer " + std::to_string(p.k));
+    EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
+    inSpecialMode += p.patternLeft != Kind::OtherData;
+    if (p.patternLeft != Kind::OtherData) {
+      EXPECT_TRUE(p.journalLeft) << "sector 0 holds a pattern and no copy was saved";
+    }
+    EXPECT_EQ(p.restore.status, 0) << p.restore.err;
+    EXPECT_FALSE(p.journalAfterRestore) << "a completed run removes its journal";
+    recovered += p.restore.status == 0 && p.Recovered() && !p.journalAfterRestore;
+  }
+  std::cout << "[C host, " << c.Name() << "] crash points: " << points.size()
+            << ", recovered: " << recovered << " (left in special mode: " << inSpecialMode << ")"
+            << std::endl;
+  EXPECT_GT(inSpecialMode, 0u);
+  EXPECT_EQ(recovered, points.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Configurations, CrashSweep, ::testing::ValuesIn(kConfigurations),

@@ -34,7 +34,7 @@ absent() {
 }
 
 c_functions="SetDiskName SetConfigPath SetSmartVersion GetSmartInfo CloseDeviceHandle
-FreeDeviceHandle GetErrorCode GetErrorMessage
+FreeDeviceHandle SetJournalDirectory GetErrorCode GetErrorMessage
 GetAbnormalShutdownCount GetECCUncorrectableCount GetPowerCycleCount GetInitialBadBlockCount
 GetLaterBadBlockCount GetMinSpareBlockCount GetTotalEraseCount GetAverageEraseCount
 GetLifeMonitor GetRemainingLife GetTotalVBCountOfFlash GetTotalPhysicalBlockCountOfFlash

@@ -6,8 +6,11 @@
 //   SDSMART_REGENERATE_GOLDEN=1 ctest --test-dir build-asan -R tools.Sandbox.GoldenOutputs
 #include "config_codec.h"
 #include "files.h"
-#include "journal.h"
 #include "run_status.h"
+#include "sector0.h"
+
+#include "interface/journal.h"
+#include "smart/entry_sector.h"
 
 #include "util/unique_fd.h"
 
@@ -160,7 +163,8 @@ protected:
     EXPECT_NE((r.Out + r.Err).find(text), std::string::npos) << text << "\n" << r.Out << r.Err;
   }
 
-  bool NoJournal(const std::string &node = "/dev/sdx") { return !Journal(State, node).Exists(); }
+  std::string JournalPath() const { return CSectorJournal(State, "/dev/sdx").Path(); }
+  bool NoJournal() const { return ::access(JournalPath().c_str(), F_OK) != 0; }
 
   // The document validates against the schemas the tool ships, its keys in
   // their order (tests/packaging/validate_json.py; kind: card, scan or all).
@@ -390,33 +394,34 @@ TEST_F(Sandbox, InterruptWhileTheCardIsBusyLeavesSectorZero) {
   }
 }
 
-TEST_F(Sandbox, KilledRunLeavesAJournalThatRestores) {
+// A run killed in special mode leaves the library's journal; the next run
+// restores sector 0 from it and reads the card. A bare copy an older sdsmart
+// left is restored by --restore-sector0, over a pattern only unless forced.
+TEST_F(Sandbox, KilledRunIsRestoredByTheNextRun) {
   Sector original;
   std::string card = ImageCard("killed", original);
   ASSERT_EQ(Run({"--card", card, "--kill", "10"}, Tool({"/dev/sdx"})).Status, 128 + SIGKILL);
-  Journal journal(State, "/dev/sdx");
-  ASSERT_EQ(journal.Load(), original);
+  ASSERT_FALSE(NoJournal());
   Sector pattern = ImageSector0();
-  ASSERT_NE(ClassifySector(pattern), SectorPattern::None) << "the card was left in special mode";
-  // Without its journal such a card is not touched: its sector 0 could not be
-  // protected.
-  ASSERT_TRUE(journal.Remove());
-  Expect(Run({"--card", card}, Tool({"/dev/sdx"})), 4,
-         "Not reading the card, as its sector 0 could not be protected.");
-  EXPECT_EQ(ImageSector0(), pattern) << "nothing was written";
-  // With the journal a run refuses too, and says how to restore.
-  journal.Save(original);
-  Expect(Run({"--card", card}, Tool({"/dev/sdx"})), 4, "sdsmart --restore-sector0 /dev/sdx");
-  Expect(Run({"--card", card}, {"--restore-sector0", "--state-dir", State, "/dev/sdx"}), 0,
-         " restored from ");
+  ASSERT_NE(EntrySector::Classify(pattern.data()), EntrySector::Kind::OtherData)
+      << "the card was left in special mode";
+  Expect(Run({"--card", card}, Tool({"-H", "/dev/sdx"})), 0, "PASSED");
   EXPECT_EQ(ImageSector0(), original);
-  EXPECT_FALSE(journal.Exists());
-  Expect(Run({"--card", card}, Tool({"-H", "/dev/sdx"})), 0, "PASSED"); // reads again
+  EXPECT_TRUE(NoJournal());
+
+  ASSERT_EQ(Run({"--card", card, "--kill", "10"}, Tool({"/dev/sdx"})).Status, 128 + SIGKILL);
+  ASSERT_EQ(::unlink(JournalPath().c_str()), 0);
+  const std::string legacy = LegacyJournalPath(State, "/dev/sdx");
+  WriteFileAtomically(legacy, std::string(original.begin(), original.end()), 0600, false);
+  Expect(Run({"--card", card}, Tool({"/dev/sdx"})), 4, "sdsmart --restore-sector0 /dev/sdx");
+  EXPECT_EQ(ImageSector0(), pattern) << "nothing was written";
+  Args restore{"--restore-sector0", "--state-dir", State, "/dev/sdx"};
+  Expect(Run({"--card", card}, restore), 0, " restored from ");
+  EXPECT_EQ(ImageSector0(), original);
   // A copy that differs from an ordinary sector 0 is written only when forced.
   Sector other = original;
   other[0] ^= 0xFF;
-  journal.Save(other);
-  Args restore{"--restore-sector0", "--state-dir", State, "/dev/sdx"};
+  WriteFileAtomically(legacy, std::string(other.begin(), other.end()), 0600, false);
   Expect(Run({"--card", card}, restore), 4, "use --force if the copy belongs to this card");
   EXPECT_EQ(ImageSector0(), original);
   restore.push_back("--force");

@@ -1,17 +1,11 @@
 // The tool's parts on their own: the command line, the health rules, the
-// sector-0 journal and the patterns it watches for, the configuration codec,
-// the sysfs scan and the erase-count chart.
+// state directory, the configuration codec, the sysfs scan and the
+// erase-count chart.
 #include "config_codec.h"
 #include "files.h"
-#include "journal.h"
 #include "options.h"
 #include "output.h"
 #include "scan.h"
-
-#include "smart/special_mode2_cmd.h"
-#include "transport/usb_drive.h"
-#include "util/bulk.h"
-#include "util/error.h"
 
 #include <gtest/gtest.h>
 
@@ -123,39 +117,6 @@ TEST(Health, VerdictAndExitBits) {
   }
 }
 
-Sector FromBulk(Bulk<unsigned char> &b) {
-  Sector s{};
-  std::copy_n(b.Data(), s.size(), s.begin());
-  return s;
-}
-
-// The patterns the library itself writes are recognised, for any entry
-// string and either version; a stray byte makes a sector ordinary.
-TEST(SectorPatterns, LibraryPatternsAreRecognisedOthersAreNot) {
-  for (const std::wstring entry : {L"ABCDEFGH", L"12345678", L"Zq9!x-_."}) {
-    CUsbDrive closed; // never opened: nothing can reach a device
-    CSpecialMode2Cmd channel(closed, entry);
-    Bulk<unsigned char> buffer(512);
-    channel.CreateMode2LeavePattern(buffer);
-    EXPECT_EQ(ClassifySector(FromBulk(buffer)), SectorPattern::Leave);
-    channel.CreateMode2EnterPattern(buffer);
-    Sector enter = FromBulk(buffer);
-    EXPECT_EQ(ClassifySector(enter), SectorPattern::Enter);
-    // Version 3 adds the DE AD BE EF marker; the enter itself fails on the
-    // closed drive after the version was taken.
-    EXPECT_THROW(channel.EnterSpecialMode2(0, 3), CError);
-    channel.CreateMode2EnterPattern(buffer);
-    EXPECT_EQ(FromBulk(buffer)[268], 0xDE);
-    EXPECT_EQ(ClassifySector(FromBulk(buffer)), SectorPattern::Enter);
-    std::vector<Sector> ordinary{Sector{}, enter, enter, enter};
-    ordinary[1][100] = 1;    // a stray byte
-    ordinary[2][248] ^= 1;   // an entry byte no longer mirrored
-    ordinary[3][268] = 0xDE; // half a marker
-    for (const Sector &s : ordinary)
-      EXPECT_EQ(ClassifySector(s), SectorPattern::None);
-  }
-}
-
 class TempDir : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -184,32 +145,7 @@ protected:
   std::string Dir;
 };
 
-TEST_F(TempDir, JournalSaveLoadRemoveAndLock) {
-  EXPECT_EQ(JournalFileName("/dev/disk/by-id/usb-X:0"), "sector0-dev_disk_by-id_usb-X_0.bin");
-  Journal j(Dir, "/dev/sdz");
-  EXPECT_FALSE(j.Exists() || j.Load());
-  Sector s{};
-  for (size_t i = 0; i < s.size(); ++i)
-    s[i] = static_cast<uint8_t>(i * 7);
-  j.Save(s);
-  struct stat st {};
-  ASSERT_EQ(::stat(j.Path().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(j.Load(), s);
-  EXPECT_TRUE(j.Remove() && !j.Exists());
-  EXPECT_TRUE(j.Remove()); // already gone is fine
-  WriteFileAtomically(j.Path(), std::string(100, 'x'), 0600, false);
-  EXPECT_TRUE(j.Exists() && !j.Load()) << "a truncated copy is never written back";
-  // One run at a time per device, released with its object.
-  Journal first(Dir, "/dev/sdz"), second(Dir, "/dev/sdz"), other(Dir, "/dev/sdy");
-  EXPECT_TRUE(first.Lock() && !second.Lock() && other.Lock());
-  { EXPECT_TRUE(Journal(Dir, "/dev/sdq").Lock()); }
-  EXPECT_TRUE(Journal(Dir, "/dev/sdq").Lock());
-  // A link shares the journal of its node.
-  std::string node = Dir + "/node", link = Dir + "/by-id-link";
-  WriteFileAtomically(node, "", 0600, false);
-  ASSERT_EQ(::symlink(node.c_str(), link.c_str()), 0);
-  EXPECT_EQ(Journal(Dir, link).Path(), Journal(Dir, node).Path());
+TEST_F(TempDir, StateDirectoryIsMadeOrRefused) {
   EXPECT_EQ(ChooseStateDir(Dir + "/a/b"), Dir + "/a/b");
   EXPECT_EQ(::access((Dir + "/a/b").c_str(), W_OK), 0);
   EXPECT_EQ(ChooseStateDir("/proc/self/no/such"), "");

@@ -1,10 +1,10 @@
-// An acquisition with the card's data first: sector 0 is journaled before
-// the library touches it and checked after, and Ctrl-C or SIGTERM only ask
-// the library to stop at its next safe point.
+// An acquisition with the card's data first: the library journals sector 0
+// in the state directory before it writes a pattern and restores it from
+// there after a crash, and Ctrl-C or SIGTERM only ask the library to stop at
+// its next safe point.
 #include "device_guard.h"
 #include "files.h"
 #include "histogram.h"
-#include "journal.h"
 #include "modes.h"
 #include "sector0.h"
 #include "unsupported_memory.h"
@@ -19,7 +19,6 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,43 +71,10 @@ bool LoadConfiguration(const Options &o, RunStatus &status) {
   return true;
 }
 
-// A journal left by an earlier run: fine when it equals the card's sector 0.
-bool CheckEarlierJournal(const Options &o, const Journal &journal, const Sector &before,
-                         RunStatus &status) {
-  if (std::optional<Sector> saved = journal.Load()) {
-    if (*saved == before) {
-      status.Say("information",
-                 "an earlier run left " + journal.Path() + ", which matches the card's sector 0");
-      return true;
-    }
-    SectorPattern p = ClassifySector(before);
-    status.Say(
-        "error",
-        "a saved sector 0 of an interrupted run of " + o.Device + " is in " + journal.Path() +
-            (p != SectorPattern::None
-                 ? std::string(" and the card's sector 0 still holds a special-mode ") +
-                       PatternName(p) + " pattern. Restore it with: sdsmart --restore-sector0 " +
-                       o.Device
-                 : " but the card's sector 0 now holds other data (another card, or rewritten?). "
-                   "If the copy belongs to this card, restore it with: sdsmart --restore-sector0 "
-                   "--force " +
-                       o.Device + "; otherwise remove the file."));
-    return false;
-  }
-  if (journal.Exists()) {
-    status.Say("error", journal.Path() +
-                            " is not a 512-byte sector copy; check it and remove it before "
-                            "reading " +
-                            o.Device);
-    return false;
-  }
-  return true;
-}
-
-// Saves sector 0 before the library touches it. 0 when the acquisition may
-// run, else the exit bits of the reason it must not.
-int PrepareJournal(const Options &o, std::unique_ptr<Journal> &journal, Sector &before,
-                   RunStatus &status) {
+// Names the state directory to the library, which keeps the sector-0
+// journal there for the length of the acquisition. 0 when the acquisition
+// may run, else the exit bits of the reason it must not.
+int UseJournal(const Options &o, RunStatus &status) {
   std::string dir = ChooseStateDir(o.StateDir);
   if (dir.empty()) {
     status.Say("error",
@@ -120,74 +86,21 @@ int PrepareJournal(const Options &o, std::unique_ptr<Journal> &journal, Sector &
                    "its sector 0.");
     return kExitAcquisition;
   }
-  journal = std::make_unique<Journal>(dir, o.Device);
-  if (!journal->Lock()) {
-    status.Say("error", "another sdsmart run is reading " + o.Device + " (its lock is held in " +
-                            dir + "); not starting a second one");
-    return kExitAcquisition;
-  }
-  try {
-    before = Sector0Device(o.Device).Read();
-  } catch (const CError &e) {
-    return status.DeviceFailure(o.Device + ": reading sector 0", e);
-  }
-  if (!CheckEarlierJournal(o, *journal, before, status))
-    return kExitAcquisition;
-  SectorPattern p = ClassifySector(before);
-  if (p != SectorPattern::None) {
-    status.Say("error", "sector 0 of " + o.Device + " holds a special-mode " + PatternName(p) +
-                            " pattern, not the card's own data: an earlier run was interrupted "
-                            "and no saved copy is in " +
-                            dir +
-                            ". Not reading the card, as its sector 0 could not be protected.");
-    return kExitAcquisition;
-  }
-  try {
-    journal->Save(before);
-  } catch (const std::exception &e) {
-    status.Say("error", std::string("cannot save sector 0: ") + e.what() +
-                            ". Not reading the card without it.");
+  if (SetJournalDirectory(dir.c_str()) != 0) {
+    status.LibraryFailure("journal directory " + dir, GetErrorCode(), GetErrorMessage());
     return kExitAcquisition;
   }
   return 0;
 }
 
-// After the run: sector 0 must equal the copy taken before it.
-void VerifySector0(const Options &o, const Journal &journal, const Sector &before,
-                   RunStatus &status) {
-  try {
-    Sector0Device device(o.Device);
-    Sector after = device.Read();
-    if (after != before) {
-      SectorPattern p = ClassifySector(after);
-      if (p == SectorPattern::None) {
-        status.Say("error", "sector 0 of " + o.Device +
-                                " changed during the run; the copy taken before it is kept in " +
-                                journal.Path() + " (restore with: sdsmart --restore-sector0 " +
-                                "--force " + o.Device + ")");
-        status.Fail(kExitAcquisition);
-        return;
-      }
-      status.Say("warning", "sector 0 of " + o.Device + " still holds a special-mode " +
-                                PatternName(p) +
-                                " pattern after the run; writing the saved copy back");
-      device.Write(before);
-      if (device.Read() != before) {
-        status.Say("error", "sector 0 of " + o.Device +
-                                " does not read back as written; the saved copy is kept in " +
-                                journal.Path());
-        status.Fail(kExitAcquisition);
-        return;
-      }
-    }
-  } catch (const CError &e) {
-    status.LibraryFailure(
-        o.Device + ": verifying sector 0 (the saved copy is kept in " + journal.Path() + ")", e);
-    status.Fail(kExitAcquisition);
-    return;
-  }
-  if (!journal.Remove())
-    status.Say("warning", "cannot remove " + journal.Path() + ": " + std::strerror(errno));
+// A failed run over a card left in special mode: an sdsmart before the
+// library kept the journal left its copy as a bare 512-byte file.
+void MentionLegacyJournal(const Options &o, RunStatus &status) {
+  std::string legacy = LegacyJournalPath(ChooseStateDir(o.StateDir), o.Device);
+  struct stat st {};
+  if (::stat(legacy.c_str(), &st) == 0)
+    status.Say("information", "an earlier sdsmart saved sector 0 of " + o.Device + " in " + legacy +
+                                  "; restore it with: sdsmart --restore-sector0 " + o.Device);
 }
 
 void ReportInterruption(const Options &o, RunStatus &status) {
@@ -249,20 +162,19 @@ int RunAcquisition(const Options &given, RunStatus &status) {
   if (SkipRememberedCard(o, unsupported, status))
     return Publish(o, status);
   InstallSignalHandlers();
-  std::unique_ptr<Journal> journal;
-  Sector before{};
-  if (int failed = PrepareJournal(o, journal, before, status)) {
+  if (int failed = UseJournal(o, status)) {
     status.Fail(failed);
     return Publish(o, status);
   }
   int rc = 1;
   if (!caughtSignal) {
     rc = GetSmartInfo();
-    if (rc != 0 && !caughtSignal)
+    if (rc != 0 && !caughtSignal) {
       status.LibraryFailure(o.Device + ": reading the SMART data", GetErrorCode(),
                             GetErrorMessage());
+      MentionLegacyJournal(o, status);
+    }
   }
-  VerifySector0(o, *journal, before, status);
   if (!caughtSignal)
     NoteAcquisition(o, unsupported, rc == 0, status);
   if (caughtSignal) {

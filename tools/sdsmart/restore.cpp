@@ -1,49 +1,92 @@
-// --restore-sector0: writes the journaled sector 0 of an interrupted run
-// back, but only over a special-mode pattern unless forced.
-#include "journal.h"
+// --restore-sector0: writes the saved sector 0 of an interrupted run back,
+// under the card's lock: the library's journal only to the card it was taken
+// from, and either copy only over a special-mode pattern, unless forced. A
+// bare 512-byte copy an sdsmart before the library's journal left behind is
+// read too.
+#include "files.h"
 #include "modes.h"
 #include "sector0.h"
 
+#include "interface/acquisition_lock.h"
+#include "interface/journal.h"
+#include "smart/entry_sector.h"
 #include "util/error.h"
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {
 
-// Writes saved over the card's sector 0 when that is safe; the exit bits of
-// a refusal or failure, else 0.
-int WriteBack(const Options &o, const Journal &journal, const Sector &saved, RunStatus &status) {
-  Sector0Device device(o.Device);
+struct SavedCopy {
+  std::string Path;
+  Sector Data{};
+  std::optional<::CardIdentity> Card; // none in a bare copy
+};
+
+const char *PatternName(EntrySector::Kind kind) {
+  return kind == EntrySector::Kind::Leave ? "leave" : "enter";
+}
+
+// Writes the copy over the card's sector 0 when that is safe; the exit bits
+// of a refusal or failure, else 0.
+int WriteBack(const Options &o, Sector0Device &device, const SavedCopy &saved, RunStatus &status) {
   Sector now = device.Read();
-  if (now == saved) {
+  if (now == saved.Data) {
     status.Say("information", "sector 0 of " + o.Device +
-                                  " already equals the saved copy; removing " + journal.Path());
+                                  " already equals the saved copy; removing " + saved.Path);
     return 0;
   }
-  SectorPattern p = ClassifySector(now);
-  if (p == SectorPattern::None && !o.Force) {
+  const EntrySector::Kind kind = EntrySector::Classify(now.data());
+  const bool pattern = kind != EntrySector::Kind::OtherData;
+  if (!pattern && !o.Force) {
     status.Say("error", "sector 0 of " + o.Device +
                             " does not hold a special-mode pattern, so it may have been "
                             "rewritten since the copy in " +
-                            journal.Path() +
+                            saved.Path +
                             " was taken. Not writing it; use --force if the copy belongs to "
                             "this card.");
     return kExitAcquisition;
   }
-  device.Write(saved);
-  if (device.Read() != saved) {
-    status.Say("error", "sector 0 of " + o.Device + " does not read back as written; keeping " +
-                            journal.Path());
+  device.Write(saved.Data);
+  if (device.Read() != saved.Data) {
+    status.Say("error",
+               "sector 0 of " + o.Device + " does not read back as written; keeping " + saved.Path);
     return kExitAcquisition;
   }
-  status.Say("information",
-             "sector 0 of " + o.Device + " restored from " + journal.Path() +
-                 (p == SectorPattern::None
-                      ? std::string(" (forced)")
-                      : std::string(" (it held a special-mode ") + PatternName(p) + " pattern)"));
+  status.Say("information", "sector 0 of " + o.Device + " restored from " + saved.Path +
+                                (pattern ? std::string(" (it held a special-mode ") +
+                                               PatternName(kind) + " pattern)"
+                                         : std::string(" (forced)")));
   return 0;
+}
+
+// The library's journal of the node, else a bare copy; nothing when there is
+// neither. Throws CError for a damaged journal.
+std::optional<SavedCopy> FindCopy(const std::string &dir, const std::string &device,
+                                  std::string &problem) {
+  SavedCopy copy;
+  const CSectorJournal journal(dir, device);
+  if (std::optional<JournalRecord> record = journal.Load()) {
+    copy.Path = journal.Path();
+    copy.Card = record->Card;
+    std::copy(record->Sector0.begin(), record->Sector0.end(), copy.Data.begin());
+    return copy;
+  }
+  copy.Path = LegacyJournalPath(dir, device);
+  std::string data;
+  if (!ReadWholeFile(copy.Path, data)) {
+    problem = "no saved sector 0 of " + device + " in " + dir;
+    return std::nullopt;
+  }
+  if (data.size() != copy.Data.size()) {
+    problem = copy.Path + " is not a 512-byte sector copy";
+    return std::nullopt;
+  }
+  std::copy(data.begin(), data.end(), copy.Data.begin());
+  return copy;
 }
 
 int Restore(const Options &o, RunStatus &status) {
@@ -52,26 +95,32 @@ int Restore(const Options &o, RunStatus &status) {
     status.Say("error", "no state directory with saved sector-0 copies is usable");
     return kExitAcquisition;
   }
-  Journal journal(dir, o.Device);
-  if (!journal.Lock()) {
-    status.Say("error",
-               "another sdsmart run is using " + o.Device + "; try again when it has finished");
-    return kExitAcquisition;
-  }
-  std::optional<Sector> saved = journal.Load();
-  if (!saved) {
-    status.Say("error", journal.Exists() ? journal.Path() + " is not a 512-byte sector copy"
-                                         : "no saved sector 0 of " + o.Device + " in " + dir);
-    return kExitAcquisition;
-  }
+  std::string problem;
+  std::optional<SavedCopy> saved;
   try {
-    if (int failed = WriteBack(o, journal, *saved, status))
+    const CAcquisitionLock lock(o.Device); // as long as the drive is open
+    saved = FindCopy(dir, o.Device, problem);
+    if (!saved) {
+      status.Say("error", problem);
+      return kExitAcquisition;
+    }
+    Sector0Device device(o.Device);
+    if (saved->Card) {
+      const ::CardIdentity card = IdentifyCard(o.Device, device.Handle());
+      if (!saved->Card->SameCard(card) && !o.Force) {
+        status.Say("error", "the copy in " + saved->Path + " belongs to another card (" +
+                                saved->Card->Describe() + "; " + o.Device + ": " + card.Describe() +
+                                "). Not writing it; use --force if it belongs to this card.");
+        return kExitAcquisition;
+      }
+    }
+    if (int failed = WriteBack(o, device, *saved, status))
       return failed;
   } catch (const CError &e) {
     return status.DeviceFailure(o.Device + ": restoring sector 0", e);
   }
-  if (!journal.Remove())
-    status.Say("warning", "cannot remove " + journal.Path() + ": " + std::strerror(errno));
+  if (::unlink(saved->Path.c_str()) != 0 && errno != ENOENT)
+    status.Say("warning", "cannot remove " + saved->Path + ": " + std::strerror(errno));
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "sector0.h"
 
 #include "card_data.h"
+#include "interface/journal.h"
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
 #include "util/convert.h"
@@ -39,9 +40,17 @@ void Sector0Device::Write(const Sector &s) {
     Usb->WriteSector(0, 1, copy.data());
 }
 
+std::string LegacyJournalPath(const std::string &stateDir, const std::string &device) {
+  return stateDir + "/" + CSectorJournal::FileStem(device) + ".bin";
+}
+
+int Sector0Device::Handle() const { return Mmc ? Mmc->GetHandle() : Usb->GetHandle(); }
+
 int ProbeOpen(const std::string &device) {
-  CUniqueFd fd(::open(device.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
-  return fd.IsOpen() ? 0 : errno;
+  CUniqueFd fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.IsOpen())
+    return errno;
+  return ::access(device.c_str(), R_OK | W_OK) == 0 ? 0 : errno;
 }
 
 } // namespace sdsmart_tool

@@ -131,6 +131,14 @@ public:
   // Transcript of this card, in order.
   std::vector<Transfer> Transcript() const;
   void ClearTranscript();
+  // Host events on the card's descriptors, in order, kept apart from the
+  // transfers (they take no transfer index): op "lock" ("lock exclusive",
+  // "lock shared", "unlock"), op "close" ("close " + "writable" or
+  // "read-only" + " locked" or " unlocked" (this process holds the card's
+  // flock through another descriptor) + " pattern" or " data" (what sector
+  // 0 holds at that moment)), op "ioctl" ("reread partitions", BLKRRPART).
+  // `lba` is the index of the next transfer: the event came before it.
+  std::vector<Transfer> Events() const;
   std::uint64_t TransferCount() const; // next transfer index
   std::uint64_t FileStepCount() const; // next host-file step index
 

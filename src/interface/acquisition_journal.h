@@ -1,0 +1,47 @@
+// The acquisition's side of the sector-0 journal (SetJournalDirectory): the
+// backup of sector 0 goes to the journal directory, durably, before the
+// first pattern and leaves it only once sector 0 reads back as it was found.
+// A card that an earlier run left with a pattern in sector 0 is first given
+// its own sector back from its journal - never another card's.
+#pragma once
+
+#include "interface/journal.h"
+
+#include <string>
+
+// The journal directory; empty: no journal (the acquisition then refuses a
+// card whose sector 0 holds a pattern, as it always has).
+extern std::string _JournalDirectory;
+
+class CEntryJournal {
+public:
+  // `fd` is open on the card (the drive's descriptor); nothing is sent to
+  // the card here.
+  CEntryJournal(const std::string &directory, const std::string &node, int fd);
+
+  // Reads sector 0, writes the journal's copy back first when sector 0
+  // holds a pattern and the journal is this card's, and makes the result
+  // the run's backup (_MBRBuffer), saved in the journal. Throws before
+  // anything is written when the journal belongs to another card, is
+  // damaged or cannot be saved; the caller then closes the drive, since
+  // sector 0 may hold a pattern.
+  void Backup();
+  // Sector 0 reads back as the backup (written again first when it does
+  // not): the journal goes. Throws Errors::JournalRestoreUnverified when the
+  // card does not take it; the journal stays.
+  void CheckAndFinish();
+  // After the failure path's restore: removes the journal when sector 0
+  // reads back as the backup. Never throws; false when it stays.
+  bool FinishAfterRestore() noexcept;
+
+  const std::string &Path() const { return Journal.Path(); }
+
+private:
+  bool SectorZeroIsBackup();
+
+  CSectorJournal Journal;
+  CardIdentity Card;
+};
+
+// SetJournalDirectory's check: throws Errors::JournalDirectoryUnusable.
+void CheckJournalDirectory(const std::string &directory);

@@ -1,0 +1,250 @@
+#include "interface/journal.h"
+
+#include "registers/crc.h"
+#include "util/convert.h"
+#include "util/error_catalogue.h"
+#include "util/unique_fd.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <iterator>
+#include <linux/fs.h>
+#include <sstream>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr char Magic[] = "sdsmart-sector0-journal";
+constexpr size_t LongestJournal = 4096; // a whole one is about 1200 bytes
+
+const char HexDigits[] = "0123456789abcdef";
+
+std::string ToHex(const unsigned char *data, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) {
+    out += HexDigits[data[i] >> 4];
+    out += HexDigits[data[i] & 0xF];
+  }
+  return out;
+}
+
+int HexValue(char c) {
+  const char *at = std::strchr(HexDigits, c);
+  return c != '\0' && at ? static_cast<int>(at - HexDigits) : -1;
+}
+
+std::string Crc16Of(const std::string &text) {
+  const unsigned short crc = CCRC16().Generate(reinterpret_cast<const unsigned char *>(text.data()),
+                                               static_cast<unsigned int>(text.size()));
+  const unsigned char bytes[2] = {static_cast<unsigned char>(crc >> 8),
+                                  static_cast<unsigned char>(crc & 0xFF)};
+  return ToHex(bytes, 2);
+}
+
+std::string SystemError(int error) { return std::strerror(error); }
+
+[[noreturn]] void NotSaved(const std::string &path, const std::string &why) {
+  throw MakeError(Errors::JournalNotSaved, {ToWideString(path), ToWideString(why)});
+}
+
+void SyncDirectory(const std::string &dir) {
+  const CUniqueFd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.IsOpen())
+    fsync(fd.Get());
+}
+
+bool WriteAll(int fd, const std::string &data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The text of a small file; false with errno set.
+bool ReadSmallFile(const std::string &path, std::string &text) {
+  const CUniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.IsOpen())
+    return false;
+  char buf[1024];
+  for (;;) {
+    const ssize_t n = read(fd.Get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return false;
+    if (n == 0)
+      return true;
+    text.append(buf, static_cast<size_t>(n));
+    if (text.size() > LongestJournal) {
+      errno = EFBIG;
+      return false;
+    }
+  }
+}
+
+} // namespace
+
+std::string CardIdentity::Describe() const {
+  return "capacity " + std::to_string(CapacitySectors) + " sectors, " +
+         (Cid.empty() ? std::string("no CID") : "CID " + Cid);
+}
+
+std::string CanonicalNode(const std::string &node) {
+  char resolved[PATH_MAX];
+  return realpath(node.c_str(), resolved) ? std::string(resolved) : node;
+}
+
+CardIdentity IdentifyCard(const std::string &node, int fd) {
+  CardIdentity id;
+  id.Node = CanonicalNode(node);
+  uint64_t bytes = 0;
+  if (fd >= 0 && ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+    id.CapacitySectors = bytes / 512;
+  const std::string name = id.Node.substr(id.Node.find_last_of('/') + 1);
+  std::string cid;
+  if (!name.empty() && ReadSmallFile("/sys/class/block/" + name + "/device/cid", cid)) {
+    while (!cid.empty() && (cid.back() == '\n' || cid.back() == ' '))
+      cid.pop_back();
+    bool hex = cid.size() == 32;
+    for (char c : cid)
+      hex = hex && HexValue(c) >= 0;
+    if (hex)
+      id.Cid = cid;
+  }
+  return id;
+}
+
+std::string JournalTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char text[32] = "";
+  if (gmtime_r(&now, &utc))
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string CSectorJournal::FileStem(const std::string &node) {
+  std::string name = "sector0-";
+  const std::string canonical = CanonicalNode(node);
+  const size_t start = canonical.find_first_not_of('/');
+  for (size_t i = start == std::string::npos ? canonical.size() : start; i < canonical.size();
+       ++i) {
+    const char c = canonical[i];
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '.';
+    name += plain ? c : '_';
+  }
+  return name;
+}
+
+CSectorJournal::CSectorJournal(const std::string &directory, const std::string &node)
+    : Directory(directory), FilePath(directory + "/" + FileStem(node) + ".journal") {}
+
+std::string CSectorJournal::Encode(const JournalRecord &record) {
+  std::ostringstream text;
+  text << Magic << ' ' << JournalRecord::Version << '\n'
+       << "node " << record.Card.Node << '\n'
+       << "capacity-sectors " << record.Card.CapacitySectors << '\n'
+       << "cid " << (record.Card.Cid.empty() ? "-" : record.Card.Cid) << '\n'
+       << "time " << record.Time << '\n'
+       << "sector0 " << ToHex(record.Sector0.data(), record.Sector0.size()) << '\n';
+  const std::string body = text.str();
+  return body + "crc16 " + Crc16Of(body) + '\n';
+}
+
+std::optional<JournalRecord> CSectorJournal::Decode(const std::string &text, std::string &why) {
+  const char *keys[] = {Magic, "node", "capacity-sectors", "cid", "time", "sector0", "crc16"};
+  std::vector<std::string> values;
+  size_t at = 0;
+  for (const char *key : keys) {
+    const size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end == std::string::npos ? end : end - at);
+    const std::string prefix = std::string(key) + ' ';
+    if (end == std::string::npos || line.compare(0, prefix.size(), prefix) != 0) {
+      why = std::string("no \"") + key + "\" line where one belongs";
+      return std::nullopt;
+    }
+    if (values.size() + 1 == std::size(keys) && Crc16Of(text.substr(0, at)) != line.substr(6)) {
+      why = "its checksum does not match";
+      return std::nullopt;
+    }
+    values.push_back(line.substr(prefix.size()));
+    at = end + 1;
+  }
+  if (at != text.size()) {
+    why = "text follows its checksum";
+    return std::nullopt;
+  }
+  if (values[0] != std::to_string(JournalRecord::Version)) {
+    why = "version " + values[0] + " is not known here";
+    return std::nullopt;
+  }
+  JournalRecord record;
+  record.Card.Node = values[1];
+  char *end = nullptr;
+  record.Card.CapacitySectors = std::strtoull(values[2].c_str(), &end, 10);
+  record.Card.Cid = values[3] == "-" ? "" : values[3];
+  record.Time = values[4];
+  const std::string &hex = values[5];
+  bool good = end && *end == '\0' && hex.size() == 2 * record.Sector0.size();
+  for (size_t i = 0; good && i < record.Sector0.size(); ++i) {
+    const int high = HexValue(hex[2 * i]), low = HexValue(hex[2 * i + 1]);
+    good = high >= 0 && low >= 0;
+    record.Sector0[i] = static_cast<unsigned char>(high * 16 + low);
+  }
+  if (!good) {
+    why = "its capacity or sector is malformed";
+    return std::nullopt;
+  }
+  return record;
+}
+
+std::optional<JournalRecord> CSectorJournal::Load() const {
+  std::string text;
+  if (!ReadSmallFile(FilePath, text)) {
+    if (errno == ENOENT)
+      return std::nullopt;
+    throw MakeError(Errors::JournalUnreadable,
+                    {ToWideString(FilePath), ToWideString(SystemError(errno))});
+  }
+  std::string why;
+  std::optional<JournalRecord> record = Decode(text, why);
+  if (!record)
+    throw MakeError(Errors::JournalUnreadable, {ToWideString(FilePath), ToWideString(why)});
+  return record;
+}
+
+void CSectorJournal::Save(const JournalRecord &record) const {
+  std::string name = Directory + "/." + FileStem(record.Card.Node) + ".journal.XXXXXX";
+  CUniqueFd fd(mkostemp(name.data(), O_CLOEXEC));
+  if (!fd.IsOpen())
+    NotSaved(FilePath, SystemError(errno));
+  const bool written = WriteAll(fd.Get(), Encode(record)) && fsync(fd.Get()) == 0;
+  const int error = errno;
+  if (!written || close(fd.Release()) != 0 || rename(name.c_str(), FilePath.c_str()) != 0) {
+    const int failure = written ? errno : error;
+    unlink(name.c_str());
+    NotSaved(FilePath, SystemError(failure));
+  }
+  SyncDirectory(Directory);
+}
+
+bool CSectorJournal::Remove() const {
+  if (unlink(FilePath.c_str()) != 0)
+    return errno == ENOENT;
+  SyncDirectory(Directory);
+  return true;
+}

@@ -1,0 +1,85 @@
+// The sector-0 journal: a copy of a card's sector 0 (its partition table) on
+// the host's disk for as long as an acquisition may leave a command pattern
+// there. If the process dies in between, the next run of any host with the
+// same journal directory - or `sdsmart --restore-sector0` - writes it back,
+// but only to the card it was taken from.
+//
+// One file per card node, "sector0-<node>.journal" in the journal directory,
+// written atomically and durably. It is plain text, self-describing and
+// versioned:
+//
+//   sdsmart-sector0-journal 1
+//   node /dev/sdb
+//   capacity-sectors 62333952
+//   cid 035344534331364780a1b2c3d4015e01     ("-" where the host cannot read it)
+//   time 2026-12-06T21:47:56Z                (UTC, when the copy was taken)
+//   sector0 <1024 hexadecimal digits>
+//   crc16 1a2b                               (CRC-16/XMODEM of every byte above)
+//
+// A reader refuses any other version, any missing or extra line and a wrong
+// checksum: a damaged copy is never written to a card.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// What tells one card from another without writing to it.
+struct CardIdentity {
+  std::string Node;             // the node with symbolic links resolved
+  uint64_t CapacitySectors = 0; // 512-byte sectors
+  std::string Cid;              // 32 hexadecimal digits; empty where not readable
+
+  // Same capacity and the same CID (or none on both sides).
+  bool SameCard(const CardIdentity &other) const {
+    return CapacitySectors == other.CapacitySectors && Cid == other.Cid;
+  }
+  // "capacity 131072 sectors, CID 0353..." or "..., no CID".
+  std::string Describe() const;
+};
+
+struct JournalRecord {
+  static constexpr unsigned int Version = 1;
+  CardIdentity Card;
+  std::string Time; // ISO 8601, UTC
+  std::array<unsigned char, 512> Sector0{};
+};
+
+// The identity of the card behind `node`, with `fd` open on it: the capacity
+// from BLKGETSIZE64, the CID from /sys/class/block/NAME/device/cid (native
+// hosts; a USB reader does not show it). Nothing is sent to the card.
+CardIdentity IdentifyCard(const std::string &node, int fd);
+
+// The node with symbolic links resolved, or the name itself.
+std::string CanonicalNode(const std::string &node);
+
+// The current time as the journal writes it.
+std::string JournalTimeNow();
+
+class CSectorJournal {
+public:
+  CSectorJournal(const std::string &directory, const std::string &node);
+  const std::string &Path() const { return FilePath; }
+
+  // "sector0-dev_sdb": the journal's file name without its extension.
+  static std::string FileStem(const std::string &node);
+
+  // The record, or nothing when there is no journal. Throws CError
+  // (Errors::JournalUnreadable) when a file is there but is not a whole
+  // journal of a known version.
+  std::optional<JournalRecord> Load() const;
+  // Temporary file in the same directory, fsync, rename, fsync of the
+  // directory. Throws CError (Errors::JournalNotSaved).
+  void Save(const JournalRecord &record) const;
+  // Unlinks the file (gone already is fine); false when it stays.
+  bool Remove() const;
+
+  static std::string Encode(const JournalRecord &record);
+  // Empty with the reason in `why` when the text is not a journal.
+  static std::optional<JournalRecord> Decode(const std::string &text, std::string &why);
+
+private:
+  std::string Directory;
+  std::string FilePath;
+};
