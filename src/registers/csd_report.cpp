@@ -65,6 +65,64 @@ struct CsdView {
   CMmcCSD *mmc;
 };
 
+// Erase and write-protect groups, protection flags and the check value.
+void ReportProtection(const CsdView &v, CReportText &r) {
+  CCSD &c = v.csd;
+  if (v.sd) {
+    r.Line(Flag(v.sd->GetErasedBlockEn(), L"Erase block enabled", L"Erase block disabled"));
+    r.Line(L"Erase sector size = " + Dec(v.sd->GetEraseSectorSize() + 1) + L" write block(s)");
+    r.Line(L"Write protect group size = " + Dec(v.sd->GetWriteProtectGroupSize() + 1) +
+           L" erase groups");
+  } else if (v.mmc) {
+    r.Line(L"Erase group size = " + Dec(v.mmc->GetEraseGroupSize() + 1));
+    r.Line(L"Erase group size multiplier = " + Dec(v.mmc->GetEraseGroupMult() + 1));
+    r.Line(L"Write protect group size = " + Dec(v.mmc->GetWriteProtectGroupSize() + 1));
+  }
+  r.Line(Flag(c.GetWriteProtectGroupEnabled(), L"Write protect group enabled",
+              L"Write protect group disabled"));
+  if (v.mmc)
+    r.Line(L"Manufacturer default ECC = " + Dec(v.mmc->GetDefaultECC()));
+  r.Line(L"Write speed factor = " + Dec(c.GetWriteSpeedFactor()));
+  r.Line(L"Max. write data block length = " + Dec(c.GetMaxWriteBlockLength()) + L" Bytes");
+  r.Line(Flag(c.GetPartialWriteEn(), L"Partial blocks for write allowed",
+              L"Partial blocks for write not allowed"));
+  if (v.mmc)
+    r.Line(L"Content protection application = " + Dec(v.mmc->GetContentProtectionApplication()));
+  r.Line(Flag(c.GetFileFormatGroup(), L"File format group = 1", L"File format group = 0"));
+  r.Line(Flag(c.GetCopyFlag(), L"Content has been copied", L"Content is an original"));
+  r.Line(Flag(c.GetPermanentWriteProtection(), L"Card content permanently write protected",
+              L"Card content not permanently write protected"));
+  r.Line(Flag(c.GetTemporaryWriteProtection(), L"Card content temporarily write protected",
+              L"Card content not temporarily write protected"));
+  r.Line(L"File format = " + std::wstring(kFileFormat[c.GetFileFormat()]));
+  if (v.mmc)
+    r.Line(L"ECC code = " + Dec(v.mmc->GetECC()));
+  r.Line(L"CRC7 = 0x" + Hex(c.GetCRC7(), 2));
+  r.Line(L"Erase Unit = 0x" + Hex(c.GetErasedUnit()));
+  if (v.mmc)
+    r.Line(L"Write Protected Unit = 0x" + Hex(c.GetWriteProtectionUnit()));
+}
+
+// The capacity, in the unit each layout prints it in.
+void ReportCapacity(const CsdView &v, CReportText &r) {
+  CCSD &c = v.csd;
+  const uint64_t capacity = c.GetCapacity();
+  const uint64_t blocks = capacity / 512;
+  if (v.layout == Layout::SdV20) {
+    r.Line(L"Card capacity = " + Dec(capacity >> 20) + L" MB = " + GiB(capacity) + L" GB");
+  } else {
+    std::wstring line = L"Card capacity = " + Dec(capacity) + (v.mmc ? L"(0x" : L"( 0x") +
+                        Hex(capacity) + L" ) Bytes = " + Dec(capacity >> 20) + L" MB";
+    if (capacity > 0x40000000u)
+      line += L" = " + GiB(capacity) + L" GB";
+    r.Line(line);
+  }
+  if (v.mmc)
+    r.Line(L"Block Number = " + Dec(blocks) + L"(0x" + Hex(blocks) + L") (Block Length = 512)");
+  else
+    r.Line(L"Block Number = " + Dec(blocks) + L" (0x" + Hex(blocks) + L" ) (Block Length = 512)");
+}
+
 std::wstring Report(const CsdView &v, unsigned int indent) {
   CCSD &c = v.csd;
   CReportText r(indent);
@@ -116,55 +174,8 @@ std::wstring Report(const CsdView &v, unsigned int indent) {
     r.Line(L"Device size multiplier = " + Dec(c.Get_C_SIZE_MULT()));
   }
 
-  if (v.sd) {
-    r.Line(Flag(v.sd->GetErasedBlockEn(), L"Erase block enabled", L"Erase block disabled"));
-    r.Line(L"Erase sector size = " + Dec(v.sd->GetEraseSectorSize() + 1) + L" write block(s)");
-    r.Line(L"Write protect group size = " + Dec(v.sd->GetWriteProtectGroupSize() + 1) +
-           L" erase groups");
-  } else if (v.mmc) {
-    r.Line(L"Erase group size = " + Dec(v.mmc->GetEraseGroupSize() + 1));
-    r.Line(L"Erase group size multiplier = " + Dec(v.mmc->GetEraseGroupMult() + 1));
-    r.Line(L"Write protect group size = " + Dec(v.mmc->GetWriteProtectGroupSize() + 1));
-  }
-  r.Line(Flag(c.GetWriteProtectGroupEnabled(), L"Write protect group enabled",
-              L"Write protect group disabled"));
-  if (v.mmc)
-    r.Line(L"Manufacturer default ECC = " + Dec(v.mmc->GetDefaultECC()));
-  r.Line(L"Write speed factor = " + Dec(c.GetWriteSpeedFactor()));
-  r.Line(L"Max. write data block length = " + Dec(c.GetMaxWriteBlockLength()) + L" Bytes");
-  r.Line(Flag(c.GetPartialWriteEn(), L"Partial blocks for write allowed",
-              L"Partial blocks for write not allowed"));
-  if (v.mmc)
-    r.Line(L"Content protection application = " + Dec(v.mmc->GetContentProtectionApplication()));
-  r.Line(Flag(c.GetFileFormatGroup(), L"File format group = 1", L"File format group = 0"));
-  r.Line(Flag(c.GetCopyFlag(), L"Content has been copied", L"Content is an original"));
-  r.Line(Flag(c.GetPermanentWriteProtection(), L"Card content permanently write protected",
-              L"Card content not permanently write protected"));
-  r.Line(Flag(c.GetTemporaryWriteProtection(), L"Card content temporarily write protected",
-              L"Card content not temporarily write protected"));
-  r.Line(L"File format = " + std::wstring(kFileFormat[c.GetFileFormat()]));
-  if (v.mmc)
-    r.Line(L"ECC code = " + Dec(v.mmc->GetECC()));
-  r.Line(L"CRC7 = 0x" + Hex(c.GetCRC7(), 2));
-  r.Line(L"Erase Unit = 0x" + Hex(c.GetErasedUnit()));
-  if (v.mmc)
-    r.Line(L"Write Protected Unit = 0x" + Hex(c.GetWriteProtectionUnit()));
-
-  const uint64_t capacity = c.GetCapacity();
-  const uint64_t blocks = capacity / 512;
-  if (v.layout == Layout::SdV20) {
-    r.Line(L"Card capacity = " + Dec(capacity >> 20) + L" MB = " + GiB(capacity) + L" GB");
-  } else {
-    std::wstring line = L"Card capacity = " + Dec(capacity) + (v.mmc ? L"(0x" : L"( 0x") +
-                        Hex(capacity) + L" ) Bytes = " + Dec(capacity >> 20) + L" MB";
-    if (capacity > 0x40000000u)
-      line += L" = " + GiB(capacity) + L" GB";
-    r.Line(line);
-  }
-  if (v.mmc)
-    r.Line(L"Block Number = " + Dec(blocks) + L"(0x" + Hex(blocks) + L") (Block Length = 512)");
-  else
-    r.Line(L"Block Number = " + Dec(blocks) + L" (0x" + Hex(blocks) + L" ) (Block Length = 512)");
+  ReportProtection(v, r);
+  ReportCapacity(v, r);
   return r.Text();
 }
 
