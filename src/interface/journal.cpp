@@ -1,4 +1,5 @@
 #include "interface/journal.h"
+#include "util/read_file.h"
 
 #include "registers/crc.h"
 #include "util/convert.h"
@@ -75,24 +76,7 @@ bool WriteAll(int fd, const std::string &data) {
 
 // The text of a small file; false with errno set.
 bool ReadSmallFile(const std::string &path, std::string &text) {
-  const CUniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.IsOpen())
-    return false;
-  char buf[1024];
-  for (;;) {
-    const ssize_t n = read(fd.Get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return false;
-    if (n == 0)
-      return true;
-    text.append(buf, static_cast<size_t>(n));
-    if (text.size() > LongestJournal) {
-      errno = EFBIG;
-      return false;
-    }
-  }
+  return ReadWholeFileBounded(path, text, LongestJournal);
 }
 
 } // namespace

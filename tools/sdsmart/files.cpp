@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include "util/read_file.h"
+
 #include "util/unique_fd.h"
 
 #include <cerrno>
@@ -70,21 +72,8 @@ void WriteFileAtomically(const std::string &path, const std::string &data, mode_
 }
 
 bool ReadWholeFile(const std::string &path, std::string &data) {
-  CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0)
-    return false;
   data.clear();
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return false;
-    if (n == 0)
-      return true;
-    data.append(buf, static_cast<size_t>(n));
-  }
+  return ReadWholeFileBounded(path, data, std::string().max_size());
 }
 
 bool MakeDirectories(const std::string &path, mode_t mode) {
