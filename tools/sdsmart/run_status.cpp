@@ -31,7 +31,7 @@ void RunStatus::LibraryFailure(const std::string &what, const CError &error) {
 int RunStatus::DeviceFailure(const std::string &what, const CError &error) {
   LibraryFailure(what, error);
   return static_cast<int>(error.GetCode()) == SDSMART_E_DEVICE_NOT_FOUND ? kExitOpenFailed
-                                                                 : kExitAcquisition;
+                                                                         : kExitAcquisition;
 }
 
 } // namespace sdsmart_tool
