@@ -3,7 +3,7 @@
 // interruptions.
 //
 // Regenerate the golden files after a deliberate change of the output:
-//   SDSMART_REGENERATE_GOLDEN=1 ctest --test-dir build-asan -R tools.Sandbox.GoldenOutputs
+//   SDSMART_REGENERATE=1 ctest --test-dir build-asan -R tools.Sandbox.GoldenOutputs
 #include "config_codec.h"
 #include "files.h"
 #include "run_status.h"
@@ -216,7 +216,7 @@ TEST_F(Sandbox, GoldenOutputs) {
       {"scan.txt", {"--card", kUsb, "--card", kNative}, {"--scan", "/dev/sdx", "/dev/mmcblk7"}, 0},
       {"scan.json", {"--card", kUsb}, {"--scan", "-j", "/dev/sdx", "/dev/sdnothere"}, 2},
       {"help.txt", {}, {"--help"}, 0}};
-  bool regenerate = std::getenv("SDSMART_REGENERATE_GOLDEN") != nullptr;
+  bool regenerate = std::getenv("SDSMART_REGENERATE") != nullptr;
   ::setenv("COLUMNS", "72", 1);
   for (const auto &[name, simArgs, toolArgs, status] : cases) {
     SCOPED_TRACE(name);
