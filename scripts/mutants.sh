@@ -18,7 +18,9 @@
 #   --no-baseline    skip the run of the unmutated suite (when it just passed)
 #
 # Prints one line per mutant and a summary; a mutant whose build fails is
-# counted apart, not as killed.
+# counted apart, not as killed. So is one that compiles but fails the build's
+# own check: the build scrambles the demo configuration with the fresh tool,
+# which reads back what it wrote (BUILD-CHECK: caught, but not by the suite).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/scripts/mutants.txt
@@ -39,7 +41,7 @@ while [ $# -gt 0 ]; do
   --only) only=$2; shift 2 ;;
   --timeout) timeout=$2; shift 2 ;;
   --no-baseline) baseline=0; shift ;;
-  *) echo "usage: $0 [--tests DIR | --tests-rev REV] [--list FILE] [--work DIR] [--exclude REGEX] [--only N,...]" >&2; exit 2 ;;
+  *) echo "usage: $0 [--tests DIR | --tests-rev REV] [--list FILE] [--work DIR] [--exclude REGEX] [--only N,...] [--timeout S] [--no-baseline]" >&2; exit 2 ;;
   esac
 done
 
@@ -114,7 +116,7 @@ if [ "$baseline" -eq 1 ] && ! run_suite; then
   exit 1
 fi
 
-killed=0 survived=0 broken=0 ran=0 applied=0 survivors=""
+killed=0 survived=0 broken=0 checked=0 ran=0 applied=0 survivors=""
 start=$(date +%s)
 for i in $(seq 1 "$total"); do
   if [ -n "$only" ] && ! [[ ",$only," == *",$i,"* ]]; then continue; fi
@@ -126,7 +128,12 @@ for i in $(seq 1 "$total"); do
   applied=$i
   ran=$((ran + 1))
   if ! cmake --build "$build" -j2 >"$work/build.log" 2>&1; then
-    verdict="BUILD-FAILED"; broken=$((broken + 1))
+    if grep -q '^FAILED: demo/config' "$work/build.log" &&
+      ! grep '^FAILED: ' "$work/build.log" | grep -qv '^FAILED: demo/config'; then
+      verdict="BUILD-CHECK"; checked=$((checked + 1))
+    else
+      verdict="BUILD-FAILED"; broken=$((broken + 1))
+    fi
   elif run_suite; then
     verdict="SURVIVED"; survived=$((survived + 1)); survivors="$survivors $i"
   else
@@ -136,5 +143,5 @@ for i in $(seq 1 "$total"); do
 done
 [ "$applied" -ne 0 ] && cp "$work/original" "$(mutate file "$applied")"
 echo "mutants: $ran, killed: $killed, survived: $survived, build failed: $broken," \
-  "time: $(($(date +%s) - start)) s"
+  "failed the build's check: $checked, time: $(($(date +%s) - start)) s"
 echo "survivors:${survivors:- none}"
