@@ -72,14 +72,23 @@ run() {
   "$@" >/tmp/out 2>&1
   rc=$?
   echo "\$ $* (exit $rc)"
-  sed 's/^/  | /' /tmp/out
-  if grep -q -e "Sanitizer" -e "runtime error:" /tmp/out; then
-    fail "$1 reported a memory or undefined-behaviour error"
+  sanitizer_quiet /tmp/out "$1"
+}
+
+sanitizer_quiet() { # OUTPUT PROGRAM
+  sed 's/^/  | /' "$1"
+  if grep -q -e "Sanitizer" -e "runtime error:" "$1"; then
+    fail "$2 reported a memory or undefined-behaviour error"
   fi
 }
 
-# Sector 0 past the page cache: the tool writes around it (SG_IO, MMC ioctl).
-sector0() { dd if="$1" of="$2" bs=512 count=1 iflag=direct 2>/dev/null; }
+# Sector 0 as the card holds it. The tool writes around the page cache
+# (SG_IO, MMC ioctl), so the cache may still hold what the partition scan
+# read; it is dropped first (busybox dd cannot help: for a buffer that is not
+# aligned it quietly turns iflag=direct into a cached read).
+sector0() {
+  blockdev --flushbufs "$1" && dd if="$1" of="$2" bs=512 count=1 2>/dev/null
+}
 
 no_journal_left() {
   if ls /var/lib/sdsmart/sector0-* >/dev/null 2>&1; then
@@ -123,15 +132,15 @@ check_guard() {
   done
 }
 
-# Killed while sector 0 holds a pattern. A poll of sector 0 through the
-# block device cannot see the window: the tool's SG_IO requests go to the
-# head of the disk's queue, so a reader's request waits until the tool stops
-# sending, by when sector 0 is back. The tool itself shows it: once its
-# journal is on disk, every transfer up to the restoring write leaves a
-# pattern in sector 0 (enter, leave, enter, header read, leave). The kill
-# disk takes 10 writes a second (the host throttles it, like a slow reader),
-# so the poll below finds the tool inside one of them; SIGKILL ends it when
-# that transfer completes, as a power cut between two transfers would.
+# Killed while sector 0 holds a pattern. A kill lands between two transfers
+# (an SG_IO in flight completes first), and the tool's own state tells when
+# the transfer in flight leaves a pattern: once its journal is on disk,
+# every transfer up to the restoring write does (enter, leave, enter, header
+# read, leave). The kill disk takes 10 writes a second (the host throttles
+# it, like a slow reader), so the poll below finds the tool inside one of
+# them. Polling sector 0 itself would race: one poll takes longer than a
+# transfer under emulation, and a pattern seen in the last leave is gone by
+# the time the kill lands after the restoring write.
 #
 # kill_in_window DEV: starts a reading of DEV and kills it inside the write
 # window; rc is 137 when the kill, not the tool's end, stopped it.
@@ -155,7 +164,7 @@ kill_in_window() {
   kill -9 "$pid"
   wait "$pid"
   rc=$?
-  sed 's/^/  | /' /tmp/killed
+  sanitizer_quiet /tmp/killed sdsmart
 }
 
 check_kill_usb() {
