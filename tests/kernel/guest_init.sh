@@ -37,7 +37,8 @@ while read -r module; do
   insmod "/modules/$module" $params || say "insmod $module failed"
 done </modules/order
 
-# The disks are told apart by their sizes in sectors (the host made them so).
+# The USB disks are told apart by their sizes in sectors, from the kernel
+# command line (usb_sectors, kill_sectors).
 disk_of_size() {
   for entry in /sys/class/block/*; do
     [ -e "$entry/partition" ] && continue
@@ -47,7 +48,8 @@ disk_of_size() {
 }
 
 tries=0
-until USB_READ=$(disk_of_size 16384) && USB_KILL=$(disk_of_size 24576) &&
+# shellcheck disable=SC2154 # both come from the kernel command line
+until USB_READ=$(disk_of_size "$usb_sectors") && USB_KILL=$(disk_of_size "$kill_sectors") &&
   [ -e /sys/class/block/mmcblk0p1 ] && [ -e /sys/class/block/vda1 ] &&
   [ -e "/sys/class/block/${USB_READ}1" ] && [ -e "/sys/class/block/${USB_KILL}1" ]; do
   tries=$((tries + 1))

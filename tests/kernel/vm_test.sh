@@ -41,9 +41,9 @@ rm -rf "$work"
 mkdir -p "$work/root"/{bin,etc/sdsmart,modules,proc,sys,dev,tmp}
 root=$work/root
 
-# Disk images with partition tables made by sfdisk; the guest tells them
-# apart by their sizes (16384, 24576, 32768 and 8192 sectors). QEMU wants an
-# SD card of a power-of-two size.
+# Disk images with partition tables made by sfdisk; the guest tells the two
+# USB disks apart by their sizes, handed over on the kernel command line.
+# QEMU wants an SD card of a power-of-two size.
 make_image() { # FILE SIZE LAYOUT
   truncate -s "$2" "$1"
   printf '%s\n' "$3" | sfdisk --quiet "$1" >/dev/null
@@ -96,7 +96,9 @@ copy_elf() { # FROM TO
 add_program() { # FILE NAME-IN-/bin
   local libs lib
   copy_elf "$1" "$root/bin/$2"
-  libs=$(ldd "$1" 2>/dev/null | awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }') || true
+  # ldd fails for a static program: it has no libraries to copy
+  libs=$(ldd "$1" 2>/dev/null |
+    awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }') || true
   for lib in $libs; do
     mkdir -p "$root$(dirname "$lib")"
     copy_elf "$lib" "$root$lib"
@@ -110,9 +112,14 @@ cp "$here/guest_init.sh" "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio --quiet -o -H newc) >"$work/initrd.cpio"
 
+# NAME=SECTORS of an image: the kernel hands it to /init as a variable.
+sectors() { # NAME IMAGE
+  echo "$1=$(($(stat -c %s "$work/$2") / 512))"
+}
 disk() { # ID FILE [DRIVE OPTIONS]
   echo "-drive if=none,id=$1,file=$2,format=raw${3:+,$3}"
 }
+sizes="$(sectors usb_sectors usb.img) $(sectors kill_sectors usb-kill.img)"
 started=$(date +%s)
 echo "booting $kernel with a $(($(stat -c %s "$work/initrd.cpio") / 1048576)) MiB initramfs"
 set +e
@@ -121,7 +128,7 @@ timeout --kill-after=5 "$limit" "$qemu" -machine pc,accel=tcg -smp 1 -m 512 \
   -nodefaults -no-user-config -display none -monitor none -no-reboot \
   -serial "file:$work/console.log" \
   -kernel "$kernel" -initrd "$work/initrd.cpio" \
-  -append "console=ttyS0 quiet panic=-1 mitigations=off" \
+  -append "console=ttyS0 quiet panic=-1 mitigations=off $sizes" \
   -device qemu-xhci,id=xhci \
   $(disk usb "$work/usb.img") -device usb-storage,bus=xhci.0,drive=usb,removable=on \
   $(disk usbkill "$work/usb-kill.img" throttling.iops-write=10) \
