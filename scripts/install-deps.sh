@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev clang libclang-rt-14-dev binutils abigail-tools
   # make deb, and the tests of the schemas, alert rules and package
-  dpkg-dev file lintian python3-jsonschema prometheus)
+  dpkg-dev file lintian python3-jsonschema prometheus
+  # the real-kernel test (tests/kernel): QEMU, Debian's kernel, busybox, sfdisk, cpio
+  qemu-system-x86 linux-image-amd64 busybox-static fdisk cpio)
 
 missing=()
 for p in "${packages[@]}"; do
