@@ -305,6 +305,10 @@ TEST_F(Sandbox, ConfigSubcommands) {
   WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = a/b;\r\n"), 0644, false);
   Expect(config({"check", stored}), 4, "error 20480");
   Expect(config({"check", stored}), 4, "the error is on line 2 of the plain text");
+  // A value without its ';' swallows the next section; a node is no file.
+  WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = 9\r\n[B]\r\nv = 1;\r\n"), 0644, false);
+  Expect(config({"check", stored}), 4, stored + ": section [B] on line 3 is not read as a section");
+  Expect(config({"check", "/dev/zero"}), 4, "/dev/zero: it is a character device, not a file");
 }
 
 // The device guard over the sysfs descriptions the virtual card presents:
