@@ -156,3 +156,15 @@ extern unsigned int _ProductSN_CID;
 int GetDetailEraseCount(char *buffer, unsigned int size, unsigned int &byteCount);
 int GetDetailReadCount(char *buffer, unsigned int size, unsigned int &byteCount);
 #endif
+
+/* ---- What a configuration must hold ----------------------------------- */
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* Characters of the entry string the supported cards take (the configured
+ * string for the vendor must have exactly this length), so that a host can
+ * check its configuration before anything is written to a card. */
+unsigned int GetEntryLength(void);
+#ifdef __cplusplus
+} /* extern "C" */
+#endif

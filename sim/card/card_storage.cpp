@@ -25,11 +25,26 @@ bool WriteAll(int fd, const void *data, std::size_t len, off_t at) {
   return true;
 }
 
+namespace {
+
+// A program started with a standard descriptor closed must not find the
+// card's storage there (its output would land on the card).
+int AboveStandardDescriptors(int fd) {
+  if (fd < 0 || fd > 2)
+    return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  Real().close(fd);
+  return moved;
+}
+
+} // namespace
+
 CardStorage::CardStorage(const CardConfig &config) {
   const off_t bytes = static_cast<off_t>(config.CapacitySectors * kSector);
   bool fresh = true;
   if (!config.Image.empty()) {
-    DataFd = Real().open(config.Image.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    DataFd = AboveStandardDescriptors(
+        Real().open(config.Image.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (DataFd < 0)
       throw std::runtime_error("sdsim: cannot open card image " + config.Image + ": " +
                                std::strerror(errno));
@@ -42,7 +57,7 @@ CardStorage::CardStorage(const CardConfig &config) {
     }
     DataPath = config.Image;
   } else {
-    DataFd = memfd_create(("sdsim:" + config.Node).c_str(), MFD_CLOEXEC);
+    DataFd = AboveStandardDescriptors(memfd_create(("sdsim:" + config.Node).c_str(), MFD_CLOEXEC));
     if (DataFd < 0 || ftruncate(DataFd, bytes) != 0) {
       if (DataFd >= 0)
         Real().close(DataFd);

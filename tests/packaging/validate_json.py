@@ -29,18 +29,31 @@ SCHEMAS = {
 
 
 def validators(schema_dir):
-    # The other schemas refer to the card schema by its file name, so every
-    # schema is known under the URI of the file it was read from.
+    # Each schema is known by its $id, which its relative references resolve
+    # against: a current jsonschema through a registry, Debian's older one
+    # through RefResolver's store.
     store, out = {}, {}
     for kind, name in SCHEMAS.items():
-        path = (schema_dir / name).resolve()
-        store[path.as_uri()] = json.loads(path.read_text())
+        schema = json.loads((schema_dir / name).read_text())
+        store[schema["$id"]] = schema
+    try:
+        import referencing
+        import referencing.jsonschema
+
+        registry = referencing.Registry().with_resources(
+            (uri, referencing.jsonschema.DRAFT202012.create_resource(schema))
+            for uri, schema in store.items())
+
+        def make(uri, schema):
+            return jsonschema.Draft202012Validator(schema, registry=registry)
+    except ImportError:
+        def make(uri, schema):
+            resolver = jsonschema.RefResolver(uri, schema, store=store)
+            return jsonschema.Draft202012Validator(schema, resolver=resolver)
     for kind, name in SCHEMAS.items():
-        uri = (schema_dir / name).resolve().as_uri()
-        schema = store[uri]
-        jsonschema.Draft202012Validator.check_schema(schema)
-        resolver = jsonschema.RefResolver(uri, schema, store=store)
-        out[kind] = (jsonschema.Draft202012Validator(schema, resolver=resolver), uri)
+        uri = json.loads((schema_dir / name).read_text())["$id"]
+        jsonschema.Draft202012Validator.check_schema(store[uri])
+        out[kind] = (make(uri, store[uri]), uri)
     return out, store
 
 

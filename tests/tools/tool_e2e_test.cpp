@@ -4,183 +4,15 @@
 //
 // Regenerate the golden files after a deliberate change of the output:
 //   SDSMART_REGENERATE=1 ctest --test-dir build-asan -R tools.Sandbox.GoldenOutputs
-#include "config_codec.h"
-#include "files.h"
-#include "run_status.h"
-#include "sector0.h"
-
-#include "interface/journal.h"
-#include "smart/entry_sector.h"
-
-#include "util/unique_fd.h"
-
-#include <nlohmann/json.hpp>
+#include "sandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <functional>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace sdsmart_tool {
 namespace {
-
-using nlohmann::json;
-using Args = std::vector<std::string>;
-
-const std::string kBin = std::string(SDSMART_BINARY_DIR) + "/bin/";
-const std::string kSource = SDSMART_SOURCE_DIR;
-const std::string kUsb = kSource + "/sim/cards/usb.json";
-const std::string kNative = kSource + "/sim/cards/native.json";
-
-struct Result {
-  int Status = -1; // exit status, or 128 + signal
-  std::string Out, Err;
-};
-
-class Sandbox : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (::access((kBin + "sdsim").c_str(), X_OK) != 0 ||
-        ::access((kBin + "sdsmart").c_str(), X_OK) != 0)
-      GTEST_SKIP() << "sdsim or sdsmart is not built";
-    char tmpl[] = "/tmp/sdsmart-e2e-XXXXXX";
-    Dir = ::mkdtemp(tmpl);
-    State = Dir + "/state";
-    Config = Dir + "/config";
-    Image = Dir + "/card.img";
-    std::string plain;
-    ASSERT_TRUE(ReadWholeFile(kSource + "/demo/config.ini", plain));
-    WriteFileAtomically(Config, EncodeConfig(plain), 0644, false);
-  }
-  void TearDown() override {
-    if (!Dir.empty())
-      std::filesystem::remove_all(Dir);
-  }
-
-  // A card file derived from the bundled USB card, small so that an image of
-  // it is cheap.
-  std::string Card(const std::string &name, const std::function<void(json &)> &change = {},
-                   const std::string &base = kUsb) {
-    std::string text;
-    EXPECT_TRUE(ReadWholeFile(base, text));
-    json card = json::parse(text);
-    if (card.contains("capacity_bytes"))
-      card["capacity_bytes"] = 64 * 1024 * 1024;
-    if (change)
-      change(card);
-    std::string path = Dir + "/" + name + ".json";
-    WriteFileAtomically(path, card.dump(2), 0644, false);
-    return path;
-  }
-
-  // A card backed by an image whose sector 0 holds known bytes that are no
-  // command pattern, as a card with a partition table would.
-  std::string ImageCard(const std::string &name, Sector &original) {
-    for (size_t i = 0; i < original.size(); ++i)
-      original[i] = static_cast<uint8_t>((i * 131 + 7) & 0xFF);
-    std::string data(original.begin(), original.end());
-    data.resize(1024 * 1024, '\0'); // the card extends it to its size
-    WriteFileAtomically(Image, data, 0644, false);
-    return Card(name, [&](json &c) { c["image"] = Image; });
-  }
-
-  Sector ImageSector0() {
-    std::string data;
-    EXPECT_TRUE(ReadWholeFile(Image, data));
-    Sector s{};
-    std::copy_n(data.begin(), std::min(data.size(), s.size()), s.begin());
-    return s;
-  }
-
-  // sdsim simArgs -- sdsmart toolArgs; the run gets its own process group (as
-  // a shell job has), which onStart may signal.
-  Result Run(Args simArgs, const Args &toolArgs, const std::function<void(pid_t)> &onStart = {}) {
-    simArgs.insert(simArgs.begin(), kBin + "sdsim");
-    simArgs.insert(simArgs.end(), {"--", kBin + "sdsmart"});
-    simArgs.insert(simArgs.end(), toolArgs.begin(), toolArgs.end());
-    return Exec(simArgs, onStart);
-  }
-
-  Result Exec(const Args &argv, const std::function<void(pid_t)> &onStart = {}) {
-    std::string out = Dir + "/stdout", err = Dir + "/stderr";
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setpgid(0, 0);
-      for (const auto &[path, target] : {std::pair{out, 1}, {err, 2}})
-        ::dup2(
-            CUniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)).Get(),
-            target);
-      std::vector<char *> args;
-      for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-      args.push_back(nullptr);
-      ::execv(args[0], args.data());
-      ::_exit(127);
-    }
-    ::setpgid(pid, pid);
-    if (onStart)
-      onStart(pid);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    Result r;
-    r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    ReadWholeFile(out, r.Out);
-    ReadWholeFile(err, r.Err);
-    return r;
-  }
-
-  Args Tool(Args extra) {
-    extra.insert(extra.begin(), {"--config", Config, "--state-dir", State});
-    return extra;
-  }
-
-  // Until the card has seen n transfers (the run is inside the acquisition)
-  // or the run has ended: the state is waited for, not a time.
-  static void WaitForTransfers(pid_t run, const std::string &transcript, size_t n) {
-    for (std::string text;; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-      if (ReadWholeFile(transcript, text) &&
-          static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= n)
-        return;
-      siginfo_t info{};
-      if (::waitid(P_PID, static_cast<id_t>(run), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-          info.si_pid == run)
-        return;
-    }
-  }
-
-  // The exit status, and text the run printed (on either stream).
-  static void Expect(const Result &r, int status, const std::string &text = "",
-                     int line = __builtin_LINE()) {
-    SCOPED_TRACE("checked at line " + std::to_string(line));
-    EXPECT_EQ(r.Status, status) << r.Out << r.Err;
-    EXPECT_NE((r.Out + r.Err).find(text), std::string::npos) << text << "\n" << r.Out << r.Err;
-  }
-
-  std::string JournalPath() const { return CSectorJournal(State, "/dev/sdx").Path(); }
-  bool NoJournal() const { return ::access(JournalPath().c_str(), F_OK) != 0; }
-
-  // The document validates against the schemas the tool ships, its keys in
-  // their order (tests/packaging/validate_json.py; kind: card, scan or all).
-  void ExpectSchemaValid(const std::string &kind, const std::string &document,
-                         int line = __builtin_LINE()) {
-    std::string path = Dir + "/" + kind + ".json";
-    WriteFileAtomically(path, document, 0644, false);
-    Result r = Exec({"/usr/bin/python3", kSource + "/tests/packaging/validate_json.py",
-                     kSource + "/schema", kind + "=" + path});
-    if (r.Status != 77) { // 77: python3-jsonschema is missing
-      EXPECT_EQ(r.Status, 0) << "checked at line " << line << ":\n" << r.Out << r.Err;
-    }
-  }
-
-  std::string Dir, State, Config, Image;
-};
 
 // Places that differ from run to run, named in the golden files.
 std::string Normalised(std::string text, const std::string &dir) {
@@ -332,7 +164,10 @@ TEST_F(Sandbox, AllCardsMergeInOrderAndCombineTheirBits) {
   Expect(r, status);
   EXPECT_EQ(r.Out, "");
   ASSERT_TRUE(ReadWholeFile(prom, text));
-  EXPECT_EQ(text.substr(0, text.find("# HELP", 1)),
+  EXPECT_EQ(text.substr(0, text.find("# HELP", text.find("# HELP", 1) + 1)),
+            "# HELP sdsmart_devices Card devices sdsmart --all found, and those it read.\n"
+            "# TYPE sdsmart_devices gauge\nsdsmart_devices{state=\"found\"} 4\n"
+            "sdsmart_devices{state=\"read\"} 3\n"
             "# HELP sdsmart_smart_read_success 1 when the SMART data of the card could be "
             "read.\n# TYPE sdsmart_smart_read_success gauge\n"
             "sdsmart_smart_read_success{device=\"/dev/sdx\"} 1\n"
@@ -357,8 +192,11 @@ TEST_F(Sandbox, AllCardsMergeInOrderAndCombineTheirBits) {
 TEST_F(Sandbox, PermissionDeniedSaysWhoMayRead) {
   if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
     GTEST_SKIP() << "needs root and setpriv to run the tool as another user";
+  // A block device node only root may open (sdsmart refuses any file that
+  // is no block device before opening it).
   std::string node = Dir + "/rootonly";
-  WriteFileAtomically(node, std::string(512, '\0'), 0600, false);
+  if (::mknod(node.c_str(), S_IFBLK | 0600, makedev(7, 255)) != 0)
+    GTEST_SKIP() << "cannot make a device node here";
   // The other user may not reach the build tree (a checkout in a private
   // folder), so it runs copies of the tool and the library from here.
   namespace fs = std::filesystem;
@@ -366,19 +204,22 @@ TEST_F(Sandbox, PermissionDeniedSaysWhoMayRead) {
   fs::copy_file(kBin + "sdsmart", Dir + "/sdsmart");
   fs::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1", Dir + "/lib/libsdsmart.so.1");
   ::chmod(Dir.c_str(), 0755);
-  // A plain file stands in for the node: --force, as it is no block device.
+  // A loop device: --force, as it is no card.
   Expect(
       Exec({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/env",
             "LD_LIBRARY_PATH=" + Dir + "/lib", Dir + "/sdsmart", "--force", node}),
       2, "run sdsmart as root or as a member of the disk group");
 }
 
-// Ctrl-C (SIGINT to the whole job) or SIGTERM while the card answers busy
-// for ever from its seventh transfer on: the first header read, after sector
-// 0 was saved and special mode entered.
+// Ctrl-C (SIGINT to the whole job), SIGTERM or another signal that ends a
+// process while the card answers busy for ever from its seventh transfer
+// on: the first header read, after sector 0 was saved and special mode
+// entered.
 TEST_F(Sandbox, InterruptWhileTheCardIsBusyLeavesSectorZero) {
   for (const auto &[sig, status, name] :
-       {std::tuple{SIGINT, 130, "SIGINT"}, std::tuple{SIGTERM, 143, "SIGTERM"}}) {
+       {std::tuple{SIGINT, 130, "SIGINT"}, std::tuple{SIGTERM, 143, "SIGTERM"},
+        std::tuple{SIGUSR1, 138, "SIGUSR1"}, std::tuple{SIGALRM, 142, "SIGALRM"},
+        std::tuple{SIGUSR2, 140, "SIGUSR2"}}) {
     Sector original;
     std::string card = ImageCard("busy", original), transcript = Dir + "/transcript";
     ::unlink(transcript.c_str());
@@ -386,7 +227,11 @@ TEST_F(Sandbox, InterruptWhileTheCardIsBusyLeavesSectorZero) {
                Tool({"/dev/sdx"}),
                [&, sig = sig](pid_t group) {
                  WaitForTransfers(group, transcript, 20);
-                 ::kill(-group, sig);
+                 // The launcher passes on only the signals of a job.
+                 std::string text;
+                 ReadWholeFile(transcript, text);
+                 pid_t tool = std::atoi(text.c_str() + text.rfind("\"pid\":") + 6);
+                 ::kill(sig == SIGINT || sig == SIGTERM ? -group : tool, sig);
                }),
            status, std::string("interrupted by ") + name);
     EXPECT_EQ(ImageSector0(), original) << name;
@@ -460,6 +305,10 @@ TEST_F(Sandbox, ConfigSubcommands) {
   WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = a/b;\r\n"), 0644, false);
   Expect(config({"check", stored}), 4, "error 20480");
   Expect(config({"check", stored}), 4, "the error is on line 2 of the plain text");
+  // A value without its ';' swallows the next section; a node is no file.
+  WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = 9\r\n[B]\r\nv = 1;\r\n"), 0644, false);
+  Expect(config({"check", stored}), 4, stored + ": section [B] on line 3 is not read as a section");
+  Expect(config({"check", "/dev/zero"}), 4, "/dev/zero: it is a character device, not a file");
 }
 
 // The device guard over the sysfs descriptions the virtual card presents:
@@ -503,7 +352,7 @@ TEST_F(Sandbox, DeviceGuardWritesOnlyToCards) {
       EXPECT_EQ(ReadWholeFile(transcript, text) && !text.empty(), !refused) << text;
     }
     Result scan = Run({"--card", card}, {"--scan"});
-    EXPECT_EQ(scan.Out.find(std::string(arg) + " -d ") != std::string::npos, status == 0)
+    EXPECT_EQ(scan.Out.find("sdsmart " + std::string(arg) + " #") != std::string::npos, status == 0)
         << scan.Out;
   }
 }

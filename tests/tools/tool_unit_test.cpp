@@ -12,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,7 +30,19 @@ std::vector<std::string> Split(const std::string &line) {
 TEST(Options, ActionsDevicesAndRefusals) {
   const std::tuple<const char *, Mode, const char *, const char *> cases[] = {
       {"/dev/mmcblk0 --health", Mode::Health, "/dev/mmcblk0", ""},
-      {"-Hj x", Mode::Health, "x", ""},
+      {"-Hf x", Mode::Health, "x", ""},
+      {"-Hj x", Mode::Health, "", "-H prints the verdict only; it cannot be combined with --json"},
+      {"--scan --prometheus", Mode::Scan, "",
+       "--scan prints the device list; it cannot be combined with --prometheus"},
+      {"--prometheus x.prom", Mode::Report, "",
+       "--prometheus takes its file after '=': --prometheus=x.prom"},
+      {"--select 8 x", Mode::Report, "",
+       "--select wants 0 to 7 (1 erase counts, 2 read counts, 4 run-time bad blocks, 0 the "
+       "header only), not '8'"},
+      {"--smart-version 4 x", Mode::Report, "", "--smart-version wants 2 or 3, not '4'"},
+      {"--fail-life 97 x", Mode::Report, "",
+       "--fail-life 97 must not be above the warning limit (--warn-life, default 10)"},
+      {"--timeout 5 x", Mode::Report, "", "--timeout applies to --all only"},
       {"--restore-sector0 --force x", Mode::RestoreSector0, "x", ""},
       {"-- -odd-name", Mode::Report, "-odd-name", ""},
       {"config check f", Mode::ConfigCheck, "", ""},
@@ -37,12 +50,11 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"/dev/sda /dev/sdb", Mode::Report, "",
        "only one device may be given (got '/dev/sda' and '/dev/sdb')"},
       {"--bogus=1 x", Mode::Report, "", "unknown option --bogus"},
-      {"--smart-version 256 x", Mode::Report, "",
-       "--smart-version wants a number from 0 to 255, not '256'"},
+      {"--smart-version 256 x", Mode::Report, "", "--smart-version wants 2 or 3, not '256'"},
       {"--warn-life 101 x", Mode::Report, "",
        "--warn-life wants a percentage from 0 to 100, not '101'"},
       {"--warn-life 5 --fail-life 6 x", Mode::Report, "",
-       "--fail-life must not be above --warn-life"},
+       "--fail-life 6 must not be above --warn-life 5"},
       {"--config", Mode::Report, "", "--config needs a value"},
       {"x -c", Mode::Report, "", "-c needs a value"},
       {"--config= x", Mode::Report, "", "--config needs a file name"},
@@ -85,28 +97,29 @@ TEST(Options, ValuesOfEveryForm) {
   EXPECT_TRUE(o.Prometheus && o.PrometheusFile.empty() && !o.Select && o.Device == "/dev/sdb");
   // --all hands each card's run the options as typed, less its own and the
   // textfile's.
-  ASSERT_TRUE(ParseCommandLine(Split("-Hj --all --jobs=3 -c /c --prometheus=/m --warn-life=20 "
+  ASSERT_TRUE(ParseCommandLine(Split("-H --all --jobs=3 --timeout 9 -c /c --warn-life=20 "
                                      "/dev/sd[bc] /dev/mmcblk0"),
                                o, error))
       << error;
-  EXPECT_EQ(o.PassOn, Split("-H -j -c /c --warn-life 20"));
+  EXPECT_EQ(o.PassOn, Split("-H -c /c --warn-life 20"));
   EXPECT_EQ(o.ScanPatterns, Split("/dev/sd[bc] /dev/mmcblk0"));
   EXPECT_TRUE(o.All && o.Action == Mode::Health && *o.Jobs == 3 && o.Device.empty());
 }
 
 TEST(Health, VerdictAndExitBits) {
   const HealthLimits normal;
-  const std::tuple<const char *, float, uint32_t, uint32_t, HealthLimits, Verdict, int> cases[] = {
-      {"just above warning", 10.01f, 0, 0, normal, Verdict::Passed, 0},
-      {"at warning limit", 10.0f, 0, 0, normal, Verdict::Warning, kExitHealthWarning},
-      {"at failure limit", 0.0f, 0, 0, normal, Verdict::Failed, kExitHealthFailed},
-      {"failed beats warning", 5.0f, 1, 1, normal, Verdict::Failed, kExitHealthFailed},
-      {"unknown life", NAN, 0, 0, normal, Verdict::Warning, kExitHealthWarning},
-      {"raised failure", 25.0f, 0, 0, {50.0, 25.0}, Verdict::Failed, kExitHealthFailed}};
-  for (const auto &[name, remaining, wp, ecc, limits, verdict, bits] : cases) {
+  const std::tuple<const char *, std::optional<double>, uint32_t, uint32_t, HealthLimits, Verdict,
+                   int>
+      cases[] = {{"just above warning", 89.99, 0, 0, normal, Verdict::Passed, 0},
+                 {"at warning limit", 90.0, 0, 0, normal, Verdict::Warning, kExitHealthWarning},
+                 {"at failure limit", 100.0, 0, 0, normal, Verdict::Failed, kExitHealthFailed},
+                 {"failed beats warning", 95.0, 1, 1, normal, Verdict::Failed, kExitHealthFailed},
+                 {"unknown life", std::nullopt, 0, 0, normal, Verdict::Warning, kExitHealthWarning},
+                 {"raised failure", 75.0, 0, 0, {50.0, 25.0}, Verdict::Failed, kExitHealthFailed}};
+  for (const auto &[name, used, wp, ecc, limits, verdict, bits] : cases) {
     RunRecord run;
     run.Card.emplace();
-    run.Card->Counters.RemainingLifePercent = remaining;
+    run.Card->Counters.LifeUsedPercent = used;
     run.Card->Counters.WriteProtectStatus = wp;
     run.Card->Counters.EccUncorrectable = ecc;
     run.Health = Evaluate(run.Card->Counters, limits);
@@ -161,9 +174,8 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   Disk("mmcblk0boot0", "platform/x/mmc_host/mmc0/mmc0:0001", "0", 8192, "MMC", "boot", true);
   std::vector<ScanEntry> found = ScanSysBlock(Dir);
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 -d mmc # native SD host, SD SC16G, 7.95 GB");
-  EXPECT_EQ(found[1].Caption(),
-            "/dev/sdb -d usb # USB card reader, Generic STORAGE DEVICE, 31.91 GB");
+  EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 # native SD host, SD SC16G, 7.95 GB");
+  EXPECT_EQ(found[1].Caption(), "/dev/sdb # USB card reader, Generic STORAGE DEVICE, 31.91 GB");
   // Nodes sysfs describes by name but does not list are probed by name; a
   // node sysfs does not describe at all (sdy) is no card.
   Disk("sdx", "pci0/usb3/3-1/3-1:1.0/host4/target4:0:0/4:0:0:0", "1", 1000, "", "", false, false);

@@ -1,17 +1,16 @@
-// An acquisition with the card's data first: the library journals sector 0
-// in the state directory before it writes a pattern and restores it from
-// there after a crash, and Ctrl-C or SIGTERM only ask the library to stop at
+// SPDX-License-Identifier: MIT
+// An acquisition with the card's data first: everything that can be refused
+// is refused before the first write (run_plan.h); the library journals
+// sector 0 in the state directory before it writes a pattern and restores it
+// from there after a crash, and a signal only asks the library to stop at
 // its next safe point.
-#include "device_guard.h"
-#include "files.h"
+#include "health.h"
 #include "histogram.h"
 #include "modes.h"
+#include "plausibility.h"
+#include "run_plan.h"
 #include "sector0.h"
 #include "unsupported_memory.h"
-
-#include "interface/session.h"
-#include "util/convert.h"
-#include "util/error.h"
 
 #include <sdsmart/sdsmart.h>
 
@@ -35,80 +34,38 @@ extern "C" void OnSignal(int signal) {
   _Terminated = true;
 }
 
+// Every signal whose default ends the process and that can be caught, less
+// those that report a fault of the process itself. SIGPIPE and SIGXFSZ are
+// ignored: the failed write says so and the card is read to the end.
 void InstallSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);
-}
-
-bool LoadConfiguration(const Options &o, RunStatus &status) {
-  std::string path = o.ConfigPath;
-  struct stat st {};
-  bool local = ::stat("config", &st) == 0;
-  int rc = SetDiskName(o.Device.c_str());
-  if (path.empty() && !local && ::stat("/etc/sdsmart/config", &st) == 0)
-    path = "/etc/sdsmart/config";
-  if (!path.empty())
-    rc = SetConfigPath(path.c_str());
-  if (rc != 0) {
-    status.LibraryFailure("configuration " + (path.empty() ? std::string("./config") : path),
-                          GetErrorCode(), GetErrorMessage());
-    if (path.empty() && !local)
-      status.Say("information",
-                 "no configuration found: put it in ./config or /etc/sdsmart/config, or name it "
-                 "with --config PATH");
-    status.Fail(kExitAcquisition);
-    return false;
-  }
-  if (o.SmartVersion)
-    SetSmartVersion(static_cast<unsigned char>(*o.SmartVersion));
-  if (o.Select)
-    _FuncSel = *o.Select;
-  return true;
-}
-
-// Names the state directory to the library, which keeps the sector-0
-// journal there for the length of the acquisition. 0 when the acquisition
-// may run, else the exit bits of the reason it must not.
-int UseJournal(const Options &o, RunStatus &status) {
-  std::string dir = ChooseStateDir(o.StateDir);
-  if (dir.empty()) {
-    status.Say("error",
-               std::string("no writable directory for the sector-0 journal") +
-                   (o.StateDir.empty() ? " (tried /var/lib/sdsmart, $XDG_STATE_HOME/sdsmart and "
-                                         "~/.local/state/sdsmart)"
-                                       : " (" + o.StateDir + ")") +
-                   "; name one with --state-dir. Not reading the card without a saved copy of "
-                   "its sector 0.");
-    return kExitAcquisition;
-  }
-  if (SetJournalDirectory(dir.c_str()) != 0) {
-    status.LibraryFailure("journal directory " + dir, GetErrorCode(), GetErrorMessage());
-    return kExitAcquisition;
-  }
-  return 0;
+  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                     SIGPROF, SIGIO, SIGPWR, SIGXCPU, SIGSTKFLT})
+    sigaction(signal, &action, nullptr);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+    sigaction(signal, &action, nullptr);
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 // A failed run over a card left in special mode: an sdsmart before the
 // library kept the journal left its copy as a bare 512-byte file.
-void MentionLegacyJournal(const Options &o, RunStatus &status) {
-  std::string legacy = LegacyJournalPath(ChooseStateDir(o.StateDir), o.Device);
+void MentionLegacyJournal(const RunPlan &plan, RunStatus &status) {
+  std::string legacy = LegacyJournalPath(plan.StateDir, plan.Opts.Device);
   struct stat st {};
   if (::stat(legacy.c_str(), &st) == 0)
-    status.Say("information", "an earlier sdsmart saved sector 0 of " + o.Device + " in " + legacy +
-                                  "; restore it with: sdsmart --restore-sector0 " + o.Device);
+    status.Say("information", "an earlier sdsmart saved sector 0 of " + plan.Opts.Device + " in " +
+                                  legacy + "; restore it with: sdsmart --restore-sector0 " +
+                                  plan.Opts.Device);
 }
 
 void ReportInterruption(const Options &o, RunStatus &status) {
   int signal = caughtSignal;
+  const char *name = ::sigabbrev_np(signal);
   status.Say("error", std::string("interrupted by ") +
-                          (signal == SIGINT    ? "SIGINT"
-                           : signal == SIGTERM ? "SIGTERM"
-                                               : "a signal") +
+                          (name ? "SIG" + std::string(name) : "a signal") +
                           "; the acquisition was stopped" +
                           (status.Failed(kExitAcquisition)
                                ? ""
@@ -128,6 +85,18 @@ void PrintReport(const Options &o, const RunRecord &run) {
               << Printable(GetLibraryVersion()) << ")\n"
               << RenderReport(run, style);
   }
+}
+
+// What the card gave, read out of the library and judged.
+void Judge(const RunPlan &plan, RunRecord &run, RunStatus &status) {
+  unsigned select = plan.Opts.Select ? *plan.Opts.Select : _FuncSel;
+  run.Card = CollectCardData(plan.Opts.Device, select);
+  run.Health = Evaluate(run.Card->Counters, plan.Opts.Limits);
+  run.Contradictions = FindContradictions(*run.Card);
+  AddPlausibility(run.Contradictions, *run.Health);
+  if (run.Card->EraseTableRead)
+    run.Distribution = EraseCountRegions(run.Card->EraseCounts);
+  status.Fail(VerdictExitBits(run.Health->Status));
 }
 
 } // namespace
@@ -150,21 +119,18 @@ bool CheckDeviceOpens(const std::string &device, RunStatus &status) {
 }
 
 int RunAcquisition(const Options &given, RunStatus &status) {
-  RunRecord &run = status.Run();
-  run.Device = given.Device;
-  Options o = given; // the device becomes the node its links lead to
-  DeviceVerdict verdict;
-  if (!GuardDevice(o, status, verdict) || !CheckDeviceOpens(o.Device, status) ||
-      !LoadConfiguration(o, status))
-    return Publish(o, status);
-  UnsupportedMemory unsupported(ChooseStateDir(o.StateDir), o.Device, verdict,
-                                ToNarrowString(_EntryStr));
-  if (SkipRememberedCard(o, unsupported, status))
-    return Publish(o, status);
   InstallSignalHandlers();
-  if (int failed = UseJournal(o, status)) {
-    status.Fail(failed);
-    return Publish(o, status);
+  RunPlan plan;
+  if (!SettleRun(given, status, plan))
+    return Publish(plan.Opts, status, plan.Metrics.get());
+  const Options &o = plan.Opts;
+  UnsupportedMemory unsupported(plan.StateDir, o.Device, plan.Verdict, plan.Entry);
+  if (SkipRememberedCard(o, unsupported, status))
+    return Publish(o, status, plan.Metrics.get());
+  if (SetJournalDirectory(plan.StateDir.c_str()) != 0) {
+    status.LibraryFailure("journal directory " + plan.StateDir, GetErrorCode(), GetErrorMessage());
+    status.Fail(kExitAcquisition);
+    return Publish(o, status, plan.Metrics.get());
   }
   int rc = 1;
   if (!caughtSignal) {
@@ -172,40 +138,40 @@ int RunAcquisition(const Options &given, RunStatus &status) {
     if (rc != 0 && !caughtSignal) {
       status.LibraryFailure(o.Device + ": reading the SMART data", GetErrorCode(),
                             GetErrorMessage());
-      MentionLegacyJournal(o, status);
+      MentionLegacyJournal(plan, status);
     }
   }
   if (!caughtSignal)
     NoteAcquisition(o, unsupported, rc == 0, status);
-  if (caughtSignal) {
+  if (caughtSignal)
     ReportInterruption(o, status);
-  } else if (rc != 0) {
+  else if (rc != 0)
     status.Fail(kExitAcquisition);
-  } else {
-    run.Card = CollectCardData(o.Device);
-    run.Health = Evaluate(run.Card->Counters, o.Limits);
-    run.Distribution = EraseCountRegions(run.Card->EraseCounts);
-    status.Fail(VerdictExitBits(run.Health->Status));
-  }
-  return Publish(o, status);
+  else
+    Judge(plan, status.Run(), status);
+  return Publish(o, status, plan.Metrics.get());
 }
 
-int Publish(const Options &o, RunStatus &status) {
+int Publish(const Options &o, RunStatus &status, PendingFile *metrics) {
   RunRecord &run = status.Run();
   run.ExitStatus = status.Status();
+  std::unique_ptr<PendingFile> own;
+  if (o.Prometheus && !o.PrometheusFile.empty() && !metrics && !status.Failed(kExitOutput) &&
+      PrepareMetricsFile(o, status, own))
+    metrics = own.get();
   if (o.Prometheus) {
     std::string text = RenderPrometheus(run);
     if (o.PrometheusFile.empty()) {
       std::cout << text;
-    } else {
+    } else if (metrics) {
       try {
-        WriteFileAtomically(o.PrometheusFile, text, 0644, false);
+        metrics->Commit(text, false);
       } catch (const std::exception &e) {
         status.Say("error", e.what());
-        status.Fail(kExitAcquisition);
-        run.ExitStatus = status.Status();
+        status.Fail(kExitOutput);
       }
     }
+    run.ExitStatus = status.Status();
   }
   // A textfile run (a timer's) prints nothing: its problems are on standard
   // error and in the exit status.
@@ -213,7 +179,6 @@ int Publish(const Options &o, RunStatus &status) {
     std::cout << JsonText(BuildJson(run));
   else if (!o.Prometheus)
     PrintReport(o, run);
-  std::cout.flush();
   return run.ExitStatus;
 }
 

@@ -7,8 +7,10 @@
 #include "files.h"
 #include "histogram.h"
 #include "modes.h"
+#include "run_plan.h"
 #include "scan.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -25,11 +27,13 @@ extern "C" void OnStopSignal(int signal) {
 }
 
 // Without SA_RESTART, so that the wait for the children sees the signal.
+// The signals are those a card's own run catches.
 void CatchStopSignals() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                     SIGPROF, SIGIO, SIGPWR, SIGXCPU, SIGSTKFLT})
     sigaction(signal, &action, nullptr);
 }
 
@@ -71,15 +75,21 @@ std::string SignalText(int signal) {
 
 // Why a run left no word of its own: it did not start, or a signal ended it.
 // Empty when it exited.
-std::string Mishap(const CardRun &run) {
+std::string Mishap(const CardRun &run, unsigned timeout) {
   if (!run.Started)
     return run.NotStarted;
+  if (run.TimedOut)
+    return "timed out: its run did not end within " + std::to_string(timeout) +
+           " s and was sent SIGTERM" +
+           (run.Signal == SIGKILL ? ", then SIGKILL (a sector-0 journal it left is restored by "
+                                    "the next run)"
+                                  : "");
   return run.Signal ? "its run was ended by " + SignalText(run.Signal) : "";
 }
 
 // What a card's run adds to the exit status; a mishap is said here.
-int CardBits(const std::string &device, const CardRun &run, RunStatus &status) {
-  std::string mishap = Mishap(run);
+int CardBits(const std::string &device, const CardRun &run, unsigned timeout, RunStatus &status) {
+  std::string mishap = Mishap(run, timeout);
   if (!mishap.empty())
     status.Say("error", device + ": " + mishap);
   return mishap.empty() && run.ExitStatus < 128 ? run.ExitStatus : kExitAcquisition;
@@ -87,10 +97,10 @@ int CardBits(const std::string &device, const CardRun &run, RunStatus &status) {
 
 // The card's entry of the devices array: its own document without the format
 // version, or, when its run printed none, one that says why.
-Json DeviceJson(const std::string &device, const CardRun &run, int bits) {
+Json DeviceJson(const std::string &device, const CardRun &run, int bits, unsigned timeout) {
   Json document = Json::parse(run.Out, nullptr, false);
   if (!document.is_object() || !document.contains("sdsmart")) {
-    std::string mishap = Mishap(run);
+    std::string mishap = Mishap(run, timeout);
     RunRecord record;
     record.Argv = run.Argv;
     record.Device = device;
@@ -125,16 +135,25 @@ void PrintSection(const Options &o, size_t index, const std::string &device, con
   std::cerr.flush();
 }
 
+// How many cards the run found and read, so that a fleet sees a card that
+// is gone (even none at all).
+std::string DeviceCounts(size_t found, size_t read) {
+  return "# HELP sdsmart_devices Card devices sdsmart --all found, and those it read.\n"
+         "# TYPE sdsmart_devices gauge\n"
+         "sdsmart_devices{state=\"found\"} " +
+         std::to_string(found) + "\nsdsmart_devices{state=\"read\"} " + std::to_string(read) + "\n";
+}
+
 // The merged outputs; metrics is null when there are none to write.
-int PublishAll(const Options &o, RunStatus &status, const Json &devices,
-               const std::string *metrics) {
+int PublishAll(const Options &o, RunStatus &status, const Json &devices, const std::string *metrics,
+               PendingFile *file) {
   RunRecord &run = status.Run();
-  if (metrics && !o.PrometheusFile.empty()) {
+  if (metrics && file) {
     try {
-      WriteFileAtomically(o.PrometheusFile, *metrics, 0644, false);
+      file->Commit(*metrics, false);
     } catch (const std::exception &e) {
       status.Say("error", e.what());
-      status.Fail(kExitAcquisition);
+      status.Fail(kExitOutput);
     }
   }
   run.ExitStatus = status.Status();
@@ -145,13 +164,17 @@ int PublishAll(const Options &o, RunStatus &status, const Json &devices,
     document["devices"] = devices;
     std::cout << JsonText(document);
   }
-  std::cout.flush();
   return run.ExitStatus;
 }
 
 } // namespace
 
 int RunAllCards(const Options &o, RunStatus &status) {
+  // The textfile's folder is checked before any card is touched.
+  std::unique_ptr<PendingFile> file;
+  if (!PrepareMetricsFile(o, status, file))
+    return PublishAll(o, status, Json::array(), nullptr, nullptr);
+  unsigned timeout = o.Timeout ? *o.Timeout : kDefaultTimeoutSeconds;
   std::vector<std::string> errors;
   std::vector<ScanEntry> found = o.ScanPatterns.empty()
                                      ? ScanList({}, errors)
@@ -167,7 +190,7 @@ int RunAllCards(const Options &o, RunStatus &status) {
     status.Say("error",
                std::string("cannot make a folder for the cards' metrics: ") + std::strerror(errno));
     status.Fail(kExitAcquisition);
-    return PublishAll(o, status, Json::array(), nullptr);
+    return PublishAll(o, status, Json::array(), nullptr, nullptr);
   }
   std::vector<CardRun> runs(found.size());
   std::vector<std::string> metricsFiles(found.size());
@@ -185,18 +208,20 @@ int RunAllCards(const Options &o, RunStatus &status) {
   std::vector<bool> ended(runs.size());
   std::vector<int> bits(runs.size());
   size_t printed = 0;
-  RunChildren(runs, o.Jobs ? *o.Jobs : runs.size(), stopSignal, [&](size_t index) {
+  RunLimits limits{o.Jobs ? *o.Jobs : std::max<size_t>(runs.size(), 1), timeout, kKillGraceSeconds};
+  size_t read = 0;
+  RunChildren(runs, limits, stopSignal, [&](size_t index) {
     ended[index] = true;
     for (; printed < runs.size() && ended[printed]; ++printed) {
       PrintSection(o, printed, found[printed].Name, runs[printed]);
-      status.Fail(bits[printed] = CardBits(found[printed].Name, runs[printed], status));
+      status.Fail(bits[printed] = CardBits(found[printed].Name, runs[printed], timeout, status));
+      read += (bits[printed] & (kExitOpenFailed | kExitAcquisition)) == 0;
     }
   });
   if (stopSignal) {
+    const char *name = ::sigabbrev_np(stopSignal);
     status.Say("error", std::string("interrupted by ") +
-                            (stopSignal == SIGINT    ? "SIGINT"
-                             : stopSignal == SIGTERM ? "SIGTERM"
-                                                     : "SIGHUP") +
+                            (name ? "SIG" + std::string(name) : "a signal") +
                             "; the cards' runs were stopped");
     status.Interrupted(stopSignal);
   }
@@ -204,12 +229,12 @@ int RunAllCards(const Options &o, RunStatus &status) {
   std::vector<std::string> metrics;
   for (size_t i = 0; i < runs.size(); ++i) {
     if (o.Json)
-      devices.push_back(DeviceJson(found[i].Name, runs[i], bits[i]));
+      devices.push_back(DeviceJson(found[i].Name, runs[i], bits[i], timeout));
     if (o.Prometheus)
       metrics.push_back(CardMetrics(found[i].Name, metricsFiles[i]));
   }
-  std::string merged = MergePrometheus(metrics);
-  return PublishAll(o, status, devices, o.Prometheus ? &merged : nullptr);
+  std::string merged = DeviceCounts(found.size(), read) + MergePrometheus(metrics);
+  return PublishAll(o, status, devices, o.Prometheus ? &merged : nullptr, file.get());
 }
 
 } // namespace sdsmart_tool

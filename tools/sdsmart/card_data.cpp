@@ -6,6 +6,7 @@
 
 #include <sdsmart/sdsmart.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 
@@ -59,11 +60,20 @@ std::string FlashMakerName(const std::string &flashId) {
 
 } // namespace
 
+std::optional<LifeFigures> Life(const CardCounters &c) {
+  if (!c.LifeUsedPercent)
+    return std::nullopt;
+  LifeFigures f;
+  f.Used = std::round(*c.LifeUsedPercent * 100.0) / 100.0;
+  f.Remaining = (10000.0 - std::round(*c.LifeUsedPercent * 100.0)) / 100.0;
+  return f;
+}
+
 std::string TransportOf(const std::string &device) {
   return device.compare(0, 11, "/dev/mmcblk") == 0 ? "mmc" : "usb";
 }
 
-CardData CollectCardData(const std::string &device) {
+CardData CollectCardData(const std::string &device, unsigned select) {
   CardData d;
   d.Device = device;
   d.Transport = TransportOf(device);
@@ -97,31 +107,42 @@ CardData CollectCardData(const std::string &device) {
   id.ClientMark = Text(GetClientMark());
 
   CardCounters &c = d.Counters;
-  c.RemainingLifePercent = GetRemainingLife();
-  c.LifeUsedPercent = GetLifeMonitor();
+  d.Select = select;
+  d.EraseTableRead = (select & kSelectEraseCounts) != 0;
+  d.ReadTableRead = (select & kSelectReadCounts) != 0;
   c.PeCycleCount = GetPECycleCount();
+  c.TotalVbCount = GetTotalVBCountOfFlash();
+  // The library's figure is 100 x erases / (cycles x VBs): without both
+  // factors there is no life to tell.
+  if (c.PeCycleCount != 0 && c.TotalVbCount != 0 && std::isfinite(GetLifeMonitor()))
+    c.LifeUsedPercent = GetLifeMonitor();
   c.TotalEraseCount = GetTotalEraseCount();
   c.AverageEraseCount = GetAverageEraseCount();
-  c.MinEraseCount = GetMinEraseCount();
-  c.MaxEraseCount = GetMaxEraseCount();
+  if (d.EraseTableRead) {
+    c.MinEraseCount = GetMinEraseCount();
+    c.MaxEraseCount = GetMaxEraseCount();
+  }
   c.MinEraseCountHeader = GetMinEraseCountFromHeader();
   c.MaxEraseCountHeader = GetMaxEraseCountFromHeader();
   c.EraseCountOffset = GetEraseCountOffset();
   c.InitialBadBlocks = GetInitialBadBlockCount();
   c.LaterBadBlocks = GetLaterBadBlockCount();
   c.MinSpareBlocks = GetMinSpareBlockCount();
-  c.TotalVbCount = GetTotalVBCountOfFlash();
   c.TotalPhysicalBlocks = GetTotalPhysicalBlockCountOfFlash();
   c.BlocksPerVb = c.TotalVbCount ? c.TotalPhysicalBlocks / c.TotalVbCount : 0;
+  c.HeaderTotalEraseCount = c.BlocksPerVb ? c.TotalEraseCount / c.BlocksPerVb : 0;
   c.TotalCeCount = GetTotalCECount();
   c.EccCapacity = GetECCCapacity();
   c.PowerCycles = GetPowerCycleCount();
   c.AbnormalShutdowns = GetAbnormalShutdownCount();
-  c.EccUncorrectable = GetECCUncorrectableCount();
+  if (select & kSelectRuntime)
+    c.EccUncorrectable = GetECCUncorrectableCount();
   c.WriteProtectStatus = GetWPStatus();
 
-  d.EraseCounts = Table(GetDetailEraseCount);
-  d.ReadCounts = Table(GetDetailReadCount);
+  if (d.EraseTableRead)
+    d.EraseCounts = Table(GetDetailEraseCount);
+  if (d.ReadTableRead)
+    d.ReadCounts = Table(GetDetailReadCount);
   return d;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,14 +32,18 @@ struct CardIdentity {
   unsigned HeaderVersion = 0;
 };
 
+// Counters the card gave in this run. The header's are read by every
+// selection; the table minimum and maximum only with select bit 1 (erase
+// counts) and the uncorrectable-ECC count only with bit 4 (run-time status):
+// unread ones are empty, never 0.
 struct CardCounters {
-  float RemainingLifePercent = 0; // 100 - used; may be negative or NaN
-  double LifeUsedPercent = 0;
-  uint32_t PeCycleCount = 0;      // rated program/erase cycles
-  uint32_t TotalEraseCount = 0;   // physical blocks
-  uint32_t AverageEraseCount = 0; // per VB, rounded up
-  uint32_t MinEraseCount = 0;     // from the per-VB table
-  uint32_t MaxEraseCount = 0;
+  std::optional<double> LifeUsedPercent; // unknown without rated cycles and blocks
+  uint32_t PeCycleCount = 0;             // rated program/erase cycles
+  uint32_t TotalEraseCount = 0;          // physical blocks
+  uint32_t HeaderTotalEraseCount = 0;    // virtual blocks, as the header holds it
+  uint32_t AverageEraseCount = 0;        // per VB, rounded up
+  std::optional<uint32_t> MinEraseCount; // from the per-VB table
+  std::optional<uint32_t> MaxEraseCount;
   uint32_t MinEraseCountHeader = 0;
   uint32_t MaxEraseCountHeader = 0;
   uint32_t EraseCountOffset = 0;
@@ -52,15 +57,28 @@ struct CardCounters {
   uint32_t EccCapacity = 0;
   uint32_t PowerCycles = 0;
   uint32_t AbnormalShutdowns = 0;
-  uint32_t EccUncorrectable = 0;
+  std::optional<uint32_t> EccUncorrectable;
   uint32_t WriteProtectStatus = 0;
 };
+
+// Life in hundredths of a percent, as every output shows it: the two
+// figures add up to 100.
+struct LifeFigures {
+  double Used = 0, Remaining = 0;
+};
+std::optional<LifeFigures> Life(const CardCounters &counters);
+
+// The selection bits of the tables.
+constexpr unsigned kSelectEraseCounts = 1, kSelectReadCounts = 2, kSelectRuntime = 4;
 
 struct CardData {
   std::string Device;
   std::string Transport; // "usb" or "mmc"
   CardIdentity Identity;
   CardCounters Counters;
+  unsigned Select = 0;               // the selection bits of the run
+  bool EraseTableRead = false;       // select bit 1
+  bool ReadTableRead = false;        // select bit 2
   std::vector<uint32_t> EraseCounts; // per VB, markers included
   std::vector<uint32_t> ReadCounts;
 };
@@ -70,8 +88,9 @@ constexpr uint32_t kUnusedEraseCount = 0xFFFFFFFEu;
 // Largest value that takes part in the statistics.
 constexpr uint32_t kLargestCountedValue = 0xFFFFDu;
 
-// Copies the results of the last successful GetSmartInfo out of the library.
-CardData CollectCardData(const std::string &device);
+// Copies the results of the last successful GetSmartInfo, run with the
+// selection bits select, out of the library.
+CardData CollectCardData(const std::string &device, unsigned select);
 
 // "usb" for SCSI disk nodes behind a card reader, "mmc" for /dev/mmcblk*.
 std::string TransportOf(const std::string &device);

@@ -2,7 +2,9 @@
 
 #include "util/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,10 +17,14 @@ extern char **environ;
 namespace sdsmart_tool {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Child {
   size_t Index;
   pid_t Pid;
-  CUniqueFd Out, Err; // read ends; closed at end of file
+  CUniqueFd Out, Err;         // read ends; closed at end of file
+  Clock::time_point Deadline; // of the timeout, then of the grace period
+  bool Terminated = false;    // SIGTERM sent, SIGKILL at the deadline
 };
 
 // Starts run.Argv as a copy of this program with its standard output and
@@ -51,7 +57,7 @@ bool Spawn(CardRun &run, size_t index, std::vector<Child> &children) {
     return false;
   }
   run.Started = true;
-  children.push_back(Child{index, pid, std::move(outRead), std::move(errRead)});
+  children.push_back(Child{index, pid, std::move(outRead), std::move(errRead), {}, false});
   return true;
 }
 
@@ -75,19 +81,42 @@ void Reap(const Child &child, CardRun &run) {
     run.ExitStatus = WEXITSTATUS(status);
 }
 
+// Sends SIGTERM to the children past their timeout and SIGKILL to those
+// past their grace; returns the milliseconds until the next deadline.
+int Watch(std::vector<Child> &children, std::vector<CardRun> &runs, const RunLimits &limits) {
+  Clock::time_point now = Clock::now(), next = Clock::time_point::max();
+  for (Child &child : children) {
+    if (now >= child.Deadline && !child.Terminated) {
+      ::kill(child.Pid, SIGTERM);
+      runs[child.Index].TimedOut = child.Terminated = true;
+      child.Deadline = now + std::chrono::seconds(limits.GraceSeconds);
+    } else if (now >= child.Deadline) {
+      ::kill(child.Pid, SIGKILL);
+      child.Deadline = Clock::time_point::max();
+    }
+    next = std::min(next, child.Deadline);
+  }
+  if (next == Clock::time_point::max())
+    return -1;
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1;
+  return static_cast<int>(std::clamp<long long>(ms, 0, 60000));
+}
+
 } // namespace
 
-void RunChildren(std::vector<CardRun> &runs, size_t parallel, const volatile sig_atomic_t &stop,
-                 const std::function<void(size_t)> &done) {
+void RunChildren(std::vector<CardRun> &runs, const RunLimits &limits,
+                 const volatile sig_atomic_t &stop, const std::function<void(size_t)> &done) {
   std::vector<Child> children;
   size_t next = 0;
   bool forwarded = false;
   while (next < runs.size() || !children.empty()) {
-    for (; next < runs.size() && (stop || children.size() < parallel); ++next) {
+    for (; next < runs.size() && (stop || children.size() < limits.Parallel); ++next) {
       if (stop)
         runs[next].NotStarted = "not started: the run was interrupted";
       if (stop || !Spawn(runs[next], next, children))
         done(next);
+      else
+        children.back().Deadline = Clock::now() + std::chrono::seconds(limits.TimeoutSeconds);
     }
     if (stop && !forwarded) {
       for (const Child &child : children)
@@ -100,7 +129,7 @@ void RunChildren(std::vector<CardRun> &runs, size_t parallel, const volatile sig
     for (const Child &child : children)
       for (const CUniqueFd *fd : {&child.Out, &child.Err})
         fds.push_back({fd->Get(), POLLIN, 0}); // a closed one (-1) is skipped
-    if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+    if (::poll(fds.data(), fds.size(), Watch(children, runs, limits)) < 0 && errno != EINTR) {
       // Nothing left to wait with: the children lose their pipes and end.
       for (Child &child : children)
         child.Out.Close(), child.Err.Close();

@@ -17,13 +17,21 @@ struct CardRun {
   std::string NotStarted; // why, when it was not
   int ExitStatus = -1;    // when it exited
   int Signal = 0;         // when a signal ended it
+  bool TimedOut = false;  // it outlived the timeout and was sent SIGTERM
 };
 
-// Runs every entry with at most `parallel` children at a time and calls
-// done(i) as run i ends, in any order. Once `stop` holds a signal number no
-// more runs start and the running ones get that signal; every child is waited
-// for before this returns.
-void RunChildren(std::vector<CardRun> &runs, size_t parallel, const volatile sig_atomic_t &stop,
-                 const std::function<void(size_t)> &done);
+struct RunLimits {
+  size_t Parallel = 1;     // children at a time
+  unsigned TimeoutSeconds; // then SIGTERM (the run restores its card and ends)
+  unsigned GraceSeconds;   // then SIGKILL
+};
+
+// Runs every entry with at most limits.Parallel children at a time and
+// calls done(i) as run i ends, in any order. A child that outlives the
+// timeout gets SIGTERM, and SIGKILL after the grace period. Once `stop`
+// holds a signal number no more runs start and the running ones get that
+// signal; every child is waited for before this returns.
+void RunChildren(std::vector<CardRun> &runs, const RunLimits &limits,
+                 const volatile sig_atomic_t &stop, const std::function<void(size_t)> &done);
 
 } // namespace sdsmart_tool

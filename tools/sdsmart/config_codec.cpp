@@ -7,7 +7,12 @@
 #include "util/ini_file.h"
 #include "util/ini_file_loader.h"
 
+#include <sdsmart/sdsmart.h>
+
+#include <cerrno>
+#include <cstring>
 #include <regex>
+#include <sstream>
 
 namespace sdsmart_tool {
 namespace {
@@ -136,10 +141,46 @@ bool DecodeConfig(const std::string &stored, std::string &plain, std::string &er
   return true;
 }
 
-bool CheckConfig(const std::string &path, std::ostream &out, std::ostream &err) {
+namespace {
+
+// A section header of the plain text that the reader does not list was
+// swallowed by the value before it (a missing ';'): named with its line.
+bool SectionsAsWritten(const std::string &plain, const CIniFile &ini, const std::string &shown,
+                       std::ostream &err) {
+  std::istringstream lines(plain);
+  std::regex header("^\\s*\\[([^\\]]+)\\]\\s*$");
+  size_t number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    std::smatch m;
+    if (!std::regex_match(line, m, header))
+      continue;
+    bool seen = false;
+    for (const auto &section : ini.Sections())
+      seen |= ToNarrowString(section.first) == m[1].str();
+    if (!seen) {
+      err << shown << ": section [" << m[1].str() << "] on line " << number
+          << " is not read as a section: is a ';' missing at the end of the value before it?\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+bool CheckConfig(const std::string &path, std::ostream &out, std::ostream &err,
+                 const std::string &named, bool entryRequired) {
+  const std::string &shown = named.empty() ? path : named;
   std::string stored, plain, why;
-  if (ReadWholeFile(path, stored) && !DecodeConfig(stored, plain, why)) {
-    err << path << ": " << why
+  if (!ReadWholeFile(path, stored)) {
+    err << shown << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  if (!DecodeConfig(stored, plain, why)) {
+    err << shown << ": " << why
         << " (a plain-text configuration is stored with 'sdsmart config encode')\n";
     return false;
   }
@@ -148,13 +189,15 @@ bool CheckConfig(const std::string &path, std::ostream &out, std::ostream &err) 
     ini.Open(ToWideString(path), CIniFile::ModeLoad, kConfigFileSeed);
   } catch (const CError &e) {
     std::string text = ToNarrowString(e.GetText());
-    err << path << ": error " << e.GetCode() << ": " << text << "\n";
+    err << shown << ": error " << e.GetCode() << ": " << text << "\n";
     std::smatch m;
     if (std::regex_search(text, m, std::regex("on line = ([0-9]+)")))
-      err << path << ": the error is on line " << std::stoul(m[1].str()) + 1
+      err << shown << ": the error is on line " << std::stoul(m[1].str()) + 1
           << " of the plain text\n";
     return false;
   }
+  if (!SectionsAsWritten(plain, ini, shown, err))
+    return false;
   size_t keys = 0;
   for (const auto &section : ini.Sections()) {
     out << "[" << ToNarrowString(section.first) << "]\n";
@@ -169,11 +212,13 @@ bool CheckConfig(const std::string &path, std::ostream &out, std::ostream &err) 
     int vendor = ini.ReadInteger(L"Authorization", L"Vendor ID");
     std::wstring entry = ini.ReadString(L"SMART Entry", IntegerToWideString(vendor), L"");
     out << "vendor number " << vendor << ", entry string of " << entry.size() << " characters\n";
-    if (entry.size() != 8)
-      err << path << ": warning: the entry string of vendor " << vendor
-          << " should have 8 characters\n";
+    if (entry.size() != GetEntryLength()) {
+      err << shown << ": " << (entryRequired ? "" : "warning: ") << "the entry string of vendor "
+          << vendor << " must have " << GetEntryLength() << " characters\n";
+      return !entryRequired;
+    }
   } catch (const CError &e) {
-    err << path << ": error " << e.GetCode() << ": " << ToNarrowString(e.GetText()) << "\n";
+    err << shown << ": error " << e.GetCode() << ": " << ToNarrowString(e.GetText()) << "\n";
     return false;
   }
   return true;

@@ -21,8 +21,12 @@ bool DecodeConfig(const std::string &stored, std::string &plain, std::string &er
 // Parses the stored file at path with the library's INI reader and lists its
 // sections and keys (values are not shown: they include the vendor's entry
 // string) on out; on a parse error prints its code and text, with the line
-// counted from 1, on err. Returns true when the file parsed and names a
-// vendor number.
-bool CheckConfig(const std::string &path, std::ostream &out, std::ostream &err);
+// counted from 1, on err, under the name `named` (the user's file; default
+// path). Returns true when the file parsed, every section of its text was
+// read as one, and it names a vendor with an entry string of the length the
+// cards take (without entryRequired, a template whose entry string is still
+// to be filled in: a warning only).
+bool CheckConfig(const std::string &path, std::ostream &out, std::ostream &err,
+                 const std::string &named = "", bool entryRequired = true);
 
 } // namespace sdsmart_tool

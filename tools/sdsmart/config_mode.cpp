@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sdsmart_tool {
@@ -31,7 +32,7 @@ bool EncodeChecked(const Options &o, const std::string &input, std::string &stor
     return false;
   }
   std::ostringstream quiet;
-  bool readable = CheckConfig(probe, quiet, std::cerr);
+  bool readable = CheckConfig(probe, quiet, std::cerr, o.ConfigFile + " (stored form)", false);
   if (!readable || o.OutputFile.empty()) {
     ::unlink(probe.c_str());
     if (!readable)
@@ -53,6 +54,11 @@ bool EncodeChecked(const Options &o, const std::string &input, std::string &stor
 
 int RunConfig(const Options &o, RunStatus &status) {
   std::string input, output;
+  struct stat st {};
+  if (::stat(o.ConfigFile.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    status.Say("error", o.ConfigFile + ": it is " + FileKind(st.st_mode) + ", not a file");
+    return kExitAcquisition;
+  }
   if (!ReadWholeFile(o.ConfigFile, input)) {
     status.Say("error", o.ConfigFile + ": " + std::strerror(errno));
     return kExitAcquisition;
@@ -73,14 +79,13 @@ int RunConfig(const Options &o, RunStatus &status) {
   }
   if (o.OutputFile.empty()) {
     std::cout << output;
-    std::cout.flush();
-    return std::cout ? 0 : kExitAcquisition;
+    return 0;
   }
   try {
     WriteFileAtomically(o.OutputFile, output, 0644, true);
   } catch (const std::exception &e) {
     status.Say("error", e.what());
-    return kExitAcquisition;
+    return kExitOutput;
   }
   return 0;
 }

@@ -124,7 +124,8 @@ bool ClassifyNode(const std::string &path, const std::string &sysRoot, DeviceVer
   if (::stat(path.c_str(), &st) != 0)
     return false;
   if (!S_ISBLK(st.st_mode)) {
-    verdict = DeviceVerdict{DeviceClass::NotBlockDevice, "", "", "it is not a block device"};
+    verdict = DeviceVerdict{DeviceClass::NotBlockDevice, "", "",
+                            "it is " + FileKind(st.st_mode) + ", not a block device"};
     return true;
   }
   // The device number finds the kernel's name whatever the node is called.

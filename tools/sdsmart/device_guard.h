@@ -18,7 +18,7 @@ enum class DeviceClass {
   Partition,      // a partition of a disk: never, even with --force
   HardwareArea,   // mmcblkNbootM, mmcblkNrpmb: never, even with --force
   OtherDisk,      // fixed, NVMe, virtual, loop, device-mapper, eMMC: with --force
-  NotBlockDevice, // with --force
+  NotBlockDevice, // a FIFO, character device, file...: never (opening a FIFO hangs)
   UnknownToSysfs, // sysfs does not describe it: with --force
 };
 
@@ -31,8 +31,7 @@ struct DeviceVerdict {
     return Class == DeviceClass::MmcCard || Class == DeviceClass::UsbRemovable;
   }
   bool ForceAllows() const {
-    return IsCard() || Class == DeviceClass::OtherDisk || Class == DeviceClass::NotBlockDevice ||
-           Class == DeviceClass::UnknownToSysfs;
+    return IsCard() || Class == DeviceClass::OtherDisk || Class == DeviceClass::UnknownToSysfs;
   }
 };
 

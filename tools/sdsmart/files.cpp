@@ -31,49 +31,77 @@ std::string DirectoryOf(const std::string &path) {
   return path.substr(0, slash);
 }
 
-void WriteFileAtomically(const std::string &path, const std::string &data, mode_t mode, bool sync) {
-  std::string dir = DirectoryOf(path);
-  std::string base =
-      path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
-  std::string tmpl = dir + "/." + base + ".XXXXXX";
+PendingFile::PendingFile(const std::string &path, mode_t mode) : Path(path), Mode(mode) {
+  size_t slash = path.find_last_of('/');
+  std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string tmpl = DirectoryOf(path) + "/." + base + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  CUniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.Get() < 0)
+  Fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (Fd < 0)
     Fail("cannot create a temporary file next to", path);
-  std::string tmp(name.data());
-  try {
-    size_t done = 0;
-    while (done < data.size()) {
-      ssize_t n = ::write(fd.Get(), data.data() + done, data.size() - done);
-      if (n < 0 && errno == EINTR)
-        continue;
-      if (n < 0)
-        Fail("cannot write", tmp);
-      done += static_cast<size_t>(n);
-    }
-    if (::fchmod(fd.Get(), mode) != 0)
-      Fail("cannot set the mode of", tmp);
-    if (sync && ::fsync(fd.Get()) != 0)
-      Fail("cannot sync", tmp);
-    if (::close(fd.Release()) != 0)
-      Fail("cannot close", tmp);
-    if (::rename(tmp.c_str(), path.c_str()) != 0)
-      Fail("cannot rename the temporary file to", path);
-  } catch (...) {
-    ::unlink(tmp.c_str());
-    throw;
+  Temporary = name.data();
+}
+
+PendingFile::~PendingFile() {
+  if (Fd >= 0)
+    ::close(Fd);
+  if (!Temporary.empty())
+    ::unlink(Temporary.c_str());
+}
+
+void PendingFile::Commit(const std::string &data, bool sync) {
+  CUniqueFd fd(Fd);
+  Fd = -1;
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd.Get(), data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      Fail("cannot write", Temporary);
+    done += static_cast<size_t>(n);
   }
+  if (::fchmod(fd.Get(), Mode) != 0)
+    Fail("cannot set the mode of", Temporary);
+  if (sync && ::fsync(fd.Get()) != 0)
+    Fail("cannot sync", Temporary);
+  if (::close(fd.Release()) != 0)
+    Fail("cannot close", Temporary);
+  if (::rename(Temporary.c_str(), Path.c_str()) != 0)
+    Fail("cannot rename the temporary file to", Path);
+  Temporary.clear();
   if (sync) {
-    CUniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    CUniqueFd dirFd(::open(DirectoryOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.IsOpen())
       ::fsync(dirFd.Get());
   }
 }
 
+void WriteFileAtomically(const std::string &path, const std::string &data, mode_t mode, bool sync) {
+  PendingFile(path, mode).Commit(data, sync);
+}
+
+std::string FileKind(mode_t mode) {
+  switch (mode & S_IFMT) {
+  case S_IFIFO:
+    return "a FIFO";
+  case S_IFCHR:
+    return "a character device";
+  case S_IFDIR:
+    return "a directory";
+  case S_IFSOCK:
+    return "a socket";
+  case S_IFBLK:
+    return "a block device";
+  default:
+    return "a regular file";
+  }
+}
+
 bool ReadWholeFile(const std::string &path, std::string &data) {
   data.clear();
-  return ReadWholeFileBounded(path, data, std::string().max_size());
+  return ReadWholeFileBounded(path, data, kLargestFileRead);
 }
 
 bool MakeDirectories(const std::string &path, mode_t mode) {

@@ -19,14 +19,19 @@ struct HealthLimits {
 struct HealthResult {
   Verdict Status = Verdict::Passed;
   std::vector<std::string> Reasons; // why it is not PASSED, one line each
+  std::vector<std::string> NotRead; // what the verdict could not look at
 };
 
 // FAILED: remaining life <= FailLife, or the card reports itself
 //         write-protected.
 // WARNING: remaining life <= WarnLife, or uncorrectable ECC errors occurred,
-//          or the remaining life is not a number (no rated endurance known).
-// PASSED otherwise.
+//          or the remaining life is unknown (no rated cycles or no blocks),
+//          or the reading contradicts itself (plausibility.h).
+// PASSED otherwise. A count this run did not read is named in NotRead.
 HealthResult Evaluate(const CardCounters &counters, const HealthLimits &limits);
+
+// WARNING at least, with one reason a contradiction.
+void Downgrade(HealthResult &result, const std::vector<std::string> &reasons);
 
 const char *VerdictName(Verdict v); // "PASSED", "WARNING", "FAILED"
 int VerdictExitBits(Verdict v);

@@ -23,9 +23,12 @@ int RunScan(const Options &options, RunStatus &status);
 // config decode|encode|check (config_mode.cpp).
 int RunConfig(const Options &options, RunStatus &status);
 
+class PendingFile;
+
 // Prints what the run produced in the forms the options ask for and returns
-// the exit status (acquire.cpp).
-int Publish(const Options &options, RunStatus &status);
+// the exit status (acquire.cpp); metrics is the --prometheus=FILE made
+// beforehand, else it is made here.
+int Publish(const Options &options, RunStatus &status, PendingFile *metrics = nullptr);
 
 // Explains why the node cannot be opened and sets the open bit; false when
 // it cannot (acquire.cpp).

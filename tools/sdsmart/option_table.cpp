@@ -26,7 +26,8 @@ const OptionSpec kOptionTable[] = {
     {Section::Acquisition, "smart-version", kSmartVersion, required_argument, " N",
      "SMART format version (2 or 3; default from the\nconfiguration, else 2)"},
     {Section::Acquisition, "select", kSelect, required_argument, " BITS",
-     "detail selector: 1 erase counts, 2 read counts,\n4 run-time bad blocks (default 5)"},
+     "detail selector, 0 to 7: 1 erase counts, 2 read\ncounts, 4 run-time bad blocks "
+     "(uncorrectable ECC);\n0 the header only (default 5)"},
     {Section::Acquisition, "state-dir", kStateDir, required_argument, " DIR",
      "where the sector-0 journal is kept (default\n/var/lib/sdsmart, $XDG_STATE_HOME/sdsmart or\n"
      "~/.local/state/sdsmart)"},
@@ -50,6 +51,9 @@ const OptionSpec kOptionTable[] = {
      "the reports, JSON documents and metrics merge"},
     {Section::OtherActions, "jobs", kJobs, required_argument, " N",
      "with --all: at most N cards at a time (default: all)"},
+    {Section::OtherActions, "timeout", kTimeout, required_argument, " SECONDS",
+     "with --all: a card's run that takes longer gets\n"
+     "SIGTERM (it restores sector 0), SIGKILL 10 s later\n(default 300)"},
     {Section::OtherActions, "restore-sector0", kRestoreSector0, no_argument, " DEVICE",
      "write the saved sector 0 of an interrupted run back\n"
      "(only when sector 0 holds a special-mode pattern,\nunless -f/--force)"},
@@ -103,7 +107,9 @@ Exit status (a bit mask):
   bit 2 (4)   reading the SMART data (or a config/restore action) failed
   bit 3 (8)   health FAILED
   bit 4 (16)  health WARNING
-  130 / 143   interrupted by SIGINT / SIGTERM (the card was left as found)
+  bit 5 (32)  the output could not be written (standard output or a file)
+  128 + N     ended by signal N (SIGINT 130, SIGTERM 143, ...): the card was
+              left as found
 
 Examples:
   sdsmart /dev/sdb                      full report of the card in a reader

@@ -26,6 +26,7 @@ enum OptionId : int {
   kRetryUnsupported,
   kAll,
   kJobs,
+  kTimeout,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };

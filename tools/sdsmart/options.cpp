@@ -43,6 +43,7 @@ struct Parse {
   std::string &Error;
   std::vector<std::string> Positional;
   bool ModeSet = false;
+  bool WarnGiven = false, FailGiven = false;
 
   bool SetMode(Mode mode, const std::string &name) {
     if (ModeSet && Result.Action != mode) {
@@ -101,13 +102,30 @@ struct Parse {
         Error = name + " needs a file name";
       return Error.empty();
     case kSmartVersion:
-      return Number("--smart-version", v, 255, o.SmartVersion, "a number from 0 to 255");
+      // The library knows the formats 2 and 3; another number would be
+      // refused only after the enter pattern was written.
+      if (Number("--smart-version", v, 255, o.SmartVersion, "2 or 3") && *o.SmartVersion != 2 &&
+          *o.SmartVersion != 3)
+        Error = "--smart-version wants 2 or 3, not '" + v + "'";
+      return Error.empty();
     case kSelect:
-      return Number("--select", v, 0xFFFFFFFFul, o.Select, "a number (decimal or 0x hexadecimal)");
+      // Bits 1, 2 and 4 choose the tables; 8 alone asks the card to erase
+      // its PMT data, and higher bits read no header at all.
+      if (Number("--select", v, 0xFFFFFFFFul, o.Select, "a number (decimal or 0x hexadecimal)") &&
+          *o.Select > 7)
+        Error = "--select wants 0 to 7 (1 erase counts, 2 read counts, 4 run-time bad blocks, "
+                "0 the header only), not '" +
+                v + "'";
+      return Error.empty();
     case kWarnLife:
     case kFailLife:
       if (!ParsePercent(v, id == kWarnLife ? o.Limits.WarnLife : o.Limits.FailLife))
         Error = name + " wants a percentage from 0 to 100, not '" + v + "'";
+      (id == kWarnLife ? WarnGiven : FailGiven) = true;
+      return Error.empty();
+    case kTimeout:
+      if (!Number("--timeout", v, 86400, o.Timeout, "seconds from 1 to 86400") || *o.Timeout == 0)
+        Error = "--timeout wants seconds from 1 to 86400, not '" + v + "'";
       return Error.empty();
     case kStateDir:
       o.StateDir = v;
@@ -144,6 +162,28 @@ struct Parse {
     return Error.empty();
   }
 
+  // Each limit against the other one as given, or as its default.
+  std::string LimitsText() const {
+    auto pct = [](double v) {
+      std::string t = std::to_string(v);
+      t.erase(t.find_last_not_of('0') + 1);
+      return t.back() == '.' ? t.substr(0, t.size() - 1) : t;
+    };
+    const HealthLimits &l = Result.Limits;
+    if (WarnGiven && FailGiven)
+      return "--fail-life " + pct(l.FailLife) + " must not be above --warn-life " + pct(l.WarnLife);
+    return FailGiven ? "--fail-life " + pct(l.FailLife) +
+                           " must not be above the warning limit (--warn-life, default " +
+                           pct(l.WarnLife) + ")"
+                     : "--warn-life " + pct(l.WarnLife) +
+                           " must not be below the failure limit (--fail-life, default " +
+                           pct(l.FailLife) + ")";
+  }
+
+  static bool EndsWith(const std::string &s, const std::string &end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+  }
+
   // The rules between options and the positional arguments.
   bool Finish() {
     Options &o = Result;
@@ -151,15 +191,23 @@ struct Parse {
       Error =
           "--json and --prometheus cannot both write to standard output; give --prometheus=FILE";
     else if (o.Limits.FailLife > o.Limits.WarnLife)
-      Error = "--fail-life must not be above --warn-life";
+      Error = LimitsText();
+    else if (ModeSet && (o.Action == Mode::Health || o.Action == Mode::Scan) &&
+             (o.Prometheus || (o.Json && o.Action == Mode::Health)))
+      Error = std::string(o.Action == Mode::Health ? "-H" : "--scan") + " prints " +
+              (o.Action == Mode::Health ? "the verdict only" : "the device list") +
+              "; it cannot be combined with " + (o.Prometheus ? "--prometheus" : "--json");
+    else if (o.Prometheus && o.PrometheusFile.empty() && !Positional.empty() &&
+             EndsWith(Positional[0], ".prom"))
+      Error = "--prometheus takes its file after '=': --prometheus=" + Positional[0];
     if (!Error.empty())
       return false;
     if (!Positional.empty() && Positional[0] == "config" && !ModeSet)
       return ConfigAction();
     if (o.Action == Mode::Help || o.Action == Mode::Version)
       return true;
-    if (o.Jobs && !o.All)
-      Error = "--jobs applies to --all only";
+    if ((o.Jobs || o.Timeout) && !o.All)
+      Error = std::string(o.Jobs ? "--jobs" : "--timeout") + " applies to --all only";
     else if (o.All && o.Action != Mode::Report && o.Action != Mode::Health)
       Error = "--all cannot be combined with another action";
     if (!Error.empty())
@@ -237,7 +285,7 @@ bool ParseCommandLine(const std::vector<std::string> &args, Options &options, st
                                   : std::string("-") + static_cast<char>(c);
     if (!parse.Apply(c, name, optarg))
       return false;
-    if (c != kAll && c != kJobs && c != kPrometheus) {
+    if (c != kAll && c != kJobs && c != kTimeout && c != kPrometheus) {
       options.PassOn.push_back(name);
       if (optarg)
         options.PassOn.push_back(optarg);

@@ -30,7 +30,7 @@ struct Options {
   std::string Device;
   std::string ConfigPath;               // empty: ./config, then /etc/sdsmart/config
   std::optional<unsigned> SmartVersion; // --smart-version N
-  std::optional<unsigned> Select;       // --select BITS
+  std::optional<unsigned> Select;       // --select BITS (0 to 7)
   HealthLimits Limits;
   bool Force = false;
   bool RetryUnsupported = false;         // --retry-unsupported
@@ -38,12 +38,18 @@ struct Options {
   std::vector<std::string> ScanPatterns; // explicit --scan or --all candidates
   bool All = false;                      // --all: every card device, one run each
   std::optional<unsigned> Jobs;          // --jobs N: at most N runs at a time (default: all)
+  std::optional<unsigned> Timeout;       // --timeout SECONDS: a card's run in --all
   // The options as typed, less --all, --jobs and --prometheus: what each
   // card's own run of --all gets.
   std::vector<std::string> PassOn;
   std::string ConfigFile; // config subcommands: input
   std::string OutputFile; // config decode/encode: -o FILE (empty: stdout)
 };
+
+// What --all waits for a card's run when --timeout is not given, and the
+// grace between its SIGTERM and SIGKILL.
+constexpr unsigned kDefaultTimeoutSeconds = 300;
+constexpr unsigned kKillGraceSeconds = 10;
 
 // false with a message when the command line is wrong.
 bool ParseCommandLine(const std::vector<std::string> &args, Options &options, std::string &error);

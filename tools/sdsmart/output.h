@@ -17,7 +17,7 @@ namespace sdsmart_tool {
 // Version of the JSON document layout; raise the first number on any change
 // that removes or renames a key, the second when keys are added.
 constexpr int kJsonFormatMajor = 1;
-constexpr int kJsonFormatMinor = 1; // 1.1: the document of --all
+constexpr int kJsonFormatMinor = 2; // 1.2: null for what was not read, plausibility
 
 struct Message {
   std::string Severity; // "information", "warning" or "error"
@@ -35,10 +35,11 @@ struct RunRecord {
   std::vector<Message> Messages;
   int ExitStatus = 0;
   std::string Device;
-  std::optional<CardData> Card;       // after a successful acquisition
-  std::optional<HealthResult> Health; // likewise
-  std::optional<LibraryError> Error;  // when the library reported a failure
-  std::vector<Region> Distribution;   // erase-count regions
+  std::optional<CardData> Card;            // after a successful acquisition
+  std::optional<HealthResult> Health;      // likewise
+  std::optional<LibraryError> Error;       // when the library reported a failure
+  std::vector<Region> Distribution;        // erase-count regions
+  std::vector<std::string> Contradictions; // plausibility.h; empty when plausible
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put

@@ -7,9 +7,14 @@ namespace {
 
 using json = Json;
 
-json Number(double v) { return std::isfinite(v) ? json(v) : json(nullptr); }
+template <typename T> json Optional(const std::optional<T> &v) {
+  return v ? json(*v) : json(nullptr);
+}
 
-json Table(const std::vector<uint32_t> &values) {
+// null for a table this run did not read.
+json Table(const std::vector<uint32_t> &values, bool read) {
+  if (!read)
+    return nullptr;
   json a = json::array();
   for (uint32_t v : values)
     a.push_back(v <= kLargestCountedValue ? json(v) : json(nullptr));
@@ -24,7 +29,11 @@ json CardJson(const CardIdentity &id) {
     card["manufacturer_id"] = id.ManufacturerId;
     card["oem_id"] = id.OemId;
     card["product_name"] = id.ProductName;
-    card["customized_id"] = id.OemProduct;
+    // The library's text of CID bytes 0..7 where it is printable, else
+    // their hex.
+    std::vector<uint8_t> oemProduct(id.Cid.begin(), id.Cid.begin() + 8);
+    bool text = !id.OemProduct.empty() && Printable(id.OemProduct) == id.OemProduct;
+    card["customized_id"] = text ? id.OemProduct : HexBytes(oemProduct);
     card["product_revision"] = id.ProductRevision;
     card["serial_number"] = id.SerialNumber;
     card["manufacturing_date"] = id.ManufacturingDate;
@@ -73,15 +82,24 @@ Json BuildJson(const RunRecord &run) {
   j["card"] = CardJson(d.Identity);
 
   if (run.Health) {
-    json reasons = json::array();
+    json reasons = json::array(), notRead = json::array();
     for (const std::string &r : run.Health->Reasons)
       reasons.push_back(r);
+    for (const std::string &r : run.Health->NotRead)
+      notRead.push_back(r);
     j["smart_status"] = {{"passed", run.Health->Status != Verdict::Failed},
                          {"verdict", VerdictName(run.Health->Status)},
-                         {"reasons", reasons}};
+                         {"reasons", reasons},
+                         {"not_read", notRead}};
   }
-  j["life"] = {{"remaining_percent", Number(c.RemainingLifePercent)},
-               {"used_percent", Number(c.LifeUsedPercent)},
+  json contradictions = json::array();
+  for (const std::string &r : run.Contradictions)
+    contradictions.push_back(r);
+  j["plausibility"] = {{"plausible", run.Contradictions.empty()},
+                       {"contradictions", contradictions}};
+  std::optional<LifeFigures> life = Life(c);
+  j["life"] = {{"remaining_percent", life ? json(life->Remaining) : json(nullptr)},
+               {"used_percent", life ? json(life->Used) : json(nullptr)},
                {"rated_pe_cycles", c.PeCycleCount}};
   j["write_protect_status"] = c.WriteProtectStatus;
   json distribution = json::array();
@@ -89,12 +107,12 @@ Json BuildJson(const RunRecord &run) {
     distribution.push_back({{"low", r.Low}, {"high", r.High}, {"vbs", r.Vbs}});
   j["erase_count"] = {{"total", c.TotalEraseCount},
                       {"average", c.AverageEraseCount},
-                      {"min", c.MinEraseCount},
-                      {"max", c.MaxEraseCount},
+                      {"min", Optional(c.MinEraseCount)},
+                      {"max", Optional(c.MaxEraseCount)},
                       {"min_from_header", c.MinEraseCountHeader},
                       {"max_from_header", c.MaxEraseCountHeader},
                       {"offset", c.EraseCountOffset},
-                      {"distribution", distribution}};
+                      {"distribution", d.EraseTableRead ? distribution : json(nullptr)}};
   j["blocks"] = {{"virtual_blocks", c.TotalVbCount},
                  {"blocks_per_vb", c.BlocksPerVb},
                  {"physical_blocks", c.TotalPhysicalBlocks},
@@ -103,9 +121,9 @@ Json BuildJson(const RunRecord &run) {
                  {"min_spare", c.MinSpareBlocks},
                  {"chip_enables", c.TotalCeCount}};
   j["power"] = {{"cycles", c.PowerCycles}, {"abnormal_shutdowns", c.AbnormalShutdowns}};
-  j["ecc"] = {{"uncorrectable", c.EccUncorrectable}, {"capacity", c.EccCapacity}};
-  j["per_vb_erase_counts"] = Table(d.EraseCounts);
-  j["per_vb_read_counts"] = Table(d.ReadCounts);
+  j["ecc"] = {{"uncorrectable", Optional(c.EccUncorrectable)}, {"capacity", c.EccCapacity}};
+  j["per_vb_erase_counts"] = Table(d.EraseCounts, d.EraseTableRead);
+  j["per_vb_read_counts"] = Table(d.ReadCounts, d.ReadTableRead);
   return j;
 }
 

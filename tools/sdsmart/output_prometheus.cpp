@@ -55,6 +55,37 @@ std::string Label(const char *name, const std::string &value) {
   return std::string(",") + name + "=\"" + LabelValue(value) + "\"";
 }
 
+// The per-VB erase counts as shares of the rated cycles, in the same
+// buckets for every card: no label value depends on the data.
+void WearHistogram(Exposition &e, const std::vector<uint32_t> &counts, uint32_t rated) {
+  static const double bounds[] = {0.02, 0.05, 0.1, 0.2, 0.3,  0.4, 0.5, 0.6,
+                                  0.7,  0.8,  0.9, 1,   1.25, 1.5, 2};
+  constexpr size_t kBounds = sizeof bounds / sizeof bounds[0];
+  uint64_t below[kBounds + 1] = {};
+  double sum = 0;
+  for (uint32_t v : counts) {
+    if (v > kLargestCountedValue)
+      continue;
+    double share = static_cast<double>(v) / rated;
+    sum += share;
+    size_t i = 0;
+    while (i < kBounds && share > bounds[i])
+      ++i;
+    ++below[i];
+  }
+  const std::string name = "sdsmart_erase_count_ratio";
+  e.Header(name, "histogram",
+           "Virtual blocks by erase count as a share of the rated program/erase cycles.");
+  uint64_t cumulative = 0;
+  for (size_t i = 0; i <= kBounds; ++i) {
+    cumulative += below[i];
+    e.Sample(name + "_bucket", static_cast<double>(cumulative),
+             Label("le", i < kBounds ? Value(bounds[i]) : "+Inf"));
+  }
+  e.Sample(name + "_sum", sum);
+  e.Sample(name + "_count", static_cast<double>(cumulative));
+}
+
 } // namespace
 
 std::string RenderPrometheus(const RunRecord &run) {
@@ -85,11 +116,15 @@ std::string RenderPrometheus(const RunRecord &run) {
              run.Health->Status == Verdict::Warning ? 1 : 0);
   e.Metric("sdsmart_capacity_bytes", "gauge", "User capacity of the card from its CSD register.",
            static_cast<double>(id.CapacityBytes));
-  e.Metric("sdsmart_remaining_life_ratio", "gauge",
-           "Remaining share of the rated endurance (may be below 0).",
-           static_cast<double>(c.RemainingLifePercent) / 100.0);
-  e.Metric("sdsmart_life_used_ratio", "gauge", "Used share of the rated endurance (may exceed 1).",
-           c.LifeUsedPercent / 100.0);
+  if (std::optional<LifeFigures> life = Life(c)) {
+    e.Metric("sdsmart_remaining_life_ratio", "gauge",
+             "Remaining share of the rated endurance (may be below 0).", life->Remaining / 100.0);
+    e.Metric("sdsmart_life_used_ratio", "gauge",
+             "Used share of the rated endurance (may exceed 1).", life->Used / 100.0);
+  }
+  e.Metric("sdsmart_reading_plausible", "gauge",
+           "0 when the reading contradicts itself (see the report's reasons).",
+           run.Contradictions.empty() ? 1 : 0);
   e.Metric("sdsmart_rated_pe_cycles", "gauge", "Rated program/erase cycles of the flash.",
            c.PeCycleCount);
   e.Metric("sdsmart_block_erases_total", "counter",
@@ -97,10 +132,12 @@ std::string RenderPrometheus(const RunRecord &run) {
   e.Metric("sdsmart_erase_count_average", "gauge", "Average erase count of a virtual block.",
            c.AverageEraseCount);
   e.Header("sdsmart_erase_count_min", "gauge", "Smallest erase count of a virtual block.");
-  e.Sample("sdsmart_erase_count_min", c.MinEraseCount, Label("source", "table"));
+  if (c.MinEraseCount)
+    e.Sample("sdsmart_erase_count_min", *c.MinEraseCount, Label("source", "table"));
   e.Sample("sdsmart_erase_count_min", c.MinEraseCountHeader, Label("source", "header"));
   e.Header("sdsmart_erase_count_max", "gauge", "Largest erase count of a virtual block.");
-  e.Sample("sdsmart_erase_count_max", c.MaxEraseCount, Label("source", "table"));
+  if (c.MaxEraseCount)
+    e.Sample("sdsmart_erase_count_max", *c.MaxEraseCount, Label("source", "table"));
   e.Sample("sdsmart_erase_count_max", c.MaxEraseCountHeader, Label("source", "header"));
   e.Metric("sdsmart_erase_count_offset", "gauge",
            "Offset the card adds to every per-block erase count.", c.EraseCountOffset);
@@ -116,24 +153,37 @@ std::string RenderPrometheus(const RunRecord &run) {
   e.Metric("sdsmart_power_cycles_total", "counter", "Power cycles of the card.", c.PowerCycles);
   e.Metric("sdsmart_abnormal_shutdowns_total", "counter",
            "Power losses without an orderly shutdown.", c.AbnormalShutdowns);
-  e.Metric("sdsmart_ecc_uncorrectable_errors_total", "counter", "Uncorrectable ECC errors.",
-           c.EccUncorrectable);
+  if (c.EccUncorrectable)
+    e.Metric("sdsmart_ecc_uncorrectable_errors_total", "counter", "Uncorrectable ECC errors.",
+             *c.EccUncorrectable);
   e.Metric("sdsmart_write_protected", "gauge", "1 when the card reports itself write-protected.",
            c.WriteProtectStatus ? 1 : 0);
-  if (!run.Distribution.empty()) {
-    e.Header("sdsmart_erase_count_distribution_vbs", "gauge",
-             "Virtual blocks whose erase count lies in the range low..high.");
-    for (const Region &r : run.Distribution)
-      e.Sample("sdsmart_erase_count_distribution_vbs", r.Vbs,
-               Label("low", std::to_string(r.Low)) + Label("high", std::to_string(r.High)));
-  }
+  if (d.EraseTableRead && c.PeCycleCount != 0)
+    WearHistogram(e, d.EraseCounts, c.PeCycleCount);
   return e.Text();
 }
 
+namespace {
+
+struct Family {
+  std::string Name, Help, Type, Samples;
+};
+
+// A histogram's _bucket, _sum and _count samples belong to its family.
+std::string FamilyOf(const std::string &sample, const std::vector<Family> &families) {
+  for (const Family &f : families)
+    if (f.Type.find(" histogram") != std::string::npos &&
+        sample.compare(0, f.Name.size(), f.Name) == 0) {
+      std::string suffix = sample.substr(f.Name.size());
+      if (suffix == "_bucket" || suffix == "_sum" || suffix == "_count")
+        return f.Name;
+    }
+  return sample;
+}
+
+} // namespace
+
 std::string MergePrometheus(const std::vector<std::string> &texts) {
-  struct Family {
-    std::string Name, Help, Type, Samples;
-  };
   std::vector<Family> families;
   auto family = [&](const std::string &name) -> Family & {
     for (Family &f : families)
@@ -151,7 +201,7 @@ std::string MergePrometheus(const std::vector<std::string> &texts) {
         if (head.empty())
           head = line + "\n";
       } else if (!line.empty() && line[0] != '#') {
-        family(line.substr(0, line.find_first_of("{ "))).Samples += line + "\n";
+        family(FamilyOf(line.substr(0, line.find_first_of("{ ")), families)).Samples += line + "\n";
       }
     }
   }

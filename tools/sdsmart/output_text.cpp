@@ -44,6 +44,8 @@ std::string Pct(double v) {
   return text;
 }
 
+std::string NotRead(unsigned bit) { return "not read (select bit " + std::to_string(bit) + ")"; }
+
 std::string Hex(uint64_t v, int width) {
   char text[32];
   std::snprintf(text, sizeof text, "0x%0*llx", width, static_cast<unsigned long long>(v));
@@ -99,6 +101,8 @@ std::string RenderHealthOnly(const RunRecord &run) {
   out << "SMART overall-health self-assessment: " << VerdictName(run.Health->Status) << "\n";
   for (const std::string &why : run.Health->Reasons)
     out << "  - " << why << "\n";
+  for (const std::string &what : run.Health->NotRead)
+    out << "  - not read: " << what << "\n";
   return out.str();
 }
 
@@ -120,10 +124,13 @@ std::string RenderReport(const RunRecord &run, const ReportStyle &style) {
     health.Row("SMART overall health", VerdictName(run.Health->Status));
     for (const std::string &why : run.Health->Reasons)
       health.Row("  reason", why);
+    for (const std::string &what : run.Health->NotRead)
+      health.Row("  not read", what);
   }
-  health.Row("Remaining life", Pct(c.RemainingLifePercent));
-  health.Row("Life used",
-             Pct(c.LifeUsedPercent) + " of " + Num(c.PeCycleCount) + " rated P/E cycles");
+  std::optional<LifeFigures> life = Life(c);
+  health.Row("Remaining life", life ? Pct(life->Remaining) : "unknown");
+  health.Row("Life used", (life ? Pct(life->Used) : std::string("unknown")) + " of " +
+                              Num(c.PeCycleCount) + " rated P/E cycles");
   health.Row("Write protected", c.WriteProtectStatus
                                     ? "yes (status " + std::to_string(c.WriteProtectStatus) + ")"
                                     : "no");
@@ -131,7 +138,9 @@ std::string RenderReport(const RunRecord &run, const ReportStyle &style) {
   Section erase(out, "Erase counts");
   erase.Row("Total erases", Num(c.TotalEraseCount) + " (physical blocks)");
   erase.Row("Average per VB", Num(c.AverageEraseCount));
-  erase.Row("Min / max (table)", Num(c.MinEraseCount) + " / " + Num(c.MaxEraseCount));
+  erase.Row("Min / max (table)", c.MinEraseCount && c.MaxEraseCount
+                                     ? Num(*c.MinEraseCount) + " / " + Num(*c.MaxEraseCount)
+                                     : NotRead(kSelectEraseCounts));
   erase.Row("Min / max (header)", Num(c.MinEraseCountHeader) + " / " + Num(c.MaxEraseCountHeader));
   erase.Row("Erase-count offset", Num(c.EraseCountOffset));
 
@@ -146,9 +155,14 @@ std::string RenderReport(const RunRecord &run, const ReportStyle &style) {
   Section power(out, "Power and errors");
   power.Row("Power cycles", Num(c.PowerCycles));
   power.Row("Abnormal shutdowns", Num(c.AbnormalShutdowns));
-  power.Row("Uncorrectable ECC", Num(c.EccUncorrectable));
+  power.Row("Uncorrectable ECC",
+            c.EccUncorrectable ? Num(*c.EccUncorrectable) : NotRead(kSelectRuntime));
   power.Row("ECC capacity", Num(c.EccCapacity));
 
+  if (!d.EraseTableRead) {
+    out << "\n=== Erase-count distribution ===\n  " << NotRead(kSelectEraseCounts) << "\n";
+    return out.str();
+  }
   size_t used = 0;
   for (uint32_t v : d.EraseCounts)
     used += v <= kLargestCountedValue;

@@ -18,6 +18,7 @@ enum ExitBits : int {
   kExitAcquisition = 1 << 2,   // reading the SMART data failed
   kExitHealthFailed = 1 << 3,  // health verdict FAILED
   kExitHealthWarning = 1 << 4, // health verdict WARNING
+  kExitOutput = 1 << 5,        // standard output or an output file could not be written
 };
 
 class RunStatus {

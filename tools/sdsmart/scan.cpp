@@ -47,8 +47,7 @@ uint64_t SizeOf(int fd) {
 } // namespace
 
 std::string ScanEntry::Caption() const {
-  std::string caption = Name + " -d " + Transport + " # " +
-                        (Transport == "mmc" ? "native SD host" : "USB card reader");
+  std::string caption = Name + " # " + (Transport == "mmc" ? "native SD host" : "USB card reader");
   std::string what = Vendor;
   if (!Model.empty())
     what += (what.empty() ? "" : " ") + Model;

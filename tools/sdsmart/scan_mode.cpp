@@ -33,8 +33,9 @@ int RunScan(const Options &o, RunStatus &status) {
     document["devices"] = devices;
     std::cout << JsonText(document);
   } else {
+    // Each line a command that reads the card.
     for (const ScanEntry &e : found)
-      std::cout << e.Caption() << "\n";
+      std::cout << "sdsmart " << e.Caption() << "\n";
   }
   return status.Status();
 }

@@ -1,0 +1,183 @@
+// SPDX-License-Identifier: MIT
+// What the tool tells a fleet, on virtual cards: only values read in the
+// run, verdicts that contradictions cannot pass, refusals before the first
+// write, output failures as errors, and --all with a stuck card.
+#include "sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+namespace sdsmart_tool {
+namespace {
+
+class Readings : public Sandbox {
+protected:
+  // Whether the card saw a transfer (host events such as a close carry no lba).
+  static bool Transferred(const std::string &transcript) {
+    std::string text;
+    return ReadWholeFile(transcript, text) && text.find("\"lba\"") != std::string::npos;
+  }
+  // The label sets of a metric's samples for one device.
+  static std::set<std::string> Labels(const std::string &text, const std::string &metric,
+                                      const std::string &device) {
+    std::set<std::string> out;
+    std::regex sample(metric + "\\{device=\"" + device + "\"([^}]*)\\}");
+    for (std::sregex_iterator i(text.begin(), text.end(), sample), end; i != end; ++i)
+      out.insert((*i)[1]);
+    return out;
+  }
+};
+
+// native.json has one uncorrectable ECC error: only bit 4 reads it.
+TEST_F(Readings, EachValueIsReadInTheRunOrShownAsNotRead) {
+  for (unsigned select = 0; select < 8; ++select) {
+    SCOPED_TRACE("select " + std::to_string(select));
+    Args args = Tool({"--select", std::to_string(select), "--json", "/dev/mmcblk7"});
+    Result r = Run({"--card", kNative}, args);
+    EXPECT_EQ(r.Status, select & 4 ? 16 : 0) << r.Err;
+    json doc = json::parse(r.Out);
+    EXPECT_EQ(doc["ecc"]["uncorrectable"], select & 4 ? json(1) : json(nullptr));
+    EXPECT_EQ(doc["erase_count"]["min"].is_null(), !(select & 1));
+    EXPECT_EQ(doc["per_vb_read_counts"].is_null(), !(select & 2));
+    ExpectSchemaValid("card", r.Out);
+    args[args.size() - 2] = "--prometheus";
+    r = Run({"--card", kNative}, args);
+    EXPECT_EQ(r.Out.find("sdsmart_ecc_uncorrectable_errors_total") != std::string::npos,
+              (select & 4) != 0);
+    EXPECT_EQ(r.Out.find("source=\"table\"") != std::string::npos, (select & 1) != 0);
+  }
+  Expect(Run({"--card", kNative}, Tool({"--select", "1", "/dev/mmcblk7"})), 0,
+         "Uncorrectable ECC:        not read (select bit 4)");
+  std::string transcript = Dir + "/transcript";
+  for (const char *refused : {"--select=32", "--smart-version=4"}) {
+    Expect(Run({"--card", kUsb, "--transcript", transcript}, Tool({refused, "/dev/sdx"})), 1);
+    EXPECT_FALSE(Transferred(transcript)) << refused;
+  }
+}
+
+// Each card breaks one relation of the header (select 4 leaves the table
+// out where the table would break a second one).
+TEST_F(Readings, ContradictionsAreWarningsThatNameTheValues) {
+  const std::tuple<json, const char *, std::string> cases[] = {
+      {{{"MinEraseCount", 900}}, "4", "minimum erase count 900 above maximum 176 (header)"},
+      {{{"TotalEraseCount", 4000000}}, "5", "average erase count 977 above maximum 176"},
+      {{{"InitialBadBlockCount", 20000}},
+       "5",
+       "bad blocks 20000 initial + 8 later above the 16384 physical blocks"},
+      {{{"PowerCycleCount", "0xFFFFFFFF"}},
+       "5",
+       "power cycles has every bit set (the field was never written)"},
+      {{{"MinEraseCount", 10}},
+       "5",
+       "erase counts 62 to 176 in the table, 10 to 176 in the header"},
+      {{{"BlocksPerVB", 0}}, "5", "4096 virtual blocks of 0 physical blocks each"}};
+  for (const auto &[fields, select, reason] : cases) {
+    SCOPED_TRACE(reason);
+    std::string card = Card("odd", [&](json &c) { c["header"].update(fields); });
+    Expect(Run({"--card", card}, Tool({"-H", "--select", select, "/dev/sdx"})), 16,
+           "WARNING\n  - implausible reading: " + reason + "\n");
+    Result r = Run({"--card", card}, Tool({"--json", "--select", select, "/dev/sdx"}));
+    EXPECT_EQ(json::parse(r.Out)["plausibility"]["contradictions"].size(), 1u) << r.Out;
+    r = Run({"--card", card}, Tool({"--prometheus", "--select", select, "/dev/sdx"}));
+    EXPECT_NE(r.Out.find("sdsmart_reading_plausible{device=\"/dev/sdx\"} 0\n"), std::string::npos);
+  }
+  std::string unrated = Card("unrated", [](json &c) { c["header"]["PECycleCount"] = 0; });
+  for (const char *form : {"-H", "--json", "--prometheus"}) {
+    Result r = Run({"--card", unrated}, Tool({form, "/dev/sdx"}));
+    Expect(r, 16, form == std::string("-H") ? "remaining life is unknown" : "");
+    EXPECT_EQ(std::regex_search(r.Out, std::regex("\\b[+-]?[Ii]nf\\b|remaining_life")), false)
+        << r.Out;
+  }
+}
+
+TEST_F(Readings, RefusedBeforeTheFirstWrite) {
+  std::string plain, transcript = Dir + "/transcript";
+  ASSERT_TRUE(ReadWholeFile(kSource + "/demo/config.ini", plain));
+  const std::tuple<std::string, Args, int, std::string> cases[] = {
+      {"\"SDSMTES\";", {}, 4, "has 7 characters, not 8; nothing was written"},
+      {";", {}, 4, "the entry string of vendor 7 (section [SMART Entry], key 7) is missing"},
+      {"\"SDSMTEST\";",
+       {"--prometheus=" + Dir + "/none/x.prom"},
+       32,
+       "cannot create a temporary file next to " + Dir + "/none/x.prom"},
+      {"\"SDSMTEST\";", {"--state-dir", "/proc/self/none"}, 4, "(/proc/self/none)"}};
+  for (const auto &[entry, extra, status, message] : cases) {
+    std::string text = plain;
+    text.replace(text.find("\"SDSMTEST\";"), 11, entry);
+    WriteFileAtomically(Config, EncodeConfig(text), 0644, false);
+    Args args = extra;
+    args.insert(args.begin(), {"--config", Config});
+    if (extra.empty() || extra[0] != "--state-dir")
+      args.insert(args.end(), {"--state-dir", State});
+    args.push_back("/dev/sdx");
+    Expect(Run({"--card", kUsb, "--transcript", transcript}, args), status, message);
+    EXPECT_FALSE(Transferred(transcript)) << message;
+  }
+  // What is no block device is not opened for I/O, even with --force.
+  ASSERT_EQ(::mkfifo((Dir + "/fifo").c_str(), 0600), 0);
+  for (const auto &[node, what] : {std::pair{Dir + "/fifo", "a FIFO"},
+                                   {std::string("/dev/null"), "a character device"},
+                                   {Config, "a regular file"}})
+    Expect(Run({"--card", kUsb}, Tool({"--force", node})), 2,
+           node + " is not an SD card: it is " + what + ", not a block device\n");
+  WriteFileAtomically(Config, plain, 0644, false);
+  Expect(Run({"--card", kUsb}, Tool({"/dev/sdx"})), 4,
+         "a plain-text configuration is stored with: sdsmart config encode " + Config);
+}
+
+// The report cannot be written: the card is read and restored all the same,
+// and the run says so with the output bit.
+TEST_F(Readings, OutputFailuresAreErrors) {
+  for (const auto &[out, message] : {std::pair{"/dev/full", "No space left on device"},
+                                     {"-", "it is closed"},
+                                     {"|", "Broken pipe"}}) {
+    Sector original;
+    std::string card = ImageCard("output", original);
+    Stdout = out;
+    Expect(Run({"--card", card}, Tool({"--json", "/dev/sdx"})), kExitOutput,
+           std::string("sdsmart: error: cannot write standard output: ") + message);
+    EXPECT_EQ(ImageSector0(), original) << out;
+  }
+}
+
+// Three cards, one answering busy (slowly) for much longer than the
+// timeout: the others are read and written, the stuck one is stopped with
+// its sector 0 restored and reported as timed out.
+TEST_F(Readings, AllStopsAStuckCardAndCountsTheCards) {
+  Sector original;
+  ImageCard("image", original);
+  std::string stuck = Card("stuck", [&](json &c) {
+    c["node"] = "/dev/sdz";
+    c["image"] = Image;
+    c["busy"] = {{"header", 100000}};
+    c["latency"] = {{"transfer_us", 20000}};
+  });
+  std::string worn = Card("worn", [](json &c) {
+    c["node"] = "/dev/sdy";
+    c["header"]["PECycleCount"] = 130;
+  });
+  std::string prom = Dir + "/sdsmart.prom", text;
+  Result r = Run({"--card", kUsb, "--card", worn, "--card", stuck},
+                 Tool({"--all", "--timeout", "5", "--prometheus=" + prom, "/dev/sdx", "/dev/sdy",
+                       "/dev/sdz"}));
+  Expect(r, kExitAcquisition | kExitHealthWarning,
+         "/dev/sdz: timed out: its run did not end within 5 s and was sent SIGTERM\n");
+  EXPECT_EQ(ImageSector0(), original);
+  ASSERT_TRUE(ReadWholeFile(prom, text));
+  EXPECT_NE(text.find("sdsmart_devices{state=\"found\"} 3\nsdsmart_devices{state=\"read\"} 2\n"),
+            std::string::npos)
+      << text;
+  std::set<std::string> buckets = Labels(text, "sdsmart_erase_count_ratio_bucket", "/dev/sdx");
+  EXPECT_EQ(buckets.size(), 16u);
+  EXPECT_EQ(buckets, Labels(text, "sdsmart_erase_count_ratio_bucket", "/dev/sdy"));
+  Expect(Run({"--card", kUsb}, Tool({"--all", "--prometheus=" + prom, Dir + "/none*"})), 0);
+  ASSERT_TRUE(ReadWholeFile(prom, text));
+  EXPECT_EQ(text, "# HELP sdsmart_devices Card devices sdsmart --all found, and those it read.\n"
+                  "# TYPE sdsmart_devices gauge\nsdsmart_devices{state=\"found\"} 0\n"
+                  "sdsmart_devices{state=\"read\"} 0\n");
+}
+
+} // namespace
+} // namespace sdsmart_tool
