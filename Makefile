@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Front door of the build: every target installs what is missing, configures
 # CMake with Ninja and builds. `make test` runs the suite under ASan + UBSan.
 BUILD      ?= build

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules: the library with its SONAME links, the public header, a
 # pkg-config file, a CMake package (find_package(sdsmart) -> sdsmart::sdsmart),
 # the sdsmart tool with its man page, the JSON schemas of its documents, the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # `make deb`: one Debian package built by CPack from a release tree configured
 # with -DSDSMART_DEB=ON and the prefix /usr. It holds the library (SONAME
 # links, shlibs), the header, pkg-config and CMake files, the sdsmart tool

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # `make deb` builds a package that works once unpacked: the tool runs with the
 # packaged library, host programs build against it through pkg-config and
 # find_package, and lintian reports no errors.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # systemd-analyze verify finds nothing to say about the units, with the
 # service's ExecStart pointing at the built tool (verify wants it to exist).
 # Usage: systemd_units_test.sh BUILD_DIR SOURCE_DIR INSTALL_BINDIR WORK_DIR

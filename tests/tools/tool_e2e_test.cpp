@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built sdsmart tool run against the virtual card (sdsim): what a user
 // sees (golden files), its exit bits, and that the card's sector 0 survives
 // interruptions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An acquisition with the card's data first: the library journals sector 0
 // in the state directory before it writes a pattern and restores it from
 // there after a crash, and Ctrl-C or SIGTERM only ask the library to stop at
