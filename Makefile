@@ -61,8 +61,9 @@ fuzz:
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# A Debian package from its own tree, built with Debian's hardening flags and
-# without the install RPATH the tool carries for other prefixes.
+# The Debian packages (libsdsmart1, libsdsmart-dev, sdsmart, sdsmart-sim;
+# cmake/package.cmake) from their own tree, built with Debian's hardening
+# flags and without the install RPATH the tool carries for other prefixes.
 deb: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
 deb:
 	@./scripts/install-deps.sh build deb
@@ -71,7 +72,7 @@ deb:
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	  cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
 	    -DCMAKE_SKIP_INSTALL_RPATH=ON -DSDSMART_DEB=ON -DSDSMART_BUILD_TESTS=OFF >/dev/null
-	cmake --build $(DEB_BUILD) -j $(JOBS) --target sdsmart sdsmart_cli
+	cmake --build $(DEB_BUILD) -j $(JOBS)
 	cd $(DEB_BUILD) && cpack -G DEB
 
 clean:
