@@ -1,5 +1,7 @@
-# Front door of the build: every target installs what is missing, configures
-# CMake with Ninja and builds. `make test` runs the suite under ASan + UBSan.
+# SPDX-License-Identifier: MIT
+# Front door of the build: every target installs what it is missing (and no
+# more: scripts/install-deps.sh keeps a list for each use), configures CMake
+# with Ninja and builds. `make test` runs the suite under ASan + UBSan.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
@@ -9,18 +11,25 @@ FUZZ_SECONDS ?= 60
 
 CMAKE_GEN = -G Ninja
 
-.PHONY: all deps configure test demo bench install deb fuzz clean format abi-update
+.PHONY: all deps test-deps configure test demo bench install deb fuzz clean format abi-update
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 deps:
-	@./scripts/install-deps.sh
+	@./scripts/install-deps.sh build
 
+# The suite, and the package it builds and checks. promtool comes unpacked
+# into the test tree from Debian's prometheus package, not installed.
+test-deps:
+	@./scripts/install-deps.sh --promtool $(ASAN_BUILD)/prometheus build test deb
+
+# The suites are built by `make test` alone: this tree needs no test tools.
 configure: deps
-	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+	  -DSDSMART_BUILD_TESTS=OFF >/dev/null
 
-test: deps
+test: test-deps
 	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSDSMART_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -28,7 +37,7 @@ test: deps
 
 # Records the exported interface of the instrumented build that `make test`
 # checks against (abi/), after a deliberate change to it.
-abi-update: deps
+abi-update: test-deps
 	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSDSMART_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target sdsmart abi_members
 	./scripts/abi.sh update $(ASAN_BUILD)/lib/libsdsmart.so.1 $(ASAN_BUILD)/tests/abi/members.o
@@ -39,27 +48,31 @@ demo: configure
 
 # Every benchmark, then one line per figure: `figure: NAME ratio X`
 # (docs/performance.md says what each one measures).
-bench: deps
+bench:
+	@./scripts/install-deps.sh build bench
 	@cmake -S . -B $(BUILD)-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DSDSMART_BUILD_BENCH=ON -DSDSMART_BUILD_TESTS=OFF >/dev/null
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	@./bench/run_benchmarks.sh $(BUILD)-bench
 
-fuzz: deps
+fuzz:
+	@./scripts/install-deps.sh build fuzz
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) ./fuzz/run_fuzzers.sh build-fuzz
 
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# A Debian package from its own tree, built with Debian's hardening flags and
-# without the install RPATH the tool carries for other prefixes.
+# The Debian packages (libsdsmart1, libsdsmart-dev, sdsmart, sdsmart-sim;
+# cmake/package.cmake) from their own tree, built with Debian's hardening
+# flags and without the install RPATH the tool carries for other prefixes.
 deb: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
-deb: deps
+deb:
+	@./scripts/install-deps.sh build deb
 	@CFLAGS="$$(dpkg-buildflags --get CFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	  cmake -S . -B $(DEB_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
 	    -DCMAKE_SKIP_INSTALL_RPATH=ON -DSDSMART_DEB=ON -DSDSMART_BUILD_TESTS=OFF >/dev/null
-	cmake --build $(DEB_BUILD) -j $(JOBS) --target sdsmart sdsmart_cli
+	cmake --build $(DEB_BUILD) -j $(JOBS)
 	cd $(DEB_BUILD) && cpack -G DEB
 
 clean:

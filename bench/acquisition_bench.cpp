@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a user waits for: one whole GetSmartInfo (erase counts and run-time
 // statuses, function select 5) against a baseline that sends the very same
 // transfers - same ioctls, same sectors, same order, same data - through the

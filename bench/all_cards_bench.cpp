@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `sdsmart --all` over 8 virtual cards against `sdsmart` on one, every card
 // taking 1 ms a transfer as behind a USB reader (the card file's "latency"
 // key): the wall time of a whole run, tool and virtual card started afresh

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs every benchmark of a build (BUILD/bench/*_bench, Google Benchmark
 # programs) and every bench/*_bench.sh script (given BUILD), then ends with
 # the figures they printed, one line each, in a fixed order:

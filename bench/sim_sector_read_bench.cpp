@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One 512-byte sector read through the virtual card, by the same ioctl the
 // library sends: SG_IO READ(10) on the USB reader card and MMC_IOC_CMD CMD17
 // on the native card, for ordinary data and for special-mode answers.

@@ -1,8 +1,13 @@
-# Install rules: the library with its SONAME links, the public header, a
-# pkg-config file, a CMake package (find_package(sdsmart) -> sdsmart::sdsmart),
-# the sdsmart tool with its man page, the JSON schemas of its documents, the
-# systemd units of the hourly textfile run and the Prometheus alert rules, and
-# the virtual card (sdsim, libsdsim.so).
+# SPDX-License-Identifier: MIT
+# Install rules, one component a Debian package (cmake/package.cmake):
+#   runtime  the library with its SONAME link
+#   devel    the public headers, the .so link, a pkg-config file and a CMake
+#            package (find_package(sdsmart) -> sdsmart::sdsmart)
+#   tools    the sdsmart tool with its man page, the JSON schemas of its
+#            documents, the systemd units of the hourly textfile run, the
+#            Prometheus alert rules and a sample configuration
+#   sim      the virtual card (sdsim, libsdsim.so), its sample cards and the
+#            configuration they answer to
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 option(SDSMART_DEB "Lay the installed files out for the Debian package (make deb)" OFF)
@@ -11,8 +16,8 @@ install(TARGETS sdsmart EXPORT sdsmartTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT devel
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/sdsmart/sdsmart.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/sdsmart COMPONENT devel)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/sdsmart DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  COMPONENT devel FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
 
 install(EXPORT sdsmartTargets NAMESPACE sdsmart::
   FILE sdsmartTargets.cmake
@@ -55,9 +60,35 @@ if(TARGET sdsmart_cli)
     ${PROJECT_SOURCE_DIR}/contrib/systemd/sdsmart-textfile.timer
     DESTINATION ${SDSMART_SYSTEMD_UNIT_DIR} COMPONENT tools)
 endif()
-if(TARGET sdsim)
+# The configuration file is read from /etc/sdsmart; elsewhere the sample lies
+# under the prefix.
+if(SDSMART_DEB)
+  set(SDSMART_CONF_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/sdsmart)
+else()
+  set(SDSMART_CONF_DIR ${CMAKE_INSTALL_SYSCONFDIR}/sdsmart)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/contrib/config.ini DESTINATION ${SDSMART_CONF_DIR}
+  COMPONENT tools)
+
+# The virtual card. The launcher preloads ../lib/libsdsim.so from its own
+# folder; in the package both live in a private folder (the card library has
+# no SONAME and is nobody's to link), and /usr/bin/sdsim points there.
+if(SDSMART_DEB)
+  set(sim_dir ${CMAKE_INSTALL_LIBDIR}/sdsmart-sim)
+  install(TARGETS sdsim LIBRARY DESTINATION ${sim_dir}/lib COMPONENT sim)
+  install(TARGETS sdsim_launcher RUNTIME DESTINATION ${sim_dir}/bin COMPONENT sim)
+  file(RELATIVE_PATH sim_link /usr/${CMAKE_INSTALL_BINDIR} /usr/${sim_dir}/bin/sdsim)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/debian)
+  file(CREATE_LINK ${sim_link} ${PROJECT_BINARY_DIR}/debian/sdsim SYMBOLIC)
+  install(FILES ${PROJECT_BINARY_DIR}/debian/sdsim DESTINATION ${CMAKE_INSTALL_BINDIR}
+    COMPONENT sim)
+else()
   install(TARGETS sdsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim)
-endif()
-if(TARGET sdsim_launcher)
   install(TARGETS sdsim_launcher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/sdsim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT sim)
 endif()
+file(GLOB sim_cards ${PROJECT_SOURCE_DIR}/sim/cards/*.json)
+install(FILES ${sim_cards} DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart-sim/cards COMPONENT sim)
+install(FILES ${PROJECT_BINARY_DIR}/demo/config DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart-sim
+  COMPONENT sim)

@@ -1,28 +1,59 @@
-# `make deb`: one Debian package built by CPack from a release tree configured
-# with -DSDSMART_DEB=ON and the prefix /usr. It holds the library (SONAME
-# links, shlibs), the header, pkg-config and CMake files, the sdsmart tool
-# with its man page, schemas, systemd units and alert rules. The virtual card
-# (sdsim) stays out: it is a test instrument that interposes the C library,
-# nothing a host that reads real cards should carry.
+# SPDX-License-Identifier: MIT
+# `make deb`: four Debian packages built by CPack from a release tree
+# configured with -DSDSMART_DEB=ON and the prefix /usr, one an install
+# component (cmake/install.cmake):
+#   libsdsmart1     runtime: the library, with shlibs and a symbols file
+#   libsdsmart-dev  devel: headers, .so link, pkg-config and CMake files
+#   sdsmart         tools: the tool, its units, rules, schemas and sample
+#                   configuration
+#   sdsmart-sim     sim: the virtual card, for host developers' tests
 set(SDSMART_DEB_MAINTAINER "sdsmart developers <sdsmart-dev@example.org>" CACHE STRING
-  "Maintainer field of the Debian package")
+  "Maintainer field of the Debian packages")
+
+set(deb_components runtime devel tools sim)
+set(deb_runtime_name libsdsmart1)
+set(deb_devel_name libsdsmart-dev)
+set(deb_tools_name sdsmart)
+set(deb_sim_name sdsmart-sim)
 
 if(SDSMART_DEB)
   include(GNUInstallDirs)
   set(deb_doc ${PROJECT_BINARY_DIR}/debian)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${deb_doc}/changelog @ONLY)
   configure_file(${PROJECT_SOURCE_DIR}/man/sdsmart.1 ${deb_doc}/sdsmart.1 COPYONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/man/sdsim.1 ${deb_doc}/sdsim.1 COPYONLY)
   # Debian keeps manual pages and changelogs compressed; -n leaves the name
-  # and time out of the gzip header, so the package is reproducible.
-  execute_process(COMMAND gzip -9nf ${deb_doc}/changelog ${deb_doc}/sdsmart.1
+  # and time out of the gzip header, so the packages are reproducible.
+  execute_process(COMMAND gzip -9nf ${deb_doc}/changelog ${deb_doc}/sdsmart.1 ${deb_doc}/sdsim.1
     RESULT_VARIABLE gzip_rc)
   if(NOT gzip_rc EQUAL 0)
-    message(FATAL_ERROR "gzip of the Debian changelog and manual page failed")
+    message(FATAL_ERROR "gzip of the Debian changelog and manual pages failed")
   endif()
-  install(FILES ${deb_doc}/changelog.gz ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/sdsmart COMPONENT tools)
+  # Every package carries the copyright and changelog under its own name.
+  foreach(c ${deb_components})
+    install(FILES ${deb_doc}/changelog.gz ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_${c}_name} COMPONENT ${c})
+  endforeach()
   install(FILES ${deb_doc}/sdsmart.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
+  install(FILES ${deb_doc}/sdsim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT sim)
+
+  # The symbols file: the interface a host may use (abi/symbols.list) as the
+  # built library exports it, each symbol with the version that brought it.
+  add_custom_command(OUTPUT ${deb_doc}/symbols
+    COMMAND ${CMAKE_COMMAND} -DLIB=$<TARGET_FILE:sdsmart> -DNM=${CMAKE_NM}
+      -DLIST=${PROJECT_SOURCE_DIR}/abi/symbols.list -DOUT=${deb_doc}/symbols
+      -DPACKAGE=${deb_runtime_name} -DDEV_PACKAGE=${deb_devel_name}
+      -DSONAME=libsdsmart.so.${PROJECT_VERSION_MAJOR} -DVERSION=1.0.0
+      -P ${PROJECT_SOURCE_DIR}/cmake/debian/symbols.cmake
+    DEPENDS sdsmart ${PROJECT_SOURCE_DIR}/abi/symbols.list
+      ${PROJECT_SOURCE_DIR}/cmake/debian/symbols.cmake
+    COMMENT "Writing the symbols file of ${deb_runtime_name}")
+  add_custom_target(sdsmart_deb_symbols ALL DEPENDS ${deb_doc}/symbols)
+
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/libsdsmart1/triggers
+    ${deb_doc}/symbols)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/no_ldconfig_calls.cmake)
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/conffiles
     ${PROJECT_SOURCE_DIR}/cmake/debian/postinst ${PROJECT_SOURCE_DIR}/cmake/debian/postrm)
 endif()
 
@@ -32,23 +63,57 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${SDSMART_DEB_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
-set(CPACK_COMPONENTS_ALL runtime devel tools)
+set(CPACK_COMPONENTS_ALL ${deb_components})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# dpkg-shlibdeps finds the library of the tool in the tree; the dependency
+# on its package comes from the component's DEPENDS below.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# CPack indents the lines after the first and turns the empty one into " .".
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "S.M.A.R.T. health and wear data of SD cards
-sdsmart reads the health and wear data (remaining life, erase counts, bad
-blocks, ECC errors, card registers) of SD cards of one controller family,
-through a USB card reader or a native SD host. It prints a report, a JSON
-document or metrics for node_exporter's textfile collector.
+# A component's DEPENDS below becomes "Depends: <package> (= <version>)".
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON) # only libsdsmart1 has a library with a SONAME
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+foreach(c ${deb_components})
+  string(TOUPPER ${c} C)
+  set(CPACK_DEBIAN_${C}_PACKAGE_NAME ${deb_${c}_name})
+endforeach()
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_DEVEL_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)
 
-The package holds the libsdsmart library with its C header, pkg-config and
-CMake files, the sdsmart tool, JSON schemas of its documents, systemd units
-that write the metrics of every card hourly, and Prometheus alert rules.")
+# CPack indents the lines after the first and turns the empty one into " .".
+set(sdsmart_about "sdsmart reads the health and wear data (remaining life, erase counts, bad
+blocks, ECC errors, card registers) of SD cards of one controller family,
+through a USB card reader or a native SD host.")
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "S.M.A.R.T. health and wear data of SD cards - library
+${sdsmart_about}
+
+This package holds the shared library libsdsmart.")
+set(CPACK_COMPONENT_DEVEL_DESCRIPTION "S.M.A.R.T. health and wear data of SD cards - development files
+${sdsmart_about}
+
+This package holds the C and C++ headers of libsdsmart, its pkg-config file
+and its CMake package (find_package(sdsmart) gives sdsmart::sdsmart).")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "S.M.A.R.T. health and wear data of SD cards - tool
+${sdsmart_about}
+
+The sdsmart tool prints a report, a JSON document or metrics for
+node_exporter's textfile collector. The package also holds JSON schemas of
+its documents, systemd units that write the metrics of every card hourly
+(not enabled), Prometheus alert rules and a sample configuration.")
+set(CPACK_COMPONENT_SIM_DESCRIPTION "virtual SD cards for testing hosts of libsdsmart
+sdsim runs a program with virtual SD cards of the controller family that
+libsdsmart reads, served through the same system calls as real cards (SCSI
+pass-through and the MMC ioctl). Host developers test their programs with it
+against cards they do not have, and against cards that fail part-way.
+
+This package holds the launcher, the card library it preloads, sample cards
+and the configuration they answer to.")
 include(CPack)
+cpack_add_component(runtime)
+cpack_add_component(devel DEPENDS runtime)
+cpack_add_component(tools DEPENDS runtime)
+cpack_add_component(sim)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # sdsmart_subsystem(NAME [DEPENDS lib...]): a static, position-independent
 # library of every .cpp in the calling folder. The shared library is the whole
 # of these archives; tests link the archives of their own layer and below.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # make demo: read the bundled virtual card with the bundled configuration and
 # print the full report. Usage: demo/run.sh BUILD_DIR
 set -u

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a configuration file: read plain and scrambled by the
 // INI reader, every section and key through the typed reads, and the
 // scrambled form through SetConfigPath. Any outcome but a crash is fine:

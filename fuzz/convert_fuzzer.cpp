@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary text through the conversions: numbers in all radixes, splitting,
 // separator clean-up, character classes and the narrow <-> wide round trip.
 // A text that holds no number must give a CError, never a crash.

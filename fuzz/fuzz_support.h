@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the fuzz targets: a reader that takes typed values off
 // the front of the input, and a file in memory for code that reads by name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the seed corpus of every fuzz target into fuzz/corpus/<target>/.
 // The seeds are checked in; rerun this only when a format changes:
 //   build-fuzz/make_seeds fuzz/corpus

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mount check of the host-file method: which mount-table entry belongs
 // to the card (the node itself or one of its partitions) and whether it is
 // mounted read-only. The input is a node name (first line) and a mount table

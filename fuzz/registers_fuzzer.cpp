@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary register images through every decoder and text report: CID and
 // CSD in every layout, SCR, OCR, SPI R1/R2, SD Status, switch status,
 // extended CSD, the controller identity, the bit array and the CRCs. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs files, or every file of directories, through a fuzz target without
 // the fuzzer, so that a crash found by fuzzing reproduces in any build
 // (including the ordinary sanitizer build of the test suite).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang and runs each for FUZZ_SECONDS (default
 # 60) over its checked-in seeds. New corpus entries go to BUILD/corpus/<target>,
 # crashes, leaks and hangs to BUILD/findings/<target>/. Exits non-zero when

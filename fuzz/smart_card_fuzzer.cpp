@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SMART answers of a card, fuzzed through GetSmartInfo on both versions.
 //
 // A fuzz-only card stands behind the node: the library's own open, ioctl,

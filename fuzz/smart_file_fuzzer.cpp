@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A saved SMART header and its detail pages through the version-3 parsers
 // (the road of a host-file answer and of tools that decode saved pages): the
 // first 512 bytes are the header as the card sends it, the rest the detail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The erase-count statistics over tables a card sent: arbitrary 32-bit
 // values (markers for unused blocks included), region counts and weights.
 // The regions must cover exactly the values that take part.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # abi.sh check|update LIBRARY MEMBERS_OBJECT
 #
 # The exported interface of libsdsmart.so.1 against the baseline in abi/.

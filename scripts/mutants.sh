@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Mutation sample: applies each mutant of scripts/mutants.txt, one at a time, to
 # a scratch copy of the tree, rebuilds one plain (-O0, no sanitizer) build
 # incrementally and runs the suite; a failing suite kills the mutant.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Prints the size of the tests against the code they test, counted as
 # non-blank, non-comment C and C++ lines of the tracked files:
 #   tests: T lines, code: C lines, ratio: R

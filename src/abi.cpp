@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Assumptions the whole library makes about the platform, checked once where
 // the shared library is linked.
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported C++ interface as a host program declares it: written from the
 // documented signatures alone, without the library's own headers. Layouts are
 // those a host relies on when it places an object on its stack or derives from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every documented member, referenced the way a host program reaches it:
 // addresses of non-virtual members, qualified (non-virtual) calls of virtual
 // ones, constructors and destructors by name. Nothing here runs; the object

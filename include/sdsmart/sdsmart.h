@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * sdsmart: S.M.A.R.T. health data of SD cards through a USB card reader or a
  * native SD host. The flat interface a host application drives.

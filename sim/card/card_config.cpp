@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card file: geometry, entry string, sector 0, mount, registers and the
 // SMART header fields. The per-VB tables are read in card_tables.cpp.
 #include "card/card_config.h"

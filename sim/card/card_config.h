@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a card file describes: the card's geometry, its firmware's entry
 // string, its registers and SMART data. Parsed from JSON (sim/README.md).
 #pragma once

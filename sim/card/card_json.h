@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading values out of a card file: shared by the parts of the card-file
 // parser (card_config.cpp, card_tables.cpp).
 #pragma once

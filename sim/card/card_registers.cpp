@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card/card_registers.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card's own registers and its factory sector 0, made to fit a card
 // file that does not give them.
 #pragma once

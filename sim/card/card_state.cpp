@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card/card_state.h"
 
 #include "card/sector_formats.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One virtual card: its card file, sectors, firmware, transcript, faults and
 // transfer counters. The transport front ends (transport/) and the host-file
 // hooks call in here with the registry's lock held.

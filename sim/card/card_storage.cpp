@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card/card_storage.h"
 
 #include "hooks/real_calls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card's sectors: a memfd of the process, or a sparse image file shared
 // by every process of a launcher run.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-VB tables of a card file: listed values or generated ones.
 #include "card/card_json.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card/faults.h"
 
 #include <cstdlib>

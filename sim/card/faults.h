@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The faults set on one card, and the names they go by on the command line
 // and in SDSIM_FAULTS.
 #pragma once

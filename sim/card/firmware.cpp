@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card/firmware.h"
 
 #include "card/sector_formats.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card's firmware: special mode 2 entered and left through sector 0, the
 // SMART header, detail and PMT-poll sectors it serves while in special mode,
 // and (version 3) the answer it puts into the host file after a command

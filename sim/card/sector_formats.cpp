@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card/sector_formats.h"
 
 #include "card/card_config.h"

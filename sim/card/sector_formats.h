@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command sectors the card's firmware recognises: the special-mode
 // patterns written to sector 0 and the command sector of the host file. The
 // card's own copy of these layouts, independent of the library's.

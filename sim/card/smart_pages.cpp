@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card/smart_pages.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SMART sectors a card serves, built from its card file: the 512-byte
 // header for each detail type (busy or not) and the detail pages, in the
 // card's byte order. The card's own copy of these formats, independent of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hooks/hook_support.h"
 
 #include "hooks/real_calls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small helpers shared by the interposed C library calls (hooks/*.cpp).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads, writes and ioctls on a card's descriptors: node I/O is plain block
 // I/O on the stored sectors, ioctls go to the card's transport, and every
 // read or write of the host file is one host-file step.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hooks/mount_table.h"
 
 #include "hooks/hook_support.h"

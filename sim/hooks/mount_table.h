@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mount table as the cards' file systems extend it: /proc/self/mounts
 // (and its other names), /proc/self/mountinfo and "mount|grep X".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening a card's node, its sysfs files, the mount table and the host file;
 // the descriptor table follows close and dup.
 #include "hooks/hook_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "real_calls.h"
 
 #include <dlfcn.h>

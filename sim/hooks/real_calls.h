@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C library's own entry points behind the interposed ones. Every call the
 // card makes for itself goes through these, never through the interposed
 // names, so the card never sees its own I/O.

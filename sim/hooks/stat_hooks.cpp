@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What stat(2), statx(2) and access(2) say about a card's node and its
 // partitions' nodes: a block device of the disk group, numbered as sysfs
 // says (major 8 for reader cards, 179 for native ones); gone (ENOENT) once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hooks/sysfs.h"
 
 #include "card/card_state.h"

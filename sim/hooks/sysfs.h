@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What sysfs tells about a card's node, as the kernel lays it out: the block
 // device's folder under /sys/devices (reached through /sys/class/block/NAME,
 // /sys/block/NAME and /sys/dev/block/MAJ:MIN), its attributes, its device

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sdsim: runs a program with virtual SD cards attached.
 //
 //   sdsim [--card FILE]... [--transcript FILE] [latency options] [fault options]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test-facing API of sdsim/sdsim.h: attaching cards and looking at them
 // behind the library's back, under the registry's lock.
 #include "registry/registry.h"

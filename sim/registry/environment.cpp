@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every process that loads the card library attaches the cards named in its
 // environment (the launcher's run, children of the program included), and
 // removes the mount points it made when it exits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The attached cards and the descriptors handed out for them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/mmc_commands.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card in a native SD host: handlers of the commands it answers, called
 // once the request has passed the driver's and the bus's checks.
 #pragma once

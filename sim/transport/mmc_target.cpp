@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card in a native SD host: MMC_IOC_CMD requests are checked the way the
 // kernel's MMC block driver, the host controller and an SD card would, then
 // the command goes to its handler (mmc_commands.cpp). Reads and writes are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/scsi_commands.h"
 
 #include <algorithm>

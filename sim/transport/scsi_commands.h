@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SCSI disk behind the USB reader: one SG_IO request as the command
 // handlers see it, and one handler for each command the disk answers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card behind a USB reader, as a SCSI direct-access device: SG_IO
 // requests are checked the way the kernel's block layer checks them, then
 // the command block goes to its handler (scsi_commands.cpp).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two transports a card is reached through: a SCSI disk behind a USB
 // reader (SG_IO) and a native SD host (MMC_IOC_CMD). Each returns what ioctl
 // returns (0, or -1 with errno set). The caller holds the card's lock.

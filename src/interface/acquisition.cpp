@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One acquisition behind GetSmartInfo. The special-mode patterns overwrite
 // the card's sector 0, so the run keeps a copy taken before the reader starts
 // and makes sure the sector holds it again when the run ends, however it ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "interface/acquisition_journal.h"
 
 #include "interface/session.h"

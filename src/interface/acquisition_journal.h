@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The acquisition's side of the sector-0 journal (SetJournalDirectory): the
 // backup of sector 0 goes to the journal directory, durably, before the
 // first pattern and leaves it only once sector 0 reads back as it was found.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "interface/acquisition_lock.h"
 #include "util/convert.h"
 #include "util/error_catalogue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CAcquisitionLock: an exclusive advisory lock (flock) on the card's device
 // node, held for the whole time an acquisition may write sector 0. Two
 // acquisitions of one card - from two processes, or two handles in one -

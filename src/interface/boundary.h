@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported boundary: no exception leaves the library. A CError is kept
 // whole in _Error; anything else is recorded as Errors::UnknownError.
 #pragma once

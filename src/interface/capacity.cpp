@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Card capacity for the production-tool version text.
 #include "interface/capacity.h"
 #include "interface/session.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Card capacity in MiB for the production-tool version text.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The configuration file: where it is, and loading it into the session.
 #include "interface/configuration.h"
 #include "interface/session.h"

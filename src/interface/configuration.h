@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading the configuration file into the session record.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The last error of the session and the two functions that report it.
 #include "interface/boundary.h"
 #include "sdsmart/sdsmart.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flash maker names and the flash-ID text.
 #include "interface/flash_naming.h"
 #include "interface/configuration.h"

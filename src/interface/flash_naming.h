@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flash maker names, flash-ID text and the configured flash type names.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identity of the card and the library: version texts, CID fields, raw
 // register copies and the customer mark, all from the session record.
 #include "interface/capacity.h"

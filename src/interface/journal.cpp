@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "interface/journal.h"
 #include "util/read_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sector-0 journal: a copy of a card's sector 0 (its partition table) on
 // the host's disk for as long as an acquisition may leave a command pattern
 // there. If the process dies in between, the next run of any host with the

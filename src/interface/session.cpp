@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Definitions of the session record with its initial values. The owning
 // pointers to the acquisition objects live in session_objects.cpp, which sees
 // the complete classes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process-wide session record: every variable is exported under its own
 // name so that a host may read it directly. One session per process; nothing
 // here is locked (the host calls from one thread at a time).

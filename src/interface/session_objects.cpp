@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The owning pointers to the objects of the last acquisition. Defined here in
 // this order so that at unload they are destroyed in the reverse one: reader,
 // channel, native drive, USB drive.

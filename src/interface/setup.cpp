@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Set-up, acquisition and handle entry points.
 #include "interface/acquisition.h"
 #include "interface/acquisition_journal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SMART values of the last acquisition, read from the session's header copy
 // and tables. None touches the card and none fails.
 #include "interface/session.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/bit_array.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A resizable set of bits in a byte buffer. Bit k lives in byte k / 8 at
 // position k % 8 (position 0 the least significant), so the array reads as one
 // little-endian integer: left shifts move bits to higher numbers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/card_hw_id.h"
 
 #include "registers/report_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card controllers of the product family by controller ID, and the
 // identity objects of the controllers the library supports.
 #pragma once

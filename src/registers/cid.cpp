@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/cid.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card identification register (CID): manufacturer, product, revision,
 // serial number and manufacturing date. Two layouts, SD and MMC, decode a
 // 16-byte image into fields and rebuild the image with a fresh CRC-7.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two checksums of the SD/MMC bus: CRC-7 closing the CID and CSD
 // registers (and every command frame), CRC-16 of the data lines.
 #pragma once

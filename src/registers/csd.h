@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card-specific data register (CSD): timing, command classes, block
 // lengths, currents, erase and write-protect geometry and capacity. The
 // 16-byte image is the single source of every field; the capacity and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSD register fields, SD Physical Layer (CSD versions 1.0 and 2.0) and MMC.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CSD text reports of the three layouts. They share most lines; the
 // version 2.0 report drops the current and multiplier lines, the MMC report
 // swaps the erase geometry and adds its ECC and protection lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/ext_csd.h"
 
 #include <cstring>

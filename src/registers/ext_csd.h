@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The extended CSD of an MMC/eMMC device (512 bytes, CMD8 in MMC mode),
 // addressed by the standard's byte index; multi-byte fields are little-endian.
 #pragma once

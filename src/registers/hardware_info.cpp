@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/hardware_info.h"
 
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Month, date, serial number and controller ID of a card's hardware, with a
 // summary that names the controller model.
 #pragma once

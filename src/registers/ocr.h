@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operation conditions register (OCR, 32 bits): voltage window, card
 // capacity status (SD) or access mode (MMC), and the power-up status bit.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register fields as the SD and MMC standards write them: a name and a bit
 // range [high:low] counted from the last bit of the register. Register images
 // are kept as the card sends them, most significant byte first, so bit b of an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/report_text.h"
 
 #include <iomanip>

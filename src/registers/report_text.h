@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building blocks of the register reports: every line starts with the
 // caller's indentation and ends with "\r\n"; numbers are plain decimal and
 // hexadecimal is lowercase, whatever locale the host has set.

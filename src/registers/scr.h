@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SD configuration register (SCR, 64 bits): physical layer version,
 // security, bus widths and command support.
 #pragma once

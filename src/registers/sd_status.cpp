@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/sd_status.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SD Status (64 bytes, returned by ACMD13), kept as the card sends it
 // and decoded on demand.
 #pragma once

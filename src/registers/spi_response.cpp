@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/spi_response.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SPI-mode responses R1 (one byte) and R2 (R1 followed by a status byte).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "registers/switch_status.h"
 
 #include <cstring>

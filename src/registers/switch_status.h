@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The switch-function status (64 bytes, returned by CMD6): the maximum
 // current, the functions each group supports and the function selected.
 #pragma once

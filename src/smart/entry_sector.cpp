@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/entry_sector.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card's entry sector (sector 0) as special mode 2 uses it: the layout of
 // the enter and leave command patterns, and the one test that tells them from
 // the card's own data. The channel writes the patterns, the acquisition

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/erase_count_range.h"
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The smallest and largest erase counts of a table that are in use, found
 // together: the acquisition needs both, and one pass over a table of up to
 // 65536 entries costs half of two.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/smart_info_header.h"
 #include "smart/smart_info_reader.h"
 #include "smart/smart_reader_errors.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/smart_info_header.h"
 
 #include "util/endian.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSmartInfoHeader: one SMART header record and its conversion between the
 // card's byte order and the host's.
 #pragma once

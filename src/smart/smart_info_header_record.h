@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 512-byte SMART header as the card sends it: packed, every field at its
 // wire offset. Multi-byte counters are big-endian on the card; in memory the
 // record is kept in host order (see CSmartInfoHeader::Invert).

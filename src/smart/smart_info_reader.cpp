@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/smart_info_reader.h"
 
 #include "smart/erase_count_range.h"

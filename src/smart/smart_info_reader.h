@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSmartInfoReader: one SMART acquisition over the special-mode channel. The
 // direct method (version 2) reads the header and detail sectors at composed
 // sector addresses; the host-file method (version 3) exchanges a command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the errors of the SMART reader shared by its source files; the
 // codes and texts themselves are in the library's error catalogue.
 #pragma once

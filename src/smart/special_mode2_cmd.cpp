@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/special_mode2_cmd.h"
 
 #include "smart/entry_sector.h"

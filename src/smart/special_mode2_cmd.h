@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CSpecialMode2Cmd: the vendor command channel. Switches the card into and out
 // of special mode 2 by writing command patterns to sector 0, and moves whole
 // sectors through the card command I/O object it owns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/statistics.h"
 
 #include "smart/smart_info_reader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Erase-count statistics: split a per-VB count table into at most a requested
 // number of equally wide value ranges and count the blocks in each.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/cbw_param.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One SCSI command as the drives build it: direction, logical unit, data
 // length and command descriptor block. It can also render itself as the
 // 31-byte USB Mass Storage Command Block Wrapper.

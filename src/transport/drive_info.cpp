@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/drive_info.h"
 
 CDriveInfo::CDriveInfo() : formatted{false, false}, available(false) {}

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptive records for code that lists drives: CDriveInfo renders a caption
 // of one drive, CDiskVolumn owns an open USB drive and a mounted flag.
 #pragma once

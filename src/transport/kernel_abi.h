@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel interfaces the drives talk through: SCSI generic pass-through for
 // card readers, the MMC block ioctl for native SD hosts and the block-device
 // size requests. The numbers and layouts below are what the drives rely on;

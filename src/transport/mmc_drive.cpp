@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/mmc_drive.h"
 
 #include "transport/kernel_abi.h"

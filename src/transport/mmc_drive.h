@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block device behind a native SD host (/dev/mmcblkN): sectors move as
 // CMD17/18/24/25 through the MMC block ioctl.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/normal_reader_io.h"
 
 #include "transport/mmc_drive.h"

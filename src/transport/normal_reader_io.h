@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card command interface over an ordinary reader or SD host: card
 // operations become plain sector reads and writes on the drive, and the card
 // firmware recognises the vendor patterns in the sector data.

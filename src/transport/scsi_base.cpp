@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/scsi_base.h"
 
 #include "transport/cbw_param.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening device nodes and issuing SCSI generic pass-through requests.
 // Nothing here throws: callers turn the results into errors.
 #pragma once

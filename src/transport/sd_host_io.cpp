@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/sd_host_io.h"
 
 // Defined here so that the interface's vtable and type information live in

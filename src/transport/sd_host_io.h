@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The card command interface the vendor command channel talks through:
 // card-level operations named after SD commands plus host-controller services.
 #pragma once

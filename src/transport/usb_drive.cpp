@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "transport/usb_drive.h"
 
 #include "transport/cbw_param.h"

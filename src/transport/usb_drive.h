@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block device behind a USB card reader: a SCSI disk node reached through
 // SG_IO. Sectors are 512 bytes; every run is one READ(10) or WRITE(10).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bulk<T>: an owned array of T with a 32-bit element count. Storage from
 // Bulk(n) and Resize(n) is left uninitialised, as callers fill it at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text and number conversions shared by the whole library.
 #pragma once
 

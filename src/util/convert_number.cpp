@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsing and rendering of integers in the library's formats.
 #include "util/convert.h"
 #include "util/error_catalogue.h"

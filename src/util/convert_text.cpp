@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small text, file-name and memory helpers.
 #include "util/convert.h"
 

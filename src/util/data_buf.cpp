@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/data_buf.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hex dumps of byte buffers as wide text: fixed-width lines of lower-case hex
 // units, optionally with an address column and a printable-character column.
 // Every line ends with "\r\n".

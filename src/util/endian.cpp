@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/endian.h"
 
 unsigned short CEndian::SwapWord(unsigned short v) { return IsBigEndian() ? v : SwapBytes(v); }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte order of card and SCSI data, which is big-endian: on a little-endian
 // host the conversions reverse the bytes, on a big-endian host they do nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's exception family: a numeric code and a wide text. Failures are
 // thrown as CError (or a subclass) and caught only at the exported boundary.
 #pragma once

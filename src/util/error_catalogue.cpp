@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/error_catalogue.h"
 
 #include <vector>

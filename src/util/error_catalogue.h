@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every error the library raises: its code and its text, in one place.
 //
 // Codes and texts are part of the interface: hosts compare GetErrorCode()

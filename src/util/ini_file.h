@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CIniFile: a configuration file as an ordered map of sections, each an
 // ordered map of keys to text values (names are case-sensitive), with typed
 // reads, edits, merging and writing back. Files are read by CIniFileLoader.

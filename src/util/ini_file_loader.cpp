@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/ini_file_loader.h"
 
 #include "util/error_catalogue.h"

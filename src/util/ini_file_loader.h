@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CIniFileLoader: reads a configuration file of the library's INI dialect
 // (UTF-16LE after a byte-order mark, optionally scrambled) and cuts it into
 // section names, keys and values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/io_file.h"
 
 #include "util/convert.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CIoFile: owner of one POSIX file descriptor with all-or-nothing reads and
 // writes, little-endian scalars and whole-file text reads. CNewFile always
 // creates or truncates its file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/mersenne.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TRandomMersenne: the 32-bit Mersenne Twister MT19937 (reference seeding,
 // generation and tempering). The configuration loader depends on the exact
 // sequence for a given seed.

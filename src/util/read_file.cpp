@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/read_file.h"
 #include "util/unique_fd.h"
 

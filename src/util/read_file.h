@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a whole file through a descriptor, with a bound on its size.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CUniqueFd: owns one POSIX descriptor and closes it on every path.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # check_symbols.sh OBJECT LIBRARY CXX: every symbol the host object needs from
 # the library must be in the library's dynamic symbol table. Symbols the C and
 # C++ runtime libraries provide are not the library's business.

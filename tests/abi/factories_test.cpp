@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each documented factory called through its documented declaration: the
 // object comes back as a raw owning pointer, works, and is deleted through
 // the virtual destructor, as a host does it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Objects a host places in storage of the documented size: the library's
 // constructors, members and destructors stay inside it.
 #include "documented.h"

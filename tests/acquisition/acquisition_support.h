@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the acquisition tests: the host's view of one acquisition
 // (SetDiskName, GetSmartInfo, the accessors) against a virtual card, with
 // the numbers a test expects read from what the card itself serves.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every value and identity accessor after a successful GetSmartInfo equals
 // what the card defines: numbers come from the headers and tables the
 // virtual card serves, composed texts are written down per card.

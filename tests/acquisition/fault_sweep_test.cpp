@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fault at every transfer of a whole acquisition, on both transports and
 // for each way a transfer can go wrong: the host gets the transport's error,
 // and the card is left as it was found - sector 0 restored, special mode

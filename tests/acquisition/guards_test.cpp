@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cancelling, wrong configuration, damaged or hostile headers, a failed
 // backup read or restore, and a card another acquisition holds: every
 // failure leaves sector 0 as it was.

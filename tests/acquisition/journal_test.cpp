@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sector-0 journal (SetJournalDirectory) and the lock around a run, as a
 // host sees them: a journal is applied only to the card it was taken from,
 // and on no path does the library close a writable descriptor of a card

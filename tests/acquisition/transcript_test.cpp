@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exact transfers one GetSmartInfo sends, for every function select and
 // both methods. The long ones are golden files, tests/data/transcripts/*.txt
 // (regenerated as support.h says, with --gtest_filter='Transcripts.*').

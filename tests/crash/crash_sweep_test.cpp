@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The crash sweep: a full sdsmart run on an image-backed virtual card is
 // killed (SIGKILL, the card's kill faults) before each of its transfers, or
 // each of its host-file steps, in turn, and once past the end where it is

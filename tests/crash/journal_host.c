@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A fleet agent as plain C: only the public header. It reads one card with a
  * sector-0 journal and prints the outcome.
  * Usage: journal_host NODE CONFIG SMART_VERSION JOURNAL_DIR

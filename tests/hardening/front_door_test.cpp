@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile input through the exported functions: device names and
 // configuration paths a careless or hostile host could hand over. Each must
 // end in a clear error (result 1, a code and a message), and change nothing

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks the dynamic symbol table of the shared library: every entry point of
 # the flat interface under its C name, the two reference-taking functions under
 # their C++ names only, and every session variable under its own name.

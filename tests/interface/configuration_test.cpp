@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading the scrambled configuration: where it is found, every key, the
 // defaults and the failures.
 #include "session_fixture.h"

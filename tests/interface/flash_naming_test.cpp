@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Flash maker names, the flash-ID text and the configured flash type names.
 #include "session_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Identity and version accessors over a header the test fills in.
 #include "session_fixture.h"
 

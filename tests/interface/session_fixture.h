@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interface tests' session, put back to its load-time state around each test.
 #pragma once
 

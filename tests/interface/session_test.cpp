@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Set-up entry points, the exported boundary and the error report.
 #include "session_fixture.h"
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The JSON documents of the built tool, on virtual cards, validate against the
 # schemas as `cmake --install` lays them out under share/sdsmart.
 # Usage: json_schema_test.sh BUILD_DIR SOURCE_DIR WORK_DIR

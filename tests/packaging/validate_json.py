@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Validates sdsmart JSON documents against the installed schemas.
 
 Usage: validate_json.py SCHEMA_DIR KIND=FILE...   (KIND: card, scan or all)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Register images of real cards, and images built field by field.
 #pragma once
 

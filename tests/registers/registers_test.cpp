@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The numbers the register decoders derive (their texts are in
 // reports_test.cpp): real cards' fields and capacities, the images the
 // encoders write back, and the controller identities.

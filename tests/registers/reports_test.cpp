@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The text reports of every register decoder, for real cards' registers and
 // for images built field by field to reach the coded values, against golden
 // files tests/data/registers/*.txt (regenerated as support.h says, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What no library test sees of the virtual card: the launcher build/bin/sdsim
 // (its options and exit status), the faults as the kernel interface shows
 // them, and that files and descriptors that are not a card's are left alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The special-mode command channel's sector transfers: whole sectors only.
 // (Its patterns are checked by the card in every device-path test.)
 #include "sim_fixture.h"

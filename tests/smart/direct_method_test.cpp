@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The direct (version 2) method at the reader level. Whole acquisitions of
 // every function select are checked transfer by transfer in the acquisition
 // area; here what that cannot reach or does not show.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What sector 0 holds: a command pattern (whole, or still close to one) or the
 // card's own data. The library refuses to run over a pattern, so a damaged
 // pattern must still count as one, while no partition table or boot sector

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host-file method (version 3) against the virtual card, its fall-backs
 // to the direct method, and the handling of hostile mount tables and paths.
 // A whole select-5 run is checked transfer by transfer in the acquisition

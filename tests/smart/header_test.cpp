@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim_fixture.h"
 
 #include <gtest/gtest.h>

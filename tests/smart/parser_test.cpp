@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Detail page parsers on data already in memory (the form the host-file
 // method hands them), and the table sizing checks that guard them.
 #include "sim_fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The unmodified reader against a virtual card attached in-process, and
 // card-form SMART headers for the parsers.
 #pragma once

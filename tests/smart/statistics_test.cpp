@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "smart/smart_info_reader.h"
 #include "smart/special_mode2_cmd.h"
 #include "smart/statistics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Transcripts of the virtual card: what a test expects the card to see.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configuration files written the way the vendor tool writes them: the
 // library's INI writer, scrambled with the fixed seed.
 #pragma once

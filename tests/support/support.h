@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the test areas share: scratch directories, files, big-endian bytes,
 // child processes. Everything lives in namespace sdtest.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build into a scratch prefix and builds a small host program
 # against it, once through pkg-config and once through find_package(sdsmart).
 # Arguments: BUILD_DIR, CONSUMER_DIR, WORK_DIR, LIBDIR, MANDIR, SANITIZE.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's parts on their own: the command line, the health rules, the
 // state directory, the configuration codec, the sysfs scan and the
 // erase-count chart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Both drives and the card command interface against the virtual card, on
 // both transports: what reaches the card, what comes back, and how failures
 // are reported.

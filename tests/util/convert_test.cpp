@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/convert.h"
 #include "util/error.h"
 

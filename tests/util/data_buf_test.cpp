@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/data_buf.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every code and text of the error catalogue, as hosts have always read them
 // (typos, missing full stops and trailing blanks included).
 #include "util/error_catalogue.h"

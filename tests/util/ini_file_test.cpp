@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/ini_file.h"
 
 #include "support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "util/bulk.h"
 #include "util/endian.h"
 #include "util/error.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --all: every card device --scan finds (or the candidates given), each read
 // by a run of this tool in a process of its own, at most --jobs at a time.
 // The runs' outputs merge in the order of the scan: one report per card, one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card_data.h"
 
 #include "interface/flash_naming.h"

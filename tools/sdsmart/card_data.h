@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Everything one acquisition tells about a card, copied out of the library's
 // session so that the report, JSON and Prometheus writers work on plain data.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "card_runs.h"
 
 #include "util/unique_fd.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs of this tool in child processes, one card each: the library keeps one
 // session per process, so cards are read side by side only in processes of
 // their own. Each child's standard output and error come back through pipes.

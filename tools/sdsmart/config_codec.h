@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `sdsmart config decode|encode|check`: the configuration file is stored as
 // UTF-16LE text after an FF FE mark, each 16-bit unit other than CR and LF
 // scrambled with a seeded Mersenne-twister stream (the transform is its own

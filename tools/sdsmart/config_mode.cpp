@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // config decode|encode|check: the stored configuration and its plain text.
 #include "config_codec.h"
 #include "files.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device_guard.h"
 
 #include "files.h"

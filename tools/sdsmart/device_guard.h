@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a block device is, from sysfs, and whether sdsmart may write to it.
 // Reading a card's SMART data writes command patterns over its sector 0, so
 // the tool reads only what can be a card: an mmcblk disk of a native SD host

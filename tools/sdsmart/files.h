@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small file helpers: atomic replacement and whole-file reads.
 #pragma once
 

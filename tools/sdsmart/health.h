@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The health verdict and the exit bits it sets.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "histogram.h"
 
 #include "smart/statistics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Erase-count distribution: regions from the library's statistics functions,
 // drawn as a horizontal bar chart that fits the terminal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sdsmart: the S.M.A.R.T. health report of an SD card, in the manner of the
 // disk-health tools people already use. main() parses the command line and
 // hands the run to its action.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's actions, one file each; main() picks one.
 #pragma once
 

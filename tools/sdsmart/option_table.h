@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's options: one table drives both getopt_long and --help.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of sdsmart: one table of options drives both the parser
 // (getopt_long) and the --help text.
 #pragma once

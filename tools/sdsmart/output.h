@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three renderings of a run: the readable report, the JSON document and
 // the Prometheus textfile-collector exposition.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --restore-sector0: writes the saved sector 0 of an interrupted run back,
 // under the card's lock: the library's journal only to the card it was taken
 // from, and either copy only over a special-mode pattern, unless forced. A

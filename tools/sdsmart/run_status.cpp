@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "run_status.h"
 
 #include "sdsmart/sdsmart.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a run says and the exit status it ends with: every message goes to
 // standard error and into the run's record (for the JSON document), every
 // failure sets its bit of the exit status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan.h"
 
 #include "card_data.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --scan: the card devices of this machine: the disks under /sys/block that
 // the device guard takes for cards (removable SCSI disks behind USB, mmcblk
 // disks of SD cards); explicit candidates (paths or glob patterns) given on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --scan: the card devices found, one caption a line or as JSON.
 #include "modes.h"
 #include "scan.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sector0.h"
 
 #include "card_data.h"

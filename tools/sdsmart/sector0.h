@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sector 0 of a card, read and written through the library's own drive
 // classes (the USB reader's SCSI path or the native host's MMC path), exactly
 // as the library reaches it during an acquisition.

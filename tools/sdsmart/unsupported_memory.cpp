@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "unsupported_memory.h"
 
 #include "device_guard.h"

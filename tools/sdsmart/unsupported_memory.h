@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cards found not supported, remembered in the state directory. Most cards
 // in a fleet are of other controller families: each takes the enter pattern
 // over its partition table, answers no SMART header and is restored. A timer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sdsim: the virtual SD card.
 //
 // A virtual card is reached exactly like hardware: the unmodified library (or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A host program of the installed library: C, through the public header. */
 #include <sdsmart/sdsmart.h>
 
