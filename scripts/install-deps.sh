@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev clang libclang-rt-14-dev binutils abigail-tools
   # make deb, and the tests of the schemas, alert rules and package
-  dpkg-dev file lintian python3-jsonschema prometheus)
+  dpkg-dev file lintian python3-jsonschema prometheus
+  # test only: the card images the sector-0 rebuild is tested against
+  fdisk dosfstools mtools exfatprogs e2fsprogs)
 
 missing=()
 for p in "${packages[@]}"; do

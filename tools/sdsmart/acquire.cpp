@@ -167,7 +167,8 @@ int RunAcquisition(const Options &given, RunStatus &status) {
     return Publish(o, status);
   }
   int rc = 1;
-  if (!caughtSignal) {
+  const bool ran = !caughtSignal;
+  if (ran) {
     rc = GetSmartInfo();
     if (rc != 0 && !caughtSignal) {
       status.LibraryFailure(o.Device + ": reading the SMART data", GetErrorCode(),
@@ -175,6 +176,8 @@ int RunAcquisition(const Options &given, RunStatus &status) {
       MentionLegacyJournal(o, status);
     }
   }
+  if (ran)
+    ReportSector0(o, status, rc == 0);
   if (!caughtSignal)
     NoteAcquisition(o, unsupported, rc == 0, status);
   if (caughtSignal) {

@@ -37,6 +37,8 @@ int main(int argc, char **argv) {
     return RunScan(options, status);
   case Mode::RestoreSector0:
     return RunRestore(options, status);
+  case Mode::RebuildSector0:
+    return RunRebuild(options, status);
   case Mode::ConfigDecode:
   case Mode::ConfigEncode:
   case Mode::ConfigCheck:

@@ -26,6 +26,9 @@ enum OptionId : int {
   kRetryUnsupported,
   kAll,
   kJobs,
+  kRebuildSector0,
+  kJournal,
+  kDiskId,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };

@@ -4,6 +4,7 @@
 
 #include "health.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ enum class Mode {
   Health,
   Scan,
   RestoreSector0,
+  RebuildSector0,
   ConfigDecode,
   ConfigEncode,
   ConfigCheck,
@@ -43,6 +45,8 @@ struct Options {
   std::vector<std::string> PassOn;
   std::string ConfigFile; // config subcommands: input
   std::string OutputFile; // config decode/encode: -o FILE (empty: stdout)
+  std::string JournalFile;        // --restore-sector0 --journal FILE
+  std::optional<uint32_t> DiskId; // --rebuild-sector0 --disk-id HEX
 };
 
 // false with a message when the command line is wrong.

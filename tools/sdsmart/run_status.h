@@ -18,6 +18,7 @@ enum ExitBits : int {
   kExitAcquisition = 1 << 2,   // reading the SMART data failed
   kExitHealthFailed = 1 << 3,  // health verdict FAILED
   kExitHealthWarning = 1 << 4, // health verdict WARNING
+  kExitSector0 = 1 << 5,       // the run left sector 0 holding a command pattern
 };
 
 class RunStatus {
