@@ -120,7 +120,7 @@ void CEntryJournal::Backup() {
   if (!saved) {
     JournalRecord record;
     record.Card = Card;
-    record.Card.BootDigest = BootDigest(found.Data(), ReadSector);
+    record.Card.BootDigest = BootDigest(found.Data(), Card.CapacitySectors, ReadSector);
     record.Time = JournalTimeNow();
     std::memcpy(record.Sector0.data(), found.Data(), EntrySector::Bytes);
     Journal.Save(record);

@@ -131,16 +131,20 @@ CardIdentity IdentifyCard(const std::string &node, int fd) {
   return id;
 }
 
-std::string BootDigest(const unsigned char *sector0, const SectorReader &read) {
+std::string BootDigest(const unsigned char *sector0, uint64_t capacity, const SectorReader &read) {
   if (sector0[510] != 0x55 || sector0[511] != 0xAA)
     return "";
   for (int i = 0; i < 4; ++i) {
     const unsigned char *entry = sector0 + 446 + 16 * i;
     const uint32_t start = Le32(entry + 8);
-    if (entry[4] == 0 || start == 0)
+    if (entry[4] == 0 || start == 0 || start >= capacity)
       continue;
     unsigned char boot[512];
-    read(start, boot);
+    try {
+      read(start, boot);
+    } catch (...) {
+      return ""; // whatever the failure, no digest: the card is not taken for this one
+    }
     // FAT12/16 and FAT32 state bytes; exFAT VolumeFlags and PercentInUse.
     for (const unsigned int changing : {0x25u, 0x41u, 106u, 107u, 112u})
       boot[changing] = 0;
@@ -154,7 +158,7 @@ bool JournalFitsCard(const JournalRecord &saved, const CardIdentity &card,
   if (!saved.Card.SameCard(card))
     return false;
   return saved.Card.BootDigest.empty() ||
-         BootDigest(saved.Sector0.data(), read) == saved.Card.BootDigest;
+         BootDigest(saved.Sector0.data(), card.CapacitySectors, read) == saved.Card.BootDigest;
 }
 
 std::string JournalTimeNow() {

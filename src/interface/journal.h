@@ -75,8 +75,8 @@ using SectorReader = std::function<void(uint64_t lba, unsigned char *sector)>;
 // partition table) names, read through `read`: a sector no run writes. The
 // fields a file system updates while it is mounted (the FAT state byte,
 // exFAT's volume flags and use percentage) are left out. Empty when the
-// table names no partition.
-std::string BootDigest(const unsigned char *sector0, const SectorReader &read);
+// table names no partition within `capacity` sectors or the read fails.
+std::string BootDigest(const unsigned char *sector0, uint64_t capacity, const SectorReader &read);
 
 // The saved copy belongs to `card`: the same capacity and CID, and where
 // the journal has a boot digest, the card's sector at the copy's first

@@ -161,8 +161,11 @@ int Rebuild(const Options &o, RunStatus &status) {
 int RunRebuild(const Options &given, RunStatus &status) {
   status.Run().Device = given.Device;
   Options o = given; // the device becomes the node its links lead to
+  o.Force = false;    // here --force writes the table; it never makes a disk a card
   DeviceVerdict verdict;
-  if (GuardDevice(o, status, verdict) && CheckDeviceOpens(o.Device, status)) {
+  const bool card = GuardDevice(o, status, verdict);
+  o.Force = given.Force;
+  if (card && CheckDeviceOpens(o.Device, status)) {
     status.Fail(GuardTransfers(o.Device + ": rebuilding sector 0", status,
                                [&] { return Rebuild(o, status); }));
   }
