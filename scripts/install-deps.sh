@@ -19,6 +19,8 @@ test_packages=(libgtest-dev libgmock-dev binutils abigail-tools
   systemd            # systemd-analyze, for the units
   # the real-kernel test (tests/kernel): QEMU, Debian's kernel, busybox, sfdisk, cpio
   qemu-system-x86 linux-image-amd64 busybox-static fdisk cpio
+  # the card images the sector-0 rebuild is tested against
+  dosfstools mtools exfatprogs e2fsprogs
 )
 deb_packages=(dpkg-dev file lintian pkg-config)
 bench_packages=(libbenchmark-dev)

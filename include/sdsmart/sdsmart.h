@@ -35,8 +35,12 @@ void SetSmartVersion(unsigned char version);
 /* Keeps a journal of each card's sector 0 in dir (an existing, writable
  * directory) for the length of every acquisition: a card that a run left
  * with a command pattern in sector 0 (the process died) gets its own sector 0
- * back from it at the next GetSmartInfo, never another card's. NULL or ""
- * turns the journal off (the default). 0 success, 1 failure. */
+ * back from it at the next GetSmartInfo, never another card's, under
+ * whatever node name the copy was taken. NULL or "" turns the journal off.
+ * A host that never calls it gets the journal in the directory the
+ * environment variable SDSMART_JOURNAL_DIR names, where it is set (an
+ * unusable one fails GetSmartInfo before anything is written); without
+ * either there is no journal. 0 success, 1 failure. */
 int SetJournalDirectory(const char *dir);
 /* One acquisition: reads the SMART header and detail pages of the card and
  * caches them for the accessors. 0 success, 1 failure. */
@@ -147,6 +151,18 @@ extern unsigned int _MinEraseCount;
 extern unsigned int _MaxEraseCount;
 extern unsigned short _ProductRevision_CID;
 extern unsigned int _ProductSN_CID;
+
+/* ---- Sector 0 after a run ---------------------------------------------- */
+
+/* The journal file that still holds the card's sector 0 after the last
+ * GetSmartInfo: that run could not see sector 0 restored, so it may still
+ * hold a command pattern. "" when sector 0 was seen restored or no journal
+ * was kept. */
+const char *GetSector0JournalPath(void);
+/* What a 512-byte sector 0 holds: 0 the card's own data (a partition table
+ * or anything else), 1 the enter command pattern, 2 the leave pattern; -1
+ * when sector is NULL or size is below 512. Nothing is sent to any card. */
+int GetSector0Kind(const unsigned char *sector, unsigned int size);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -146,14 +146,15 @@ void LoadDll_Main() {
   // a second acquisition of the card waits, then fails having written
   // nothing, and udev does not probe the card meanwhile.
   const CAcquisitionLock lock(_DiskName);
+  const std::string journalDirectory = JournalDirectoryInUse();
   InitDeviceInstance();
   InitSmartInfoReader();
-  if (_JournalDirectory.empty()) {
+  if (journalDirectory.empty()) {
     BackupEntryLBA(); // on failure nothing was written and there is nothing to restore
     ReadGuarded(nullptr);
     return;
   }
-  CEntryJournal journal(_JournalDirectory, _DiskName, DriveHandle());
+  CEntryJournal journal(journalDirectory, _DiskName, DriveHandle());
   try {
     journal.Backup();
   } catch (...) {

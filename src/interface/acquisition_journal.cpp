@@ -7,14 +7,21 @@
 #include "util/convert.h"
 #include "util/error_catalogue.h"
 
+#include <sdsmart/sdsmart.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
 std::string _JournalDirectory;
+bool _JournalDirectoryChosen = false;
 
 namespace {
+
+// The journal a run ended with: sector 0 was not seen restored.
+std::string JournalKept;
 
 Bulk<unsigned char> ReadSectorZero() {
   Bulk<unsigned char> sector(EntrySector::Bytes);
@@ -28,7 +35,37 @@ bool Holds(const Bulk<unsigned char> &sector, const std::array<unsigned char, 51
 
 std::wstring Wide(const std::string &text) { return ToWideString(text); }
 
+void ReadSector(uint64_t lba, unsigned char *sector) {
+  _SpecialMode2Cmd->Cmd18(static_cast<unsigned int>(lba), sector, EntrySector::Bytes);
+}
+
 } // namespace
+
+std::string JournalDirectoryInUse() {
+  JournalKept.clear();
+  if (_JournalDirectoryChosen)
+    return _JournalDirectory;
+  const char *named = std::getenv("SDSMART_JOURNAL_DIR");
+  if (named == nullptr || *named == '\0')
+    return "";
+  CheckJournalDirectory(named);
+  return named;
+}
+
+extern "C" const char *GetSector0JournalPath(void) { return JournalKept.c_str(); }
+
+extern "C" int GetSector0Kind(const unsigned char *sector, unsigned int size) {
+  if (sector == nullptr || size < EntrySector::Bytes)
+    return -1;
+  switch (EntrySector::Classify(sector)) {
+  case EntrySector::Kind::OtherData:
+    return 0;
+  case EntrySector::Kind::Leave:
+    return 2;
+  default:
+    return 1;
+  }
+}
 
 void CheckJournalDirectory(const std::string &directory) {
   struct stat st {};
@@ -44,19 +81,33 @@ void CheckJournalDirectory(const std::string &directory) {
 }
 
 CEntryJournal::CEntryJournal(const std::string &directory, const std::string &node, int fd)
-    : Journal(directory, node), Card(IdentifyCard(node, fd)) {}
+    : Journal(directory, node), Card(IdentifyCard(node, fd)), Directory(directory) {}
+
+std::optional<JournalRecord> CEntryJournal::AdoptJournalOfCard() {
+  std::string ambiguous;
+  std::optional<CSectorJournal> found =
+      CSectorJournal::FindForCard(Directory, Card, ReadSector, ambiguous);
+  if (!found)
+    return std::nullopt;
+  Journal = *found;
+  return Journal.Load();
+}
 
 void CEntryJournal::Backup() {
-  const std::optional<JournalRecord> saved = Journal.Load();
+  std::optional<JournalRecord> saved = Journal.Load();
   Bulk<unsigned char> found = ReadSectorZero();
   if (EntrySector::Classify(found.Data()) != EntrySector::Kind::OtherData) {
     // A run died with its pattern in place: only this card's own copy may
-    // go back.
+    // go back, found by the card's identity whatever node it was taken on.
+    if (!saved || !JournalFitsCard(*saved, Card, ReadSector))
+      if (std::optional<JournalRecord> own = AdoptJournalOfCard())
+        saved = own;
     if (!saved)
       throw MakeError(Errors::PatternInSectorZero);
-    if (!saved->Card.SameCard(Card))
+    if (!JournalFitsCard(*saved, Card, ReadSector))
       throw MakeError(Errors::JournalOfAnotherCard,
                       {Wide(Path()), Wide(saved->Card.Describe()), Wide(Card.Describe())});
+    JournalKept = Path();
     std::memcpy(found.Data(), saved->Sector0.data(), EntrySector::Bytes);
     _SpecialMode2Cmd->Cmd25(0, found.Data(), EntrySector::Bytes);
     if (!Holds(ReadSectorZero(), saved->Sector0))
@@ -70,10 +121,12 @@ void CEntryJournal::Backup() {
   if (!saved) {
     JournalRecord record;
     record.Card = Card;
+    record.Card.BootDigest = BootDigest(found.Data(), Card.CapacitySectors, ReadSector);
     record.Time = JournalTimeNow();
     std::memcpy(record.Sector0.data(), found.Data(), EntrySector::Bytes);
     Journal.Save(record);
   }
+  JournalKept = Path();
   _MBRBuffer = std::move(found);
 }
 
@@ -85,12 +138,16 @@ void CEntryJournal::CheckAndFinish() {
     if (!SectorZeroIsBackup())
       throw MakeError(Errors::JournalRestoreUnverified, {Wide(Path())});
   }
-  Journal.Remove();
+  if (Journal.Remove())
+    JournalKept.clear();
 }
 
 bool CEntryJournal::FinishAfterRestore() noexcept {
   try {
-    return SectorZeroIsBackup() && Journal.Remove();
+    if (!SectorZeroIsBackup() || !Journal.Remove())
+      return false;
+    JournalKept.clear();
+    return true;
   } catch (...) {
     return false; // the card did not answer: the journal stays
   }

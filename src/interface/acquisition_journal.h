@@ -13,6 +13,15 @@
 // The journal directory; empty: no journal (the acquisition then refuses a
 // card whose sector 0 holds a pattern, as it always has).
 extern std::string _JournalDirectory;
+// SetJournalDirectory was called (with a directory or to turn it off).
+extern bool _JournalDirectoryChosen;
+
+// The directory of this run's journal: the host's choice, else where the
+// host never chose, $SDSMART_JOURNAL_DIR; empty for none. Throws
+// Errors::JournalDirectoryUnusable (before anything is written) when the
+// variable names a directory that cannot be used. Forgets the last run's
+// kept journal (GetSector0JournalPath).
+std::string JournalDirectoryInUse();
 
 class CEntryJournal {
 public:
@@ -21,7 +30,8 @@ public:
   CEntryJournal(const std::string &directory, const std::string &node, int fd);
 
   // Reads sector 0, writes the journal's copy back first when sector 0
-  // holds a pattern and the journal is this card's, and makes the result
+  // holds a pattern and a journal of this card is in the directory (under
+  // whatever node name it was written), and makes the result
   // the run's backup (_MBRBuffer), saved in the journal. Throws before
   // anything is written when the journal belongs to another card, is
   // damaged or cannot be saved; the caller then closes the drive, since
@@ -39,9 +49,12 @@ public:
 
 private:
   bool SectorZeroIsBackup();
+  // A journal in the directory that fits this card, adopted as this run's.
+  std::optional<JournalRecord> AdoptJournalOfCard();
 
   CSectorJournal Journal;
   CardIdentity Card;
+  std::string Directory;
 };
 
 // SetJournalDirectory's check: throws Errors::JournalDirectoryUnusable.

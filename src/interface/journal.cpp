@@ -7,12 +7,14 @@
 #include "util/error_catalogue.h"
 #include "util/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
 #include <linux/fs.h>
@@ -75,6 +77,24 @@ bool WriteAll(int fd, const std::string &data) {
   return true;
 }
 
+// FNV-1a, 64 bits: stable across builds and machines; an identity, not a
+// defence against forgery.
+std::string Fnv1a(const unsigned char *data, size_t n) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (size_t i = 0; i < n; ++i) {
+    hash ^= data[i];
+    hash *= 0x100000001B3ull;
+  }
+  unsigned char bytes[8];
+  for (int i = 0; i < 8; ++i)
+    bytes[i] = static_cast<unsigned char>(hash >> (56 - 8 * i));
+  return ToHex(bytes, 8);
+}
+
+uint32_t Le32(const unsigned char *p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
 // The text of a small file; false with errno set.
 bool ReadSmallFile(const std::string &path, std::string &text) {
   return ReadWholeFileBounded(path, text, LongestJournal);
@@ -112,6 +132,36 @@ CardIdentity IdentifyCard(const std::string &node, int fd) {
   return id;
 }
 
+std::string BootDigest(const unsigned char *sector0, uint64_t capacity, const SectorReader &read) {
+  if (sector0[510] != 0x55 || sector0[511] != 0xAA)
+    return "";
+  for (int i = 0; i < 4; ++i) {
+    const unsigned char *entry = sector0 + 446 + 16 * i;
+    const uint32_t start = Le32(entry + 8);
+    if (entry[4] == 0 || start == 0 || start >= capacity)
+      continue;
+    unsigned char boot[512];
+    try {
+      read(start, boot);
+    } catch (...) {
+      return ""; // whatever the failure, no digest: the card is not taken for this one
+    }
+    // FAT12/16 and FAT32 state bytes; exFAT VolumeFlags and PercentInUse.
+    for (const unsigned int changing : {0x25u, 0x41u, 106u, 107u, 112u})
+      boot[changing] = 0;
+    return Fnv1a(boot, sizeof boot);
+  }
+  return "";
+}
+
+bool JournalFitsCard(const JournalRecord &saved, const CardIdentity &card,
+                     const SectorReader &read) {
+  if (!saved.Card.SameCard(card))
+    return false;
+  return saved.Card.BootDigest.empty() ||
+         BootDigest(saved.Sector0.data(), card.CapacitySectors, read) == saved.Card.BootDigest;
+}
+
 std::string JournalTimeNow() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -144,6 +194,7 @@ std::string CSectorJournal::Encode(const JournalRecord &record) {
        << "node " << record.Card.Node << '\n'
        << "capacity-sectors " << record.Card.CapacitySectors << '\n'
        << "cid " << (record.Card.Cid.empty() ? "-" : record.Card.Cid) << '\n'
+       << "boot-digest " << (record.Card.BootDigest.empty() ? "-" : record.Card.BootDigest) << '\n'
        << "time " << record.Time << '\n'
        << "sector0 " << ToHex(record.Sector0.data(), record.Sector0.size()) << '\n';
   const std::string body = text.str();
@@ -151,7 +202,12 @@ std::string CSectorJournal::Encode(const JournalRecord &record) {
 }
 
 std::optional<JournalRecord> CSectorJournal::Decode(const std::string &text, std::string &why) {
-  const char *keys[] = {Magic, "node", "capacity-sectors", "cid", "time", "sector0", "crc16"};
+  // Version 1 has no boot digest; its files stay readable.
+  const bool first = text.compare(0, sizeof Magic + 1, std::string(Magic) + " 1") == 0;
+  std::vector<const char *> keys = {Magic,         "node", "capacity-sectors", "cid",
+                                    "boot-digest", "time", "sector0",          "crc16"};
+  if (first)
+    keys.erase(keys.begin() + 4);
   std::vector<std::string> values;
   size_t at = 0;
   for (const char *key : keys) {
@@ -162,7 +218,7 @@ std::optional<JournalRecord> CSectorJournal::Decode(const std::string &text, std
       why = std::string("no \"") + key + "\" line where one belongs";
       return std::nullopt;
     }
-    if (values.size() + 1 == std::size(keys) && Crc16Of(text.substr(0, at)) != line.substr(6)) {
+    if (values.size() + 1 == keys.size() && Crc16Of(text.substr(0, at)) != line.substr(6)) {
       why = "its checksum does not match";
       return std::nullopt;
     }
@@ -173,17 +229,20 @@ std::optional<JournalRecord> CSectorJournal::Decode(const std::string &text, std
     why = "text follows its checksum";
     return std::nullopt;
   }
-  if (values[0] != std::to_string(JournalRecord::Version)) {
+  if (!first && values[0] != std::to_string(JournalRecord::Version)) {
     why = "version " + values[0] + " is not known here";
     return std::nullopt;
   }
+  if (first)
+    values.insert(values.begin() + 4, "-");
   JournalRecord record;
   record.Card.Node = values[1];
   char *end = nullptr;
   record.Card.CapacitySectors = std::strtoull(values[2].c_str(), &end, 10);
   record.Card.Cid = values[3] == "-" ? "" : values[3];
-  record.Time = values[4];
-  const std::string &hex = values[5];
+  record.Card.BootDigest = values[4] == "-" ? "" : values[4];
+  record.Time = values[5];
+  const std::string &hex = values[6];
   bool good = end && *end == '\0' && hex.size() == 2 * record.Sector0.size();
   for (size_t i = 0; good && i < record.Sector0.size(); ++i) {
     const int high = HexValue(hex[2 * i]), low = HexValue(hex[2 * i + 1]);
@@ -232,4 +291,61 @@ bool CSectorJournal::Remove() const {
     return errno == ENOENT;
   SyncDirectory(Directory);
   return true;
+}
+
+CSectorJournal CSectorJournal::AtPath(const std::string &path) {
+  CSectorJournal journal;
+  journal.FilePath = path;
+  const size_t slash = path.find_last_of('/');
+  journal.Directory = slash == std::string::npos ? "." : path.substr(0, slash);
+  return journal;
+}
+
+std::vector<std::string> CSectorJournal::List(const std::string &directory) {
+  std::vector<std::string> paths;
+  DIR *dir = opendir(directory.c_str());
+  if (!dir)
+    return paths;
+  static const std::string prefix = "sector0-", suffix = ".journal";
+  while (const dirent *entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() > prefix.size() + suffix.size() &&
+        name.compare(0, prefix.size(), prefix) == 0 &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      paths.push_back(directory + "/" + name);
+  }
+  closedir(dir);
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+std::optional<CSectorJournal> CSectorJournal::FindForCard(const std::string &directory,
+                                                          const CardIdentity &card,
+                                                          const SectorReader &read,
+                                                          std::string &ambiguous) {
+  const CSectorJournal own(directory, card.Node);
+  std::vector<std::string> paths = List(directory);
+  // The node's own file first: a card that kept its name takes its copy.
+  std::stable_partition(paths.begin(), paths.end(),
+                        [&](const std::string &p) { return p == own.Path(); });
+  std::optional<CSectorJournal> chosen;
+  std::optional<JournalRecord> chosenRecord;
+  for (const std::string &path : paths) {
+    std::string text, why;
+    std::optional<JournalRecord> record;
+    if (ReadSmallFile(path, text))
+      record = Decode(text, why);
+    if (!record || !JournalFitsCard(*record, card, read))
+      continue;
+    if (path == own.Path())
+      return AtPath(path);
+    if (!chosen) {
+      chosen = AtPath(path);
+      chosenRecord = record;
+    } else if (chosenRecord->Sector0 != record->Sector0) {
+      ambiguous = chosen->Path() + " and " + path;
+      return std::nullopt;
+    }
+  }
+  return chosen;
 }

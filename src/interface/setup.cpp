@@ -59,11 +59,13 @@ extern "C" int SetConfigPath(const char *path) {
 extern "C" int SetJournalDirectory(const char *dir) {
   if (dir == nullptr || *dir == '\0') {
     _JournalDirectory.clear();
+    _JournalDirectoryChosen = true;
     return 0;
   }
   return RunAtBoundary([dir] {
     CheckJournalDirectory(dir);
     _JournalDirectory = dir;
+    _JournalDirectoryChosen = true;
   });
 }
 

@@ -7,6 +7,8 @@
 #include "acquisition_support.h"
 
 #include "interface/journal.h"
+#include "registers/crc.h"
+#include "smart/entry_sector.h"
 
 #include <cstdio>
 #include <iostream>
@@ -75,7 +77,8 @@ TEST_F(Journal, AnotherCardsJournalIsNeverApplied) {
     sdsim::Card *card = &Attach(a, image);
     ASSERT_EQ(SetJournalDirectory(JournalDir().c_str()), 0) << GetErrorMessage();
     const Sector original = card->ReadSector(0);
-    card->SetFault(FaultKind::FailTransfer, card->TransferCount() + 2, 0);
+    // Past the reads of sector 0 and of the first partition's boot sector.
+    card->SetFault(FaultKind::FailTransfer, card->TransferCount() + 3, 0);
     ASSERT_EQ(GetSmartInfo(), 1);
     const Sector pattern = card->ReadSector(0);
     ASSERT_NE(pattern, original) << "card A was left in special mode";
@@ -106,6 +109,36 @@ TEST_F(Journal, AnotherCardsJournalIsNeverApplied) {
     EXPECT_FALSE(Exists(path));
     sdsim::DetachAll();
   }
+}
+
+// Journals written before the boot digest (version 1) stay readable: a card
+// such a journal belongs to gets its sector 0 back.
+TEST_F(Journal, AVersionOneJournalIsStillApplied) {
+  Json json = LoadCardJson("usb.json");
+  json["capacity_bytes"] = 64 * 1024 * 1024;
+  sdsim::Card &card = Attach(json, "v1.img");
+  ASSERT_EQ(SetJournalDirectory(JournalDir().c_str()), 0);
+  const Sector original = card.ReadSector(0);
+  std::string text = "sdsmart-sector0-journal 1\nnode " + card.Node() +
+                     "\ncapacity-sectors 131072\ncid -\ntime 2026-01-01T00:00:00Z\nsector0 ";
+  char hex[8];
+  for (unsigned char byte : original) {
+    std::snprintf(hex, sizeof hex, "%02x", byte);
+    text += hex;
+  }
+  text += "\n";
+  const unsigned crc = CCRC16().Generate(reinterpret_cast<const unsigned char *>(text.data()),
+                                         static_cast<unsigned int>(text.size()));
+  std::snprintf(hex, sizeof hex, "%04x", crc);
+  const std::string path = CSectorJournal(JournalDir(), card.Node()).Path();
+  WriteFile(path, text + "crc16 " + hex + "\n");
+  Sector pattern{};
+  EntrySector::BuildEnter(pattern.data(), reinterpret_cast<const unsigned char *>("SDSMTEST"),
+                          false);
+  card.WriteSector(0, pattern.data());
+  EXPECT_EQ(GetSmartInfo(), 0) << GetErrorMessage();
+  EXPECT_EQ(card.ReadSector(0), original);
+  EXPECT_FALSE(Exists(path));
 }
 
 // Every path of a run - success, each fault kind (once, and for good so that

@@ -131,14 +131,17 @@ protected:
   }
 
   // The plain C host (tests/crash/journal_host.c) with DIR/state as its
-  // journal directory, under the card launcher.
+  // journal directory, under the card launcher: named by SetJournalDirectory,
+  // or by SDSMART_JOURNAL_DIR alone.
   Outcome Host(const Configuration &c, const std::string &dir, const std::string &simArgs,
                const std::string &name) {
     Outcome r;
-    r.status = RunShell(kBin + "sdsim --card " + dir + "/card.json " + simArgs + " -- " +
+    const std::string state = dir + "/state";
+    r.status = RunShell((byEnvironment ? "SDSMART_JOURNAL_DIR=" + state + " " : std::string()) +
+                        kBin + "sdsim --card " + dir + "/card.json " + simArgs + " -- " +
                         CRASH_JOURNAL_HOST + " " + c.node + " " + config + " " +
-                        std::to_string(c.version) + " " + dir + "/state >" + dir + "/" + name +
-                        ".out 2>" + dir + "/" + name + ".err");
+                        std::to_string(c.version) + " " + (byEnvironment ? "-" : state) + " >" +
+                        dir + "/" + name + ".out 2>" + dir + "/" + name + ".err");
     r.err = ReadFile(dir + "/" + name + ".err");
     return r;
   }
@@ -233,8 +236,12 @@ protected:
     EXPECT_FALSE(Exists(mid->dir + "/mnt/SmartFile6459.txt"));
   }
 
+  // Sweeps the C host killed before each transfer of a full run in turn.
+  void SweepCHost(const Configuration &c);
+
   ScratchDir scratch;
   std::string config = scratch.File("config");
+  bool byEnvironment = false;
 };
 
 TEST_P(CrashSweep, EveryTransferAndHostFileStepOfAFullRunIsRecovered) {
@@ -282,8 +289,16 @@ TEST_P(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
 // A fleet agent in plain C with a journal directory, killed before each
 // transfer of a full run in turn: its next run restores sector 0 from the
 // library's journal and then reads the card.
-TEST_P(CrashSweep, ACHostWithAJournalRecoversOnItsNextRun) {
-  const Configuration &c = GetParam();
+TEST_P(CrashSweep, ACHostWithAJournalRecoversOnItsNextRun) { SweepCHost(GetParam()); }
+
+// The same host that never calls SetJournalDirectory, with
+// SDSMART_JOURNAL_DIR set as the packaged service sets it.
+TEST_P(CrashSweep, ACHostWithOnlySdsmartJournalDirRecoversOnItsNextRun) {
+  byEnvironment = true;
+  SweepCHost(GetParam());
+}
+
+void CrashSweep::SweepCHost(const Configuration &c) {
   const std::string clean = scratch.File(c.transport + std::to_string(c.version) + "host");
   const Sector original = MakeSandbox(c, clean);
   ASSERT_EQ(Host(c, clean, "--transcript " + clean + "/transcript", "clean").status, 0);
@@ -315,9 +330,9 @@ TEST_P(CrashSweep, ACHostWithAJournalRecoversOnItsNextRun) {
     EXPECT_FALSE(p.journalAfterRestore) << "a completed run removes its journal";
     recovered += p.restore.status == 0 && p.Recovered() && !p.journalAfterRestore;
   }
-  std::cout << "[C host, " << c.Name() << "] crash points: " << points.size()
-            << ", recovered: " << recovered << " (left in special mode: " << inSpecialMode << ")"
-            << std::endl;
+  std::cout << (byEnvironment ? "[C host, SDSMART_JOURNAL_DIR, " : "[C host, ") << c.Name()
+            << "] crash points: " << points.size() << ", recovered: " << recovered
+            << " (left in special mode: " << inSpecialMode << ")" << std::endl;
   EXPECT_GT(inSpecialMode, 0u);
   EXPECT_EQ(recovered, points.size());
 }

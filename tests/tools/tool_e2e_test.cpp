@@ -117,7 +117,10 @@ TEST_F(Sandbox, FailuresSetTheirBitsAndSayWhy) {
   ASSERT_TRUE(ReadWholeFile(prom, text));
   EXPECT_EQ(text, "# HELP sdsmart_smart_read_success 1 when the SMART data of the card could be "
                   "read.\n# TYPE sdsmart_smart_read_success gauge\n"
-                  "sdsmart_smart_read_success{device=\"/dev/sdx\"} 0\n");
+                  "sdsmart_smart_read_success{device=\"/dev/sdx\"} 0\n"
+                  "# HELP sdsmart_sector0_intact 0 when the run left a command pattern over the "
+                  "card's partition table.\n# TYPE sdsmart_sector0_intact gauge\n"
+                  "sdsmart_sector0_intact{device=\"/dev/sdx\"} 1\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir + "/textfile"), {}), 1)
       << "the temporary file was renamed";
 }
@@ -259,7 +262,7 @@ TEST_F(Sandbox, KilledRunIsRestoredByTheNextRun) {
   ASSERT_EQ(::unlink(JournalPath().c_str()), 0);
   const std::string legacy = LegacyJournalPath(State, "/dev/sdx");
   WriteFileAtomically(legacy, std::string(original.begin(), original.end()), 0600, false);
-  Expect(Run({"--card", card}, Tool({"/dev/sdx"})), 4, "sdsmart --restore-sector0 /dev/sdx");
+  Expect(Run({"--card", card}, Tool({"/dev/sdx"})), kExitAcquisition | kExitSector0, "sdsmart --restore-sector0 /dev/sdx");
   EXPECT_EQ(ImageSector0(), pattern) << "nothing was written";
   Args restore{"--restore-sector0", "--state-dir", State, "/dev/sdx"};
   Expect(Run({"--card", card}, restore), 0, " restored from ");
@@ -359,11 +362,13 @@ TEST_F(Sandbox, DeviceGuardWritesOnlyToCards) {
 }
 
 // A card that takes the enter pattern and answers no SMART header (here: the
-// virtual card with another entry string) is written to once, then left
+// virtual card with another entry string) two runs in a row is then left
 // alone until --retry-unsupported, or until a configuration with another
-// entry string reads it, which forgets it.
-TEST_F(Sandbox, UnsupportedCardIsWrittenToOnce) {
-  std::string card = Card("foreign", [](json &c) { c["entry"] = "NOTOURS1"; });
+// entry string reads it, which forgets it. The native card's CID tells it
+// from its clones.
+TEST_F(Sandbox, UnsupportedCardIsWrittenToTwice) {
+  std::string card = Card(
+      "foreign", [](json &c) { c["entry"] = "NOTOURS1"; }, kNative);
   std::string transcript = Dir + "/transcript";
   auto run = [&](Args extra) {
     ::unlink(transcript.c_str());
@@ -372,25 +377,28 @@ TEST_F(Sandbox, UnsupportedCardIsWrittenToOnce) {
     ReadWholeFile(transcript, text);
     return std::pair{r, text.find("\"write\"") != std::string::npos};
   };
-  auto [first, wrote] = run({"-H", "/dev/sdx"});
-  Expect(first, 4, "Later runs skip this card without writing to it");
+  auto [first, wrote] = run({"-H", "/dev/mmcblk7"});
+  Expect(first, 4, "A second such run in a row, with no header in between, makes later runs");
   EXPECT_TRUE(wrote);
+  auto [second, wroteSecond] = run({"-H", "/dev/mmcblk7"});
+  Expect(second, 4, "Later runs skip this card without writing to it");
+  EXPECT_TRUE(wroteSecond);
   for (int i = 0; i < 2; ++i) {
-    auto [again, wroteAgain] = run({"-H", "/dev/sdx"});
-    Expect(again, 4, "/dev/sdx: not supported (remembered since 20");
+    auto [again, wroteAgain] = run({"-H", "/dev/mmcblk7"});
+    Expect(again, 4, "/dev/mmcblk7: not supported (remembered since 20");
     Expect(again, 4,
            "A card of another controller family and a wrong entry string in the "
            "configuration look the same; --retry-unsupported tries again");
     EXPECT_FALSE(wroteAgain);
   }
-  auto [retried, wroteRetry] = run({"-H", "--retry-unsupported", "/dev/sdx"});
+  auto [retried, wroteRetry] = run({"-H", "--retry-unsupported", "/dev/mmcblk7"});
   Expect(retried, 4, "Later runs skip this card");
   EXPECT_TRUE(wroteRetry);
   std::string plain;
   ASSERT_TRUE(ReadWholeFile(kSource + "/demo/config.ini", plain));
   plain.replace(plain.find("SDSMTEST"), 8, "NOTOURS1");
   WriteFileAtomically(Config, EncodeConfig(plain), 0644, false);
-  Expect(run({"-H", "/dev/sdx"}).first, 0, "it is no longer remembered as not supported");
+  Expect(run({"-H", "/dev/mmcblk7"}).first, 16, "it is no longer remembered as not supported");
 }
 
 } // namespace

@@ -133,7 +133,8 @@ int RunAcquisition(const Options &given, RunStatus &status) {
     return Publish(o, status, plan.Metrics.get());
   }
   int rc = 1;
-  if (!caughtSignal) {
+  const bool ran = !caughtSignal;
+  if (ran) {
     rc = GetSmartInfo();
     if (rc != 0 && !caughtSignal) {
       status.LibraryFailure(o.Device + ": reading the SMART data", GetErrorCode(),
@@ -141,6 +142,8 @@ int RunAcquisition(const Options &given, RunStatus &status) {
       MentionLegacyJournal(plan, status);
     }
   }
+  if (ran)
+    ReportSector0(o, status, rc == 0);
   if (!caughtSignal)
     NoteAcquisition(o, unsupported, rc == 0, status);
   if (caughtSignal)

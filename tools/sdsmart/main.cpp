@@ -81,6 +81,8 @@ int Run(int argc, char **argv) {
     return RunScan(options, status);
   case Mode::RestoreSector0:
     return RunRestore(options, status);
+  case Mode::RebuildSector0:
+    return RunRebuild(options, status);
   case Mode::ConfigDecode:
   case Mode::ConfigEncode:
   case Mode::ConfigCheck:

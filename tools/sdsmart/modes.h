@@ -18,6 +18,9 @@ int RunAllCards(const Options &options, RunStatus &status);
 // --restore-sector0 (restore.cpp).
 int RunRestore(const Options &options, RunStatus &status);
 
+// --rebuild-sector0 (rebuild.cpp).
+int RunRebuild(const Options &options, RunStatus &status);
+
 // --scan (scan_mode.cpp).
 int RunScan(const Options &options, RunStatus &status);
 

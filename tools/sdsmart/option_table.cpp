@@ -58,6 +58,16 @@ const OptionSpec kOptionTable[] = {
     {Section::OtherActions, "restore-sector0", kRestoreSector0, no_argument, " DEVICE",
      "write the saved sector 0 of an interrupted run back\n"
      "(only when sector 0 holds a special-mode pattern,\nunless -f/--force)"},
+    {Section::OtherActions, "journal", kJournal, required_argument, " FILE",
+     "with --restore-sector0: the journal to restore from\n"
+     "(default: the one whose card is in DEVICE)"},
+    {Section::OtherActions, "rebuild-sector0", kRebuildSector0, no_argument, " DEVICE",
+     "a card whose sector 0 holds a pattern and has no\n"
+     "journal: find its partitions and propose a partition\n"
+     "table; written only with -f/--force"},
+    {Section::OtherActions, "disk-id", kDiskId, required_argument, " HEX",
+     "with --rebuild-sector0: the disk identifier (the\n"
+     "xxxxxxxx of PARTUUID=xxxxxxxx-NN)"},
     {Section::OtherActions, nullptr, 0, no_argument, "",
      "print the plain text of a stored configuration", "config decode FILE"},
     {Section::OtherActions, nullptr, 0, no_argument, "",
@@ -94,7 +104,8 @@ const struct {
 const char kUsageHead[] = R"(Usage: sdsmart [OPTIONS] DEVICE
        sdsmart --all [--jobs N] [OPTIONS] [CANDIDATE...]
        sdsmart --scan [--json] [CANDIDATE...]
-       sdsmart --restore-sector0 [--force] DEVICE
+       sdsmart --restore-sector0 [--force] [--journal FILE] DEVICE
+       sdsmart --rebuild-sector0 [--force] [--disk-id HEX] DEVICE
        sdsmart config decode|encode|check FILE [-o OUTPUT]
 
 Reads the S.M.A.R.T. health and wear data of an SD card behind a USB card
@@ -109,6 +120,7 @@ Exit status (a bit mask):
   bit 3 (8)   health FAILED
   bit 4 (16)  health WARNING
   bit 5 (32)  the output could not be written (standard output or a file)
+  bit 6 (64)  sector 0 (the partition table) was left holding a command pattern
   128 + N     ended by signal N (SIGINT 130, SIGTERM 143, ...): the card was
               left as found
 

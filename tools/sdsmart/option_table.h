@@ -28,6 +28,9 @@ enum OptionId : int {
   kAll,
   kJobs,
   kTimeout,
+  kRebuildSector0,
+  kJournal,
+  kDiskId,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };

@@ -78,6 +78,20 @@ struct Parse {
       return SetMode(Mode::Scan, name);
     case kRestoreSector0:
       return SetMode(Mode::RestoreSector0, name);
+    case kRebuildSector0:
+      return SetMode(Mode::RebuildSector0, name);
+    case kJournal:
+      o.JournalFile = v;
+      return true;
+    case kDiskId: {
+      char *end = nullptr;
+      const unsigned long id = std::strtoul(v.c_str(), &end, 16);
+      if (v.empty() || v.size() > 8 || *end != '\0')
+        Error = name + " wants up to 8 hexadecimal digits, not '" + v + "'";
+      else
+        o.DiskId = static_cast<uint32_t>(id);
+      return Error.empty();
+    }
     case kHelp:
       return SetMode(Mode::Help, name);
     case kVersion:
@@ -209,6 +223,10 @@ struct Parse {
       return true;
     if ((o.Jobs || o.Timeout) && !o.All)
       Error = std::string(o.Jobs ? "--jobs" : "--timeout") + " applies to --all only";
+    else if (!o.JournalFile.empty() && o.Action != Mode::RestoreSector0)
+      Error = "--journal applies to --restore-sector0 only";
+    else if (o.DiskId && o.Action != Mode::RebuildSector0)
+      Error = "--disk-id applies to --rebuild-sector0 only";
     else if (o.All && o.Action != Mode::Report && o.Action != Mode::Health)
       Error = "--all cannot be combined with another action";
     if (!Error.empty())

@@ -5,6 +5,7 @@
 
 #include "health.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ enum class Mode {
   Health,
   Scan,
   RestoreSector0,
+  RebuildSector0,
   ConfigDecode,
   ConfigEncode,
   ConfigCheck,
@@ -45,6 +47,8 @@ struct Options {
   std::vector<std::string> PassOn;
   std::string ConfigFile; // config subcommands: input
   std::string OutputFile; // config decode/encode: -o FILE (empty: stdout)
+  std::string JournalFile;        // --restore-sector0 --journal FILE
+  std::optional<uint32_t> DiskId; // --rebuild-sector0 --disk-id HEX
 };
 
 // What --all waits for a card's run when --timeout is not given, and the

@@ -41,6 +41,9 @@ struct RunRecord {
   std::optional<LibraryError> Error;       // when the library reported a failure
   std::vector<Region> Distribution;        // erase-count regions
   std::vector<std::string> Contradictions; // plausibility.h; empty when plausible
+  // Sector 0 (the partition table) as the run left it: true restored, false
+  // still a command pattern (or not seen restored); unset when not known.
+  std::optional<bool> Sector0Intact;
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put

@@ -75,6 +75,8 @@ Json BuildJson(const RunRecord &run) {
     j["device"] = {{"name", run.Device}, {"transport", TransportOf(run.Device)}};
   if (run.Error)
     j["error"] = {{"code", run.Error->Code}, {"message", run.Error->Message}};
+  if (run.Sector0Intact)
+    j["sector0"] = {{"intact", *run.Sector0Intact}};
   if (!run.Card)
     return j;
 

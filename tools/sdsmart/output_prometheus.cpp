@@ -93,6 +93,10 @@ std::string RenderPrometheus(const RunRecord &run) {
   Exposition e(run.Device);
   e.Metric("sdsmart_smart_read_success", "gauge",
            "1 when the SMART data of the card could be read.", run.Card ? 1 : 0);
+  if (run.Sector0Intact)
+    e.Metric("sdsmart_sector0_intact", "gauge",
+             "0 when the run left a command pattern over the card's partition table.",
+             *run.Sector0Intact ? 1 : 0);
   if (!run.Card)
     return e.Text();
   const CardData &d = *run.Card;

@@ -20,6 +20,7 @@ enum ExitBits : int {
   kExitHealthFailed = 1 << 3,  // health verdict FAILED
   kExitHealthWarning = 1 << 4, // health verdict WARNING
   kExitOutput = 1 << 5,        // standard output or an output file could not be written
+  kExitSector0 = 1 << 6,       // the run left sector 0 holding a command pattern
 };
 
 class RunStatus {

@@ -2,19 +2,29 @@
 #include "sector0.h"
 
 #include "card_data.h"
+#include "interface/acquisition_lock.h"
 #include "interface/journal.h"
+#include "options.h"
+#include "output.h"
+#include "run_status.h"
 #include "transport/mmc_drive.h"
 #include "transport/usb_drive.h"
 #include "util/convert.h"
+#include "util/error.h"
 #include "util/unique_fd.h"
+
+#include <sdsmart/sdsmart.h>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace sdsmart_tool {
 
-Sector0Device::Sector0Device(const std::string &device) {
+Sector0Device::Sector0Device(const std::string &device)
+    : Lock(std::make_unique<CAcquisitionLock>(device)) {
   std::wstring name = ToWideString(device);
   if (TransportOf(device) == "mmc")
     Mmc = std::make_unique<CMmcDrive>(name, false);
@@ -26,11 +36,20 @@ Sector0Device::~Sector0Device() = default;
 
 Sector Sector0Device::Read() {
   Sector s{};
-  if (Mmc)
-    Mmc->ReadSector(0, 1, s.data());
-  else
-    Usb->ReadSector(0, 1, s.data());
+  ReadAt(0, 1, s.data());
   return s;
+}
+
+void Sector0Device::ReadAt(uint64_t lba, uint32_t count, uint8_t *out) {
+  if (Mmc)
+    Mmc->ReadSector(static_cast<unsigned int>(lba), count, out);
+  else
+    Usb->ReadSector(static_cast<unsigned int>(lba), count, out);
+}
+
+uint64_t Sector0Device::Capacity() const {
+  uint64_t bytes = 0;
+  return ioctl(Handle(), BLKGETSIZE64, &bytes) == 0 ? bytes / 512 : 0;
 }
 
 void Sector0Device::Write(const Sector &s) {
@@ -39,6 +58,44 @@ void Sector0Device::Write(const Sector &s) {
     Mmc->WriteSector(0, 1, copy.data());
   else
     Usb->WriteSector(0, 1, copy.data());
+}
+
+int GuardTransfers(const std::string &what, RunStatus &status, const std::function<int()> &body) {
+  try {
+    return body();
+  } catch (const CError &e) {
+    return status.DeviceFailure(what, e);
+  }
+}
+
+void ReportSector0(const Options &o, RunStatus &status, bool read) {
+  std::optional<bool> &intact = status.Run().Sector0Intact;
+  const std::string journal = GetSector0JournalPath();
+  if (read) {
+    intact = true; // the library saw sector 0 read back as found
+  } else if (!journal.empty()) {
+    intact = false;
+    status.Say("error", "sector 0 of " + o.Device +
+                            " was not restored, so the card's partition table is overwritten by "
+                            "a command pattern until sdsmart --restore-sector0 " +
+                            o.Device + " writes back the copy kept in " + journal);
+  } else {
+    try {
+      Sector0Device device(o.Device);
+      const Sector now = device.Read();
+      intact = GetSector0Kind(now.data(), static_cast<unsigned int>(now.size())) == 0;
+    } catch (const CError &) {
+      // The card cannot be read now (pulled, say): what sector 0 holds is not known.
+    }
+    if (intact == false)
+      status.Say("error", "sector 0 of " + o.Device +
+                              " holds a command pattern and no journal of this card was found, "
+                              "so its partition table is lost until sdsmart --restore-sector0 " +
+                              o.Device + " finds a copy or sdsmart --rebuild-sector0 " + o.Device +
+                              " rebuilds it");
+  }
+  if (intact == false)
+    status.Fail(kExitSector0);
 }
 
 std::string LegacyJournalPath(const std::string &stateDir, const std::string &device) {

@@ -6,23 +6,28 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 class CUsbDrive;
 class CMmcDrive;
+class CAcquisitionLock;
 
 namespace sdsmart_tool {
 
+class RunStatus;
+
 using Sector = std::array<uint8_t, 512>;
 
-// Open it only with the card's lock held (CAcquisitionLock): its descriptor
-// is opened for writing, and closing such a descriptor while sector 0 holds
-// a pattern lets udev re-read the partition table unless the disk is locked.
+// It holds the card's lock (the one an acquisition takes) from before its
+// descriptor is opened for writing until after it is closed: closing such a
+// descriptor while sector 0 holds a pattern lets udev re-read the partition
+// table unless the disk is locked, and no acquisition runs meanwhile.
 class Sector0Device {
 public:
-  // Opens the node; throws CError (SDSMART_E_DEVICE_NOT_FOUND) when it cannot be
-  // opened.
+  // Takes the lock and opens the node; throws CError (SDSMART_E_DEVICE_BUSY,
+  // SDSMART_E_DEVICE_NOT_FOUND) when it cannot.
   explicit Sector0Device(const std::string &device);
   ~Sector0Device();
   Sector0Device(const Sector0Device &) = delete;
@@ -31,12 +36,29 @@ public:
   // Both throw CError on a failed transfer.
   Sector Read();
   void Write(const Sector &s);
+  // `count` sectors from `lba` into `out`.
+  void ReadAt(uint64_t lba, uint32_t count, uint8_t *out);
+  // 512-byte sectors, from BLKGETSIZE64; 0 when unknown.
+  uint64_t Capacity() const;
   int Handle() const;
 
 private:
+  std::unique_ptr<CAcquisitionLock> Lock; // first in, last out
   std::unique_ptr<CUsbDrive> Usb;
   std::unique_ptr<CMmcDrive> Mmc;
 };
+
+// Runs `body` (the exit bits it returns); a failed transfer or open in it
+// is said as "<what>: <the library's error>" with its exit bit.
+int GuardTransfers(const std::string &what, RunStatus &status, const std::function<int()> &body);
+
+struct Options;
+
+// After GetSmartInfo: what the run left in sector 0, in the record; where
+// the run could not see it restored (a pulled card, a failed write), says so
+// in one sentence with the journal and the command that restores it, and
+// sets kExitSector0.
+void ReportSector0(const Options &options, RunStatus &status, bool read);
 
 // The bare 512-byte copy of sector 0 an sdsmart before the library's journal
 // kept in the state directory ("sector0-dev_sdb.bin").

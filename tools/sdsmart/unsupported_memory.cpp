@@ -53,14 +53,36 @@ std::string CapacityAndSector0(const std::string &node) {
   return "size-" + std::to_string(bytes) + "-sector0-" + Fnv1a(sector, sizeof sector);
 }
 
-// The CID a native host shows in sysfs, else the capacity and sector 0.
+// The serial number of the USB device a SCSI disk hangs below (the card
+// reader), from sysfs; "" when it has none.
+std::string ReaderSerial(const std::string &name) {
+  std::string dir = RealPath("/sys/class/block/" + name + "/device");
+  for (int up = 0; up < 8 && dir.size() > 1; ++up) {
+    if (!ReadSysfsAttribute(dir + "/idVendor").empty())
+      return ReadSysfsAttribute(dir + "/serial");
+    dir.erase(dir.find_last_of('/'));
+  }
+  return "";
+}
+
+// What tells this card from its clones (copies of one image, of one
+// capacity): the CID a native host shows, else the card reader's serial
+// with the capacity and sector 0. "" where nothing does: such a card is
+// never remembered, so that a clone is never skipped in its place.
 std::string Identity(const std::string &node, const DeviceVerdict &verdict) {
-  if (verdict.Transport == "mmc" && !verdict.Name.empty()) {
+  if (verdict.Name.empty())
+    return "";
+  if (verdict.Transport == "mmc") {
     std::string cid = ReadSysfsAttribute("/sys/class/block/" + verdict.Name + "/device/cid");
     if (cid.size() == 32 && cid.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
       return "cid-" + cid;
+    return "";
   }
-  return CapacityAndSector0(node);
+  const std::string serial = ReaderSerial(verdict.Name);
+  const std::string rest = CapacityAndSector0(node);
+  if (serial.empty() || rest.empty())
+    return "";
+  return "reader-" + Fnv1a(serial.data(), serial.size()) + "-" + rest;
 }
 
 std::string UtcNow() {
@@ -85,23 +107,44 @@ UnsupportedMemory::UnsupportedMemory(const std::string &stateDir, const std::str
     Path = stateDir + "/unsupported-" + identity + ".json";
 }
 
-std::optional<std::string> UnsupportedMemory::RememberedSince() const {
+nlohmann::json UnsupportedMemory::Record() const {
   std::string text;
   if (Path.empty() || !ReadWholeFile(Path, text))
-    return std::nullopt;
+    return nlohmann::json::object();
   nlohmann::json record = nlohmann::json::parse(text, nullptr, false);
-  if (!record.is_object() || record.value("entry", "") != EntryHash)
+  return record.is_object() ? record : nlohmann::json::object();
+}
+
+std::optional<std::string> UnsupportedMemory::RememberedSince() const {
+  const nlohmann::json record = Record();
+  if (record.value("entry", "") != EntryHash || record.value("header_seen", false) ||
+      record.value("failures", 2) < 2) // records of older versions counted one failure
     return std::nullopt;
   return record.value("since", "an earlier run");
 }
 
-void UnsupportedMemory::Remember(const std::string &node, const std::string &reason) const {
-  nlohmann::json record = {
-      {"since", UtcNow()}, {"entry", EntryHash}, {"node", node}, {"reason", reason}};
+int UnsupportedMemory::Remember(const std::string &node, const std::string &reason) const {
+  nlohmann::json record = Record();
+  if (record.value("header_seen", false))
+    return 0;
+  const int failures = record.value("entry", "") == EntryHash ? record.value("failures", 0) + 1 : 1;
+  record = {{"since", UtcNow()},
+            {"entry", EntryHash},
+            {"node", node},
+            {"reason", reason},
+            {"failures", failures}};
   WriteFileAtomically(Path, record.dump(2) + "\n", 0644, false);
+  return failures;
 }
 
-bool UnsupportedMemory::Forget() const { return !Path.empty() && ::unlink(Path.c_str()) == 0; }
+bool UnsupportedMemory::Accepted(const std::string &node) const {
+  const nlohmann::json old = Record();
+  if (old.value("header_seen", false))
+    return false;
+  const nlohmann::json record = {{"since", UtcNow()}, {"node", node}, {"header_seen", true}};
+  WriteFileAtomically(Path, record.dump(2) + "\n", 0644, false);
+  return old.contains("since");
+}
 
 bool AnsweredNoSmartHeader() {
   // "Incorrect S.M.A.R.T contents." is also raised for damaged detail pages
@@ -129,26 +172,29 @@ void NoteAcquisition(const Options &o, const UnsupportedMemory &memory, bool rea
                      RunStatus &status) {
   if (!memory.Usable())
     return;
-  if (read) {
-    if (memory.Forget())
-      status.Say("information",
-                 o.Device + " was read: it is no longer remembered as not supported");
-    return;
-  }
-  if (!AnsweredNoSmartHeader())
-    return;
+  int failures = 0;
+  bool remembered = false;
   try {
-    memory.Remember(o.Device, GetErrorMessage());
+    if (read)
+      remembered = memory.Accepted(o.Device); // a card that gave a header is never remembered
+    else if (AnsweredNoSmartHeader())
+      failures = memory.Remember(o.Device, GetErrorMessage());
   } catch (const std::exception &e) {
-    status.Say("warning", std::string("cannot remember the card as not supported: ") + e.what());
+    status.Say("warning", std::string("cannot note how the card answered: ") + e.what());
     return;
   }
+  if (read && remembered)
+    status.Say("information", o.Device + " was read: it is no longer remembered as not supported");
+  if (failures == 0)
+    return;
   status.Say("information", o.Device +
                                 ": the card took the enter pattern but answered no SMART "
                                 "header. " +
                                 std::string(kLooksTheSame) +
-                                ". Later runs skip this card without writing to it; "
-                                "--retry-unsupported tries again.");
+                                (failures >= 2 ? ". Later runs skip this card without writing to "
+                                                 "it; --retry-unsupported tries again."
+                                               : ". A second such run in a row, with no header "
+                                                 "in between, makes later runs skip it."));
 }
 
 } // namespace sdsmart_tool

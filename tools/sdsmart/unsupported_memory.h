@@ -3,9 +3,15 @@
 // in a fleet are of other controller families: each takes the enter pattern
 // over its partition table, answers no SMART header and is restored. A timer
 // would repeat that on every run, so such a card is remembered by what
-// identifies it without writing (the CID where the host can read it, else
-// the capacity and a hash of sector 0) and later runs leave it alone.
+// identifies it without writing and later runs leave it alone. One glitch
+// must not switch a good card off, nor a clone (fleets copy one image to
+// every card) be skipped for another: a card is remembered only after two
+// runs in a row found no header, never once it gave one, and only where
+// something tells clones apart (the CID a native host shows, the card
+// reader's serial).
 #pragma once
+
+#include <nlohmann/json.hpp>
 
 #include <optional>
 #include <string>
@@ -26,18 +32,22 @@ public:
 
   // The card could be identified and a state directory is usable.
   bool Usable() const { return !Path.empty(); }
-  // When the card was found not supported with this entry string (UTC,
-  // ISO 8601); nullopt when it is not remembered.
+  // When the card was found not supported with this entry string, the
+  // second time in a row (UTC, ISO 8601); nullopt when it is not remembered.
   std::optional<std::string> RememberedSince() const;
-  // Atomically written; throws std::runtime_error.
-  void Remember(const std::string &node, const std::string &reason) const;
-  // true when a record was removed.
-  bool Forget() const;
+  // Counts a run that found no header; the runs in a row so far (0: the
+  // card once gave a header). Atomically written; throws
+  // std::runtime_error.
+  int Remember(const std::string &node, const std::string &reason) const;
+  // The card gave a header: it is never remembered as not supported. true
+  // when runs without a header had been counted.
+  bool Accepted(const std::string &node) const;
   const std::string &File() const { return Path; }
 
 private:
-  std::string Path;      // <state dir>/unsupported-<identity>.json, "" when unusable
-  std::string EntryHash; // of the entry string
+  nlohmann::json Record() const; // {} when there is none
+  std::string Path;              // <state dir>/unsupported-<identity>.json, "" when unusable
+  std::string EntryHash;         // of the entry string
 };
 
 // The library's last error says the card took the enter pattern and

@@ -1,0 +1,245 @@
+// SPDX-License-Identifier: MIT
+// Recovering a card: sector 0 rebuilt from the file systems on images that
+// sfdisk and mkfs made, journals found by the card whatever its node is
+// called, failed restores that say so, and the guard on both actions.
+#include "config_codec.h"
+#include "run_status.h"
+#include "support.h"
+
+#include <nlohmann/json.hpp>
+
+using namespace sdtest;
+
+namespace {
+
+const std::string kBin = std::string(SDSMART_BINARY_DIR) + "/bin/";
+const std::string kSource = SDSMART_SOURCE_DIR;
+
+struct Outcome {
+  int status = -1;
+  std::string out; // standard output and error
+};
+
+class Recovery : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
+      GTEST_SKIP() << "the card launcher is not built";
+    WriteFile(config, sdsmart_tool::EncodeConfig(ReadFile(kSource + "/demo/config.ini")));
+    RunShell("mkdir -p " + dir.File("state"));
+  }
+  // A card file NAME.json: the shipped USB card on IMAGE at NODE.
+  std::string Card(const std::string &name, const std::string &node, const std::string &image,
+                   uint64_t bytes, const std::string &kind = "usb-removable") {
+    auto card = nlohmann::json::parse(ReadFile(kSource + "/sim/cards/usb.json"));
+    card["node"] = node;
+    card["capacity_bytes"] = bytes;
+    card["image"] = dir.File(image);
+    card["sysfs"] = {{"kind", kind}, {"partitions", 1}};
+    card.erase("mount");
+    WriteFile(dir.File(name + ".json"), card.dump());
+    return dir.File(name + ".json");
+  }
+  Outcome Tool(const std::string &card, const std::string &args, const std::string &sim = "") {
+    Outcome r;
+    r.status =
+        RunShell(kBin + "sdsim --card " + card + " " + sim + " -- " + kBin + "sdsmart --config " +
+                     config + " --state-dir " + dir.File("state") + " " + args + " 2>&1",
+                 &r.out);
+    return r;
+  }
+  std::string Sector0(const std::string &image) { return ReadFile(dir.File(image)).substr(0, 512); }
+  std::string Sh(const std::string &script) {
+    std::string out;
+    EXPECT_EQ(RunShell("cd " + dir.path + " && (" + script + ") 2>&1", &out), 0) << script << out;
+    return out;
+  }
+  // Kills a run in special mode: sector 0 holds the enter pattern.
+  void KillInSpecialMode(const std::string &card) {
+    ASSERT_EQ(Tool(card, "/dev/sdx", "--kill 10").status, 128 + 9);
+  }
+  ScratchDir dir;
+  std::string config = dir.File("config");
+};
+
+// Images as card formatters and system images lay them out. Each step names
+// the partition images p1.img, p2.img; `place` writes them into card.img.
+struct Layout {
+  const char *name;
+  unsigned mib;
+  const char *table;  // sfdisk input
+  const char *make;   // the file systems
+  const char *diskId; // --disk-id, or "" to recover it from the card
+  const char *check;
+};
+const char kPlace[] = "dd if=p1.img of=card.img bs=512 seek=$S1 conv=notrunc status=none && "
+                      "{ [ ! -f p2.img ] || dd if=p2.img of=card.img bs=512 seek=$S2 "
+                      "conv=notrunc status=none; }";
+const char kCmdline[] = "echo 'console=tty1 root=PARTUUID=1234abcd-02 rootwait' > cmdline.txt && "
+                        "mcopy -i p1.img cmdline.txt ::";
+const char kFstab[] = "printf 'PARTUUID=1234abcd-02 / ext4 defaults 0 1\\n' > fstab && "
+                      "printf 'mkdir etc\\ncd etc\\nwrite fstab fstab\\n' > cmds && "
+                      "debugfs -w -f cmds p2.img";
+const char kSbcTable[] =
+    "label: dos\nlabel-id: 0x1234abcd\nstart=8192,size=131072,type=c\nstart=139264,type=83\n";
+const char kSbcMake[] = "S1=8192 S2=139264; mkfs.vfat -F 32 -s 1 -n BOOT -C p1.img 65536 && "
+                        "mkfs.ext4 -q -F p2.img 94208k";
+
+TEST_F(Recovery, RebuildGivesBackTheTableSfdiskWroteAndNeverWritesOverData) {
+  const std::string sbcCmdline = std::string(kSbcMake) + " && " + kCmdline;
+  const std::string sbcFstab = std::string(kSbcMake) + " && " + kFstab;
+  const Layout layouts[] = {
+      {"FAT32 card as sold", 64, "label: dos\nlabel-id: 0x0badcafe\nstart=8192,type=c\n",
+       "S1=8192; mkfs.vfat -F 32 -s 1 -C p1.img 61440", "0badcafe", "fsck.vfat -n p1.img"},
+      {"SBC, PARTUUID in cmdline.txt", 160, kSbcTable, sbcCmdline.c_str(), "",
+       "fsck.vfat -n p1.img && e2fsck -n p2.img"},
+      {"SBC, PARTUUID in /etc/fstab", 160, kSbcTable, sbcFstab.c_str(), "",
+       "fsck.vfat -n p1.img && e2fsck -n p2.img"},
+      {"exFAT", 64, "label: dos\nlabel-id: 0x00c0ffee\nstart=32768,type=7\n",
+       "S1=32768; truncate -s 48M p1.img && mkfs.exfat p1.img", "c0ffee", "fsck.exfat -n p1.img"},
+      {"FAT16 small card", 32, "label: dos\nlabel-id: 0x0000f16f\nstart=2048,type=6\n",
+       "S1=2048; mkfs.vfat -F 16 -C p1.img 31744", "f16f", "fsck.vfat -n p1.img"},
+  };
+  for (const Layout &l : layouts) {
+    SCOPED_TRACE(l.name);
+    Sh("rm -f *.img && truncate -s " + std::to_string(l.mib) + "M card.img && printf '" + l.table +
+       "' | sfdisk -q card.img && " + l.make + " && " + kPlace +
+       " && sfdisk --dump card.img > before.dump");
+    const std::string card = Card("sd", "/dev/sdx", "card.img", l.mib << 20);
+    KillInSpecialMode(card);
+    RunShell("rm -f " + dir.File("state/*.journal")); // the journal lay on the lost root
+    const std::string pattern = Sector0("card.img");
+    const std::string id = *l.diskId ? std::string(" --disk-id ") + l.diskId : "";
+    Outcome shown = Tool(card, "--rebuild-sector0" + id + " /dev/sdx");
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find(*l.diskId ? "(--disk-id)" : "found as PARTUUID in "),
+              std::string::npos)
+        << shown.out;
+    EXPECT_EQ(Sector0("card.img"), pattern) << "written without --force";
+    Outcome written = Tool(card, "--rebuild-sector0 --force" + id + " /dev/sdx");
+    EXPECT_EQ(written.status, 0) << written.out;
+    Sh("sfdisk --dump card.img | diff before.dump - && S1=$(sfdisk --dump card.img | sed -n "
+       "'s/.*1 : start= *\\([0-9]*\\),.*/\\1/p') && S2=$(sfdisk --dump card.img | sed -n "
+       "'s/.*2 : start= *\\([0-9]*\\),.*/\\1/p') && dd if=card.img of=p1.img bs=512 skip=$S1 "
+       "count=$(stat -c %s p1.img) iflag=count_bytes status=none && { [ ! -f p2.img ] || dd "
+       "if=card.img of=p2.img bs=512 skip=$S2 status=none; } && " +
+       std::string(l.check));
+    const std::string table = Sector0("card.img");
+    Outcome again = Tool(card, "--rebuild-sector0 --force /dev/sdx");
+    EXPECT_EQ(again.status, 4) << again.out;
+    EXPECT_NE(again.out.find("holds no command pattern"), std::string::npos) << again.out;
+    EXPECT_EQ(Sector0("card.img"), table);
+  }
+}
+
+// The same card killed as /dev/sdx comes back as /dev/sdy: the next run and
+// --restore-sector0 find its journal by its identity; another card's
+// journal is refused without --force, and neither action writes to a
+// partition or a fixed disk.
+TEST_F(Recovery, JournalFollowsTheCardAndOnlyTheCard) {
+  Sh(std::string("truncate -s 160M card.img && printf '") + kSbcTable + "' | sfdisk -q card.img");
+  const std::string table = Sector0("card.img");
+  const std::string sdx = Card("sdx", "/dev/sdx", "card.img", 160 << 20);
+  const std::string sdy = Card("sdy", "/dev/sdy", "card.img", 160 << 20);
+  for (const char *next : {"/dev/sdy", "--restore-sector0 /dev/sdy"}) {
+    SCOPED_TRACE(next);
+    KillInSpecialMode(sdx);
+    ASSERT_NE(Sector0("card.img"), table);
+    Outcome r = Tool(sdy, next);
+    EXPECT_EQ(r.status & 7, 0) << r.out;
+    EXPECT_EQ(Sector0("card.img"), table);
+    EXPECT_EQ(RunShell("ls " + dir.File("state/*.journal") + " >/dev/null 2>&1"), 2)
+        << "the journal goes once sector 0 is back";
+  }
+  // A journal of this card, offered to a card of another capacity.
+  KillInSpecialMode(sdx);
+  Sh("cp state/sector0-dev_sdx.journal other.journal && cp card.img big.img && "
+     "truncate -s 192M big.img");
+  const std::string big = Card("big", "/dev/sdz", "big.img", 192 << 20);
+  const std::string before = Sector0("big.img");
+  Outcome refused =
+      Tool(big, "--restore-sector0 --journal " + dir.File("other.journal") + " /dev/sdz");
+  EXPECT_EQ(refused.status, 4) << refused.out;
+  EXPECT_NE(refused.out.find("belongs to another card"), std::string::npos) << refused.out;
+  EXPECT_EQ(Sector0("big.img"), before);
+  const std::string fixed = Card("fixed", "/dev/sdx", "card.img", 160 << 20, "sata");
+  for (const char *action : {"--restore-sector0", "--rebuild-sector0 --force"})
+    for (const auto &[card, node] : {std::pair{fixed, "/dev/sdx"}, {sdx, "/dev/sdx1"}}) {
+      SCOPED_TRACE(std::string(action) + " " + node);
+      Outcome r = Tool(card, std::string(action) + " " + node);
+      EXPECT_EQ(r.status, 2) << r.out;
+      EXPECT_NE(Sector0("card.img"), table) << "nothing was written";
+    }
+}
+
+// A run whose restore the card does not take keeps the journal and says in
+// one sentence where it is and what restores it, with its exit bit, the
+// JSON field and the textfile series.
+TEST_F(Recovery, AFailedRestoreSaysSoAndKeepsTheJournal) {
+  Sh("truncate -s 64M card.img && printf 'label: dos\\nstart=2048,type=c\\n' | sfdisk -q card.img");
+  const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
+  const std::string table = Sector0("card.img");
+  // Where the failure path's restore write and its read-back fall.
+  Tool(card, "/dev/sdx", "--fail 10 --transcript " + dir.File("transcript"));
+  size_t transfer = 0, restoreWrite = 0;
+  std::istringstream lines(ReadFile(dir.File("transcript")));
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("\"lba\"") != std::string::npos) {
+      if (line.find("\"op\":\"write\"") != std::string::npos &&
+          line.find("\"what\":\"data\"") != std::string::npos)
+        restoreWrite = transfer;
+      ++transfer;
+    }
+  ASSERT_GT(restoreWrite, 10u);
+  const std::string prom = dir.File("sdsmart.prom");
+  const struct {
+    const char *name;
+    std::string faults;
+  } cases[] = {{"card pulled", "--vanish 10"},
+               {"restore write fails", "--fail 10 --fail " + std::to_string(restoreWrite)},
+               {"read-back fails", "--fail 10 --fail " + std::to_string(restoreWrite + 1)}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Outcome r = Tool(card, "--json --prometheus=" + prom + " /dev/sdx", c.faults);
+    const std::string journal = dir.File("state/sector0-dev_sdx.journal");
+    EXPECT_EQ(r.status, kExitAcquisition | kExitSector0) << r.out;
+    EXPECT_NE(r.out.find("partition table is overwritten by a command pattern until sdsmart "
+                         "--restore-sector0 /dev/sdx writes back the copy kept in " +
+                         journal),
+              std::string::npos)
+        << r.out;
+    const std::string json = r.out.substr(r.out.find("{\n"));
+    EXPECT_EQ(nlohmann::json::parse(json).at("sector0").at("intact"), false);
+    EXPECT_NE(ReadFile(prom).find("sdsmart_sector0_intact{device=\"/dev/sdx\"} 0"),
+              std::string::npos);
+    ASSERT_TRUE(Exists(journal)) << "the journal stays until sector 0 reads back as saved";
+    EXPECT_EQ(Tool(card, "--restore-sector0 /dev/sdx").status, 0);
+    EXPECT_EQ(Sector0("card.img"), table);
+  }
+}
+
+// One damaged header does not switch a good card off, and clones that
+// nothing tells apart (no CID, no reader serial) are never skipped for one
+// another.
+TEST_F(Recovery, OneGlitchOrACloneNeverSkipsASupportedCard) {
+  Outcome glitch = Tool(kSource + "/sim/cards/native.json", "/dev/mmcblk7", "--bad-signature 2");
+  EXPECT_EQ(glitch.status & 4, 4) << glitch.out;
+  Outcome next = Tool(kSource + "/sim/cards/native.json", "/dev/mmcblk7");
+  EXPECT_EQ(next.status & 7, 0) << next.out;
+  auto foreign = nlohmann::json::parse(ReadFile(kSource + "/sim/cards/usb.json"));
+  foreign["entry"] = "NOTOURS1";
+  WriteFile(dir.File("foreign.json"), foreign.dump());
+  foreign["entry"] = "SDSMTEST";
+  foreign["node"] = "/dev/sdy";
+  WriteFile(dir.File("clone.json"), foreign.dump());
+  const std::string both = dir.File("foreign.json") + " --card " + dir.File("clone.json");
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    EXPECT_EQ(Tool(both, "-H /dev/sdy").status & 7, 0);
+    Outcome unsupported = Tool(both, "-H /dev/sdx");
+    EXPECT_EQ(unsupported.status, 4);
+    EXPECT_EQ(unsupported.out.find("remembered since"), std::string::npos) << unsupported.out;
+  }
+}
+
+} // namespace
