@@ -6,6 +6,7 @@
 #include "files.h"
 #include "histogram.h"
 #include "modes.h"
+#include "record.h"
 #include "sector0.h"
 #include "unsupported_memory.h"
 
@@ -167,6 +168,7 @@ int RunAcquisition(const Options &given, RunStatus &status) {
     return Publish(o, status);
   }
   int rc = 1;
+  Recorder recorder(o, status);
   if (!caughtSignal) {
     rc = GetSmartInfo();
     if (rc != 0 && !caughtSignal) {
@@ -187,6 +189,7 @@ int RunAcquisition(const Options &given, RunStatus &status) {
     run.Distribution = EraseCountRegions(run.Card->EraseCounts);
     status.Fail(VerdictExitBits(run.Health->Status));
   }
+  recorder.Finish(run);
   return Publish(o, status);
 }
 

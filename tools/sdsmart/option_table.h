@@ -26,6 +26,8 @@ enum OptionId : int {
   kRetryUnsupported,
   kAll,
   kJobs,
+  kRecord,
+  kRecordRaw,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };
