@@ -120,8 +120,7 @@ const RecordedStep *Replay::Match(const RecordedStep &got, const std::uint8_t *o
   }
   const std::string received = Describe(got);
   if (Next >= Script->Steps.size()) {
-    Diverge("nothing (the recording ends after request " + std::to_string(Next) + ")", received,
-            note);
+    Diverge("nothing (the recording holds " + std::to_string(Next) + " requests)", received, note);
     return nullptr;
   }
   const RecordedStep &step = Script->Steps[Next];

@@ -77,6 +77,14 @@ void ReplaceAll(Bytes &data, const Bytes &from, const Bytes &to) {
   }
 }
 
+// Every sector of `data` that holds `from` holds `to` instead: sector data
+// only ever carries a sector whole and in place.
+void ReplaceSectors(Bytes &data, const Bytes &from, const Bytes &to) {
+  for (size_t at = 0; at + from.size() <= data.size(); at += from.size())
+    if (std::equal(from.begin(), from.end(), data.begin() + static_cast<std::ptrdiff_t>(at)))
+      std::copy(to.begin(), to.end(), data.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 template <class Edit> void EachBlob(Recording &r, Edit edit) {
   for (RecordedRequest &q : r.Requests) {
     edit(q.Out);
@@ -198,7 +206,7 @@ void Redact(Recording &r, const std::vector<uint8_t> &cid, const std::array<uint
     const std::array<uint8_t, 512> synthetic = SyntheticSector0(r.Card.Sector0);
     const Bytes from(r.Card.Sector0.begin(), r.Card.Sector0.end());
     const Bytes to(synthetic.begin(), synthetic.end());
-    EachBlob(r, [&](Bytes &b) { ReplaceAll(b, from, to); });
+    EachBlob(r, [&](Bytes &b) { ReplaceSectors(b, from, to); });
     r.Card.Sector0 = synthetic;
   }
   Bytes entry;
