@@ -11,7 +11,7 @@ FUZZ_SECONDS ?= 60
 
 CMAKE_GEN = -G Ninja
 
-.PHONY: all deps test-deps configure test demo bench install deb fuzz clean format abi-update
+.PHONY: all deps test-deps configure test demo bench install deb fuzz clean format abi-update cards
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -41,6 +41,11 @@ abi-update: test-deps
 	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSDSMART_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target sdsmart abi_members
 	./scripts/abi.sh update $(ASAN_BUILD)/lib/libsdsmart.so.1 $(ASAN_BUILD)/tests/abi/members.o
+
+# docs/cards.md from the recordings in tests/data/recordings (make test
+# fails while it is stale).
+cards:
+	@python3 scripts/cards.py
 
 demo: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target sdsmart_cli sdsim_launcher sdsim sdsmart_demo_config

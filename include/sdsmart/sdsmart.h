@@ -164,6 +164,33 @@ const char *GetSector0JournalPath(void);
  * when sector is NULL or size is below 512. Nothing is sent to any card. */
 int GetSector0Kind(const unsigned char *sector, unsigned int size);
 
+/* ---- Observing the card's transfers ------------------------------------ */
+
+/* One request the library sent to the card, handed to the transfer observer
+ * right after it ended. */
+enum SdsmartTransferKind {
+  SDSMART_TRANSFER_SG_IO = 1,      /* request: the sg_io_hdr_t sent with SG_IO */
+  SDSMART_TRANSFER_MMC_CMD = 2,    /* request: the struct mmc_ioc_cmd sent with MMC_IOC_CMD */
+  SDSMART_TRANSFER_FILE_WRITE = 3, /* a write to the host file (SMART version 3) */
+  SDSMART_TRANSFER_FILE_READ = 4   /* a read of the host file */
+};
+struct SdsmartTransfer {
+  int kind;                   /* SdsmartTransferKind */
+  const void *request;        /* SG_IO, MMC: the kernel's record as it came back; else NULL */
+  unsigned long long offset;  /* host-file steps: the file offset */
+  const unsigned char *data;  /* host-file steps: the bytes written or read; else NULL */
+  unsigned int length;        /* host-file steps: their number */
+  int result;                 /* what the call returned: 0, or -1 on failure */
+  int error;                  /* errno after a failed call, else 0 */
+};
+typedef void (*SdsmartTransferObserver)(const struct SdsmartTransfer *transfer, void *context);
+/* Calls observer(transfer, context) once for every request the library sends
+ * to a card (every SG_IO and MMC_IOC_CMD ioctl, every host-file read and
+ * write), on the calling thread, after the request. The observer must not
+ * call the library. Observing changes nothing in what is sent. NULL turns it
+ * off (the default). */
+void SetTransferObserver(SdsmartTransferObserver observer, void *context);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

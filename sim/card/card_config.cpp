@@ -5,6 +5,7 @@
 
 #include "card/card_json.h"
 #include "card/card_registers.h"
+#include "card/recording.h"
 #include "hooks/real_calls.h"
 
 #include <algorithm>
@@ -340,6 +341,11 @@ std::uint32_t EntryCount(const CardConfig &config) {
 }
 
 CardConfig ParseCardConfig(const std::string &jsonText, const std::string &baseDir) {
+  if (IsRecording(jsonText)) {
+    CardConfig config = ParseCard(RecordingCard(jsonText), baseDir);
+    config.Script = RecordingSteps(jsonText);
+    return config;
+  }
   Json card;
   try {
     card = Json::parse(jsonText);
@@ -349,6 +355,10 @@ CardConfig ParseCardConfig(const std::string &jsonText, const std::string &baseD
   if (!card.is_object())
     FailCardFile("the card must be a JSON object");
   try {
+    if (card.contains("recording")) { // a card file that names a recording
+      const std::string path = Resolve(card["recording"].get<std::string>(), baseDir);
+      return ParseCardConfig(ReadWholeFile(path), DirName(path));
+    }
     return ParseCard(card, baseDir);
   } catch (const nlohmann::json::exception &e) {
     FailCardFile(e.what());

@@ -6,10 +6,13 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace sdsim {
+
+struct ReplayScript;
 
 constexpr std::uint32_t kNoReadCount = 0xFFFFFFFF;
 constexpr std::size_t kSector = 512;
@@ -65,6 +68,9 @@ struct CardConfig {
   // (a real sleep, outside the registry's lock); 0 answers at once.
   std::uint32_t TransferLatencyUs = 0;
   std::uint32_t FileStepLatencyUs = 0;
+
+  // A card that answers from a recording (sdsim --recording): its requests.
+  std::shared_ptr<const ReplayScript> Script;
 
   bool IsNative() const { return Node.rfind("/dev/mmcblk", 0) == 0; }
 };

@@ -16,6 +16,8 @@ namespace sdsim {
 CardState::CardState(CardConfig config, const std::string &transcriptPath)
     : Settings(std::move(config)), Storage(Settings), SmartData(Settings),
       Controller(Settings, Storage, SmartData, Faults) {
+  if (Settings.Script)
+    Player = std::make_unique<Replay>(Settings.Script, Settings.ByteAddressed);
   if (!transcriptPath.empty())
     TranscriptFd =
         Real().open(transcriptPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
@@ -135,6 +137,17 @@ void CardState::RawWrite(std::uint64_t lba, std::uint32_t count, const std::uint
 std::string CardState::FileWritten(int fd, std::uint64_t offset, const std::uint8_t *data,
                                    std::size_t len) {
   return Controller.FileWritten(fd, offset, data, len, CurrentFileStep);
+}
+
+long CardState::ReplayFileStep(bool write, std::uint64_t offset, void *data, std::size_t length,
+                               long done) {
+  ReplayNote note;
+  const long result =
+      Player->File(write, offset, static_cast<std::uint8_t *>(data), length, done, note);
+  const int error = errno;
+  Record(note.Op, note.Lba, note.Count, note.What);
+  errno = error;
+  return result;
 }
 
 } // namespace sdsim

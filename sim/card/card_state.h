@@ -8,10 +8,12 @@
 #include "card/card_storage.h"
 #include "card/faults.h"
 #include "card/firmware.h"
+#include "card/replay.h"
 #include "card/smart_pages.h"
 #include "sdsim/sdsim.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,11 @@ public:
   void RawRead(std::uint64_t lba, std::uint32_t count, std::uint8_t *out) const;
   void RawWrite(std::uint64_t lba, std::uint32_t count, const std::uint8_t *in);
 
+  // The recording the card answers from, or null.
+  Replay *Replayer() { return Player.get(); }
+  // A host-file step of a replaying card, after the file served it.
+  long ReplayFileStep(bool write, std::uint64_t offset, void *data, std::size_t length, long done);
+
   // SMART data in card form.
   const SmartPages &Pages() const { return SmartData; }
 
@@ -96,6 +103,7 @@ private:
   SmartPages SmartData;
   FaultTable Faults;
   Firmware Controller;
+  std::unique_ptr<Replay> Player;
 
   std::string MountDir;
   bool OwnsMountDir = false;

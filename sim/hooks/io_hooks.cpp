@@ -56,6 +56,9 @@ ssize_t FileIoLocked(int fd, const void *buf, std::size_t len, off_t at, bool po
     return -1;
   }
   const ssize_t done = transfer();
+  if (entry.Card->Replayer())
+    return entry.Card->ReplayFileStep(op[0] == 'w', static_cast<std::uint64_t>(pos),
+                                      const_cast<void *>(buf), len, done);
   entry.Card->Record(op, static_cast<std::uint32_t>(pos / 512), Sectors(len),
                      describe(entry, pos, done));
   return done;
@@ -144,9 +147,9 @@ int CardIoctl(int fd, unsigned long request, void *arg, std::uint32_t &latency) 
   const std::uint64_t before = card.TransferCount();
   int result = 0;
   if (request == SG_IO && !card.IsNative()) {
-    result = ScsiIoctl(card, arg);
+    result = card.Replayer() ? ReplayIoctl(card, true, arg) : ScsiIoctl(card, arg);
   } else if (request == MMC_IOC_CMD && card.IsNative()) {
-    result = MmcIoctl(card, arg);
+    result = card.Replayer() ? ReplayIoctl(card, false, arg) : MmcIoctl(card, arg);
   } else if (request == SG_IO || request == MMC_IOC_CMD) {
     errno = ENOTTY;
     return -1;

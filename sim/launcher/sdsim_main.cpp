@@ -25,13 +25,16 @@ namespace {
 void Usage(FILE *out) {
   std::fprintf(
       out,
-      "usage: sdsim [--card FILE]... [--transcript FILE] [latency options] [fault options] -- "
+      "usage: sdsim [--card FILE | --recording FILE]... [--transcript FILE] [latency options] "
+      "[fault options] -- "
       "COMMAND "
       "[ARG]...\n"
       "\n"
       "Runs COMMAND with virtual SD cards attached (default card: %s).\n"
       "\n"
       "  --card FILE          attach the card described by FILE (repeatable)\n"
+      "  --recording FILE     attach a card that answers from a recording of\n"
+      "                       sdsmart --record (repeatable)\n"
       "  --transcript FILE    write every transfer the cards see as JSON lines\n"
       "  --fail N             transfer N fails (ioctl -1, EIO)\n"
       "  --error N            transfer N completes with an error status\n"
@@ -212,7 +215,7 @@ int ParseOptions(int argc, char **argv, Options &options) {
       return 2;
     }
     const std::string value = argv[++i];
-    if (option == "--card") {
+    if (option == "--card" || option == "--recording") {
       options.Cards.push_back(Absolute(value));
     } else if (option == "--transcript") {
       options.Transcript = Absolute(value);

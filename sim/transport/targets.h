@@ -10,6 +10,8 @@ class CardState;
 
 int ScsiIoctl(CardState &card, void *sgIoHdr);
 int MmcIoctl(CardState &card, void *mmcIocCmd);
+// SG_IO or MMC_IOC_CMD on a card that answers from a recording.
+int ReplayIoctl(CardState &card, bool scsi, void *request);
 
 // Largest SG_IO data phase the reader takes (bytes).
 constexpr unsigned kScsiMaxTransfer = 2048 * 512;

@@ -3,6 +3,7 @@
 #include "smart/smart_info_reader.h"
 #include "smart/smart_reader_errors.h"
 #include "smart/special_mode2_cmd.h"
+#include "transport/transfer_observer.h"
 #include "util/convert.h"
 #include "util/io_file.h"
 #include "util/unique_fd.h"
@@ -178,6 +179,7 @@ void CSmartInfoReader::CreateFileForSpecialMode2ExtensionMode() {
     throw MakeError(Errors::AlignCreateFile);
   std::memset(buffer.Get(), 0, size);
   SmartFile->Write(buffer.Get(), static_cast<unsigned int>(size));
+  TransferObserver::FileStep(SDSMART_TRANSFER_FILE_WRITE, 0, buffer.Get(), size);
   SmartFile->Seek(0, SEEK_SET);
 }
 
@@ -199,6 +201,7 @@ void CSmartInfoReader::EnterSpecialMode2ExtensionMode(unsigned int selector) {
   p[271] = static_cast<unsigned char>(selector);
   SmartFile->Seek(0, SEEK_SET);
   SmartFile->Write(p, 512);
+  TransferObserver::FileStep(SDSMART_TRANSFER_FILE_WRITE, 0, p, 512);
   SmartFile->Seek(0, SEEK_SET);
 }
 
@@ -213,6 +216,7 @@ void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
   std::memset(data, 0, length);
   SmartFile->Seek(0, SEEK_SET);
   SmartFile->Read(data, static_cast<unsigned int>(length));
+  TransferObserver::FileStep(SDSMART_TRANSFER_FILE_READ, 0, data, length);
   SmartFile->Seek(0, SEEK_SET);
 
   // The answer is the first finished header; busy ones are passed over.

@@ -3,6 +3,7 @@
 
 #include "transport/kernel_abi.h"
 #include "transport/scsi_base.h"
+#include "transport/transfer_observer.h"
 #include "util/error_catalogue.h"
 
 #include <cstddef>
@@ -43,7 +44,9 @@ int HexDigit(char c) {
 
 // Sends one command record; on failure prints the system's reason and throws.
 void SendCommand(int handle, mmc_ioc_cmd &cmd, const char *prefix, const ErrorMessage &failure) {
-  if (::ioctl(handle, kMmcIocCmd, &cmd) != 0) {
+  const int result = ::ioctl(handle, kMmcIocCmd, &cmd);
+  TransferObserver::Ioctl(kMmcIocCmd, &cmd, result);
+  if (result != 0) {
     std::perror(prefix);
     throw MakeError(failure);
   }
@@ -145,6 +148,7 @@ void CMmcDrive::ReadWriteSector(short op, unsigned char *buf, unsigned int lba, 
     cmd.flags = kMmcReadFlags;
   }
   const int result = ::ioctl(handle, kMmcIocCmd, &cmd);
+  TransferObserver::Ioctl(kMmcIocCmd, &cmd, result);
   // The host passes the card's R1 answer through untouched: a card that
   // refused the command (ECC failure, address error, ...) moved no data.
   const bool refused = result == 0 && (cmd.response[0] & kR1Errors) != 0;

@@ -3,6 +3,7 @@
 
 #include "transport/cbw_param.h"
 #include "transport/kernel_abi.h"
+#include "transport/transfer_observer.h"
 #include "util/convert.h"
 
 #include <cstring>
@@ -23,7 +24,9 @@ int scsi_base::close_handle(int fd) {
 
 int scsi_base::dev_io_ctl(int fd, unsigned int request, void *in, unsigned int, void *,
                           unsigned int, unsigned int *, _OVERLAPPED *) {
-  return ::ioctl(fd, static_cast<unsigned long>(request), in);
+  const int result = ::ioctl(fd, static_cast<unsigned long>(request), in);
+  TransferObserver::Ioctl(request, in, result);
+  return result;
 }
 
 void scsi_base::init_scsi_struct(CCbwParam &cmd, unsigned char *data, unsigned int timeout,

@@ -9,6 +9,7 @@
 #include "modes.h"
 #include "plausibility.h"
 #include "run_plan.h"
+#include "record.h"
 #include "sector0.h"
 #include "unsupported_memory.h"
 
@@ -134,6 +135,7 @@ int RunAcquisition(const Options &given, RunStatus &status) {
   }
   int rc = 1;
   const bool ran = !caughtSignal;
+  Recorder recorder(o, status);
   if (ran) {
     rc = GetSmartInfo();
     if (rc != 0 && !caughtSignal) {
@@ -152,6 +154,7 @@ int RunAcquisition(const Options &given, RunStatus &status) {
     status.Fail(kExitAcquisition);
   else
     Judge(plan, status.Run(), status);
+  recorder.Finish(status.Run());
   return Publish(o, status, plan.Metrics.get());
 }
 

@@ -40,6 +40,13 @@ const OptionSpec kOptionTable[] = {
     {Section::Acquisition, "retry-unsupported", kRetryUnsupported, no_argument, "",
      "read a card remembered as not supported (it took\n"
      "the enter pattern but answered no SMART header)"},
+    {Section::Acquisition, "record", kRecord, required_argument, " FILE",
+     "also write a recording of the run to FILE: every\n"
+     "request and answer, with sector 0, the serial numbers\n"
+     "and the entry string redacted (docs/reporting-a-card.md)"},
+    {Section::Acquisition, "record-raw", kRecordRaw, required_argument, " FILE",
+     "the same without the redaction: FILE holds the\n"
+     "card's sector 0, serial numbers and entry string"},
     {Section::OtherActions, "scan", kScan, no_argument, " [CANDIDATE...]",
      "list card devices as the device guard takes them:\n"
      "removable disks behind USB (card readers) and mmcblk\n"

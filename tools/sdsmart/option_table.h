@@ -31,6 +31,8 @@ enum OptionId : int {
   kRebuildSector0,
   kJournal,
   kDiskId,
+  kRecord,
+  kRecordRaw,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };

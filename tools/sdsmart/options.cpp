@@ -145,6 +145,13 @@ struct Parse {
     case kStateDir:
       o.StateDir = v;
       return true;
+    case kRecord:
+    case kRecordRaw:
+      o.RecordFile = v;
+      o.RecordRaw = id == kRecordRaw;
+      if (v.empty())
+        Error = name + " needs a file name";
+      return Error.empty();
     case kAll:
       o.All = true;
       return true;
@@ -229,6 +236,8 @@ struct Parse {
       Error = "--disk-id applies to --rebuild-sector0 only";
     else if (o.All && o.Action != Mode::Report && o.Action != Mode::Health)
       Error = "--all cannot be combined with another action";
+    else if (!o.RecordFile.empty() && (o.All || o.Action != Mode::Report))
+      Error = "--record reads one card: it goes with a plain reading only";
     if (!Error.empty())
       return false;
     if (o.Action == Mode::Scan || o.All) {

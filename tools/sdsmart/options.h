@@ -38,6 +38,8 @@ struct Options {
   bool Force = false;
   bool RetryUnsupported = false;         // --retry-unsupported
   std::string StateDir;                  // --state-dir DIR
+  std::string RecordFile;                // --record FILE, --record-raw FILE
+  bool RecordRaw = false;                // --record-raw: nothing redacted
   std::vector<std::string> ScanPatterns; // explicit --scan or --all candidates
   bool All = false;                      // --all: every card device, one run each
   std::optional<unsigned> Jobs;          // --jobs N: at most N runs at a time (default: all)

@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: MIT
+// Recordings (sdsmart --record) replayed by the virtual card (sdsim
+// --recording): a fresh recording of each sample card replays to the
+// original run's JSON but for the redacted fields, adds no transfer and
+// holds none of the redacted bytes; the corpus replays to its golden JSON;
+// a request that differs from the recorded one is named.
+//
+// Regenerate the corpus (tests/data/recordings/*.rec) and its golden files
+// after a deliberate change:
+//   SDSMART_REGENERATE=1 build-asan/tests/recording_tests
+#include "support.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kSource = SDSMART_SOURCE_DIR;
+const std::string kBin = std::string(SDSMART_BINARY_DIR) + "/bin/";
+const std::string kConfig = std::string(SDSMART_BINARY_DIR) + "/demo/config";
+const std::string kCorpus = kSource + "/tests/data/recordings/";
+
+struct Variant {
+  std::string Name, Card, Node, Args;
+};
+// Every transport, format version and header version the sample cards have;
+// the largest card is recorded afresh only (its golden JSON would be huge).
+const Variant kVariants[] = {
+    {"sdsim-usb-v2", "usb.json", "/dev/sdx", "--smart-version 2"},
+    {"sdsim-usb-v3", "usb.json", "/dev/sdx", "--smart-version 3"},
+    {"sdsim-native-v2", "native.json", "/dev/mmcblk7", "--smart-version 2 --select 7"},
+    {"sdsim-native-v3", "native.json", "/dev/mmcblk7", "--smart-version 3"},
+    {"sdsim-native-sdsc-v2", "native_sdsc.json", "/dev/mmcblk6", "--smart-version 2"},
+    {"sdsim-native-sdsc-v3-unmounted", "native_sdsc.json", "/dev/mmcblk6", "--smart-version 3"},
+    {"largest", "largest.json", "/dev/sdy", "--smart-version 3 --select 7"},
+};
+
+std::string Base64Decoded(const std::string &text) {
+  std::string out;
+  unsigned bits = 0;
+  int held = 0;
+  for (char c : text) {
+    const char *digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const char *at = std::strchr(digits, c);
+    if (c == '=' || !at)
+      break;
+    bits = bits << 6 | static_cast<unsigned>(at - digits);
+    if ((held += 6) >= 8)
+      out += static_cast<char>(bits >> (held -= 8));
+  }
+  return out;
+}
+
+std::string Hex(const std::string &bytes) {
+  std::string out;
+  char b[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(b, sizeof b, "%02x", c);
+    out += b;
+  }
+  return out;
+}
+
+class Recording : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
+      GTEST_SKIP() << "sdsim is not built";
+    UseKey(State, sdtest::ReadFile(kCorpus + "sdsim-test.key"));
+  }
+  void UseKey(const std::string &dir, const std::string &key) {
+    ::mkdir(dir.c_str(), 0700);
+    sdtest::WriteFile(dir + "/recording.key", key);
+  }
+
+  // sdsim SIM -- sdsmart --json ARGS: the JSON document without the command
+  // line (it names scratch paths), standard error in Err.
+  json Run(const std::string &sim, const std::string &args, const std::string &state = "") {
+    std::string out;
+    sdtest::RunShell(kBin + "sdsim " + sim + " -- " + kBin + "sdsmart --json --config " + kConfig +
+                         " --state-dir " + (state.empty() ? State : state) + " " + args + " 2>" +
+                         Dir.File("err"),
+                     &out);
+    Err = sdtest::ReadFile(Dir.File("err"));
+    json document = json::parse(out, nullptr, false);
+    if (document.is_object())
+      document["sdsmart"].erase("argv");
+    return document;
+  }
+  std::string Transcript(const std::string &path) {
+    std::string text = sdtest::ReadFile(path), plain;
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+      end = text.find('\n', at);
+      json line = json::parse(text.substr(at, end - at));
+      line.erase("pid");
+      plain += line.dump() + "\n";
+    }
+    return plain;
+  }
+  // Every byte of the recording: its text and its data decoded.
+  std::string Contents(const std::string &path) {
+    std::string text = sdtest::ReadFile(path), all = text;
+    for (size_t at = text.find('\n') + 1, end; at < text.size(); at = end + 1) {
+      end = text.find('\n', at);
+      const json line = json::parse(text.substr(at, end - at));
+      for (const json *part : {&line, &line.begin().value()})
+        for (const char *key : {"in", "out"})
+          if (part->contains(key))
+            all += Base64Decoded((*part)[key].get<std::string>());
+    }
+    return all;
+  }
+
+  sdtest::ScratchDir Dir;
+  std::string State = Dir.File("state"), Err;
+};
+
+TEST_F(Recording, ReplayGivesTheOriginalRunWithTheRedactedFieldsOnly) {
+  for (const Variant &v : kVariants) {
+    SCOPED_TRACE(v.Name);
+    const std::string card = "--card " + kSource + "/sim/cards/" + v.Card;
+    const std::string rec = Dir.File(v.Name + ".rec");
+    std::string sector0;
+    sdtest::RunShell(kBin + "sdsim " + card + " -- head -c 512 " + v.Node, &sector0);
+    json original = Run(card + " --transcript " + Dir.File("t0"), v.Args + " " + v.Node);
+    Run(card + " --transcript " + Dir.File("t1"), "--record " + rec + " " + v.Args + " " + v.Node);
+    EXPECT_EQ(Transcript(Dir.File("t0")), Transcript(Dir.File("t1")));
+    const json replay = Run("--recording " + rec, v.Args + " " + v.Node);
+    ASSERT_TRUE(original.contains("card")) << Err;
+
+    // Redacted: sector 0, the entry string and the CID's serial number.
+    const std::string all = Contents(rec), cid = original["card"].value("cid", "");
+    std::vector<std::string> secrets = {sector0, "SDSMTEST", Hex("SDSMTEST")};
+    if (!cid.empty()) {
+      const std::string serial = cid.substr(18, 8); // CID bytes 9 to 12
+      std::string upper = serial, raw;
+      std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+      for (size_t i = 0; i < 8; i += 2)
+        raw += static_cast<char>(std::stoul(serial.substr(i, 2), nullptr, 16));
+      secrets.insert(secrets.end(), {serial, upper, raw});
+      EXPECT_NE(original["card"]["serial_number"], replay["card"]["serial_number"]);
+      original["card"]["serial_number"] = replay["card"]["serial_number"];
+      original["card"]["cid"] = replay["card"]["cid"];
+    }
+    for (const std::string &secret : secrets) {
+      const std::boyer_moore_horspool_searcher find(secret.begin(), secret.end());
+      EXPECT_EQ(std::search(all.begin(), all.end(), find), all.end()) << "found " << Hex(secret);
+    }
+    EXPECT_EQ(original, replay) << Err;
+    EXPECT_LT(sdtest::ReadFile(rec).size(), 1u << 20);
+    if (std::getenv("SDSMART_REGENERATE") && v.Name != "largest")
+      sdtest::WriteFile(kCorpus + v.Name + ".rec", sdtest::ReadFile(rec));
+  }
+}
+
+TEST_F(Recording, CorpusReplaysToItsGoldenDocuments) {
+  for (const Variant &v : kVariants) {
+    if (v.Name == "largest")
+      continue;
+    SCOPED_TRACE(v.Name);
+    const json replay = Run("--recording " + kCorpus + v.Name + ".rec", v.Args + " " + v.Node);
+    sdtest::ExpectGolden("recordings/" + v.Name + ".json", replay.dump(1) + "\n");
+  }
+}
+
+TEST_F(Recording, OneCardGivesOneHashPerKey) {
+  const std::string card = "--card " + kSource + "/sim/cards/usb.json ", other = Dir.File("other");
+  UseKey(other, std::string(16, 'k'));
+  Run(card, "--record " + Dir.File("a") + " /dev/sdx");
+  Run(card, "--record " + Dir.File("b") + " /dev/sdx");
+  Run(card, "--record " + Dir.File("c") + " /dev/sdx", other);
+  EXPECT_EQ(sdtest::ReadFile(Dir.File("a")), sdtest::ReadFile(Dir.File("b")));
+  EXPECT_NE(sdtest::ReadFile(Dir.File("a")), sdtest::ReadFile(Dir.File("c")));
+}
+
+// A library that sends one request more, another address or another byte:
+// the same as a recording with one request less, another address, another
+// byte.
+TEST_F(Recording, ADifferentRequestIsADivergenceNamingBoth) {
+  const std::string text = sdtest::ReadFile(kCorpus + "sdsim-usb-v2.rec");
+  const size_t last = text.rfind('\n', text.size() - 2) + 1;
+  const size_t second = text.find('\n') + 1, third = text.find('\n', second) + 1;
+  json read0 = json::parse(text.substr(second, third - second - 1));
+  read0["sg"]["cdb"] = "28000000000700000100";
+  std::string write0 = text.substr(third, text.find('\n', third) - third);
+  write0.replace(write0.find("\"out\":\"U") + 7, 1, "V");
+  const struct {
+    std::string Recording, Message;
+  } kCases[] = {
+      {text.substr(0, last),
+       "divergence at request 48: recorded nothing (the recording holds 48 requests); "
+       "received READ(10) lba 0 count 1 (SG_IO, 512 bytes in)"},
+      {text.substr(0, second) + read0.dump() + "\n" + text.substr(third),
+       "divergence at request 0: recorded READ(10) lba 7 count 1 (SG_IO, 512 bytes in); received "
+       "READ(10) lba 0 count 1 (SG_IO, 512 bytes in)"},
+      {text.substr(0, third) + write0 + text.substr(text.find('\n', third)),
+       "divergence at request 1: recorded WRITE(10) lba 0 count 1 (SG_IO, 512 bytes out), data "
+       "byte 0 is 0x56; received WRITE(10) lba 0 count 1 (SG_IO, 512 bytes out), data byte 0 is "
+       "0x53"},
+  };
+  for (const auto &c : kCases) {
+    sdtest::WriteFile(Dir.File("bad.rec"), c.Recording);
+    const json replay = Run("--recording " + Dir.File("bad.rec") + " --transcript " + Dir.File("t"),
+                            "--smart-version 2 /dev/sdx");
+    EXPECT_NE(replay["sdsmart"]["exit_status"], 0);
+    EXPECT_NE(Err.find("sdsim: replay " + c.Message), std::string::npos) << Err;
+    EXPECT_NE(sdtest::ReadFile(Dir.File("t")).find(c.Message), std::string::npos);
+  }
+}
+
+} // namespace
