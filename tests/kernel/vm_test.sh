@@ -23,7 +23,7 @@ skip() {
 }
 
 qemu=$(command -v qemu-system-x86_64) || skip "qemu-system-x86_64 is not installed"
-for program in busybox sfdisk cpio timeout; do
+for program in busybox sfdisk mkfs.vfat cpio timeout; do
   command -v "$program" >/dev/null || skip "$program is not installed"
 done
 [ "$(uname -m)" = x86_64 ] || skip "the guest's tool is built for x86_64 only"
@@ -55,7 +55,11 @@ start=2048, size=8192, type=c
 type=83'
 make_image "$work/usb-kill.img" 12M 'label: dos
 label-id: 0x5d5a0002
-start=2048, type=c'
+start=2048, type=6'
+# The kill disk carries a FAT16 file system, from which the rebuild check
+# finds its partition again.
+mkfs.vfat -F 16 --offset 2048 "$work/usb-kill.img" 11264 >/dev/null
+cp "$work/usb-kill.img" "$work/usb-kill.img.before"
 make_image "$work/sd.img" 16M 'label: dos
 label-id: 0x5d5a0003
 start=8192, type=c'
@@ -157,9 +161,14 @@ checks=$(sed -n 's/^CHECKS="\(.*\)"$/\1/p' "$here/guest_init.sh")
 for check in $checks; do
   grep -q "^check $check: pass" "$work/console.log" || problem "check $check did not pass"
 done
-for image in usb usb-kill sd virtio; do
+for image in usb sd virtio; do
   cmp "$work/$image.img.before" "$work/$image.img" || problem "$image.img changed"
 done
+# The kill disk's sector 0 was rebuilt: the same partition table as sfdisk
+# wrote (its CHS bytes may be our own), and every other byte as it was.
+cmp -i 512 "$work/usb-kill.img.before" "$work/usb-kill.img" || problem "usb-kill.img changed"
+[ "$(sfdisk --dump "$work/usb-kill.img.before" | sed 1,2d)" = "$(sfdisk --dump "$work/usb-kill.img" | sed 1,2d)" ] ||
+  problem "the rebuilt partition table of usb-kill.img is not the one sfdisk wrote"
 if [ "$failures" -ne 0 ]; then
   exit 1
 fi
