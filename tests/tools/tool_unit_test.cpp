@@ -37,6 +37,9 @@ TEST(Options, ActionsDevicesAndRefusals) {
        "--scan prints the device list; it cannot be combined with --prometheus"},
       {"--prometheus x.prom", Mode::Report, "",
        "--prometheus takes its file after '=': --prometheus=x.prom"},
+      {"--prometheus out/sd /dev/sdb", Mode::Report, "",
+       "--prometheus takes its file after '=': --prometheus=out/sd"},
+      {"--prometheus /dev/sdb", Mode::Report, "/dev/sdb", ""},
       {"--select 8 x", Mode::Report, "",
        "--select wants 0 to 7 (1 erase counts, 2 read counts, 4 run-time bad blocks, 0 the "
        "header only), not '8'"},

@@ -206,6 +206,16 @@ struct Parse {
     return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
   }
 
+  // Whether the first positional argument is rather the file of a
+  // `--prometheus FILE` written with a space: a node lies under /dev, a
+  // textfile ends in .prom or lies in a folder, and a device may follow it.
+  bool LooksLikeAFile() const {
+    if (Positional.empty() || Positional[0].rfind("/dev/", 0) == 0)
+      return false;
+    return EndsWith(Positional[0], ".prom") || Positional[0].find('/') != std::string::npos ||
+           (Positional.size() > 1 && Positional[1].rfind("/dev/", 0) == 0);
+  }
+
   // The rules between options and the positional arguments.
   bool Finish() {
     Options &o = Result;
@@ -219,8 +229,7 @@ struct Parse {
       Error = std::string(o.Action == Mode::Health ? "-H" : "--scan") + " prints " +
               (o.Action == Mode::Health ? "the verdict only" : "the device list") +
               "; it cannot be combined with " + (o.Prometheus ? "--prometheus" : "--json");
-    else if (o.Prometheus && o.PrometheusFile.empty() && !Positional.empty() &&
-             EndsWith(Positional[0], ".prom"))
+    else if (o.Prometheus && o.PrometheusFile.empty() && LooksLikeAFile())
       Error = "--prometheus takes its file after '=': --prometheus=" + Positional[0];
     if (!Error.empty())
       return false;
