@@ -4,6 +4,7 @@
 // its next safe point.
 #include "device_guard.h"
 #include "files.h"
+#include "history.h"
 #include "histogram.h"
 #include "modes.h"
 #include "sector0.h"
@@ -126,7 +127,7 @@ void PrintReport(const Options &o, const RunRecord &run) {
     style.Glyph = isatty(STDOUT_FILENO) && Utf8Locale() ? "\u2588" : "#";
     std::cout << "sdsmart " << SDSMART_TOOL_VERSION << " (library "
               << Printable(GetLibraryVersion()) << ")\n"
-              << RenderReport(run, style);
+              << RenderReport(run, style) << ForecastReport(run);
   }
 }
 
@@ -192,9 +193,11 @@ int RunAcquisition(const Options &given, RunStatus &status) {
 
 int Publish(const Options &o, RunStatus &status) {
   RunRecord &run = status.Run();
+  if (run.Card)
+    KeepHistory(o, status);
   run.ExitStatus = status.Status();
   if (o.Prometheus) {
-    std::string text = RenderPrometheus(run);
+    std::string text = WithForecastMetrics(RenderPrometheus(run), run);
     if (o.PrometheusFile.empty()) {
       std::cout << text;
     } else {
@@ -210,7 +213,7 @@ int Publish(const Options &o, RunStatus &status) {
   // A textfile run (a timer's) prints nothing: its problems are on standard
   // error and in the exit status.
   if (o.Json)
-    std::cout << JsonText(BuildJson(run));
+    std::cout << JsonText(WithForecast(BuildJson(run), run));
   else if (!o.Prometheus)
     PrintReport(o, run);
   std::cout.flush();

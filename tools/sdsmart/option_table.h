@@ -26,6 +26,10 @@ enum OptionId : int {
   kRetryUnsupported,
   kAll,
   kJobs,
+  kWindow,
+  kHistoryInterval,
+  kOnChange,
+  kAscii,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };

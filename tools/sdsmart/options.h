@@ -18,6 +18,7 @@ enum class Mode {
   ConfigDecode,
   ConfigEncode,
   ConfigCheck,
+  History,
   Version,
   Help
 };
@@ -43,6 +44,10 @@ struct Options {
   std::vector<std::string> PassOn;
   std::string ConfigFile; // config subcommands: input
   std::string OutputFile; // config decode/encode: -o FILE (empty: stdout)
+  unsigned WindowDays = 90;          // --window DAYS: the forecast's history
+  unsigned HistoryIntervalHours = 24; // --history-interval HOURS: thinning
+  std::string OnChange;              // --on-change COMMAND
+  bool Ascii = false;                // --ascii: history chart in plain ASCII
 };
 
 // false with a message when the command line is wrong.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "card_data.h"
+#include "forecast.h"
 #include "health.h"
 #include "histogram.h"
 
@@ -17,7 +18,7 @@ namespace sdsmart_tool {
 // Version of the JSON document layout; raise the first number on any change
 // that removes or renames a key, the second when keys are added.
 constexpr int kJsonFormatMajor = 1;
-constexpr int kJsonFormatMinor = 1; // 1.1: the document of --all
+constexpr int kJsonFormatMinor = 2; // 1.1: the document of --all; 1.2: forecast
 
 struct Message {
   std::string Severity; // "information", "warning" or "error"
@@ -39,6 +40,7 @@ struct RunRecord {
   std::optional<HealthResult> Health; // likewise
   std::optional<LibraryError> Error;  // when the library reported a failure
   std::vector<Region> Distribution;   // erase-count regions
+  std::optional<WearForecast> Forecast;       // from the card's history (history.cpp)
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put
