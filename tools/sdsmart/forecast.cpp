@@ -95,9 +95,11 @@ std::string ForecastLine(const WearForecast &f) {
   std::string over = " over " + Plural(f.Days, "day", "days") + " (" +
                      Plural(static_cast<double>(f.Readings), "reading", "readings") + ")";
   if (f.Status == "not enough history")
-    return "Wear rate: not enough history" + over + "; a forecast needs " +
-           std::to_string(kForecastMinReadings) + " readings over " +
-           Fixed(kForecastMinDays, 0) + " days\n";
+    return "Wear rate: not enough history (" +
+           Plural(static_cast<double>(f.Readings), "reading", "readings") + " over " +
+           Plural(f.Days, "day", "days") + "; a forecast needs at least " +
+           std::to_string(kForecastMinReadings) + " over " + Fixed(kForecastMinDays, 0) +
+           " days)\n";
   if (f.Status == "no wear seen")
     return "Wear rate: no wear seen" + over + "\n";
   std::string line = "Wear rate: " + Fixed(f.UsedPerDay * kMonthDays, 2) + " % a month" + over +
@@ -115,7 +117,7 @@ nlohmann::ordered_json ForecastJson(const WearForecast &f) {
   j["status"] = f.Status;
   j["window_days"] = f.WindowDays;
   j["readings"] = f.Readings;
-  j["days"] = f.Days;
+  j["days"] = std::round(f.Days * 100) / 100; // runs minutes apart read the same
   j["used_percent_per_day"] = f.Status == "ok" ? J(f.UsedPerDay) : J(nullptr);
   j["erases_per_day"] = f.Status == "ok" ? J(f.ErasesPerDay) : J(nullptr);
   j["limit_percent"] = f.LimitPercent;
