@@ -187,8 +187,8 @@ TEST_F(History, OnChangeRunsOncePerChange) {
   std::string good = Card("good.json", "/dev/sdx", kCid, kErases0);
   std::string worn = Card("worn.json", "/dev/sdx", kCid, kRated * 0.85);
   int64_t now = kStart;
-  for (const auto &[card, status] : {std::pair{good, 0}, {good, 0}, {worn, 16}, {worn, 16},
-                                     {good, 0}, {good, 0}})
+  for (const auto &[card, status] :
+       {std::pair{good, 0}, {good, 0}, {worn, 16}, {worn, 16}, {good, 0}, {good, 0}})
     EXPECT_EQ(Run(card, now += 86400, "-H --on-change " + hook + " /dev/sdx", out), status) << out;
   sdtest::ExpectGolden("history/on-change.log", Normalised(sdtest::ReadFile(log)));
   for (const auto &[command, said] :

@@ -4,8 +4,8 @@
 // its next safe point.
 #include "device_guard.h"
 #include "files.h"
-#include "history.h"
 #include "histogram.h"
+#include "history.h"
 #include "modes.h"
 #include "sector0.h"
 #include "unsupported_memory.h"

@@ -44,7 +44,7 @@ std::string Plural(double n, const char *one, const char *many) {
 } // namespace
 
 WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned windowDays,
-                      double limitPercent) {
+                          double limitPercent) {
   WearForecast f;
   f.WindowDays = windowDays;
   f.LimitPercent = limitPercent;

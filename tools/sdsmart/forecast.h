@@ -20,14 +20,14 @@ constexpr double kForecastMinDays = 7;
 struct WearForecast {
   std::string CardId;
   std::string HistoryFile;
-  std::string StateFile;  // written after the run ("" until then)
-  std::string Status;     // "ok", "not enough history", "no wear seen"
+  std::string StateFile; // written after the run ("" until then)
+  std::string Status;    // "ok", "not enough history", "no wear seen"
   unsigned WindowDays = 90;
-  size_t Readings = 0;    // readings inside the window
-  double Days = 0;        // days between the first and the last of them
-  double UsedPerDay = 0;  // percent of rated life a day
+  size_t Readings = 0;   // readings inside the window
+  double Days = 0;       // days between the first and the last of them
+  double UsedPerDay = 0; // percent of rated life a day
   double ErasesPerDay = 0;
-  double LimitPercent = 0;         // the failure limit (remaining life)
+  double LimitPercent = 0;        // the failure limit (remaining life)
   std::optional<int64_t> LimitAt; // when remaining life reaches the limit
   std::optional<int64_t> ZeroAt;  // when it reaches 0 %
   size_t Skipped = 0;             // lines of the history file that were no readings
@@ -36,7 +36,7 @@ struct WearForecast {
 // Least-squares line through the readings of the last `windowDays` (ending at
 // the newest reading).
 WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned windowDays,
-                      double limitPercent);
+                          double limitPercent);
 
 // "2029-03-14" (UTC).
 std::string DateText(int64_t time);

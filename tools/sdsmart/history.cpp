@@ -37,8 +37,7 @@ void SaySkipped(const std::string &path, const LoadedHistory &h, RunStatus &stat
   if (h.Skipped)
     status.Say("warning", path + ": skipped " + std::to_string(h.Skipped) +
                               (h.Skipped == 1 ? " line that is" : " lines that are") +
-                              " no reading" +
-                              (h.TornEnd ? " (the last one was cut off)" : "") +
+                              " no reading" + (h.TornEnd ? " (the last one was cut off)" : "") +
                               "; the history is rewritten without " +
                               (h.Skipped == 1 ? "it" : "them"));
 }
@@ -94,8 +93,8 @@ void KeepHistory(const Options &o, RunStatus &status) {
   try {
     AppendReading(path, history, reading, int64_t{o.HistoryIntervalHours} * 3600);
   } catch (const std::exception &e) {
-    status.Say("error", std::string("the reading was not added to the card's history: ") +
-                            e.what());
+    status.Say("error",
+               std::string("the reading was not added to the card's history: ") + e.what());
     status.Fail(kExitAcquisition);
   }
   history.Readings.push_back(reading);

@@ -37,10 +37,10 @@ std::string RenderLifeChart(const std::vector<HistoryReading> &readings, bool as
     chart += "\n";
   }
   std::string from = DateText(first), to = DateText(last);
-  chart += "      +" + std::string(columns, '-') + "\n       " + from +
-           std::string(columns > from.size() + to.size() ? columns - from.size() - to.size() : 1,
-                       ' ') +
-           to + "\n";
+  chart +=
+      "      +" + std::string(columns, '-') + "\n       " + from +
+      std::string(columns > from.size() + to.size() ? columns - from.size() - to.size() : 1, ' ') +
+      to + "\n";
   return chart;
 }
 

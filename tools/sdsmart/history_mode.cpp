@@ -3,9 +3,9 @@
 // files only (no card is touched, no root is needed): its readings as a table
 // with a chart of remaining life, or every known card with its last reading
 // and forecast.
+#include "histogram.h"
 #include "history.h"
 #include "history_chart.h"
-#include "histogram.h"
 #include "modes.h"
 #include "state_file.h"
 

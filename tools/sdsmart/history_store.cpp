@@ -4,9 +4,9 @@
 #include "files.h"
 #include "output.h"
 
-#include <cerrno>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -130,8 +130,7 @@ std::string CardKey(const CardData &card, const std::string &sysRoot) {
   return IsHexKey(fromHeader) && fromHeader != std::string(32, '0') ? fromHeader : "";
 }
 
-std::vector<HistoryReading> Thinned(const std::vector<HistoryReading> &readings,
-                                    int64_t interval) {
+std::vector<HistoryReading> Thinned(const std::vector<HistoryReading> &readings, int64_t interval) {
   std::vector<HistoryReading> kept;
   if (readings.empty())
     return kept;

@@ -16,10 +16,10 @@
 namespace sdsmart_tool {
 
 struct HistoryReading {
-  int64_t Time = 0;                        // seconds since the epoch
-  std::optional<double> RemainingPercent;  // absent when not a number
-  std::optional<double> UsedPercent;       // likewise
-  uint64_t TotalErases = 0;                // the header's erase total
+  int64_t Time = 0;                       // seconds since the epoch
+  std::optional<double> RemainingPercent; // absent when not a number
+  std::optional<double> UsedPercent;      // likewise
+  uint64_t TotalErases = 0;               // the header's erase total
   uint32_t AverageErases = 0;
   uint32_t RatedCycles = 0;
   uint32_t LaterBadBlocks = 0;

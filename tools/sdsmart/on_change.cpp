@@ -5,11 +5,11 @@
 #include "forecast.h"
 #include "output.h"
 
-#include <cerrno>
-#include <optional>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,9 +21,9 @@ namespace {
 
 // What was last announced for the card.
 struct Announced {
-  std::string Verdict;                 // "" before the first run
-  int LifeLevel = 0;                   // 1: warning limit crossed, 2: failure limit
-  std::optional<int64_t> LifeEnd;      // the forecast end date
+  std::string Verdict;            // "" before the first run
+  int LifeLevel = 0;              // 1: warning limit crossed, 2: failure limit
+  std::optional<int64_t> LifeEnd; // the forecast end date
 };
 
 Announced LoadAnnounced(const std::string &path) {
@@ -107,19 +107,19 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
   std::string events = Events(before, now);
   // An end date that crept earlier by less than the step stays as announced,
   // so that slow drift adds up to an event.
-  if (end && before.LifeEnd && *end < *before.LifeEnd && events.find("forecast") == std::string::npos)
+  if (end && before.LifeEnd && *end < *before.LifeEnd &&
+      events.find("forecast") == std::string::npos)
     now.LifeEnd = before.LifeEnd;
   if (!events.empty()) {
     std::string reasons;
     for (const std::string &r : run.Health ? run.Health->Reasons : std::vector<std::string>())
       reasons += (reasons.empty() ? "" : "; ") + r;
     std::string failure = Spawn(
-        o.OnChange,
-        {"SDSMART_EVENTS=" + events, "SDSMART_DEVICE=" + o.Device,
-         "SDSMART_CARD_ID=" + (run.Forecast ? run.Forecast->CardId : ""),
-         "SDSMART_VERDICT=" + now.Verdict, "SDSMART_PREVIOUS_VERDICT=" + before.Verdict,
-         "SDSMART_REASONS=" + reasons, "SDSMART_STATE_FILE=" + stateFile,
-         "SDSMART_LIFE_END=" + (end ? DateText(*end) : "")});
+        o.OnChange, {"SDSMART_EVENTS=" + events, "SDSMART_DEVICE=" + o.Device,
+                     "SDSMART_CARD_ID=" + (run.Forecast ? run.Forecast->CardId : ""),
+                     "SDSMART_VERDICT=" + now.Verdict, "SDSMART_PREVIOUS_VERDICT=" + before.Verdict,
+                     "SDSMART_REASONS=" + reasons, "SDSMART_STATE_FILE=" + stateFile,
+                     "SDSMART_LIFE_END=" + (end ? DateText(*end) : "")});
     if (!failure.empty())
       status.Say("warning", "--on-change " + o.OnChange + " (" + events + "): " + failure);
   }

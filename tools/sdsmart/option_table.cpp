@@ -67,7 +67,8 @@ const OptionSpec kOptionTable[] = {
     {Section::OtherActions, nullptr, 0, no_argument, "",
      "parse a stored configuration, list sections and keys", "config check FILE"},
     {Section::OtherActions, nullptr, 0, no_argument, "",
-     "readings and forecast of a card from its history\n(no card is touched); all cards without one",
+     "readings and forecast of a card from its history\n"
+     "(no card is touched); all cards without one",
      "history [DEVICE|ID]"},
     {Section::OtherActions, "ascii", kAscii, no_argument, "",
      "with history: draw the chart in plain ASCII"},

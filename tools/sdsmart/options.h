@@ -44,10 +44,13 @@ struct Options {
   std::vector<std::string> PassOn;
   std::string ConfigFile; // config subcommands: input
   std::string OutputFile; // config decode/encode: -o FILE (empty: stdout)
-  unsigned WindowDays = 90;          // --window DAYS: the forecast's history
-  unsigned HistoryIntervalHours = 24; // --history-interval HOURS: thinning
-  std::string OnChange;              // --on-change COMMAND
-  bool Ascii = false;                // --ascii: history chart in plain ASCII
+
+  // The card's history: --window DAYS, --history-interval HOURS,
+  // --on-change COMMAND, and --ascii for the chart of `history`.
+  unsigned WindowDays = 90;
+  unsigned HistoryIntervalHours = 24;
+  std::string OnChange;
+  bool Ascii = false;
 };
 
 // false with a message when the command line is wrong.

@@ -40,7 +40,9 @@ struct RunRecord {
   std::optional<HealthResult> Health; // likewise
   std::optional<LibraryError> Error;  // when the library reported a failure
   std::vector<Region> Distribution;   // erase-count regions
-  std::optional<WearForecast> Forecast;       // from the card's history (history.cpp)
+
+  // From the card's history (history.cpp).
+  std::optional<WearForecast> Forecast;
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put
