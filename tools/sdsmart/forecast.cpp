@@ -82,12 +82,12 @@ WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned 
   return f;
 }
 
-std::string DateText(int64_t time) {
+std::string DateText(int64_t time, const char *format) {
   std::time_t t = static_cast<std::time_t>(time);
   std::tm tm{};
   char text[32] = "";
   if (::gmtime_r(&t, &tm))
-    std::strftime(text, sizeof text, "%Y-%m-%d", &tm);
+    std::strftime(text, sizeof text, format, &tm);
   return text;
 }
 

@@ -38,8 +38,8 @@ struct WearForecast {
 WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned windowDays,
                           double limitPercent);
 
-// "2029-03-14" (UTC).
-std::string DateText(int64_t time);
+// "2029-03-14" (UTC), or in another strftime format.
+std::string DateText(int64_t time, const char *format = "%Y-%m-%d");
 // The report's line: "Wear rate: 0.41 % a month over 90 days (52 readings);
 // remaining life reaches 10 % around 2029-03".
 std::string ForecastLine(const WearForecast &f);

@@ -55,15 +55,6 @@ std::vector<std::string> KnownCards(const std::string &stateDir) {
   return ids;
 }
 
-std::string Minute(int64_t time) {
-  std::time_t t = static_cast<std::time_t>(time);
-  std::tm tm{};
-  char text[32] = "";
-  if (::gmtime_r(&t, &tm))
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
-  return text;
-}
-
 std::string Percent(const std::optional<double> &v) {
   char text[32];
   if (!v)
@@ -74,9 +65,10 @@ std::string Percent(const std::optional<double> &v) {
 
 std::string Row(const HistoryReading &r) {
   char line[160];
-  std::snprintf(line, sizeof line, "%-16s  %10s  %10s  %12llu  %s\n", Minute(r.Time).c_str(),
-                Percent(r.RemainingPercent).c_str(), Percent(r.UsedPercent).c_str(),
-                static_cast<unsigned long long>(r.TotalErases), r.Verdict.c_str());
+  std::snprintf(line, sizeof line, "%-16s  %10s  %10s  %12llu  %s\n",
+                DateText(r.Time, "%Y-%m-%d %H:%M").c_str(), Percent(r.RemainingPercent).c_str(),
+                Percent(r.UsedPercent).c_str(), static_cast<unsigned long long>(r.TotalErases),
+                r.Verdict.c_str());
   return line;
 }
 
