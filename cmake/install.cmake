@@ -48,6 +48,7 @@ if(TARGET sdsmart_cli)
   install(FILES ${PROJECT_SOURCE_DIR}/schema/sdsmart-card.schema.json
     ${PROJECT_SOURCE_DIR}/schema/sdsmart-scan.schema.json
     ${PROJECT_SOURCE_DIR}/schema/sdsmart-all.schema.json
+    ${PROJECT_SOURCE_DIR}/schema/sdsmart-history.schema.json
     DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart COMPONENT tools)
   install(FILES ${PROJECT_SOURCE_DIR}/contrib/prometheus/sdsmart.rules.yml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart/prometheus COMPONENT tools)

@@ -50,7 +50,8 @@ void Usage(FILE *out) {
       "  --file-kill N        the process is killed (SIGKILL) at host-file step N\n"
       "  --fault KIND@N[*T]   any fault by name, T times (0: for ever)\n"
       "  --latency-us N       every transfer takes N microseconds (1000: a USB reader)\n"
-      "  --file-latency-us N  every host-file step takes N microseconds\n",
+      "  --file-latency-us N  every host-file step takes N microseconds\n"
+      "  --now SECONDS        the wall clock stands at SECONDS since the epoch\n",
       SDSIM_DEFAULT_CARD);
 }
 
@@ -196,6 +197,7 @@ struct Options {
   std::vector<std::string> Cards, Faults;
   std::string Transcript;
   std::string TransferLatency, FileLatency; // microseconds; "": the card files' own
+  std::string Now;                          // seconds since the epoch; "": the real clock
   char **Command = nullptr;
 };
 
@@ -227,6 +229,8 @@ int ParseOptions(int argc, char **argv, Options &options) {
         return 2;
       }
       (option == "--latency-us" ? options.TransferLatency : options.FileLatency) = value;
+    } else if (option == "--now") {
+      options.Now = value;
     } else if (IsFaultOption(option)) {
       options.Faults.push_back(option.substr(2) + "@" + value);
     } else {
@@ -299,6 +303,7 @@ void SetOrUnset(const char *name, const std::string &value) {
   SetOrUnset("SDSIM_TRANSCRIPT", options.Transcript);
   SetOrUnset("SDSIM_LATENCY_US", options.TransferLatency);
   SetOrUnset("SDSIM_FILE_LATENCY_US", options.FileLatency);
+  SetOrUnset("SDSIM_NOW", options.Now);
   execvp(options.Command[0], options.Command);
   std::fprintf(stderr, "sdsim: cannot run %s: %s\n", options.Command[0], std::strerror(errno));
   _exit(127);

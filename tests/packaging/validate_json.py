@@ -26,6 +26,7 @@ SCHEMAS = {
     "card": "sdsmart-card.schema.json",
     "scan": "sdsmart-scan.schema.json",
     "all": "sdsmart-all.schema.json",
+    "history": "sdsmart-history.schema.json",
 }
 
 

@@ -6,6 +6,7 @@
 // its next safe point.
 #include "health.h"
 #include "histogram.h"
+#include "history.h"
 #include "modes.h"
 #include "plausibility.h"
 #include "run_plan.h"
@@ -84,7 +85,7 @@ void PrintReport(const Options &o, const RunRecord &run) {
     style.Glyph = isatty(STDOUT_FILENO) && Utf8Locale() ? "\u2588" : "#";
     std::cout << "sdsmart " << SDSMART_TOOL_VERSION << " (library "
               << Printable(GetLibraryVersion()) << ")\n"
-              << RenderReport(run, style);
+              << RenderReport(run, style) << ForecastReport(run);
   }
 }
 
@@ -160,13 +161,15 @@ int RunAcquisition(const Options &given, RunStatus &status) {
 
 int Publish(const Options &o, RunStatus &status, PendingFile *metrics) {
   RunRecord &run = status.Run();
+  if (run.Card)
+    KeepHistory(o, status);
   run.ExitStatus = status.Status();
   std::unique_ptr<PendingFile> own;
   if (o.Prometheus && !o.PrometheusFile.empty() && !metrics && !status.Failed(kExitOutput) &&
       PrepareMetricsFile(o, status, own))
     metrics = own.get();
   if (o.Prometheus) {
-    std::string text = RenderPrometheus(run);
+    std::string text = WithForecastMetrics(RenderPrometheus(run), run);
     if (o.PrometheusFile.empty()) {
       std::cout << text;
     } else if (metrics) {
@@ -182,7 +185,7 @@ int Publish(const Options &o, RunStatus &status, PendingFile *metrics) {
   // A textfile run (a timer's) prints nothing: its problems are on standard
   // error and in the exit status.
   if (o.Json)
-    std::cout << JsonText(BuildJson(run));
+    std::cout << JsonText(WithForecast(BuildJson(run), run));
   else if (!o.Prometheus)
     PrintReport(o, run);
   return run.ExitStatus;

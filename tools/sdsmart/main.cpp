@@ -87,6 +87,8 @@ int Run(int argc, char **argv) {
   case Mode::ConfigEncode:
   case Mode::ConfigCheck:
     return RunConfig(options, status);
+  case Mode::History:
+    return RunHistory(options, status);
   case Mode::Report:
   case Mode::Health:
     return options.All ? RunAllCards(options, status) : RunAcquisition(options, status);

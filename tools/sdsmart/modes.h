@@ -27,6 +27,9 @@ int RunScan(const Options &options, RunStatus &status);
 // config decode|encode|check (config_mode.cpp).
 int RunConfig(const Options &options, RunStatus &status);
 
+// history [DEVICE|ID]: a card's readings from its history (history_mode.cpp).
+int RunHistory(const Options &options, RunStatus &status);
+
 class PendingFile;
 
 // Prints what the run produced in the forms the options ask for and returns

@@ -32,6 +32,13 @@ const OptionSpec kOptionTable[] = {
     {Section::Acquisition, "state-dir", kStateDir, required_argument, " DIR",
      "where the sector-0 journal is kept (default\n/var/lib/sdsmart, $XDG_STATE_HOME/sdsmart or\n"
      "~/.local/state/sdsmart)"},
+    {Section::Acquisition, "window", kWindow, required_argument, " DAYS",
+     "the forecast rests on the last DAYS of the card's\nhistory (default 90)"},
+    {Section::Acquisition, "history-interval", kHistoryInterval, required_argument, " HOURS",
+     "keep one reading per HOURS in the history (default\n24; one a week past 90 days)"},
+    {Section::Acquisition, "on-change", kOnChange, required_argument, " COMMAND",
+     "run COMMAND (no shell) when the verdict changes, a\n"
+     "life limit is first crossed or the forecast end\nmoves 30 days earlier"},
     {Section::Acquisition, "force", kForce, no_argument, "",
      "read a disk the device guard refuses as neither a\n"
      "card reader nor an mmcblk card (never a partition),\n"
@@ -81,6 +88,12 @@ const OptionSpec kOptionTable[] = {
      "store a plain-text configuration (-o OUTPUT)", "config encode FILE"},
     {Section::OtherActions, nullptr, 0, no_argument, "",
      "parse a stored configuration, list sections and keys", "config check FILE"},
+    {Section::OtherActions, nullptr, 0, no_argument, "",
+     "readings and forecast of a card from its history\n"
+     "(no card is touched); all cards without one",
+     "history [DEVICE|ID]"},
+    {Section::OtherActions, "ascii", kAscii, no_argument, "",
+     "with history: draw the chart in plain ASCII"},
     {Section::OtherActions, "help", kHelp, no_argument, "", "this text"},
     {Section::OtherActions, "version", kVersion, no_argument, "",
      "versions of the tool and the library"},
@@ -114,6 +127,7 @@ const char kUsageHead[] = R"(Usage: sdsmart [OPTIONS] DEVICE
        sdsmart --restore-sector0 [--force] [--journal FILE] DEVICE
        sdsmart --rebuild-sector0 [--force] [--disk-id HEX] DEVICE
        sdsmart config decode|encode|check FILE [-o OUTPUT]
+       sdsmart history [--json] [--ascii] [DEVICE|ID]
 
 Reads the S.M.A.R.T. health and wear data of an SD card behind a USB card
 reader (/dev/sdX) or a native SD host (/dev/mmcblkN) and reports it.

@@ -33,6 +33,10 @@ enum OptionId : int {
   kDiskId,
   kRecord,
   kRecordRaw,
+  kWindow,
+  kHistoryInterval,
+  kOnChange,
+  kAscii,
 };
 
 enum class Section { Output, HealthRules, Acquisition, OtherActions, Hidden };

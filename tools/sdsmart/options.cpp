@@ -162,6 +162,20 @@ struct Parse {
     case kOutput:
       o.OutputFile = v;
       return true;
+    case kWindow:
+    case kHistoryInterval: {
+      std::optional<unsigned> n;
+      if (!Number(name, v, 36500, n, "a number from 1 to 36500") || *n == 0)
+        Error = name + " wants a number from 1 to 36500, not '" + v + "'";
+      (id == kWindow ? o.WindowDays : o.HistoryIntervalHours) = n.value_or(0);
+      return Error.empty();
+    }
+    case kOnChange:
+      o.OnChange = v;
+      return true;
+    case kAscii:
+      o.Ascii = true;
+      return true;
     }
     return false;
   }
@@ -235,6 +249,11 @@ struct Parse {
       return false;
     if (!Positional.empty() && Positional[0] == "config" && !ModeSet)
       return ConfigAction();
+    if (!Positional.empty() && Positional[0] == "history" && !ModeSet && Positional.size() <= 2) {
+      o.Action = Mode::History;
+      o.Device = Positional.size() == 2 ? Positional[1] : "";
+      return true;
+    }
     if (o.Action == Mode::Help || o.Action == Mode::Version)
       return true;
     if ((o.Jobs || o.Timeout) && !o.All)

@@ -21,6 +21,7 @@ enum class Mode {
   ConfigDecode,
   ConfigEncode,
   ConfigCheck,
+  History,
   Version,
   Help
 };
@@ -51,6 +52,13 @@ struct Options {
   std::string OutputFile; // config decode/encode: -o FILE (empty: stdout)
   std::string JournalFile;        // --restore-sector0 --journal FILE
   std::optional<uint32_t> DiskId; // --rebuild-sector0 --disk-id HEX
+
+  // The card's history: --window DAYS, --history-interval HOURS,
+  // --on-change COMMAND, and --ascii for the chart of `history`.
+  unsigned WindowDays = 90;
+  unsigned HistoryIntervalHours = 24;
+  std::string OnChange;
+  bool Ascii = false;
 };
 
 // What --all waits for a card's run when --timeout is not given, and the

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "card_data.h"
+#include "forecast.h"
 #include "health.h"
 #include "histogram.h"
 
@@ -18,7 +19,8 @@ namespace sdsmart_tool {
 // Version of the JSON document layout; raise the first number on any change
 // that removes or renames a key, the second when keys are added.
 constexpr int kJsonFormatMajor = 1;
-constexpr int kJsonFormatMinor = 2; // 1.2: null for what was not read, plausibility
+constexpr int kJsonFormatMinor = 3; // 1.2: null for what was not read, plausibility,
+                                    // sector 0; 1.3: forecast
 
 struct Message {
   std::string Severity; // "information", "warning" or "error"
@@ -44,6 +46,9 @@ struct RunRecord {
   // Sector 0 (the partition table) as the run left it: true restored, false
   // still a command pattern (or not seen restored); unset when not known.
   std::optional<bool> Sector0Intact;
+
+  // From the card's history (history.cpp).
+  std::optional<WearForecast> Forecast;
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put

@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: MIT
+// A card's history, forecast, state file and --on-change, with the built
+// tool under the virtual card and the wall clock set by sdsim (SDSIM_NOW,
+// --now). Regenerate the golden files after a deliberate change:
+//   SDSMART_REGENERATE=1 build-asan/tests/history_tests
+#include "files.h"
+#include "support.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cmath>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kBin = SDSMART_BINARY_DIR "/bin/";
+const std::string kSource = SDSMART_SOURCE_DIR;
+constexpr int64_t kStart = 1735689600;           // 2025-01-01 00:00 UTC
+constexpr int64_t kStep = 2 * 365 * 86400 / 400; // 400 runs over two years
+constexpr double kRated = 3000.0 * 4096;         // rated cycles x virtual blocks of the card
+constexpr int64_t kErases0 = 1228800, kErasesPerRun = 18432;
+const std::string kCid = "02544d5344534d31aa12345678019d01";
+
+class History : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
+      GTEST_SKIP() << "sdsim is not built";
+    // As the packaged service keeps it: readable by all (the unprivileged
+    // reader comes through here).
+    ::chmod(Dir.path.c_str(), 0755);
+    ::mkdir(State.c_str(), 0755);
+  }
+
+  // The bundled USB card under another node and CID with the given erase total.
+  std::string Card(const std::string &name, const std::string &node, const std::string &cid,
+                   int64_t erases) {
+    json card = json::parse(sdtest::ReadFile(kSource + "/sim/cards/usb.json"));
+    card["node"] = node;
+    card["capacity_bytes"] = 64 << 20;
+    card["header"]["CID"] = cid;
+    card["header"]["TotalEraseCount"] = erases;
+    sdtest::WriteFile(Dir.File(name), card.dump());
+    return Dir.File(name);
+  }
+
+  std::string Tool(const std::string &options) {
+    return kBin + "sdsmart --config " SDSMART_BINARY_DIR "/demo/config --state-dir " + State +
+           " --select 0 --warn-life 20 --fail-life 10 " + options;
+  }
+
+  // One run of the tool on a card at a time; standard output and error.
+  int Run(const std::string &card, int64_t now, const std::string &options, std::string &out) {
+    return sdtest::RunShell(kBin + "sdsim --now " + std::to_string(now) + " --card " + card +
+                                " -- " + Tool(options) + " 2>&1",
+                            &out);
+  }
+
+  std::string Normalised(std::string text) const {
+    for (size_t at; (at = text.find(Dir.path)) != std::string::npos;)
+      text.replace(at, Dir.path.size(), "@DIR@");
+    return text;
+  }
+
+  sdtest::ScratchDir Dir;
+  std::string State = Dir.File("state");
+};
+
+// 400 runs two years long, under two node names, and a second card; a reader
+// of the state file meanwhile; then `sdsmart history` as another user.
+TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
+  std::string script = "for i in $(seq 0 399); do n=sdx; [ $((i % 2)) = 1 ] && n=sdy; "
+                       "SDSIM_CARDS=" +
+                       Dir.path + "/card$i.json SDSIM_NOW=$((" + std::to_string(kStart) +
+                       " + i * " + std::to_string(kStep) + ")) " + Tool("-H /dev/$n") +
+                       " >/dev/null 2>&1 || echo \"run $i: $?\"; done";
+  for (int i = 0; i < 400; ++i)
+    Card("card" + std::to_string(i) + ".json", i % 2 ? "/dev/sdy" : "/dev/sdx", kCid,
+         kErases0 + i * kErasesPerRun);
+  std::string stateFile = State + "/cards/" + kCid + ".json", out;
+  std::atomic<bool> done{false};
+  int reads = 0, partial = 0;
+  std::thread reader([&] {
+    for (std::string text; !done; ++reads)
+      if (sdsmart_tool::ReadWholeFile(stateFile, text) && !json::accept(text))
+        ++partial;
+  });
+  EXPECT_EQ(sdtest::RunShell(kBin + "sdsim -- sh -c '" + script + "'", &out), 0);
+  done = true;
+  reader.join();
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(partial, 0) << "of " << reads << " reads";
+  std::string other = Card("other.json", "/dev/sdx", "035344534d3332478012345678011601", kErases0);
+  for (int64_t day = 0; day < 3; ++day)
+    EXPECT_EQ(Run(other, kStart + day * 86400, "-H /dev/sdx", out), 0) << out;
+
+  // One history a card, kept small by thinning.
+  std::string history = sdtest::ReadFile(State + "/history/" + kCid + ".jsonl");
+  const auto lines = std::count(history.begin(), history.end(), '\n');
+  EXPECT_LT(history.size(), 100u * 1024);
+  EXPECT_LE(lines, 90 + (730 - 90) / 7 + 1 + 24) << "one a day for 90 days, one a week before";
+  EXPECT_GE(lines, 90 / 2 + (730 - 90) / 7 - 1);
+  EXPECT_EQ(sdtest::RunShell("ls " + State + "/history | wc -l", &out), 0);
+  EXPECT_EQ(out, "2\n");
+
+  // The state file: the last reading's document with its forecast.
+  struct stat st {};
+  ASSERT_EQ(::stat(stateFile.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  json forecast = json::parse(sdtest::ReadFile(stateFile))["forecast"];
+  const double byHand = kStart + (kRated * 0.9 - kErases0) / kErasesPerRun * kStep;
+  EXPECT_LE(std::fabs(forecast["limit_timestamp"].get<double>() - byHand), 86400) << forecast;
+  EXPECT_EQ(sdtest::RunShell("/usr/bin/python3 " + kSource + "/tests/packaging/validate_json.py " +
+                                 kSource + "/schema card=" + stateFile + " 2>&1",
+                             &out) %
+                77,
+            0)
+      << out;
+
+  // `sdsmart history` reads files only, as a user without privileges.
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+    GTEST_SKIP() << "needs root and setpriv to run the history as another user";
+  std::filesystem::create_directories(Dir.File("lib"));
+  std::filesystem::copy_file(kBin + "sdsmart", Dir.File("sdsmart"));
+  std::filesystem::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1",
+                             Dir.File("lib/libsdsmart.so.1"));
+  auto history_as_nobody = [&](const std::string &options, const std::string &saveAs) {
+    std::string text;
+    EXPECT_EQ(sdtest::RunShell("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups "
+                               "/usr/bin/env LD_LIBRARY_PATH=" +
+                                   Dir.File("lib") + " LC_ALL=C.UTF-8 " + Dir.File("sdsmart") +
+                                   " history --state-dir " + State + " " + options,
+                               &text),
+              0)
+        << text;
+    sdtest::WriteFile(Dir.File(saveAs), text);
+    return Normalised(text);
+  };
+  sdtest::ExpectGolden("history/card.txt", history_as_nobody("/dev/sdy", "card.txt"));
+  sdtest::ExpectGolden("history/card-ascii.txt", history_as_nobody("--ascii " + kCid, "a.txt"));
+  sdtest::ExpectGolden("history/cards.txt", history_as_nobody("", "cards.txt"));
+  history_as_nobody("--json " + kCid, "card.json");
+  EXPECT_EQ(sdtest::RunShell("/usr/bin/python3 " + kSource + "/tests/packaging/validate_json.py " +
+                                 kSource + "/schema history=" + Dir.File("card.json") + " 2>&1",
+                             &out) %
+                77,
+            0)
+      << out;
+}
+
+// A torn last line (power loss) and a file of garbage: the card is read, the
+// run says what it skipped, and the history holds readings only afterwards.
+TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
+  std::string card = Card("card.json", "/dev/sdx", kCid, kErases0), out;
+  std::string path = State + "/history/" + kCid + ".jsonl";
+  for (const auto &[damage, said] :
+       {std::pair<std::string, std::string>{"{\"time\":1735689600,\"remain",
+                                            "skipped 1 line that is no reading (the last one "
+                                            "was cut off)"},
+        {"\x7f"
+         "ELF\n\n{}\n[1,2]\n",
+         "skipped 3 lines that are no reading"}}) {
+    ASSERT_TRUE(sdsmart_tool::MakeDirectories(State + "/history", 0755));
+    sdtest::WriteFile(path, damage);
+    EXPECT_EQ(Run(card, kStart, "/dev/sdx", out), 0) << out;
+    EXPECT_NE(out.find(path + ": " + said), std::string::npos) << out;
+    EXPECT_NE(out.find("Wear rate: not enough history (1 reading over 0 days;"), std::string::npos);
+    std::string text = sdtest::ReadFile(path);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_EQ(text.rfind("{\"time\":1735689600,\"remaining_percent\":90.0", 0), 0u) << text;
+  }
+}
+
+// The command runs once per change, with the card's facts; a missing or
+// failing command is a warning and the reading stands.
+TEST_F(History, OnChangeRunsOncePerChange) {
+  std::string log = Dir.File("log"), hook = Dir.File("hook"), out;
+  sdtest::WriteFile(hook, "#!/bin/sh\necho \"$SDSMART_EVENTS|$SDSMART_VERDICT|"
+                          "$SDSMART_PREVIOUS_VERDICT|$SDSMART_DEVICE|$SDSMART_CARD_ID|"
+                          "$SDSMART_STATE_FILE|$SDSMART_REASONS|$SDSMART_LIFE_END\" >> " +
+                              log + "\n");
+  ::chmod(hook.c_str(), 0755);
+  std::string good = Card("good.json", "/dev/sdx", kCid, kErases0);
+  std::string worn = Card("worn.json", "/dev/sdx", kCid, kRated * 0.85);
+  int64_t now = kStart;
+  for (const auto &[card, status] :
+       {std::pair{good, 0}, {good, 0}, {worn, 16}, {worn, 16}, {good, 0}, {good, 0}})
+    EXPECT_EQ(Run(card, now += 86400, "-H --on-change " + hook + " /dev/sdx", out), status) << out;
+  sdtest::ExpectGolden("history/on-change.log", Normalised(sdtest::ReadFile(log)));
+  for (const auto &[command, said] :
+       {std::pair<std::string, std::string>{"/no/such/hook", "cannot run it: No such file"},
+        {"false", "it exited with status 1"}}) {
+    std::filesystem::remove_all(State + "/cards");
+    EXPECT_EQ(Run(worn, now, "-H --on-change " + command + " /dev/sdx", out), 16) << out;
+    EXPECT_NE(out.find("warning: --on-change " + command + " (verdict life-limit): " + said),
+              std::string::npos)
+        << out;
+  }
+}
+
+} // namespace
