@@ -202,7 +202,7 @@ TEST_F(Recovery, AFailedRestoreSaysSoAndKeepsTheJournal) {
     SCOPED_TRACE(c.name);
     Outcome r = Tool(card, "--json --prometheus=" + prom + " /dev/sdx", c.faults);
     const std::string journal = dir.File("state/sector0-dev_sdx.journal");
-    EXPECT_EQ(r.status, kExitAcquisition | kExitSector0) << r.out;
+    EXPECT_EQ(r.status, sdsmart_tool::kExitAcquisition | sdsmart_tool::kExitSector0) << r.out;
     EXPECT_NE(r.out.find("partition table is overwritten by a command pattern until sdsmart "
                          "--restore-sector0 /dev/sdx writes back the copy kept in " +
                          journal),
