@@ -147,6 +147,17 @@ extern unsigned int _MaxEraseCount;
 extern unsigned short _ProductRevision_CID;
 extern unsigned int _ProductSN_CID;
 
+/* ---- What the sdsmart tool reads besides ------------------------------- */
+
+/* The entry string of the configuration in use (UTF-8); "" before one is
+ * loaded. */
+const char *GetEntryString(void);
+/* "mmc" for a native SD host node (/dev/mmcblkN), "usb" for any other. */
+const char *GetNodeTransport(const char *node);
+/* Whether the header sector of the last acquisition starts with the SMART
+ * signature: 1 it does, 0 it does not, -1 no acquisition has run. */
+int GetHeaderSignatureFound(void);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

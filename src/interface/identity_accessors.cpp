@@ -100,6 +100,7 @@ extern "C" const char *GetCustomizedID_CID() {
 extern "C" const char *GetManufactureName_CID() {
   return BuildText(_ManufactureName_CID, [] {
     const bool ours = std::memcmp(_Header.Signature, "SI0", 3) == 0;
+    // "UnKnow" as hosts have always matched it.
     _ManufactureName_CID = ours ? "Tolvarex" : "UnKnow";
   });
 }

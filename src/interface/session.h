@@ -8,6 +8,8 @@
 #include "util/bulk.h"
 #include "util/error.h"
 
+#include "transport/sector_device.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,3 +72,11 @@ extern unsigned short _ProductRevision_CID;
 extern unsigned int _ProductSN_CID;
 
 } // extern "C"
+
+// The transport SetDiskName chose for the node (_IsUsbDevice reports it),
+// the last acquisition's drive of that transport (none before the first),
+// and the slot a new drive of either kind goes into.
+Transport SessionTransport();
+CSectorDevice SessionDevice();
+std::unique_ptr<CUsbDrive> &SessionSlot(const std::unique_ptr<CUsbDrive> &);
+std::unique_ptr<CMmcDrive> &SessionSlot(const std::unique_ptr<CMmcDrive> &);

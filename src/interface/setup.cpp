@@ -3,6 +3,7 @@
 #include "interface/acquisition_journal.h"
 #include "interface/boundary.h"
 #include "interface/configuration.h"
+#include "transport/sector_device.h"
 #include "util/convert.h"
 #include "util/error_catalogue.h"
 
@@ -23,8 +24,6 @@ std::string CurrentDirectory() {
   return dir.get();
 }
 
-const char NativeHostPrefix[] = "/dev/mmcblk";
-
 } // namespace
 
 extern "C" int SetDiskName(const char *name) {
@@ -34,8 +33,7 @@ extern "C" int SetDiskName(const char *name) {
   }
   return RunAtBoundary([name] {
     _DiskName = name;
-    // Plain byte prefix test; compare() never reads past the end of the name.
-    _IsUsbDevice = _DiskName.compare(0, sizeof NativeHostPrefix - 1, NativeHostPrefix) == 0 ? 0 : 1;
+    _IsUsbDevice = TransportOfNode(_DiskName) == Transport::UsbReader ? 1 : 0;
     _AppExePath = ToWideString(CurrentDirectory());
     ReloadAuthorFile();
   });

@@ -28,6 +28,7 @@ const wchar_t *const kMinCurrent[] = {L"0.5mA", L"1mA", L"5mA", L"10mA",
 const wchar_t *const kMaxCurrent[] = {L"1mA", L"5mA", L"10mA", L"25mA",
                                       L"35mA", L"45mA", L"80mA", L"200mA"};
 const wchar_t *const kFileFormat[] = {
+    // "partitioon" is kept as hosts have always read it.
     L"Hard disk-like file system with partitioon table",
     L"DOS FAT (floppy-like) with boot sector only (no partition table)",
     L"Universal File Format", L"Others/Unknown"};

@@ -14,10 +14,7 @@
 
 namespace {
 
-// Busy re-reads that follow each other at once; after these the card is
-// given a short pause before each further re-read.
-constexpr unsigned int kImmediateBusyReads = 100;
-constexpr unsigned int kSector = 512;
+constexpr unsigned int kSector = CardProtocol::SectorBytes;
 
 } // namespace
 
@@ -168,7 +165,7 @@ void CSmartInfoReader::ReadData(unsigned char *buffer, unsigned int count, unsig
       if (rereads >= MaxBusyReads)
         throw MakeError(Errors::HeaderBusy);
       ThrowIfTerminated();
-      if (rereads >= kImmediateBusyReads)
+      if (rereads >= CardProtocol::ImmediateBusyReads)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       Mode2Cmd->Cmd18(address, sector, kSector);
       ++rereads;

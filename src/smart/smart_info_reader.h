@@ -5,6 +5,7 @@
 // version 2 when the card never answers in the file.
 #pragma once
 
+#include "smart/card_protocol.h"
 #include "smart/smart_info_header_record.h"
 
 #include <cstdint>
@@ -29,7 +30,7 @@ public:
   static constexpr unsigned int EraseCountUnused = 0xFFFFFFFE;
   static constexpr unsigned int ReadCountNone = 0xFFFFE;
   // Busy re-reads of one sector before "Header is busy." (as the PMT clean).
-  static constexpr unsigned int MaxBusyReads = 5000;
+  static constexpr unsigned int MaxBusyReads = CardProtocol::BusyPolls;
   static constexpr const char *SmartFileName = "SmartFile6459.txt";
 
   // Keeps references to the channel and to the cancel flag (which another
@@ -73,6 +74,8 @@ public:
   void ReadNativeReadCountData(unsigned char version, const unsigned char *data, size_t dataSize);
   void ReadGlobalReadCountData(unsigned char version, const unsigned char *data, size_t dataSize);
   void ReadRuntimeBadData(unsigned char version, const unsigned char *data, size_t dataSize);
+  // The parser of the loaded header's detail type (nothing for DetailNone).
+  void ReadDetailData(unsigned char version, const unsigned char *data, size_t dataSize);
 
   // Host-file method.
   void CheckUnFormatAndWriteProtected();
@@ -137,9 +140,9 @@ private:
   bool FileHeaderFound = false;
   unsigned int ExtensionUnit = 128;
   unsigned int ReadUnits = 256;
-  unsigned int FileUnits = 512;
+  unsigned int FileUnits = 4 * 128;
   std::wstring SmartFilePath;
-  unsigned int SectorSize = 512;
+  unsigned int SectorSize = CardProtocol::SectorBytes;
   std::wstring DiskName;
   bool Unformatted = false;
   bool WriteProtected = false;

@@ -1,5 +1,6 @@
 #include "smart/special_mode2_cmd.h"
 
+#include "smart/card_protocol.h"
 #include "smart/entry_sector.h"
 #include "transport/normal_reader_io.h"
 #include "util/convert.h"
@@ -11,7 +12,7 @@
 namespace {
 
 const char *const kUnit = "SpecialMode2Cmd";
-constexpr unsigned int kSector = 512;
+constexpr unsigned int kSector = CardProtocol::SectorBytes;
 
 // The first bytes of the narrow entry string; missing bytes stay zero.
 void EntryBytes(const std::wstring &entry, unsigned char (&out)[EntrySector::EntryLength]) {

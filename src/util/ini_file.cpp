@@ -255,6 +255,14 @@ bool CIniFile::operator==(const CIniFile &other) const { return sections == othe
 
 bool CIniFile::operator!=(const CIniFile &other) const { return sections != other.sections; }
 
+bool CIniFile::operator==(const CIniFile &other) {
+  return static_cast<const CIniFile &>(*this) == other;
+}
+
+bool CIniFile::operator!=(const CIniFile &other) {
+  return static_cast<const CIniFile &>(*this) != other;
+}
+
 const CIniFile::SectionMap &CIniFile::Sections() const { return sections; }
 
 const std::wstring &CIniFile::GetFileName() const { return fileName; }

@@ -71,8 +71,12 @@ public:
   // The same, stored scrambled with seed (as the configuration file is).
   void UpdateFile(const std::wstring &fileName, unsigned int seed);
 
+  // Hosts are built against either form (the documentation does not say
+  // which); the non-const ones call the const ones.
   bool operator==(const CIniFile &other) const;
   bool operator!=(const CIniFile &other) const;
+  bool operator==(const CIniFile &other);
+  bool operator!=(const CIniFile &other);
   // Adds the sections and keys of other that this file lacks.
   CIniFile &operator+=(const CIniFile &other);
 

@@ -1,6 +1,6 @@
 // Loading the scrambled configuration: where it is found, every key, the
 // defaults and the failures.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "sdsmart/sdsmart.h"
 

@@ -1,5 +1,5 @@
 // Flash maker names, the flash-ID text and the configured flash type names.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "interface/flash_naming.h"
 #include "util/convert.h"

@@ -1,5 +1,5 @@
 // Set-up entry points, the exported boundary and the error report.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "interface/boundary.h"
 #include "sdsmart/sdsmart.h"

@@ -1,5 +1,5 @@
 // SMART value accessors over a header the test fills in.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "sdsmart/sdsmart.h"
 

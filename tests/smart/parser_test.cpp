@@ -30,19 +30,7 @@ protected:
   // Feeds data to the parser the loaded header's type names; the error code, 0 when none.
   int64_t Parse(const std::vector<unsigned char> &data, unsigned char source = 3) {
     try {
-      switch (reader.GetHeader()->DetailType) {
-      case 1:
-        reader.ReadEraseCountData(source, data.data(), data.size());
-        break;
-      case 2:
-        if (reader.IsGlobalReadCount())
-          reader.ReadGlobalReadCountData(source, data.data(), data.size());
-        else
-          reader.ReadNativeReadCountData(source, data.data(), data.size());
-        break;
-      default:
-        reader.ReadRuntimeBadData(source, data.data(), data.size());
-      }
+      reader.ReadDetailData(source, data.data(), data.size());
     } catch (const CError &e) {
       text = e.GetText();
       return e.GetCode();

@@ -37,14 +37,6 @@ inline bool Contains(const Seq &s, const std::string &what) {
   return false;
 }
 
-// The erase counts the reader must deliver: markers widened, offset added up to 100000.
-inline std::vector<unsigned> ExpectedErase(const sdsim::Card &card, unsigned offset = 0) {
-  std::vector<unsigned> out;
-  for (auto v : card.EraseCounts())
-    out.push_back(v == 0xFFFE ? 0xFFFFFFFEu : (v + offset <= 100000 ? v + offset : v));
-  return out;
-}
-
 // One acquisition's objects, built the way the library's driver builds them.
 struct Acquisition {
   std::unique_ptr<CUsbDrive> usb;

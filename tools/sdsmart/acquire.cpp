@@ -9,10 +9,6 @@
 #include "sector0.h"
 #include "unsupported_memory.h"
 
-#include "interface/session.h"
-#include "util/convert.h"
-#include "util/error.h"
-
 #include <sdsmart/sdsmart.h>
 
 #include <cerrno>
@@ -157,8 +153,7 @@ int RunAcquisition(const Options &given, RunStatus &status) {
   if (!GuardDevice(o, status, verdict) || !CheckDeviceOpens(o.Device, status) ||
       !LoadConfiguration(o, status))
     return Publish(o, status);
-  UnsupportedMemory unsupported(ChooseStateDir(o.StateDir), o.Device, verdict,
-                                ToNarrowString(_EntryStr));
+  UnsupportedMemory unsupported(ChooseStateDir(o.StateDir), o.Device, verdict, GetEntryString());
   if (SkipRememberedCard(o, unsupported, status))
     return Publish(o, status);
   InstallSignalHandlers();

@@ -59,9 +59,7 @@ std::string FlashMakerName(const std::string &flashId) {
 
 } // namespace
 
-std::string TransportOf(const std::string &device) {
-  return device.compare(0, 11, "/dev/mmcblk") == 0 ? "mmc" : "usb";
-}
+std::string TransportOf(const std::string &device) { return GetNodeTransport(device.c_str()); }
 
 CardData CollectCardData(const std::string &device) {
   CardData d;
