@@ -1,4 +1,4 @@
-# Install rules: the library with its SONAME links, the public header, a
+# Install rules: the library with its SONAME links, the public headers, a
 # pkg-config file, a CMake package (find_package(sdsmart) -> sdsmart::sdsmart),
 # the sdsmart tool with its man page, the JSON schemas of its documents, the
 # systemd units of the hourly textfile run and the Prometheus alert rules, and
@@ -11,8 +11,9 @@ install(TARGETS sdsmart EXPORT sdsmartTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT devel
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/sdsmart/sdsmart.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/sdsmart COMPONENT devel)
+# The public headers: the C header and the documented C++ classes.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/sdsmart
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT devel FILES_MATCHING PATTERN "*.h")
 
 install(EXPORT sdsmartTargets NAMESPACE sdsmart::
   FILE sdsmartTargets.cmake

@@ -157,6 +157,18 @@ const char *GetNodeTransport(const char *node);
 /* Whether the header sector of the last acquisition starts with the SMART
  * signature: 1 it does, 0 it does not, -1 no acquisition has run. */
 int GetHeaderSignatureFound(void);
+/* Maker name of a flash maker code (the first byte of the flash ID);
+ * "Unknown" for codes the library does not know. */
+const char *GetFlashMakerName(unsigned int makerCode);
+/* What the 512 bytes at sector hold, as the library tells a special-mode
+ * pattern (even a slightly damaged one) from the card's own data. */
+enum SdsmartSectorKind {
+  SDSMART_SECTOR_DATA = 0,       /* the card's own data */
+  SDSMART_SECTOR_ENTER = 1,      /* an enter pattern */
+  SDSMART_SECTOR_ENTER_FILE = 2, /* an enter pattern of the host-file method */
+  SDSMART_SECTOR_LEAVE = 3       /* a leave pattern */
+};
+int GetSectorKind(const unsigned char *sector);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -7,12 +7,12 @@
 #include "interface/configuration.h"
 #include "interface/flash_naming.h"
 #include "interface/session.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
 #include "smart/entry_sector.h"
 #include "smart/erase_count_range.h"
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
 #include "transport/sector_device.h"
-#include "util/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cstdio>

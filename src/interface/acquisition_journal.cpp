@@ -1,9 +1,9 @@
 #include "interface/acquisition_journal.h"
 
 #include "interface/session.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/special_mode2_cmd.h"
 #include "smart/entry_sector.h"
-#include "smart/special_mode2_cmd.h"
-#include "util/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cerrno>

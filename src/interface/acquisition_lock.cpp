@@ -1,5 +1,5 @@
 #include "interface/acquisition_lock.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cerrno>

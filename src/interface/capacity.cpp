@@ -1,7 +1,7 @@
 // Card capacity for the production-tool version text.
 #include "interface/capacity.h"
 #include "interface/session.h"
-#include "registers/csd.h"
+#include "sdsmart/csd.h"
 #include "smart/card_protocol.h"
 #include "transport/sector_device.h"
 

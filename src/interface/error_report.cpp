@@ -1,7 +1,7 @@
 // The last error of the session and the two functions that report it.
 #include "interface/boundary.h"
+#include "sdsmart/convert.h"
 #include "sdsmart/sdsmart.h"
-#include "util/convert.h"
 #include "util/error_catalogue.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "interface/capacity.h"
 #include "interface/flash_naming.h"
 #include "interface/session.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 #include <cstring>
 #include <string>

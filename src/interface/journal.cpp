@@ -1,10 +1,10 @@
 #include "interface/journal.h"
-#include "util/read_file.h"
+#include "sdsmart/read_file.h"
 
-#include "registers/crc.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/crc.h"
+#include "sdsmart/unique_fd.h"
 #include "util/error_catalogue.h"
-#include "util/unique_fd.h"
 
 #include <cerrno>
 #include <climits>

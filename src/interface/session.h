@@ -3,10 +3,10 @@
 // here is locked (the host calls from one thread at a time).
 #pragma once
 
+#include "sdsmart/bulk.h"
+#include "sdsmart/error.h"
 #include "sdsmart/sdsmart.h"
-#include "smart/smart_info_header_record.h"
-#include "util/bulk.h"
-#include "util/error.h"
+#include "sdsmart/smart_info_header_record.h"
 
 #include "transport/sector_device.h"
 

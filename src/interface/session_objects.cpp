@@ -2,8 +2,8 @@
 // this order so that at unload they are destroyed in the reverse one: reader,
 // channel, native drive, USB drive.
 #include "interface/session.h"
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
 
 std::unique_ptr<CUsbDrive> _UsbDrive;
 std::unique_ptr<CMmcDrive> _MmcDrive;

@@ -3,8 +3,8 @@
 #include "interface/acquisition_journal.h"
 #include "interface/boundary.h"
 #include "interface/configuration.h"
+#include "sdsmart/convert.h"
 #include "transport/sector_device.h"
-#include "util/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cerrno>

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Accessors the sdsmart tool needs beside the documented ones, so that it
 // builds against the public header alone.
+#include "interface/flash_naming.h"
 #include "interface/session.h"
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/smart_info_reader.h"
+#include "smart/entry_sector.h"
 #include "transport/sector_device.h"
-#include "util/convert.h"
 
 namespace {
 
@@ -32,4 +34,29 @@ extern "C" int GetHeaderSignatureFound() {
   return IsSmartSignature(reinterpret_cast<const unsigned char *>(_SmartInfoReader->GetHeader()))
              ? 1
              : 0;
+}
+
+extern "C" const char *GetFlashMakerName(unsigned int makerCode) {
+  static std::string name; // the buffer handed out
+  try {
+    name = ToNarrowString(FlashMIDToString(static_cast<int>(makerCode)));
+  } catch (...) {
+    name = "Unknown";
+  }
+  return name.c_str();
+}
+
+extern "C" int GetSectorKind(const unsigned char *sector) {
+  if (sector == nullptr)
+    return SDSMART_SECTOR_DATA;
+  switch (EntrySector::Classify(sector)) {
+  case EntrySector::Kind::Enter:
+    return SDSMART_SECTOR_ENTER;
+  case EntrySector::Kind::EnterVersion3:
+    return SDSMART_SECTOR_ENTER_FILE;
+  case EntrySector::Kind::Leave:
+    return SDSMART_SECTOR_LEAVE;
+  default:
+    return SDSMART_SECTOR_DATA;
+  }
 }

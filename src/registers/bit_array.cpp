@@ -1,4 +1,4 @@
-#include "registers/bit_array.h"
+#include "sdsmart/bit_array.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "registers/cid.h"
+#include "sdsmart/cid.h"
 
 #include <cstring>
 
-#include "registers/crc.h"
 #include "registers/report_text.h"
+#include "sdsmart/crc.h"
 
 using namespace RegisterText;
 

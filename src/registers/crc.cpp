@@ -1,4 +1,4 @@
-#include "registers/crc.h"
+#include "sdsmart/crc.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "registers/csd.h"
+#include "sdsmart/csd.h"
 
 #include <cstring>
 
-#include "registers/crc.h"
+#include "sdsmart/crc.h"
 
 CCSD *CCSD::Create(bool isMmc, const unsigned char *csd) {
   if (isMmc)

@@ -5,9 +5,9 @@
 #include <locale>
 #include <sstream>
 
-#include "registers/csd.h"
 #include "registers/report_text.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/csd.h"
 
 using namespace RegisterText;
 

@@ -1,9 +1,9 @@
-#include "registers/hardware_info.h"
+#include "sdsmart/hardware_info.h"
 
 #include <memory>
 
-#include "registers/card_hw_id.h"
 #include "registers/report_text.h"
+#include "sdsmart/card_hw_id.h"
 
 using namespace RegisterText;
 

@@ -1,4 +1,4 @@
-#include "registers/register_field.h"
+#include "sdsmart/register_field.h"
 
 namespace {
 

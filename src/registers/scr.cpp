@@ -1,9 +1,9 @@
-#include "registers/scr.h"
+#include "sdsmart/scr.h"
 
 #include <cstring>
 
 #include "registers/report_text.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 using namespace RegisterText;
 

@@ -1,4 +1,4 @@
-#include "registers/spi_response.h"
+#include "sdsmart/spi_response.h"
 
 #include <algorithm>
 

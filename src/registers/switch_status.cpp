@@ -1,4 +1,4 @@
-#include "registers/switch_status.h"
+#include "sdsmart/switch_status.h"
 
 #include <cstring>
 

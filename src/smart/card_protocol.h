@@ -5,7 +5,7 @@
 // fields, and how many entries a detail table holds.
 #pragma once
 
-#include "smart/smart_info_header_record.h"
+#include "sdsmart/smart_info_header_record.h"
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
 #include "smart/card_protocol.h"
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
 #include "smart/smart_reader_errors.h"
-#include "smart/special_mode2_cmd.h"
 
 #include <cstring>
 #include <vector>

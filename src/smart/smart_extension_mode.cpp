@@ -1,10 +1,11 @@
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/io_file.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/unique_fd.h"
+#include "smart/card_protocol.h"
 #include "smart/smart_reader_errors.h"
-#include "smart/special_mode2_cmd.h"
-#include "util/convert.h"
-#include "util/io_file.h"
-#include "util/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "smart/smart_info_header.h"
+#include "sdsmart/smart_info_header.h"
 #include "smart/card_protocol.h"
 
-#include "util/endian.h"
+#include "sdsmart/endian.h"
 
 #include <cstring>
 #include <utility>

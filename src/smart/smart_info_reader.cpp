@@ -1,11 +1,12 @@
-#include "smart/smart_info_reader.h"
+#include "sdsmart/smart_info_reader.h"
+#include "smart/card_protocol.h"
 
+#include "sdsmart/io_file.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/special_mode2_cmd.h"
 #include "smart/erase_count_range.h"
-#include "smart/smart_info_header.h"
 #include "smart/smart_reader_errors.h"
-#include "smart/special_mode2_cmd.h"
 #include "util/error_catalogue.h"
-#include "util/io_file.h"
 
 #include <chrono>
 #include <cstddef>
@@ -93,8 +94,8 @@ CError SmartContentsError() { return MakeError(Errors::SmartContents); }
 CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, const std::wstring &entry,
                                    const std::wstring &diskName, const bool &terminated,
                                    const unsigned char &smartVersion)
-    : EntryPattern(entry), Mode2Cmd(&channel), Terminated(&terminated), DiskName(diskName),
-      SmartVerSupport(smartVersion) {}
+    : EntryPattern(entry), Mode2Cmd(&channel), Terminated(&terminated),
+      SectorSize(CardProtocol::SectorBytes), DiskName(diskName), SmartVerSupport(smartVersion) {}
 
 CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, std::wstring &entry,
                                    std::wstring &diskName, const bool &terminated,
@@ -162,7 +163,7 @@ void CSmartInfoReader::ReadData(unsigned char *buffer, unsigned int count, unsig
     // The card answers busy headers at this address until its data are ready.
     unsigned int rereads = 0;
     while (IsBusySmartHeader(sector)) {
-      if (rereads >= MaxBusyReads)
+      if (rereads >= CardProtocol::BusyPolls)
         throw MakeError(Errors::HeaderBusy);
       ThrowIfTerminated();
       if (rereads >= CardProtocol::ImmediateBusyReads)

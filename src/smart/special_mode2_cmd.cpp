@@ -1,10 +1,10 @@
-#include "smart/special_mode2_cmd.h"
+#include "sdsmart/special_mode2_cmd.h"
 
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
+#include "sdsmart/normal_reader_io.h"
 #include "smart/card_protocol.h"
 #include "smart/entry_sector.h"
-#include "transport/normal_reader_io.h"
-#include "util/convert.h"
-#include "util/error.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "smart/statistics.h"
+#include "sdsmart/statistics.h"
 
-#include "smart/smart_info_reader.h"
+#include "sdsmart/smart_info_reader.h"
 
 #include <cassert>
 #include <cstdio>

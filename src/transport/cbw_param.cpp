@@ -1,4 +1,4 @@
-#include "transport/cbw_param.h"
+#include "sdsmart/cbw_param.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // Kept for the documented interface: the library itself never asks a drive
 // for its volume; these answer from what they were given.
-#include "transport/drive_info.h"
+#include "sdsmart/drive_info.h"
 
 CDriveInfo::CDriveInfo() : formatted{false, false}, available(false) {}
 

@@ -1,7 +1,7 @@
-#include "transport/mmc_drive.h"
+#include "sdsmart/mmc_drive.h"
 
+#include "sdsmart/scsi_base.h"
 #include "transport/kernel_abi.h"
-#include "transport/scsi_base.h"
 #include "util/error_catalogue.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "transport/normal_reader_io.h"
+#include "sdsmart/normal_reader_io.h"
 
 #include "transport/sector_device.h"
 

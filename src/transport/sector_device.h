@@ -6,8 +6,8 @@
 // only to report it.
 #pragma once
 
-#include "transport/mmc_drive.h"
-#include "transport/usb_drive.h"
+#include "sdsmart/mmc_drive.h"
+#include "sdsmart/usb_drive.h"
 
 #include <cstdint>
 #include <memory>

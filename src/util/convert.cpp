@@ -1,4 +1,4 @@
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 #include <clocale>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Parsing and rendering of integers in the library's formats.
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Small text, file-name and memory helpers.
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 #include <cstring>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "util/data_buf.h"
+#include "sdsmart/data_buf.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "util/endian.h"
+#include "sdsmart/endian.h"
 
 unsigned short CEndian::SwapWord(unsigned short v) { return IsBigEndian() ? v : SwapBytes(v); }
 

@@ -1,4 +1,4 @@
-#include "util/error.h"
+#include "sdsmart/error.h"
 
 #include "util/error_catalogue.h"
 

@@ -1,8 +1,8 @@
-#include "util/ini_file.h"
+#include "sdsmart/ini_file.h"
 
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/io_file.h"
 #include "util/error_catalogue.h"
-#include "util/io_file.h"
 
 #include <fcntl.h>
 #include <locale>

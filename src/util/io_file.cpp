@@ -1,6 +1,6 @@
-#include "util/io_file.h"
+#include "sdsmart/io_file.h"
 
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cerrno>

@@ -1,5 +1,5 @@
-#include "util/read_file.h"
-#include "util/unique_fd.h"
+#include "sdsmart/read_file.h"
+#include "sdsmart/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -25,6 +25,8 @@ struct TranscriptCase {
   int headerVersion = -1, firstDetailBusy = 0; // -1: the card file's own header
 };
 
+void PrintTo(const TranscriptCase &c, std::ostream *os) { *os << c.name; }
+
 class EachTranscript : public AcquisitionTest,
                        public ::testing::WithParamInterface<TranscriptCase> {};
 

@@ -2,7 +2,7 @@
 #include "session.h"
 
 #include "interface/flash_naming.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 using namespace sdtest;
 

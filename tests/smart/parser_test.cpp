@@ -1,10 +1,10 @@
 // Detail page parsers on data already in memory (the form the host-file
 // method hands them), and the table sizing checks that guard them.
+#include "sdsmart/error.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/usb_drive.h"
 #include "sim_fixture.h"
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "transport/usb_drive.h"
-#include "util/error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

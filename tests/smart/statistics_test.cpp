@@ -1,7 +1,7 @@
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "smart/statistics.h"
-#include "transport/usb_drive.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/statistics.h"
+#include "sdsmart/usb_drive.h"
 
 #include <gtest/gtest.h>
 

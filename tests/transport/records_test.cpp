@@ -1,6 +1,6 @@
 // The USB command block wrapper around a SCSI command block: rebuilt whole
 // each time, so a previous length or direction does not survive.
-#include "transport/cbw_param.h"
+#include "sdsmart/cbw_param.h"
 
 #include <gtest/gtest.h>
 

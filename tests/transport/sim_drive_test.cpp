@@ -1,11 +1,11 @@
 // Both drives and the card command interface against the virtual card, on
 // both transports: what reaches the card, what comes back, and how failures
 // are reported.
+#include "sdsmart/error.h"
+#include "sdsmart/mmc_drive.h"
+#include "sdsmart/usb_drive.h"
 #include "transport/kernel_abi.h"
-#include "transport/mmc_drive.h"
 #include "transport/sector_device.h"
-#include "transport/usb_drive.h"
-#include "util/error.h"
 
 #include "sdsim/sdsim.h"
 

@@ -1,5 +1,5 @@
-#include "util/convert.h"
-#include "util/error.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
 
 #include <clocale>
 #include <cstdlib>

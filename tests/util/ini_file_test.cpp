@@ -1,7 +1,7 @@
-#include "util/ini_file.h"
+#include "sdsmart/ini_file.h"
 
+#include "sdsmart/error.h"
 #include "support.h"
-#include "util/error.h"
 
 #include <functional>
 

@@ -1,7 +1,7 @@
-#include "util/io_file.h"
+#include "sdsmart/io_file.h"
 
+#include "sdsmart/error.h"
 #include "support.h"
-#include "util/error.h"
 
 #include <fcntl.h>
 #include <functional>

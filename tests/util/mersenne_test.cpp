@@ -1,4 +1,4 @@
-#include "util/mersenne.h"
+#include "sdsmart/mersenne.h"
 
 #include <cstring>
 #include <random>

@@ -1,8 +1,7 @@
 #include "card_data.h"
 
-#include "interface/flash_naming.h"
-#include "registers/csd.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/csd.h"
 
 #include <sdsmart/sdsmart.h>
 
@@ -54,7 +53,7 @@ std::string FlashMakerName(const std::string &flashId) {
   long maker = std::strtol(first.c_str(), &end, 16);
   if (end != first.c_str() + 2)
     return "Unknown";
-  return ToNarrowString(FlashMIDToString(static_cast<int>(maker)));
+  return GetFlashMakerName(static_cast<unsigned int>(maker));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "card_runs.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <cerrno>
 #include <cstring>

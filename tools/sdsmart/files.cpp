@@ -1,8 +1,8 @@
 #include "files.h"
 
-#include "util/read_file.h"
+#include "sdsmart/read_file.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "histogram.h"
 
-#include "smart/statistics.h"
+#include "sdsmart/statistics.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -9,8 +9,8 @@
 
 #include "interface/acquisition_lock.h"
 #include "interface/journal.h"
-#include "smart/entry_sector.h"
-#include "util/error.h"
+#include "sdsmart/error.h"
+#include <sdsmart/sdsmart.h>
 
 #include <cerrno>
 #include <cstring>
@@ -26,9 +26,7 @@ struct SavedCopy {
   std::optional<::CardIdentity> Card; // none in a bare copy
 };
 
-const char *PatternName(EntrySector::Kind kind) {
-  return kind == EntrySector::Kind::Leave ? "leave" : "enter";
-}
+const char *PatternName(int kind) { return kind == SDSMART_SECTOR_LEAVE ? "leave" : "enter"; }
 
 // Writes the copy over the card's sector 0 when that is safe; the exit bits
 // of a refusal or failure, else 0.
@@ -39,8 +37,8 @@ int WriteBack(const Options &o, Sector0Device &device, const SavedCopy &saved, R
                                   " already equals the saved copy; removing " + saved.Path);
     return 0;
   }
-  const EntrySector::Kind kind = EntrySector::Classify(now.data());
-  const bool pattern = kind != EntrySector::Kind::OtherData;
+  const int kind = GetSectorKind(now.data());
+  const bool pattern = kind != SDSMART_SECTOR_DATA;
   if (!pattern && !o.Force) {
     status.Say("error", "sector 0 of " + o.Device +
                             " does not hold a special-mode pattern, so it may have been "

@@ -5,7 +5,7 @@
 #include "files.h"
 #include "output.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>

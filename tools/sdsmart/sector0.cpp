@@ -2,10 +2,10 @@
 
 #include "card_data.h"
 #include "interface/journal.h"
-#include "transport/mmc_drive.h"
-#include "transport/usb_drive.h"
-#include "util/convert.h"
-#include "util/unique_fd.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/mmc_drive.h"
+#include "sdsmart/unique_fd.h"
+#include "sdsmart/usb_drive.h"
 
 #include <cerrno>
 #include <fcntl.h>

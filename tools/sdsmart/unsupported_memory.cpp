@@ -4,7 +4,7 @@
 #include "files.h"
 #include "modes.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <sdsmart/sdsmart.h>
 

@@ -3,7 +3,7 @@
 // reads, edits, merging and writing back. Files are read by CIniFileLoader.
 #pragma once
 
-#include "util/ini_file_loader.h"
+#include "sdsmart/ini_file_loader.h"
 
 #include <initializer_list>
 #include <map>

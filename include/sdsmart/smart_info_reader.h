@@ -5,8 +5,7 @@
 // version 2 when the card never answers in the file.
 #pragma once
 
-#include "smart/card_protocol.h"
-#include "smart/smart_info_header_record.h"
+#include "sdsmart/smart_info_header_record.h"
 
 #include <cstdint>
 #include <memory>
@@ -29,8 +28,6 @@ public:
   // Marker values of the per-VB tables.
   static constexpr unsigned int EraseCountUnused = 0xFFFFFFFE;
   static constexpr unsigned int ReadCountNone = 0xFFFFE;
-  // Busy re-reads of one sector before "Header is busy." (as the PMT clean).
-  static constexpr unsigned int MaxBusyReads = CardProtocol::BusyPolls;
   static constexpr const char *SmartFileName = "SmartFile6459.txt";
 
   // Keeps references to the channel and to the cancel flag (which another
@@ -142,7 +139,7 @@ private:
   unsigned int ReadUnits = 256;
   unsigned int FileUnits = 4 * 128;
   std::wstring SmartFilePath;
-  unsigned int SectorSize = CardProtocol::SectorBytes;
+  unsigned int SectorSize; // one card sector, set by the constructor
   std::wstring DiskName;
   bool Unformatted = false;
   bool WriteProtected = false;
