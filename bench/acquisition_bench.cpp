@@ -17,9 +17,9 @@
 // it, since a few runs cannot outlast the scheduler's noise on sleeps. Ends
 // with one "figure:" line each.
 #include "sdsim/sdsim.h"
+#include "sdsmart/ini_file.h"
+#include "sdsmart/ini_file_loader.h"
 #include "sdsmart/sdsmart.h"
-#include "util/ini_file.h"
-#include "util/ini_file_loader.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,10 +6,10 @@
 #include "fuzz_support.h"
 
 #include "interface/flash_naming.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
+#include "sdsmart/ini_file.h"
 #include "sdsmart/sdsmart.h"
-#include "util/convert.h"
-#include "util/error.h"
-#include "util/ini_file.h"
 
 #include <vector>
 
@@ -79,8 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   unsigned char id[6] = {0x98, 0x3A, 0x98, 0xA3, 0x76, 0x51};
   for (size_t i = 0; i < 6 && i < size; ++i)
     id[i] = data[size - 1 - i];
-  (void)FlashIDToString(id);
-  (void)FlashMIDToString(id[0]);
+  (void)GetFlashMakerName(id[0]);
   try {
     (void)GetFlashTypeString(id, size > 0 ? data[0] : 0, size > 1 ? data[1] * 1000u : 0, path);
   } catch (const CError &) {

@@ -4,8 +4,8 @@
 // A text that holds no number must give a CError, never a crash.
 #include "fuzz_support.h"
 
-#include "util/convert.h"
-#include "util/error.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
 
 #include <clocale>
 #include <vector>

@@ -2,9 +2,9 @@
 // Writes the seed corpus of every fuzz target into fuzz/corpus/<target>/.
 // The seeds are checked in; rerun this only when a format changes:
 //   build-fuzz/make_seeds fuzz/corpus
-#include "smart/smart_info_header.h"
-#include "util/bulk.h"
-#include "util/ini_file.h"
+#include "sdsmart/bulk.h"
+#include "sdsmart/ini_file.h"
+#include "sdsmart/smart_info_header.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -8,10 +8,10 @@
 // __wrap_setmntent below, which opens the fuzzed table instead.
 #include "fuzz_support.h"
 
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "transport/usb_drive.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/usb_drive.h"
 
 #include <clocale>
 #include <cstdio>

@@ -6,19 +6,19 @@
 // each register's size.
 #include "fuzz_support.h"
 
-#include "registers/bit_array.h"
-#include "registers/card_hw_id.h"
-#include "registers/cid.h"
-#include "registers/crc.h"
-#include "registers/csd.h"
-#include "registers/ext_csd.h"
-#include "registers/hardware_info.h"
-#include "registers/ocr.h"
-#include "registers/scr.h"
-#include "registers/sd_status.h"
-#include "registers/spi_response.h"
-#include "registers/switch_status.h"
-#include "util/error.h"
+#include "sdsmart/bit_array.h"
+#include "sdsmart/card_hw_id.h"
+#include "sdsmart/cid.h"
+#include "sdsmart/crc.h"
+#include "sdsmart/csd.h"
+#include "sdsmart/error.h"
+#include "sdsmart/ext_csd.h"
+#include "sdsmart/hardware_info.h"
+#include "sdsmart/ocr.h"
+#include "sdsmart/scr.h"
+#include "sdsmart/sd_status.h"
+#include "sdsmart/spi_response.h"
+#include "sdsmart/switch_status.h"
 
 namespace {
 

@@ -24,11 +24,10 @@
 // special mode and put back the sector 0 it found.
 #include "fuzz_support.h"
 
+#include "sdsmart/bulk.h"
+#include "sdsmart/ini_file.h"
 #include "sdsmart/sdsmart.h"
-#include "smart/entry_sector.h"
-#include "smart/smart_info_header.h"
-#include "util/bulk.h"
-#include "util/ini_file.h"
+#include "sdsmart/smart_info_header.h"
 
 #include <array>
 #include <cerrno>
@@ -133,15 +132,15 @@ int Transfer(bool write, uint32_t lba, uint32_t count, uint8_t *data) {
         g_card.writeElsewhere = true;
       } else {
         // The card takes the patterns as the library tells them apart.
-        switch (EntrySector::Classify(sector)) {
-        case EntrySector::Kind::Enter:
-        case EntrySector::Kind::EnterVersion3:
+        switch (GetSectorKind(sector)) {
+        case SDSMART_SECTOR_ENTER:
+        case SDSMART_SECTOR_ENTER_FILE:
           g_card.special = true;
           break;
-        case EntrySector::Kind::Leave:
+        case SDSMART_SECTOR_LEAVE:
           g_card.special = false;
           break;
-        case EntrySector::Kind::OtherData:
+        default:
           std::memcpy(g_card.sector0.data(), sector, kSector);
           break;
         }
@@ -396,8 +395,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   // A partition table as sector 0.
   for (size_t i = 0; i < kSector; ++i)
     g_card.original[i] = static_cast<uint8_t>(i * 7 + 3);
-  std::memcpy(&g_card.original[EntrySector::BootSignatureAt], EntrySector::BootSignature.data(),
-              EntrySector::BootSignature.size());
+  g_card.original[510] = 0x55; // the boot signature: never a pattern
+  g_card.original[511] = 0xAA;
   g_card.verbose = std::getenv("SDSMART_FUZZ_VERBOSE") != nullptr;
 
   // The card must really stand behind the node: one good acquisition (a

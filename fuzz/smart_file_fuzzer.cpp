@@ -6,12 +6,12 @@
 // may hold no more entries than the bytes handed to them describe.
 #include "fuzz_support.h"
 
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "transport/usb_drive.h"
-#include "util/bulk.h"
-#include "util/error.h"
+#include "sdsmart/bulk.h"
+#include "sdsmart/error.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/usb_drive.h"
 
 namespace {
 

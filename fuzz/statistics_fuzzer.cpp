@@ -4,7 +4,7 @@
 // The regions must cover exactly the values that take part.
 #include "fuzz_support.h"
 
-#include "smart/statistics.h"
+#include "sdsmart/statistics.h"
 
 #include <memory>
 #include <vector>

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Prints the size of the tests against the code they test, counted as
+# Prints the size of the tests (tests/ and the host-side declarations in
+# abi/host/) against the code they test, counted as
 # non-blank, non-comment C and C++ lines of the tracked files:
 #   tests: T lines, code: C lines, ratio: R
 # The ratio stays at or below 0.40 (aim: a quarter to a third).
@@ -10,6 +11,6 @@ count() {
   git ls-files -- "$@" | grep -E '\.(c|cc|cpp|cxx|h|hh|hpp)$' | xargs -r cat |
     grep -c -v -E '^\s*(//.*)?$' || true
 }
-tests=$(count tests)
+tests=$(count tests abi/host)
 code=$(count src include sim tools)
 echo "tests: $tests lines, code: $code lines, ratio: $(awk -v t="$tests" -v c="$code" 'BEGIN { printf "%.2f", t / c }')"

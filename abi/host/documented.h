@@ -837,6 +837,8 @@ public:
   void UpdateFile();
   bool operator==(const CIniFile &) const;
   bool operator!=(const CIniFile &) const;
+  bool operator==(const CIniFile &);
+  bool operator!=(const CIniFile &);
   CIniFile &operator+=(const CIniFile &);
 };
 CIniFile operator+(const CIniFile &a, const CIniFile &b);
@@ -898,6 +900,7 @@ private:
   uint32_t word;
 };
 template <typename T> T SwapBytes(T v);
+extern template unsigned int SwapBytes<unsigned int>(unsigned int v);
 
 class CDataBuf {
 public:

@@ -159,10 +159,6 @@ extern unsigned int _ProductSN_CID;
  * hold a command pattern. "" when sector 0 was seen restored or no journal
  * was kept. */
 const char *GetSector0JournalPath(void);
-/* What a 512-byte sector 0 holds: 0 the card's own data (a partition table
- * or anything else), 1 the enter command pattern, 2 the leave pattern; -1
- * when sector is NULL or size is below 512. Nothing is sent to any card. */
-int GetSector0Kind(const unsigned char *sector, unsigned int size);
 
 /* ---- Observing the card's transfers ------------------------------------ */
 
@@ -190,6 +186,29 @@ typedef void (*SdsmartTransferObserver)(const struct SdsmartTransfer *transfer, 
  * call the library. Observing changes nothing in what is sent. NULL turns it
  * off (the default). */
 void SetTransferObserver(SdsmartTransferObserver observer, void *context);
+
+/* ---- What the sdsmart tool reads besides ------------------------------- */
+
+/* The entry string of the configuration in use (UTF-8); "" before one is
+ * loaded. */
+const char *GetEntryString(void);
+/* "mmc" for a native SD host node (/dev/mmcblkN), "usb" for any other. */
+const char *GetNodeTransport(const char *node);
+/* Whether the header sector of the last acquisition starts with the SMART
+ * signature: 1 it does, 0 it does not, -1 no acquisition has run. */
+int GetHeaderSignatureFound(void);
+/* Maker name of a flash maker code (the first byte of the flash ID);
+ * "Unknown" for codes the library does not know. */
+const char *GetFlashMakerName(unsigned int makerCode);
+/* What the 512 bytes at sector hold, as the library tells a special-mode
+ * pattern (even a slightly damaged one) from the card's own data. */
+enum SdsmartSectorKind {
+  SDSMART_SECTOR_DATA = 0,       /* the card's own data */
+  SDSMART_SECTOR_ENTER = 1,      /* an enter pattern */
+  SDSMART_SECTOR_ENTER_FILE = 2, /* an enter pattern of the host-file method */
+  SDSMART_SECTOR_LEAVE = 3       /* a leave pattern */
+};
+int GetSectorKind(const unsigned char *sector);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -8,13 +8,12 @@
 #include "interface/configuration.h"
 #include "interface/flash_naming.h"
 #include "interface/session.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
 #include "smart/entry_sector.h"
 #include "smart/erase_count_range.h"
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "transport/mmc_drive.h"
-#include "transport/usb_drive.h"
-#include "util/convert.h"
+#include "transport/sector_device.h"
 #include "util/error_catalogue.h"
 
 #include <cstdio>
@@ -24,26 +23,18 @@
 // drive being replaced, so they go first; if the node cannot be opened the
 // objects of the last run stay as they were.
 void InitDeviceInstance() {
-  const std::wstring path = ToWideString(_DiskName);
-  if (_IsUsbDevice) {
-    auto drive = std::make_unique<CUsbDrive>(path, false);
+  OpenDrive(SessionTransport(), ToWideString(_DiskName), [](auto drive) {
     _SmartInfoReader.reset();
     _SpecialMode2Cmd.reset();
-    _UsbDrive = std::move(drive);
-  } else {
-    auto drive = std::make_unique<CMmcDrive>(path, false);
-    _SmartInfoReader.reset();
-    _SpecialMode2Cmd.reset();
-    _MmcDrive = std::move(drive);
-  }
+    SessionSlot(drive) = std::move(drive);
+  });
 }
 
 // A fresh channel over the current drive and a fresh reader over it. The old
 // reader refers to the old channel, so it is dropped before the channel is.
 void InitSmartInfoReader() {
-  std::unique_ptr<CSpecialMode2Cmd> channel =
-      _IsUsbDevice ? std::make_unique<CSpecialMode2Cmd>(*_UsbDrive, _EntryStr)
-                   : std::make_unique<CSpecialMode2Cmd>(*_MmcDrive, _EntryStr);
+  std::unique_ptr<CSpecialMode2Cmd> channel = SessionDevice().Visit(
+      [](auto &drive) { return std::make_unique<CSpecialMode2Cmd>(drive, _EntryStr); });
   _SmartInfoReader.reset();
   _SpecialMode2Cmd = std::move(channel);
   _SmartInfoReader = std::make_unique<CSmartInfoReader>(
@@ -105,16 +96,9 @@ void ReadAndStore() {
 
 } // namespace
 
-void CloseDrive() noexcept {
-  if (_IsUsbDevice && _UsbDrive)
-    _UsbDrive->Close();
-  else if (!_IsUsbDevice && _MmcDrive)
-    _MmcDrive->Close();
-}
+void CloseDrive() noexcept { SessionDevice().Close(); }
 
 namespace {
-
-int DriveHandle() { return _IsUsbDevice ? _UsbDrive->GetHandle() : _MmcDrive->GetHandle(); }
 
 // The reader and the final check, with sector 0 restored on every failure.
 void ReadGuarded(CEntryJournal *journal) {
@@ -154,7 +138,7 @@ void LoadDll_Main() {
     ReadGuarded(nullptr);
     return;
   }
-  CEntryJournal journal(journalDirectory, _DiskName, DriveHandle());
+  CEntryJournal journal(journalDirectory, _DiskName, SessionDevice().Handle());
   try {
     journal.Backup();
   } catch (...) {

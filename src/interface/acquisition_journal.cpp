@@ -2,9 +2,9 @@
 #include "interface/acquisition_journal.h"
 
 #include "interface/session.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/special_mode2_cmd.h"
 #include "smart/entry_sector.h"
-#include "smart/special_mode2_cmd.h"
-#include "util/convert.h"
 #include "util/error_catalogue.h"
 
 #include <sdsmart/sdsmart.h>
@@ -29,7 +29,8 @@ Bulk<unsigned char> ReadSectorZero() {
   return sector;
 }
 
-bool Holds(const Bulk<unsigned char> &sector, const std::array<unsigned char, 512> &copy) {
+bool Holds(const Bulk<unsigned char> &sector,
+           const std::array<unsigned char, CardProtocol::SectorBytes> &copy) {
   return std::memcmp(sector.Data(), copy.data(), copy.size()) == 0;
 }
 
@@ -53,19 +54,6 @@ std::string JournalDirectoryInUse() {
 }
 
 extern "C" const char *GetSector0JournalPath(void) { return JournalKept.c_str(); }
-
-extern "C" int GetSector0Kind(const unsigned char *sector, unsigned int size) {
-  if (sector == nullptr || size < EntrySector::Bytes)
-    return -1;
-  switch (EntrySector::Classify(sector)) {
-  case EntrySector::Kind::OtherData:
-    return 0;
-  case EntrySector::Kind::Leave:
-    return 2;
-  default:
-    return 1;
-  }
-}
 
 void CheckJournalDirectory(const std::string &directory) {
   struct stat st {};

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "interface/acquisition_lock.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cerrno>

@@ -2,9 +2,9 @@
 // Card capacity for the production-tool version text.
 #include "interface/capacity.h"
 #include "interface/session.h"
-#include "registers/csd.h"
-#include "transport/mmc_drive.h"
-#include "transport/usb_drive.h"
+#include "sdsmart/csd.h"
+#include "smart/card_protocol.h"
+#include "transport/sector_device.h"
 
 #include <cstdint>
 
@@ -16,15 +16,10 @@ unsigned int GetCapacityMB() {
     }
     // Older headers carry no CSD copy: ask the drive of the last acquisition,
     // if there is one for the path in use.
-    if (_IsUsbDevice) {
-      if (!_UsbDrive)
-        return 0;
-      const uint64_t sectors = _UsbDrive->ReadCapacity();
-      return static_cast<unsigned int>((sectors * 512) >> 20);
-    }
-    if (!_MmcDrive)
+    CSectorDevice device = SessionDevice();
+    if (!device)
       return 0;
-    return _MmcDrive->ReadCapacity();
+    return static_cast<unsigned int>((device.CapacitySectors() * CardProtocol::SectorBytes) >> 20);
   } catch (...) {
     // The drive cannot tell (it may be gone): no capacity, no recorded error.
     return 0;

@@ -2,9 +2,9 @@
 // The configuration file: where it is, and loading it into the session.
 #include "interface/configuration.h"
 #include "interface/session.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/ini_file.h"
 #include "util/error_catalogue.h"
-#include "util/ini_file.h"
 
 #include <sys/stat.h>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The last error of the session and the two functions that report it.
 #include "interface/boundary.h"
+#include "sdsmart/convert.h"
 #include "sdsmart/sdsmart.h"
-#include "util/convert.h"
 #include "util/error_catalogue.h"
 
 namespace {

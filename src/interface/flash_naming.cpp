@@ -2,9 +2,9 @@
 // Flash maker names and the flash-ID text.
 #include "interface/flash_naming.h"
 #include "interface/configuration.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/ini_file.h"
 #include "util/error_catalogue.h"
-#include "util/ini_file.h"
 
 std::wstring FlashIDToString(const unsigned char *id) {
   std::wstring text;

@@ -4,7 +4,7 @@
 #include "interface/capacity.h"
 #include "interface/flash_naming.h"
 #include "interface/session.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 #include <cstring>
 #include <string>
@@ -101,6 +101,7 @@ extern "C" const char *GetCustomizedID_CID() {
 extern "C" const char *GetManufactureName_CID() {
   return BuildText(_ManufactureName_CID, [] {
     const bool ours = std::memcmp(_Header.Signature, "SI0", 3) == 0;
+    // "UnKnow" as hosts have always matched it.
     _ManufactureName_CID = ours ? "Tolvarex" : "UnKnow";
   });
 }

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "interface/journal.h"
-#include "util/read_file.h"
+#include "sdsmart/read_file.h"
+#include "smart/card_protocol.h"
 
-#include "registers/crc.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/crc.h"
+#include "sdsmart/unique_fd.h"
 #include "util/error_catalogue.h"
-#include "util/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -117,7 +118,7 @@ CardIdentity IdentifyCard(const std::string &node, int fd) {
   id.Node = CanonicalNode(node);
   uint64_t bytes = 0;
   if (fd >= 0 && ioctl(fd, BLKGETSIZE64, &bytes) == 0)
-    id.CapacitySectors = bytes / 512;
+    id.CapacitySectors = bytes / CardProtocol::SectorBytes;
   const std::string name = id.Node.substr(id.Node.find_last_of('/') + 1);
   std::string cid;
   if (!name.empty() && ReadSmallFile("/sys/class/block/" + name + "/device/cid", cid)) {
@@ -140,7 +141,7 @@ std::string BootDigest(const unsigned char *sector0, uint64_t capacity, const Se
     const uint32_t start = Le32(entry + 8);
     if (entry[4] == 0 || start == 0 || start >= capacity)
       continue;
-    unsigned char boot[512];
+    unsigned char boot[CardProtocol::SectorBytes];
     try {
       read(start, boot);
     } catch (...) {

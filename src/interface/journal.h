@@ -25,6 +25,8 @@
 // line and a wrong checksum: a damaged copy is never written to a card.
 #pragma once
 
+#include "smart/card_protocol.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -54,7 +56,7 @@ struct JournalRecord {
   static constexpr unsigned int Version = 2;
   CardIdentity Card;
   std::string Time; // ISO 8601, UTC
-  std::array<unsigned char, 512> Sector0{};
+  std::array<unsigned char, CardProtocol::SectorBytes> Sector0{};
 };
 
 // The identity of the card behind `node`, with `fd` open on it: the capacity

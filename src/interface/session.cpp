@@ -3,6 +3,7 @@
 // pointers to the acquisition objects live in session_objects.cpp, which sees
 // the complete classes.
 #include "interface/session.h"
+#include "smart/card_protocol.h"
 
 std::string _DiskName;
 unsigned char _IsUsbDevice = 1;
@@ -13,7 +14,7 @@ std::wstring _EntryStr;
 unsigned char _SmartVerSupport = 2;
 std::wstring _ExternelSDKName;
 bool _UseExternelSDKName = false;
-unsigned int _FuncSel = 5;
+unsigned int _FuncSel = CardProtocol::FunctionSelect::Default;
 bool _Terminated = false;
 
 Bulk<unsigned char> _MBRBuffer;

@@ -4,10 +4,12 @@
 // here is locked (the host calls from one thread at a time).
 #pragma once
 
+#include "sdsmart/bulk.h"
+#include "sdsmart/error.h"
 #include "sdsmart/sdsmart.h"
-#include "smart/smart_info_header_record.h"
-#include "util/bulk.h"
-#include "util/error.h"
+#include "sdsmart/smart_info_header_record.h"
+
+#include "transport/sector_device.h"
 
 #include <memory>
 #include <string>
@@ -71,3 +73,11 @@ extern unsigned short _ProductRevision_CID;
 extern unsigned int _ProductSN_CID;
 
 } // extern "C"
+
+// The transport SetDiskName chose for the node (_IsUsbDevice reports it),
+// the last acquisition's drive of that transport (none before the first),
+// and the slot a new drive of either kind goes into.
+Transport SessionTransport();
+CSectorDevice SessionDevice();
+std::unique_ptr<CUsbDrive> &SessionSlot(const std::unique_ptr<CUsbDrive> &);
+std::unique_ptr<CMmcDrive> &SessionSlot(const std::unique_ptr<CMmcDrive> &);

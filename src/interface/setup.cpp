@@ -4,7 +4,8 @@
 #include "interface/acquisition_journal.h"
 #include "interface/boundary.h"
 #include "interface/configuration.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "transport/sector_device.h"
 #include "util/error_catalogue.h"
 
 #include <cerrno>
@@ -24,8 +25,6 @@ std::string CurrentDirectory() {
   return dir.get();
 }
 
-const char NativeHostPrefix[] = "/dev/mmcblk";
-
 } // namespace
 
 extern "C" int SetDiskName(const char *name) {
@@ -35,8 +34,7 @@ extern "C" int SetDiskName(const char *name) {
   }
   return RunAtBoundary([name] {
     _DiskName = name;
-    // Plain byte prefix test; compare() never reads past the end of the name.
-    _IsUsbDevice = _DiskName.compare(0, sizeof NativeHostPrefix - 1, NativeHostPrefix) == 0 ? 0 : 1;
+    _IsUsbDevice = TransportOfNode(_DiskName) == Transport::UsbReader ? 1 : 0;
     _AppExePath = ToWideString(CurrentDirectory());
     ReloadAuthorFile();
   });

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registers/bit_array.h"
+#include "sdsmart/bit_array.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registers/card_hw_id.h"
+#include "sdsmart/card_hw_id.h"
 
 #include "registers/report_text.h"
 #include "util/error_catalogue.h"

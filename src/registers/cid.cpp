@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "registers/cid.h"
+#include "sdsmart/cid.h"
 
 #include <cstring>
 
-#include "registers/crc.h"
 #include "registers/report_text.h"
+#include "sdsmart/crc.h"
 
 using namespace RegisterText;
 
@@ -23,6 +23,7 @@ void CloseImage(unsigned char *image) {
   image[15] = static_cast<unsigned char>(CCRC7().Generate(image, 15));
 }
 
+// "Feburary" and "Octobor" are spelled as hosts have always read them.
 const wchar_t *const kMonthName[] = {L"January",   L"Feburary", L"March",    L"April",
                                      L"May",       L"June",     L"July",     L"August",
                                      L"September", L"Octobor",  L"November", L"December"};

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registers/crc.h"
+#include "sdsmart/crc.h"
 
 namespace {
 

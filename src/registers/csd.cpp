@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "registers/csd.h"
+#include "sdsmart/csd.h"
 
 #include <cstring>
 
-#include "registers/crc.h"
+#include "sdsmart/crc.h"
 
 CCSD *CCSD::Create(bool isMmc, const unsigned char *csd) {
   if (isMmc)

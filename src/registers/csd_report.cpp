@@ -6,9 +6,9 @@
 #include <locale>
 #include <sstream>
 
-#include "registers/csd.h"
 #include "registers/report_text.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/csd.h"
 
 using namespace RegisterText;
 
@@ -29,6 +29,7 @@ const wchar_t *const kMinCurrent[] = {L"0.5mA", L"1mA", L"5mA", L"10mA",
 const wchar_t *const kMaxCurrent[] = {L"1mA", L"5mA", L"10mA", L"25mA",
                                       L"35mA", L"45mA", L"80mA", L"200mA"};
 const wchar_t *const kFileFormat[] = {
+    // "partitioon" is kept as hosts have always read it.
     L"Hard disk-like file system with partitioon table",
     L"DOS FAT (floppy-like) with boot sector only (no partition table)",
     L"Universal File Format", L"Others/Unknown"};

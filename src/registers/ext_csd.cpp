@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "registers/ext_csd.h"
+#include "sdsmart/ext_csd.h"
 
 #include <cstring>
 
 #include "registers/report_text.h"
-#include "util/data_buf.h"
+#include "sdsmart/data_buf.h"
 
 using namespace RegisterText;
 

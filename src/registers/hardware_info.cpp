@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "registers/hardware_info.h"
+#include "sdsmart/hardware_info.h"
 
 #include <memory>
 
-#include "registers/card_hw_id.h"
 #include "registers/report_text.h"
+#include "sdsmart/card_hw_id.h"
 
 using namespace RegisterText;
 

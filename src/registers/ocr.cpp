@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "registers/ocr.h"
+#include "sdsmart/ocr.h"
 
 #include <cstring>
 
 #include "registers/report_text.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 using namespace RegisterText;
 

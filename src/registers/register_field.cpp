@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registers/register_field.h"
+#include "sdsmart/register_field.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "registers/sd_status.h"
+#include "sdsmart/sd_status.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "registers/report_text.h"
-#include "util/data_buf.h"
+#include "sdsmart/data_buf.h"
 
 using namespace RegisterText;
 

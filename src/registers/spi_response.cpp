@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registers/spi_response.h"
+#include "sdsmart/spi_response.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "registers/switch_status.h"
+#include "sdsmart/switch_status.h"
 
 #include <cstring>
 

@@ -12,6 +12,8 @@
 //   504..511  enter 00 00 00 00 00 00 01 02, leave 02 01 00 00 00 00 00 00
 #pragma once
 
+#include "smart/card_protocol.h"
+
 #include <array>
 
 namespace EntrySector {
@@ -19,11 +21,11 @@ namespace EntrySector {
 using Group = std::array<unsigned char, 8>;
 using Marker = std::array<unsigned char, 4>;
 
-inline constexpr unsigned int Bytes = 512;
-inline constexpr unsigned int EntryLength = 8;
+inline constexpr unsigned int Bytes = CardProtocol::SectorBytes;
+inline constexpr unsigned int EntryLength = CardProtocol::EntryLength;
 inline constexpr unsigned int MirrorAt = 248;
-inline constexpr unsigned int CommandAt = 256;
-inline constexpr unsigned int MarkerAt = 268;
+inline constexpr unsigned int CommandAt = CardProtocol::CommandAt;
+inline constexpr unsigned int MarkerAt = CardProtocol::SelectorAt;
 inline constexpr unsigned int ClosingAt = 504;
 inline constexpr unsigned int BootSignatureAt = 510;
 

@@ -1,20 +1,17 @@
 // SPDX-License-Identifier: MIT
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "smart/card_protocol.h"
 #include "smart/smart_reader_errors.h"
-#include "smart/special_mode2_cmd.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr unsigned int kSector = 512;
-constexpr unsigned int kEntriesPerSector = kSector / 2;
-// DetailSectorCountEx counts at most 0xFFFF sectors (0xFFFF itself means
-// "use DetailSectorCount", which is smaller still).
-constexpr unsigned long long kLargestDetailTable = 0xFFFFull * kEntriesPerSector;
-constexpr unsigned int kPmtPolls = 5000;
+constexpr unsigned int kSector = CardProtocol::SectorBytes;
+constexpr unsigned int kEntriesPerSector = CardProtocol::EntriesPerSector;
 constexpr unsigned int kEraseCountCeiling = 100000;
 
 unsigned int Be16(const unsigned char *p, size_t i) {
@@ -125,21 +122,22 @@ void CSmartInfoReader::ReadDataOfSmartVer2(unsigned char functionSelect) {
   WPAccumulated = 0;
   try {
     Mode2Cmd->EnterSpecialMode2(0, 2);
-    if (functionSelect == 8) {
+    using Select = CardProtocol::FunctionSelect;
+    if (functionSelect == Select::PmtClean) {
       ReadHeader(DetailPmtClean);
       if (!Clean_PMT_Data())
         throw MakeError(Errors::ForceErasePmtFailed);
-    } else if (functionSelect == 0) {
+    } else if (functionSelect == Select::None) {
       ReadHeader(DetailNone);
     } else {
-      if (functionSelect & 1) {
+      if (functionSelect & Select::EraseCounts) {
         Mode2Cmd->LeaveSpecialMode2(0);
         Mode2Cmd->EnterSpecialMode2(0, 2);
         reentered = true;
         ReadHeader(DetailEraseCount);
         ReadEraseCountData(2, nullptr);
       }
-      if (functionSelect & 2) {
+      if (functionSelect & Select::ReadCounts) {
         if (reentered) {
           Mode2Cmd->LeaveSpecialMode2(0);
           Mode2Cmd->EnterSpecialMode2(0, 2);
@@ -151,7 +149,7 @@ void CSmartInfoReader::ReadDataOfSmartVer2(unsigned char functionSelect) {
           ReadNativeReadCountData(2, nullptr);
         reentered = true;
       }
-      if (functionSelect & 4) {
+      if (functionSelect & Select::RuntimeBad) {
         if (reentered) {
           Mode2Cmd->LeaveSpecialMode2(0);
           Mode2Cmd->EnterSpecialMode2(0, 2);
@@ -178,7 +176,7 @@ void CSmartInfoReader::ReadDataOfSmartVer2(unsigned char functionSelect) {
 
 bool CSmartInfoReader::Clean_PMT_Data() {
   unsigned char sector[kSector] = {};
-  for (unsigned int i = 0; i < kPmtPolls && !IsTerminated(); ++i) {
+  for (unsigned int i = 0; i < CardProtocol::BusyPolls && !IsTerminated(); ++i) {
     Mode2Cmd->Cmd18(DetailAddress(i, DetailPmtClean), sector, kSector);
     if (!IsBusySmartHeader(sector))
       return true;
@@ -191,27 +189,21 @@ bool CSmartInfoReader::Clean_PMT_Data() {
 // sends for it: the entry count may not exceed the entries its detail sectors
 // describe, and a unit count of zero (which wraps the count) is damage too.
 void CSmartInfoReader::CheckDetailFits(bool globalReadCounts) const {
-  unsigned long long units = 1;
-  if (Header.VBsPerUnit != 0) {
-    units = Header.TotalVBCount / Header.VBsPerUnit;
-    if (units == 0)
-      throw SmartContentsError();
-  }
-  const unsigned long long entries =
-      Header.BaseVBEntryCount +
-      static_cast<unsigned long long>(Header.ExtraVBEntriesPerUnit) * (units - 1);
+  uint64_t units = 1;
+  const uint64_t entries = CardProtocol::DetailEntryCount(Header, &units);
+  if (units == 0)
+    throw SmartContentsError();
   if (globalReadCounts) {
     // The global format is sparse: a VB that no pair names keeps "no count",
     // and remainder bytes are taken modulo the remainder area, so the entry
     // count is not bounded by its own sectors; only the remainder area must
     // exist. It is still bounded by the largest table any detail format can
     // describe, so a hostile header cannot size a table of gigabytes.
-    if (Header.GlobalRemainderSectorCount == 0 || entries > kLargestDetailTable)
+    if (Header.GlobalRemainderSectorCount == 0 || entries > CardProtocol::LargestDetailTable)
       throw SmartContentsError();
     return;
   }
-  const unsigned long long capacity =
-      static_cast<unsigned long long>(DetailSectors) * kEntriesPerSector;
+  const uint64_t capacity = static_cast<uint64_t>(DetailSectors) * CardProtocol::EntriesPerSector;
   if (entries > capacity)
     throw SmartContentsError();
 }

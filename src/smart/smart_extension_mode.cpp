@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/io_file.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/unique_fd.h"
+#include "smart/card_protocol.h"
 #include "smart/smart_reader_errors.h"
-#include "smart/special_mode2_cmd.h"
-#include "transport/transfer_observer.h"
-#include "util/convert.h"
-#include "util/io_file.h"
-#include "util/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -159,11 +160,12 @@ void CSmartInfoReader::InitParameter() {
     if (!device.IsOpen() || ::ioctl(device.Get(), BLKGETSIZE, &sectors) != 0)
       throw MakeError(Errors::CardSizeFailed);
   }
-  const unsigned long long capacity = static_cast<unsigned long long>(sectors) * 512;
+  const unsigned long long capacity =
+      static_cast<unsigned long long>(sectors) * CardProtocol::SectorBytes;
   ExtensionUnit = capacity > kLargeCardLimit ? 1024 : 128;
   ReadUnits = 2 * ExtensionUnit;
   FileUnits = 4 * ExtensionUnit;
-  SectorSize = 512;
+  SectorSize = CardProtocol::SectorBytes;
 }
 
 void CSmartInfoReader::CreateFileForSpecialMode2ExtensionMode() {
@@ -184,24 +186,23 @@ void CSmartInfoReader::CreateFileForSpecialMode2ExtensionMode() {
 }
 
 void CSmartInfoReader::EnterSpecialMode2ExtensionMode(unsigned int selector) {
-  CAlignedBuffer buffer(SectorSize, 512);
+  CAlignedBuffer buffer(SectorSize, CardProtocol::SectorBytes);
   if (!buffer.IsValid())
     throw MakeError(Errors::AlignEnterMode);
   if (!SmartFile)
     throw MakeError(Errors::CannotWriteFile, {SmartFilePath});
   unsigned char *p = buffer.Get();
-  std::memset(p, 0, 512);
+  using namespace CardProtocol;
+  std::memset(p, 0, SectorBytes);
   const std::string entry = ToNarrowString(EntryPattern);
-  std::memcpy(p + 256, entry.data(), entry.size() < 8 ? entry.size() : 8);
-  p[266] = static_cast<unsigned char>(ExtensionUnit >> 8);
-  p[267] = static_cast<unsigned char>(ExtensionUnit);
-  p[268] = static_cast<unsigned char>(selector >> 24);
-  p[269] = static_cast<unsigned char>(selector >> 16);
-  p[270] = static_cast<unsigned char>(selector >> 8);
-  p[271] = static_cast<unsigned char>(selector);
+  std::memcpy(p + CommandAt, entry.data(), std::min<size_t>(entry.size(), EntryLength));
+  p[UnitAt] = static_cast<unsigned char>(ExtensionUnit >> 8);
+  p[UnitAt + 1] = static_cast<unsigned char>(ExtensionUnit);
+  for (unsigned int i = 0; i < 4; ++i)
+    p[SelectorAt + i] = static_cast<unsigned char>(selector >> (24 - 8 * i));
   SmartFile->Seek(0, SEEK_SET);
-  SmartFile->Write(p, 512);
-  TransferObserver::FileStep(SDSMART_TRANSFER_FILE_WRITE, 0, p, 512);
+  SmartFile->Write(p, SectorBytes);
+  TransferObserver::FileStep(SDSMART_TRANSFER_FILE_WRITE, 0, p, SectorBytes);
   SmartFile->Seek(0, SEEK_SET);
 }
 
@@ -222,7 +223,8 @@ void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
   // The answer is the first finished header; busy ones are passed over.
   bool signature = false;
   size_t answer = length;
-  for (size_t offset = 0; offset + 512 <= length; offset += 512) {
+  constexpr size_t kSector = CardProtocol::SectorBytes;
+  for (size_t offset = 0; offset + kSector <= length; offset += kSector) {
     if (!IsSmartSignature(data + offset))
       continue;
     signature = true;
@@ -245,26 +247,31 @@ void CSmartInfoReader::ReadSmartDataFromFile(unsigned int selector) {
   LoadHeader(Header);
 
   // The detail sectors must lie inside what was read back.
-  const unsigned char *detail = data + answer + 512;
-  const size_t available = length - answer - 512;
-  size_t needed = static_cast<size_t>(DetailSectors) * 512;
+  const unsigned char *detail = data + answer + kSector;
+  const size_t available = length - answer - kSector;
+  size_t needed = static_cast<size_t>(DetailSectors) * kSector;
   if (type == DetailReadCount && GlobalReadCount)
-    needed += static_cast<size_t>(Header.GlobalRemainderSectorCount) * 512;
+    needed += static_cast<size_t>(Header.GlobalRemainderSectorCount) * kSector;
   if (type != DetailNone && needed > available)
     throw SmartContentsError();
 
-  switch (type) {
+  ReadDetailData(3, detail, available);
+}
+
+void CSmartInfoReader::ReadDetailData(unsigned char version, const unsigned char *data,
+                                      size_t dataSize) {
+  switch (Header.DetailType) {
   case DetailEraseCount:
-    ReadEraseCountData(3, detail, available);
+    ReadEraseCountData(version, data, dataSize);
     break;
   case DetailReadCount:
     if (GlobalReadCount)
-      ReadGlobalReadCountData(3, detail, available);
+      ReadGlobalReadCountData(version, data, dataSize);
     else
-      ReadNativeReadCountData(3, detail, available);
+      ReadNativeReadCountData(version, data, dataSize);
     break;
   case DetailRuntimeBad:
-    ReadRuntimeBadData(3, detail, available);
+    ReadRuntimeBadData(version, data, dataSize);
     break;
   default:
     break;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "smart/smart_info_header.h"
+#include "sdsmart/smart_info_header.h"
+#include "smart/card_protocol.h"
 
-#include "util/endian.h"
+#include "sdsmart/endian.h"
 
 #include <cstring>
 #include <utility>
@@ -51,13 +52,11 @@ bool IsBusySmartHeader(const unsigned char *sector) {
 }
 
 unsigned int SmartVBEntryCount(const _SMART_INFO_HEADER &host, unsigned int *unitCount) {
-  unsigned int units = 1;
-  if (host.VBsPerUnit != 0)
-    units = host.TotalVBCount / host.VBsPerUnit;
+  uint64_t units = 1;
+  const uint64_t entries = CardProtocol::DetailEntryCount(host, &units);
   if (unitCount)
-    *unitCount = units;
-  return host.BaseVBEntryCount +
-         static_cast<unsigned int>(host.ExtraVBEntriesPerUnit) * (units - 1);
+    *unitCount = static_cast<unsigned int>(units);
+  return static_cast<unsigned int>(entries);
 }
 
 unsigned int SmartDetailSectors(const _SMART_INFO_HEADER &host) {

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "smart/smart_info_reader.h"
+#include "sdsmart/smart_info_reader.h"
+#include "smart/card_protocol.h"
 
+#include "sdsmart/io_file.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/special_mode2_cmd.h"
 #include "smart/erase_count_range.h"
-#include "smart/smart_info_header.h"
 #include "smart/smart_reader_errors.h"
-#include "smart/special_mode2_cmd.h"
 #include "util/error_catalogue.h"
-#include "util/io_file.h"
 
 #include <chrono>
 #include <cstddef>
@@ -15,10 +16,7 @@
 
 namespace {
 
-// Busy re-reads that follow each other at once; after these the card is
-// given a short pause before each further re-read.
-constexpr unsigned int kImmediateBusyReads = 100;
-constexpr unsigned int kSector = 512;
+constexpr unsigned int kSector = CardProtocol::SectorBytes;
 
 } // namespace
 
@@ -97,8 +95,8 @@ CError SmartContentsError() { return MakeError(Errors::SmartContents); }
 CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, const std::wstring &entry,
                                    const std::wstring &diskName, const bool &terminated,
                                    const unsigned char &smartVersion)
-    : EntryPattern(entry), Mode2Cmd(&channel), Terminated(&terminated), DiskName(diskName),
-      SmartVerSupport(smartVersion) {}
+    : EntryPattern(entry), Mode2Cmd(&channel), Terminated(&terminated),
+      SectorSize(CardProtocol::SectorBytes), DiskName(diskName), SmartVerSupport(smartVersion) {}
 
 CSmartInfoReader::CSmartInfoReader(CSpecialMode2Cmd &channel, std::wstring &entry,
                                    std::wstring &diskName, const bool &terminated,
@@ -166,10 +164,10 @@ void CSmartInfoReader::ReadData(unsigned char *buffer, unsigned int count, unsig
     // The card answers busy headers at this address until its data are ready.
     unsigned int rereads = 0;
     while (IsBusySmartHeader(sector)) {
-      if (rereads >= MaxBusyReads)
+      if (rereads >= CardProtocol::BusyPolls)
         throw MakeError(Errors::HeaderBusy);
       ThrowIfTerminated();
-      if (rereads >= kImmediateBusyReads)
+      if (rereads >= CardProtocol::ImmediateBusyReads)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       Mode2Cmd->Cmd18(address, sector, kSector);
       ++rereads;

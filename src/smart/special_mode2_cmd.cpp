@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "smart/special_mode2_cmd.h"
+#include "sdsmart/special_mode2_cmd.h"
 
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
+#include "sdsmart/normal_reader_io.h"
+#include "smart/card_protocol.h"
 #include "smart/entry_sector.h"
-#include "transport/normal_reader_io.h"
-#include "util/convert.h"
-#include "util/error.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +13,7 @@
 namespace {
 
 const char *const kUnit = "SpecialMode2Cmd";
-constexpr unsigned int kSector = 512;
+constexpr unsigned int kSector = CardProtocol::SectorBytes;
 
 // The first bytes of the narrow entry string; missing bytes stay zero.
 void EntryBytes(const std::wstring &entry, unsigned char (&out)[EntrySector::EntryLength]) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "smart/statistics.h"
+#include "sdsmart/statistics.h"
 
-#include "smart/smart_info_reader.h"
+#include "sdsmart/smart_info_reader.h"
 
 #include <cassert>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "transport/cbw_param.h"
+#include "sdsmart/cbw_param.h"
 
 #include <cstring>
 

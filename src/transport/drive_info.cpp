@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "transport/drive_info.h"
+// Kept for the documented interface: the library itself never asks a drive
+// for its volume; these answer from what they were given.
+#include "sdsmart/drive_info.h"
 
 CDriveInfo::CDriveInfo() : formatted{false, false}, available(false) {}
 

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "transport/mmc_drive.h"
+#include "sdsmart/mmc_drive.h"
 
+#include "sdsmart/scsi_base.h"
 #include "transport/kernel_abi.h"
-#include "transport/scsi_base.h"
-#include "transport/transfer_observer.h"
 #include "util/error_catalogue.h"
 
 #include <cstddef>
@@ -18,8 +17,6 @@
 namespace {
 
 using namespace sdsmart_kernel;
-
-constexpr short kWriteOp = 0x2A;
 
 // Reads a symbolic link into text (at most 1023 bytes); false on failure.
 bool ReadLink(const std::string &path, std::string &text) {
@@ -138,7 +135,7 @@ void CMmcDrive::ReadWriteSector(short op, unsigned char *buf, unsigned int lba, 
   cmd.blksz = static_cast<unsigned int>(blockSize);
   cmd.blocks = count;
   mmc_ioc_cmd_set_data(cmd, buf);
-  if (op == kWriteOp) {
+  if (op == kScsiWrite10) {
     cmd.write_flag = 1;
     cmd.opcode = count == 1 ? kCmdWriteBlock : kCmdWriteMultipleBlock;
     cmd.flags = kMmcWriteFlags;
@@ -165,11 +162,11 @@ void CMmcDrive::ReadWriteSector(short op, unsigned char *buf, unsigned int lba, 
 }
 
 void CMmcDrive::ReadSector(unsigned int lba, unsigned int count, unsigned char *buf) {
-  ReadWriteSector(0x28, buf, lba, count, SectorSize);
+  ReadWriteSector(kScsiRead10, buf, lba, count, SectorSize);
 }
 
 void CMmcDrive::WriteSector(unsigned int lba, unsigned int count, unsigned char *buf) {
-  ReadWriteSector(kWriteOp, buf, lba, count, SectorSize);
+  ReadWriteSector(kScsiWrite10, buf, lba, count, SectorSize);
 }
 
 std::string CMmcDrive::NodeName() const {

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "transport/normal_reader_io.h"
+#include "sdsmart/normal_reader_io.h"
 
-#include "transport/mmc_drive.h"
-#include "transport/usb_drive.h"
-#include "util/error_catalogue.h"
+#include "transport/sector_device.h"
 
 bool CNormalReaderIo::IsUsbDrive = true;
 bool CNormalReaderIo::FasterLBAReadWrite = true;
@@ -12,10 +10,9 @@ namespace {
 
 // The process-wide flag picks the drive; an object built for the other kind
 // of drive has none to offer and refuses rather than touch a null drive.
-template <typename Drive> Drive &Selected(Drive *drive) {
-  if (drive == nullptr)
-    throw MakeError(Errors::DriveNotFound);
-  return *drive;
+CSectorDevice Selected(CUsbDrive *usb, CMmcDrive *mmc) {
+  return CSectorDevice::Select(
+      CNormalReaderIo::IsUsbDrive ? Transport::UsbReader : Transport::SdHost, usb, mmc);
 }
 
 } // namespace
@@ -25,41 +22,30 @@ CNormalReaderIo::CNormalReaderIo(CUsbDrive &drive) : usbDrive(&drive) {}
 CNormalReaderIo::CNormalReaderIo(CMmcDrive &drive) : mmcDrive(&drive) {}
 
 void CNormalReaderIo::WriteSector(unsigned int lba, unsigned int count, unsigned char *buf) {
-  if (FasterLBAReadWrite)
-    return;
-  if (IsUsbDrive)
-    Selected(usbDrive).WriteSector(lba, count, buf);
-  else
-    Selected(mmcDrive).WriteSector(lba, count, buf);
+  if (!FasterLBAReadWrite)
+    Selected(usbDrive, mmcDrive).Write(lba, count, buf);
 }
 
 void CNormalReaderIo::ReadSector(unsigned int lba, unsigned int count, unsigned char *buf) {
-  if (FasterLBAReadWrite)
-    return;
-  if (IsUsbDrive)
-    Selected(usbDrive).ReadSector(lba, count, buf);
-  else
-    Selected(mmcDrive).ReadSector(lba, count, buf);
+  if (!FasterLBAReadWrite)
+    Selected(usbDrive, mmcDrive).Read(lba, count, buf);
 }
 
 void CNormalReaderIo::Cmd56Write(unsigned char *buf, unsigned int) {
-  if (IsUsbDrive)
-    Selected(usbDrive).WriteSector(0, 1, buf);
-  else
-    Selected(mmcDrive).WriteSector(0, 1, buf);
+  Selected(usbDrive, mmcDrive).Write(0, 1, buf);
 }
 
 void CNormalReaderIo::Cmd24Write(unsigned int lba, unsigned char *buf) {
-  if (IsUsbDrive)
-    Selected(usbDrive).WriteSector(lba, 1, buf);
-  else
-    Selected(mmcDrive).WriteSector(lba, 1, buf);
+  Selected(usbDrive, mmcDrive).Write(lba, 1, buf);
 }
 
+// The documented answer keeps each drive's own unit.
 unsigned int CNormalReaderIo::ReadCapacity() {
-  return IsUsbDrive ? Selected(usbDrive).ReadCapacity() : Selected(mmcDrive).ReadCapacity();
+  return Selected(usbDrive, mmcDrive).Visit([](auto &drive) { return drive.ReadCapacity(); });
 }
 
+// The card is reached by sector reads and writes only; the command-level
+// members below do nothing and are kept for the documented interface.
 CNormalReaderIo::~CNormalReaderIo() {}
 
 void CNormalReaderIo::ExecCmd(unsigned int, unsigned int) {}

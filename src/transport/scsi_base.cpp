@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "transport/scsi_base.h"
+#include "sdsmart/scsi_base.h"
 
-#include "transport/cbw_param.h"
+#include "sdsmart/cbw_param.h"
+#include "sdsmart/convert.h"
 #include "transport/kernel_abi.h"
-#include "transport/transfer_observer.h"
-#include "util/convert.h"
 
 #include <cstring>
 #include <fcntl.h>

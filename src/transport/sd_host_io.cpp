@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "transport/sd_host_io.h"
+#include "sdsmart/sd_host_io.h"
 
 // Defined here so that the interface's vtable and type information live in
 // the library, where a host deriving from it finds them.

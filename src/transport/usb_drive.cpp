@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "transport/usb_drive.h"
+#include "sdsmart/usb_drive.h"
 
-#include "transport/cbw_param.h"
+#include "sdsmart/cbw_param.h"
+#include "sdsmart/endian.h"
+#include "sdsmart/scsi_base.h"
 #include "transport/kernel_abi.h"
-#include "transport/scsi_base.h"
-#include "util/endian.h"
 #include "util/error_catalogue.h"
 
 #include <cstddef>

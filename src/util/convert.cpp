@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 #include <clocale>
 #include <cstdlib>

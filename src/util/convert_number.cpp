@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Parsing and rendering of integers in the library's formats.
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cstdio>

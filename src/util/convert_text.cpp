@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Small text, file-name and memory helpers.
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 #include <cstring>
 #include <ctime>

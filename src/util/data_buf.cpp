@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "util/data_buf.h"
+#include "sdsmart/data_buf.h"
 
 namespace {
 

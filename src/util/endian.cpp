@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "util/endian.h"
+#include "sdsmart/endian.h"
 
 unsigned short CEndian::SwapWord(unsigned short v) { return IsBigEndian() ? v : SwapBytes(v); }
 

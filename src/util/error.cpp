@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "util/error.h"
+#include "sdsmart/error.h"
 
 #include "util/error_catalogue.h"
 

@@ -7,7 +7,7 @@
 // exactly as hosts have always read them, typos and trailing blanks included.
 #pragma once
 
-#include "util/error.h"
+#include "sdsmart/error.h"
 
 #include <cstdint>
 #include <initializer_list>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "util/ini_file.h"
+#include "sdsmart/ini_file.h"
 
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/io_file.h"
 #include "util/error_catalogue.h"
-#include "util/io_file.h"
 
 #include <fcntl.h>
 #include <locale>
@@ -255,6 +255,14 @@ CIniFile operator+(const CIniFile &a, const CIniFile &b) {
 bool CIniFile::operator==(const CIniFile &other) const { return sections == other.sections; }
 
 bool CIniFile::operator!=(const CIniFile &other) const { return sections != other.sections; }
+
+bool CIniFile::operator==(const CIniFile &other) {
+  return static_cast<const CIniFile &>(*this) == other;
+}
+
+bool CIniFile::operator!=(const CIniFile &other) {
+  return static_cast<const CIniFile &>(*this) != other;
+}
 
 const CIniFile::SectionMap &CIniFile::Sections() const { return sections; }
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "util/ini_file_loader.h"
+#include "sdsmart/ini_file_loader.h"
 
+#include "sdsmart/io_file.h"
+#include "sdsmart/mersenne.h"
 #include "util/error_catalogue.h"
-#include "util/io_file.h"
-#include "util/mersenne.h"
 
 #include <algorithm>
 #include <cstddef>

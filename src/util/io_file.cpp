@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "util/io_file.h"
+#include "sdsmart/io_file.h"
 
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 #include "util/error_catalogue.h"
 
 #include <cerrno>

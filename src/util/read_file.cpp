@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "util/read_file.h"
-#include "util/unique_fd.h"
+#include "sdsmart/read_file.h"
+#include "sdsmart/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 // failure leaves sector 0 as it was.
 #include "acquisition_support.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <sys/file.h>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The exact transfers one GetSmartInfo sends, for every function select and
 // both methods. The long ones are golden files, tests/data/transcripts/*.txt
-// (regenerated as support.h says, with --gtest_filter='Transcripts.*').
+// (regenerated as support.h says, with --gtest_filter='Transcripts*').
 #include "acquisition_support.h"
 
 using namespace sdtest;
@@ -19,46 +19,56 @@ Json WithHeaderVersion(unsigned version, unsigned firstDetailBusy) {
 
 class Transcripts : public AcquisitionTest {};
 
-TEST_F(Transcripts, EachFunctionSelectSendsItsSequence) {
-  struct Case {
-    const char *name; // of the golden file
-    Json card;
-    unsigned select;
-  };
-  const Json usb = LoadCardJson("usb.json");
-  const Json native = LoadCardJson("native.json");
-  const std::vector<Case> cases = {
-      {"usb-select5", usb, 5},
-      {"native-select5", native, 5},
-      {"sdsc-header-version0-select5", LoadCardJson("native_sdsc.json"), 5},
-      {"usb-header-version1-busy-detail-select5", WithHeaderVersion(1, 3), 5},
-      {"usb-header-version0-busy-detail-select5", WithHeaderVersion(0, 2), 5},
-      {"usb-select0", usb, 0},
-      {"native-select0", native, 0},
-      {"usb-select1", usb, 1},
-      {"usb-native-read-counts-select2", usb, 2},
-      {"native-global-read-counts-select2", native, 2},
-      {"usb-select4", usb, 4},
-      {"usb-select7", usb, 7},
-      {"usb-pmt-clean-select8", usb, 8},
-      {"native-pmt-clean-select8", native, 8},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    sdsim::Card &card = AttachCard(c.card);
-    Name(card);
-    _FuncSel = c.select;
-    const Sector before = card.ReadSector(0);
-    card.ClearTranscript();
+struct TranscriptCase {
+  const char *name; // of the golden file
+  const char *cardFile;
+  unsigned select;
+  int headerVersion = -1, firstDetailBusy = 0; // -1: the card file's own header
+};
 
-    ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage() << "\n" << Describe(card.Transcript());
-    ExpectGolden("transcripts/" + std::string(c.name) + ".txt", Describe(card.Transcript()));
-    EXPECT_EQ(card.ReadSector(0), before);
-    EXPECT_FALSE(card.InSpecialMode());
-    EXPECT_EQ(card.PmtCleanCount(), c.select == 8 ? 1u : 0u);
-    sdsim::DetachAll();
-  }
+void PrintTo(const TranscriptCase &c, std::ostream *os) { *os << c.name; }
+
+class EachTranscript : public AcquisitionTest,
+                       public ::testing::WithParamInterface<TranscriptCase> {};
+
+TEST_P(EachTranscript, FunctionSelectSendsItsSequence) {
+  const TranscriptCase &c = GetParam();
+  const Json json = c.headerVersion < 0 ? LoadCardJson(c.cardFile)
+                                        : WithHeaderVersion(c.headerVersion, c.firstDetailBusy);
+  sdsim::Card &card = AttachCard(json);
+  Name(card);
+  _FuncSel = c.select;
+  const Sector before = card.ReadSector(0);
+  card.ClearTranscript();
+
+  ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage() << "\n" << Describe(card.Transcript());
+  ExpectGolden("transcripts/" + std::string(c.name) + ".txt", Describe(card.Transcript()));
+  EXPECT_EQ(card.ReadSector(0), before);
+  EXPECT_FALSE(card.InSpecialMode());
+  EXPECT_EQ(card.PmtCleanCount(), c.select == 8 ? 1u : 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Transcripts, EachTranscript,
+    ::testing::Values(
+        TranscriptCase{"usb-select5", "usb.json", 5},
+        TranscriptCase{"native-select5", "native.json", 5},
+        TranscriptCase{"sdsc-header-version0-select5", "native_sdsc.json", 5},
+        TranscriptCase{"usb-header-version1-busy-detail-select5", "usb.json", 5, 1, 3},
+        TranscriptCase{"usb-header-version0-busy-detail-select5", "usb.json", 5, 0, 2},
+        TranscriptCase{"usb-select0", "usb.json", 0},
+        TranscriptCase{"native-select0", "native.json", 0},
+        TranscriptCase{"usb-select1", "usb.json", 1},
+        TranscriptCase{"usb-native-read-counts-select2", "usb.json", 2},
+        TranscriptCase{"native-global-read-counts-select2", "native.json", 2},
+        TranscriptCase{"usb-select4", "usb.json", 4}, TranscriptCase{"usb-select7", "usb.json", 7},
+        TranscriptCase{"usb-pmt-clean-select8", "usb.json", 8},
+        TranscriptCase{"native-pmt-clean-select8", "native.json", 8}),
+    [](const ::testing::TestParamInfo<TranscriptCase> &info) {
+      std::string name = info.param.name;
+      std::replace(name.begin(), name.end(), '-', '_');
+      return name;
+    });
 
 TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
   const Json json = LoadCardJson("usb.json");

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Loading the scrambled configuration: where it is found, every key, the
 // defaults and the failures.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "sdsmart/sdsmart.h"
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Flash maker names, the flash-ID text and the configured flash type names.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "interface/flash_naming.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
 
 using namespace sdtest;
 

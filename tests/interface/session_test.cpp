@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Set-up entry points, the exported boundary and the error report.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "interface/boundary.h"
 #include "sdsmart/sdsmart.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SMART value accessors over a header the test fills in.
-#include "session_fixture.h"
+#include "session.h"
 
 #include "sdsmart/sdsmart.h"
 

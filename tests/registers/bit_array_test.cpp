@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "registers/bit_array.h"
+#include "sdsmart/bit_array.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "registers/register_field.h"
+#include "sdsmart/register_field.h"
 
 // A 512 GB SDXC card from 2021.
 inline constexpr std::array<unsigned char, 16> kSn512Cid = {

@@ -4,11 +4,11 @@
 // encoders write back, and the controller identities.
 #include "register_images.h"
 
-#include "registers/card_hw_id.h"
-#include "registers/cid.h"
-#include "registers/crc.h"
-#include "registers/csd.h"
-#include "util/error.h"
+#include "sdsmart/card_hw_id.h"
+#include "sdsmart/cid.h"
+#include "sdsmart/crc.h"
+#include "sdsmart/csd.h"
+#include "sdsmart/error.h"
 
 #include <tuple>
 

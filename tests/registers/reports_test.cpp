@@ -6,15 +6,15 @@
 #include "register_images.h"
 #include "support.h"
 
-#include "registers/cid.h"
-#include "registers/csd.h"
-#include "registers/ext_csd.h"
-#include "registers/hardware_info.h"
-#include "registers/ocr.h"
-#include "registers/scr.h"
-#include "registers/sd_status.h"
-#include "registers/spi_response.h"
-#include "registers/switch_status.h"
+#include "sdsmart/cid.h"
+#include "sdsmart/csd.h"
+#include "sdsmart/ext_csd.h"
+#include "sdsmart/hardware_info.h"
+#include "sdsmart/ocr.h"
+#include "sdsmart/scr.h"
+#include "sdsmart/sd_status.h"
+#include "sdsmart/spi_response.h"
+#include "sdsmart/switch_status.h"
 
 #include <functional>
 #include <vector>

@@ -5,8 +5,8 @@
 // The Probe tests run inside a program the launcher started (this executable
 // again, with SDSIM_PROBE set); on their own they skip.
 #include "card.h"
+#include "sdsmart/unique_fd.h"
 #include "support.h"
-#include "util/unique_fd.h"
 
 #include <linux/fs.h>
 #include <linux/mmc/ioctl.h>

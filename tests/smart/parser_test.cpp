@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Detail page parsers on data already in memory (the form the host-file
 // method hands them), and the table sizing checks that guard them.
+#include "sdsmart/error.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/usb_drive.h"
 #include "sim_fixture.h"
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "transport/usb_drive.h"
-#include "util/error.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -31,19 +31,7 @@ protected:
   // Feeds data to the parser the loaded header's type names; the error code, 0 when none.
   int64_t Parse(const std::vector<unsigned char> &data, unsigned char source = 3) {
     try {
-      switch (reader.GetHeader()->DetailType) {
-      case 1:
-        reader.ReadEraseCountData(source, data.data(), data.size());
-        break;
-      case 2:
-        if (reader.IsGlobalReadCount())
-          reader.ReadGlobalReadCountData(source, data.data(), data.size());
-        else
-          reader.ReadNativeReadCountData(source, data.data(), data.size());
-        break;
-      default:
-        reader.ReadRuntimeBadData(source, data.data(), data.size());
-      }
+      reader.ReadDetailData(source, data.data(), data.size());
     } catch (const CError &e) {
       text = e.GetText();
       return e.GetCode();

@@ -7,13 +7,14 @@
 #include "config.h"
 #include "support.h"
 
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "transport/mmc_drive.h"
-#include "transport/usb_drive.h"
-#include "util/convert.h"
-#include "util/error.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
+#include "sdsmart/mmc_drive.h"
+#include "sdsmart/smart_info_header.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/usb_drive.h"
+#include "transport/sector_device.h"
 
 #include <array>
 #include <memory>
@@ -38,14 +39,6 @@ inline bool Contains(const Seq &s, const std::string &what) {
   return false;
 }
 
-// The erase counts the reader must deliver: markers widened, offset added up to 100000.
-inline std::vector<unsigned> ExpectedErase(const sdsim::Card &card, unsigned offset = 0) {
-  std::vector<unsigned> out;
-  for (auto v : card.EraseCounts())
-    out.push_back(v == 0xFFFE ? 0xFFFFFFFEu : (v + offset <= 100000 ? v + offset : v));
-  return out;
-}
-
 // One acquisition's objects, built the way the library's driver builds them.
 struct Acquisition {
   std::unique_ptr<CUsbDrive> usb;
@@ -57,15 +50,14 @@ struct Acquisition {
 
   Acquisition(const sdsim::Card &card, unsigned char smartVersion) : version(smartVersion) {
     const std::wstring node = ToWideString(card.Node()), entry = ToWideString(kEntry);
-    if (card.IsNative()) {
-      mmc = std::make_unique<CMmcDrive>(node, false);
-      channel = std::make_unique<CSpecialMode2Cmd>(*mmc, entry);
-    } else {
-      usb = std::make_unique<CUsbDrive>(node, false);
-      channel = std::make_unique<CSpecialMode2Cmd>(*usb, entry);
-    }
+    OpenDrive(TransportOfNode(card.Node()), node, [&](auto drive) {
+      channel = std::make_unique<CSpecialMode2Cmd>(*drive, entry);
+      Keep(std::move(drive));
+    });
     reader = std::make_unique<CSmartInfoReader>(*channel, entry, node, terminated, version);
   }
+  void Keep(std::unique_ptr<CUsbDrive> drive) { usb = std::move(drive); }
+  void Keep(std::unique_ptr<CMmcDrive> drive) { mmc = std::move(drive); }
   // The code of the error Execute raised, 0 when it succeeded.
   int64_t Execute(unsigned char select, std::wstring *text = nullptr) {
     try {

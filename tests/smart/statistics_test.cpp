@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "smart/smart_info_reader.h"
-#include "smart/special_mode2_cmd.h"
-#include "smart/statistics.h"
-#include "transport/usb_drive.h"
+#include "sdsmart/smart_info_reader.h"
+#include "sdsmart/special_mode2_cmd.h"
+#include "sdsmart/statistics.h"
+#include "sdsmart/usb_drive.h"
 
 #include <gtest/gtest.h>
 

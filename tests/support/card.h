@@ -35,6 +35,15 @@ inline Seq DataEvents(const Seq &all, bool fileSteps = true) {
   return out;
 }
 
+// The erase counts the library must deliver: 0xFFFE marks an unused VB, the
+// offset is added unless the sum passes 100000.
+inline std::vector<unsigned> ExpectedErase(const sdsim::Card &card, unsigned offset = 0) {
+  std::vector<unsigned> out;
+  for (auto v : card.EraseCounts())
+    out.push_back(v == 0xFFFE ? 0xFFFFFFFEu : (v + offset <= 100000 ? v + offset : v));
+  return out;
+}
+
 inline void Add(Seq &s, const Seq &more) { s.insert(s.end(), more.begin(), more.end()); }
 inline sdsim::Transfer W0(const char *what) { return {"write", 0, 1, what}; }
 inline sdsim::Transfer R(std::uint32_t lba, const std::string &what) {

@@ -3,7 +3,7 @@
 // library's INI writer, scrambled with the fixed seed.
 #pragma once
 
-#include "util/ini_file.h"
+#include "sdsmart/ini_file.h"
 
 #include <map>
 #include <string>

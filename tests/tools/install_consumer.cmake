@@ -60,10 +60,13 @@ message(STATUS "pkg-config consumer: ${run_output}")
 # find_package(sdsmart) -> sdsmart::sdsmart
 string(REPLACE ";" " " flag_text "${flags}")
 run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/cmake-consumer -DCMAKE_PREFIX_PATH=${prefix}
-  -DCMAKE_C_FLAGS=${flag_text} -DCMAKE_EXE_LINKER_FLAGS=${flag_text})
+  -DCMAKE_C_FLAGS=${flag_text} -DCMAKE_CXX_FLAGS=${flag_text} -DCMAKE_EXE_LINKER_FLAGS=${flag_text})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-consumer)
 run(${CMAKE_COMMAND} -E env ${env} ${WORK_DIR}/cmake-consumer/consumer)
 message(STATUS "find_package consumer: ${run_output}")
+# A C++ host: the tool's use of a register decoder, from the installed headers.
+run(${CMAKE_COMMAND} -E env ${env} ${WORK_DIR}/cmake-consumer/registers)
+message(STATUS "C++ consumer: ${run_output}")
 
 # The installed tool finds its library next to it.
 run(${CMAKE_COMMAND} -E env ${env} ${prefix}/bin/sdsmart --version)

@@ -5,7 +5,17 @@
 //
 // Regenerate the golden files after a deliberate change of the output:
 //   SDSMART_REGENERATE=1 ctest --test-dir build-asan -R tools.Sandbox.GoldenOutputs
-#include "sandbox.h"
+#include "config_codec.h"
+#include "files.h"
+#include "run_status.h"
+#include "sector0.h"
+
+#include "interface/journal.h"
+#include "smart/entry_sector.h"
+
+#include "sdsmart/unique_fd.h"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The USB command block wrapper around a SCSI command block: rebuilt whole
 // each time, so a previous length or direction does not survive.
-#include "transport/cbw_param.h"
+#include "sdsmart/cbw_param.h"
 
 #include <gtest/gtest.h>
 

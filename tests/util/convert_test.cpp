@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "util/convert.h"
-#include "util/error.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
 
 #include <clocale>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "util/ini_file.h"
+#include "sdsmart/ini_file.h"
 
+#include "sdsmart/error.h"
 #include "support.h"
-#include "util/error.h"
 
 #include <functional>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "util/io_file.h"
+#include "sdsmart/io_file.h"
 
+#include "sdsmart/error.h"
 #include "support.h"
-#include "util/error.h"
 
 #include <fcntl.h>
 #include <functional>

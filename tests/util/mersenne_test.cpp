@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "util/mersenne.h"
+#include "sdsmart/mersenne.h"
 
 #include <cstring>
 #include <random>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "util/bulk.h"
-#include "util/endian.h"
-#include "util/error.h"
+#include "sdsmart/bulk.h"
+#include "sdsmart/endian.h"
+#include "sdsmart/error.h"
 
 #include <gtest/gtest.h>
 

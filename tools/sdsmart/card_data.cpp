@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "card_data.h"
 
-#include "interface/flash_naming.h"
-#include "registers/csd.h"
-#include "util/convert.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/csd.h"
 
 #include <sdsmart/sdsmart.h>
 
@@ -56,7 +55,7 @@ std::string FlashMakerName(const std::string &flashId) {
   long maker = std::strtol(first.c_str(), &end, 16);
   if (end != first.c_str() + 2)
     return "Unknown";
-  return ToNarrowString(FlashMIDToString(static_cast<int>(maker)));
+  return GetFlashMakerName(static_cast<unsigned int>(maker));
 }
 
 } // namespace
@@ -70,9 +69,7 @@ std::optional<LifeFigures> Life(const CardCounters &c) {
   return f;
 }
 
-std::string TransportOf(const std::string &device) {
-  return device.compare(0, 11, "/dev/mmcblk") == 0 ? "mmc" : "usb";
-}
+std::string TransportOf(const std::string &device) { return GetNodeTransport(device.c_str()); }
 
 CardData CollectCardData(const std::string &device, unsigned select) {
   CardData d;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "card_runs.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,10 +3,10 @@
 
 #include "files.h"
 
-#include "util/convert.h"
-#include "util/error.h"
-#include "util/ini_file.h"
-#include "util/ini_file_loader.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
+#include "sdsmart/ini_file.h"
+#include "sdsmart/ini_file_loader.h"
 
 #include <sdsmart/sdsmart.h>
 

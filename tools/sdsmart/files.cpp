@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "files.h"
 
-#include "util/read_file.h"
+#include "sdsmart/read_file.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "histogram.h"
 
-#include "smart/statistics.h"
+#include "sdsmart/statistics.h"
 
 #include <algorithm>
 #include <cstdio>

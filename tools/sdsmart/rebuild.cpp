@@ -110,8 +110,7 @@ std::optional<uint32_t> RecoverDiskId(const CardReader &card,
 int Rebuild(const Options &o, RunStatus &status) {
   Sector0Device device(o.Device);
   const Sector now = device.Read();
-  const int kind = GetSector0Kind(now.data(), static_cast<unsigned int>(now.size()));
-  if (kind <= 0) {
+  if (GetSectorKind(now.data()) == SDSMART_SECTOR_DATA) {
     status.Say("error", "sector 0 of " + o.Device +
                             " holds no command pattern: it is the card's own (a partition table "
                             "or data) and is never rewritten here");
@@ -161,7 +160,7 @@ int Rebuild(const Options &o, RunStatus &status) {
 int RunRebuild(const Options &given, RunStatus &status) {
   status.Run().Device = given.Device;
   Options o = given; // the device becomes the node its links lead to
-  o.Force = false;    // here --force writes the table; it never makes a disk a card
+  o.Force = false;   // here --force writes the table; it never makes a disk a card
   DeviceVerdict verdict;
   const bool card = GuardDevice(o, status, verdict);
   o.Force = given.Force;

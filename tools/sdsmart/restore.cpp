@@ -11,7 +11,7 @@
 #include "sector0.h"
 
 #include "interface/journal.h"
-
+#include "sdsmart/error.h"
 #include <sdsmart/sdsmart.h>
 
 #include <cerrno>
@@ -30,7 +30,7 @@ struct SavedCopy {
   bool Fits = true;                   // the journal's card is the one in the node
 };
 
-const char *PatternName(int kind) { return kind == 2 ? "leave" : "enter"; }
+const char *PatternName(int kind) { return kind == SDSMART_SECTOR_LEAVE ? "leave" : "enter"; }
 
 // Writes the copy over the card's sector 0 when that is safe; the exit bits
 // of a refusal or failure, else 0.
@@ -41,8 +41,8 @@ int WriteBack(const Options &o, Sector0Device &device, const SavedCopy &saved, R
                                   " already equals the saved copy; removing " + saved.Path);
     return 0;
   }
-  const int kind = GetSector0Kind(now.data(), static_cast<unsigned int>(now.size()));
-  const bool pattern = kind > 0;
+  const int kind = GetSectorKind(now.data());
+  const bool pattern = kind != SDSMART_SECTOR_DATA;
   if (!pattern && !o.Force) {
     status.Say("error", "sector 0 of " + o.Device +
                             " does not hold a special-mode pattern, so it may have been "

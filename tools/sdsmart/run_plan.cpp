@@ -4,10 +4,9 @@
 #include "config_codec.h"
 #include "modes.h"
 
-#include "interface/session.h"
-#include "util/convert.h"
-
 #include <sdsmart/sdsmart.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -76,22 +75,26 @@ bool LoadConfiguration(RunPlan &plan, RunStatus &status) {
   // A card takes only its own entry string: one of another length (or
   // none, or a value that ran on over a missing ';') is refused here rather
   // than by the card after the enter pattern was written.
-  if (_EntryStr.size() != GetEntryLength()) {
+  const std::string entry = GetEntryString();
+  // Characters, not bytes: the library holds the string as wide characters.
+  const size_t length = static_cast<size_t>(std::count_if(entry.begin(), entry.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+  if (length != GetEntryLength()) {
     status.Say("error",
                "configuration " + named + ": the entry string of vendor " +
                    std::to_string(_AuthorCode) + " (section [SMART Entry], key " +
                    std::to_string(_AuthorCode) + ") " +
-                   (_EntryStr.empty()
+                   (entry.empty()
                         ? "is missing"
-                        : "has " + std::to_string(_EntryStr.size()) + " characters, not " +
+                        : "has " + std::to_string(length) + " characters, not " +
                               std::to_string(GetEntryLength()) +
-                              (_EntryStr.size() > GetEntryLength() ? " (is a ';' missing after it?)"
-                                                                   : "")) +
+                              (length > GetEntryLength() ? " (is a ';' missing after it?)" : "")) +
                    "; nothing was written to the card");
     status.Fail(kExitAcquisition);
     return false;
   }
-  plan.Entry = ToNarrowString(_EntryStr);
+  plan.Entry = entry;
   if (o.SmartVersion)
     SetSmartVersion(static_cast<unsigned char>(*o.SmartVersion));
   if (_SmartVerSupport != 2 && _SmartVerSupport != 3) {

@@ -5,8 +5,8 @@
 
 #include "output.h"
 
-#include "util/convert.h"
-#include "util/error.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/error.h"
 
 #include <cstdio>
 #include <iostream>

@@ -6,7 +6,7 @@
 #include "files.h"
 #include "output.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,14 +4,10 @@
 #include "card_data.h"
 #include "interface/acquisition_lock.h"
 #include "interface/journal.h"
-#include "options.h"
-#include "output.h"
-#include "run_status.h"
-#include "transport/mmc_drive.h"
-#include "transport/usb_drive.h"
-#include "util/convert.h"
-#include "util/error.h"
-#include "util/unique_fd.h"
+#include "sdsmart/convert.h"
+#include "sdsmart/mmc_drive.h"
+#include "sdsmart/unique_fd.h"
+#include "sdsmart/usb_drive.h"
 
 #include <sdsmart/sdsmart.h>
 
@@ -83,7 +79,7 @@ void ReportSector0(const Options &o, RunStatus &status, bool read) {
     try {
       Sector0Device device(o.Device);
       const Sector now = device.Read();
-      intact = GetSector0Kind(now.data(), static_cast<unsigned int>(now.size())) == 0;
+      intact = GetSectorKind(now.data()) == SDSMART_SECTOR_DATA;
     } catch (const CError &) {
       // The card cannot be read now (pulled, say): what sector 0 holds is not known.
     }

@@ -5,10 +5,7 @@
 #include "files.h"
 #include "modes.h"
 
-#include "interface/session.h"
-#include "smart/smart_info_header.h"
-#include "smart/smart_info_reader.h"
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <sdsmart/sdsmart.h>
 
@@ -150,9 +147,7 @@ bool AnsweredNoSmartHeader() {
   // "Incorrect S.M.A.R.T contents." is also raised for damaged detail pages
   // of a card that did answer a header; the reader keeps the header it
   // accepted, so only a run without one counts.
-  if (GetErrorCode() != SDSMART_E_SMART_CONTENTS || !_SmartInfoReader)
-    return false;
-  return !IsSmartSignature(reinterpret_cast<const unsigned char *>(_SmartInfoReader->GetHeader()));
+  return GetErrorCode() == SDSMART_E_SMART_CONTENTS && GetHeaderSignatureFound() == 0;
 }
 
 bool SkipRememberedCard(const Options &o, const UnsupportedMemory &memory, RunStatus &status) {

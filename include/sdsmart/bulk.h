@@ -15,9 +15,7 @@ public:
     if (count)
       std::memcpy(data.get(), other.data.get(), count * sizeof(T));
   }
-  Bulk(Bulk &&other) noexcept : data(std::move(other.data)), count(other.count) {
-    other.count = 0;
-  }
+  Bulk(Bulk &&other) noexcept : data(std::move(other.data)), count(other.count) { other.count = 0; }
   Bulk &operator=(const Bulk &other) {
     if (this != &other) {
       Bulk copy(other);

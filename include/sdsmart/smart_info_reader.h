@@ -6,7 +6,7 @@
 // version 2 when the card never answers in the file.
 #pragma once
 
-#include "smart/smart_info_header_record.h"
+#include "sdsmart/smart_info_header_record.h"
 
 #include <cstdint>
 #include <memory>
@@ -29,8 +29,6 @@ public:
   // Marker values of the per-VB tables.
   static constexpr unsigned int EraseCountUnused = 0xFFFFFFFE;
   static constexpr unsigned int ReadCountNone = 0xFFFFE;
-  // Busy re-reads of one sector before "Header is busy." (as the PMT clean).
-  static constexpr unsigned int MaxBusyReads = 5000;
   static constexpr const char *SmartFileName = "SmartFile6459.txt";
 
   // Keeps references to the channel and to the cancel flag (which another
@@ -74,6 +72,8 @@ public:
   void ReadNativeReadCountData(unsigned char version, const unsigned char *data, size_t dataSize);
   void ReadGlobalReadCountData(unsigned char version, const unsigned char *data, size_t dataSize);
   void ReadRuntimeBadData(unsigned char version, const unsigned char *data, size_t dataSize);
+  // The parser of the loaded header's detail type (nothing for DetailNone).
+  void ReadDetailData(unsigned char version, const unsigned char *data, size_t dataSize);
 
   // Host-file method.
   void CheckUnFormatAndWriteProtected();
@@ -138,9 +138,9 @@ private:
   bool FileHeaderFound = false;
   unsigned int ExtensionUnit = 128;
   unsigned int ReadUnits = 256;
-  unsigned int FileUnits = 512;
+  unsigned int FileUnits = 4 * 128;
   std::wstring SmartFilePath;
-  unsigned int SectorSize = 512;
+  unsigned int SectorSize; // one card sector, set by the constructor
   std::wstring DiskName;
   bool Unformatted = false;
   bool WriteProtected = false;

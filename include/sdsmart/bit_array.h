@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "util/bulk.h"
+#include "sdsmart/bulk.h"
 
 class CBitArray {
 public:

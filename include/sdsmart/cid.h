@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "registers/register_field.h"
+#include "sdsmart/register_field.h"
 
 namespace SdCidField {
 // clang-format off

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "registers/register_field.h"
+#include "sdsmart/register_field.h"
 
 namespace ScrField {
 // clang-format off

@@ -3,8 +3,8 @@
 // card's byte order and the host's.
 #pragma once
 
-#include "smart/smart_info_header_record.h"
-#include "util/bulk.h"
+#include "sdsmart/bulk.h"
+#include "sdsmart/smart_info_header_record.h"
 
 // Sector-level facts about a header that hold in either byte order.
 bool IsSmartSignature(const unsigned char *sector);  // bytes 0..2 are "SI0"

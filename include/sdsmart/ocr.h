@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "registers/register_field.h"
+#include "sdsmart/register_field.h"
 
 namespace RegisterText {
 class CReportText;

@@ -3,7 +3,7 @@
 // of one drive, CDiskVolumn owns an open USB drive and a mounted flag.
 #pragma once
 
-#include "transport/usb_drive.h"
+#include "sdsmart/usb_drive.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // CSD register fields, SD Physical Layer (CSD versions 1.0 and 2.0) and MMC.
 #pragma once
 
-#include "registers/register_field.h"
+#include "sdsmart/register_field.h"
 
 namespace CsdField {
 // clang-format off

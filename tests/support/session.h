@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The interface tests' session, put back to its load-time state around each test.
+// The session record, put back to its load-time state around each test.
 #pragma once
 
 #include "config.h"
@@ -21,7 +21,7 @@ inline void ResetSession() {
   _ExternelSDKName.clear();
   _UseExternelSDKName = false;
   _FuncSel = 5;
-  _Terminated = false;
+  __atomic_store_n(&_Terminated, false, __ATOMIC_SEQ_CST); // a test may have set it from a thread
   _Header = _SMART_INFO_HEADER{};
   _ECCUncorrectableCnt = 0;
   _EraseCount.clear();

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "registers/csd_fields.h"
+#include "sdsmart/csd_fields.h"
 
 class CCSD {
 public:

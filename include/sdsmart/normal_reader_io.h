@@ -4,7 +4,7 @@
 // firmware recognises the vendor patterns in the sector data.
 #pragma once
 
-#include "transport/sd_host_io.h"
+#include "sdsmart/sd_host_io.h"
 
 class CUsbDrive;
 class CMmcDrive;

@@ -4,7 +4,7 @@
 // reads, edits, merging and writing back. Files are read by CIniFileLoader.
 #pragma once
 
-#include "util/ini_file_loader.h"
+#include "sdsmart/ini_file_loader.h"
 
 #include <initializer_list>
 #include <map>
@@ -72,8 +72,12 @@ public:
   // The same, stored scrambled with seed (as the configuration file is).
   void UpdateFile(const std::wstring &fileName, unsigned int seed);
 
+  // Hosts are built against either form (the documentation does not say
+  // which); the non-const ones call the const ones.
   bool operator==(const CIniFile &other) const;
   bool operator!=(const CIniFile &other) const;
+  bool operator==(const CIniFile &other);
+  bool operator!=(const CIniFile &other);
   // Adds the sections and keys of other that this file lacks.
   CIniFile &operator+=(const CIniFile &other);
 

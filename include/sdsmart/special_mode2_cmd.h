@@ -4,7 +4,7 @@
 // sectors through the card command I/O object it owns.
 #pragma once
 
-#include "util/bulk.h"
+#include "sdsmart/bulk.h"
 
 #include <memory>
 #include <string>
