@@ -7,6 +7,7 @@
 #include "sdsmart/unique_fd.h"
 #include "smart/card_protocol.h"
 #include "smart/smart_reader_errors.h"
+#include "transport/transfer_observer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,6 +3,7 @@
 
 #include "sdsmart/scsi_base.h"
 #include "transport/kernel_abi.h"
+#include "transport/transfer_observer.h"
 #include "util/error_catalogue.h"
 
 #include <cstddef>

@@ -4,6 +4,7 @@
 #include "sdsmart/cbw_param.h"
 #include "sdsmart/convert.h"
 #include "transport/kernel_abi.h"
+#include "transport/transfer_observer.h"
 
 #include <cstring>
 #include <fcntl.h>

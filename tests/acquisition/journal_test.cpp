@@ -7,7 +7,7 @@
 #include "acquisition_support.h"
 
 #include "interface/journal.h"
-#include "registers/crc.h"
+#include "sdsmart/crc.h"
 #include "smart/entry_sector.h"
 
 #include <cstdio>

@@ -12,7 +12,7 @@
 #include "interface/journal.h"
 #include "smart/entry_sector.h"
 
-#include "util/unique_fd.h"
+#include "sdsmart/unique_fd.h"
 
 #include <nlohmann/json.hpp>
 

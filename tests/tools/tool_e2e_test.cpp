@@ -8,6 +8,7 @@
 #include "config_codec.h"
 #include "files.h"
 #include "run_status.h"
+#include "sandbox.h"
 #include "sector0.h"
 
 #include "interface/journal.h"
@@ -272,7 +273,8 @@ TEST_F(Sandbox, KilledRunIsRestoredByTheNextRun) {
   ASSERT_EQ(::unlink(JournalPath().c_str()), 0);
   const std::string legacy = LegacyJournalPath(State, "/dev/sdx");
   WriteFileAtomically(legacy, std::string(original.begin(), original.end()), 0600, false);
-  Expect(Run({"--card", card}, Tool({"/dev/sdx"})), kExitAcquisition | kExitSector0, "sdsmart --restore-sector0 /dev/sdx");
+  Expect(Run({"--card", card}, Tool({"/dev/sdx"})), kExitAcquisition | kExitSector0,
+         "sdsmart --restore-sector0 /dev/sdx");
   EXPECT_EQ(ImageSector0(), pattern) << "nothing was written";
   Args restore{"--restore-sector0", "--state-dir", State, "/dev/sdx"};
   Expect(Run({"--card", card}, restore), 0, " restored from ");

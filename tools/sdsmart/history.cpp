@@ -18,10 +18,10 @@ HistoryReading ReadingOf(const RunRecord &run, int64_t now) {
   const CardCounters &c = run.Card->Counters;
   HistoryReading r;
   r.Time = now;
-  if (std::isfinite(c.RemainingLifePercent))
-    r.RemainingPercent = c.RemainingLifePercent;
-  if (std::isfinite(c.LifeUsedPercent))
-    r.UsedPercent = c.LifeUsedPercent;
+  if (const std::optional<LifeFigures> life = Life(c)) {
+    r.RemainingPercent = life->Remaining;
+    r.UsedPercent = life->Used;
+  }
   r.TotalErases = c.TotalEraseCount;
   r.AverageErases = c.AverageEraseCount;
   r.RatedCycles = c.PeCycleCount;

@@ -63,7 +63,8 @@ nlohmann::ordered_json ReadingJson(const HistoryReading &r) {
   j["rated_pe_cycles"] = r.RatedCycles;
   j["later_bad"] = r.LaterBadBlocks;
   j["power_cycles"] = r.PowerCycles;
-  j["ecc_uncorrectable"] = r.EccUncorrectable;
+  j["ecc_uncorrectable"] = r.EccUncorrectable ? nlohmann::ordered_json(*r.EccUncorrectable)
+                                              : nlohmann::ordered_json(nullptr);
   j["verdict"] = r.Verdict;
   j["version"] = r.ToolVersion;
   return j;
@@ -85,8 +86,15 @@ bool ParseReading(const std::string &line, HistoryReading &r) {
   }
   if (!Take(j, "erase_total", r.TotalErases) || !Take(j, "erase_average", r.AverageErases) ||
       !Take(j, "rated_pe_cycles", r.RatedCycles) || !Take(j, "later_bad", r.LaterBadBlocks) ||
-      !Take(j, "power_cycles", r.PowerCycles) || !Take(j, "ecc_uncorrectable", r.EccUncorrectable))
+      !Take(j, "power_cycles", r.PowerCycles))
     return false;
+  // Not read in that run (its selection left the run-time page out): null.
+  if (auto ecc = j.find("ecc_uncorrectable"); ecc != j.end() && !ecc->is_null()) {
+    uint32_t count = 0;
+    if (!Take(j, "ecc_uncorrectable", count))
+      return false;
+    r.EccUncorrectable = count;
+  }
   if (!j.contains("verdict") || !j["verdict"].is_string() || !j.contains("version") ||
       !j["version"].is_string())
     return false;

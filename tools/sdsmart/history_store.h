@@ -24,9 +24,9 @@ struct HistoryReading {
   uint32_t RatedCycles = 0;
   uint32_t LaterBadBlocks = 0;
   uint32_t PowerCycles = 0;
-  uint32_t EccUncorrectable = 0;
-  std::string Verdict;     // "PASSED", "WARNING", "FAILED"
-  std::string ToolVersion; // of the run that wrote it
+  std::optional<uint32_t> EccUncorrectable; // absent when not read
+  std::string Verdict;                      // "PASSED", "WARNING", "FAILED"
+  std::string ToolVersion;                  // of the run that wrote it
 };
 
 nlohmann::ordered_json ReadingJson(const HistoryReading &r);

@@ -42,9 +42,10 @@ Announced LoadAnnounced(const std::string &path) {
 }
 
 int LifeLevel(const RunRecord &run, const HealthLimits &limits) {
-  double remaining = run.Card->Counters.RemainingLifePercent;
-  if (!std::isfinite(remaining))
+  const std::optional<LifeFigures> life = Life(run.Card->Counters);
+  if (!life)
     return 0;
+  const double remaining = life->Remaining;
   return remaining <= limits.FailLife ? 2 : remaining <= limits.WarnLife ? 1 : 0;
 }
 
