@@ -228,6 +228,9 @@ extern "C" {
  * string for the vendor must have exactly this length), so that a host can
  * check its configuration before anything is written to a card. */
 unsigned int GetEntryLength(void);
+/* The largest configuration file the library loads, in bytes: a larger one
+ * is refused as a file that cannot be opened. */
+#define SDSMART_MAX_CONFIG_BYTES (1ul << 20)
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

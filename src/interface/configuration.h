@@ -2,6 +2,8 @@
 // Loading the configuration file into the session record.
 #pragma once
 
+#include <sdsmart/sdsmart.h>
+
 #include <string>
 
 // The configuration file: _ConfigPath when it is set, otherwise "config" in the
@@ -18,5 +20,5 @@ void ReloadAuthorFile();
 // MaxConfigurationBytes is refused with COpenFileError, so that a
 // FIFO cannot block the caller and a huge file cannot exhaust its memory.
 class CIniFile;
-constexpr unsigned long MaxConfigurationBytes = 1ul << 20;
+constexpr unsigned long MaxConfigurationBytes = SDSMART_MAX_CONFIG_BYTES;
 CIniFile LoadConfiguration(const std::wstring &path);

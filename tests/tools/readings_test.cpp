@@ -4,10 +4,13 @@
 // write, output failures as errors, and --all with a stuck card.
 #include "sandbox.h"
 
+#include <sdsmart/sdsmart.h>
+
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <set>
+#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {
@@ -125,6 +128,10 @@ TEST_F(Readings, RefusedBeforeTheFirstWrite) {
   WriteFileAtomically(Config, plain, 0644, false);
   Expect(Run({"--card", kUsb}, Tool({"/dev/sdx"})), 4,
          "a plain-text configuration is stored with: sdsmart config encode " + Config);
+  ASSERT_EQ(::truncate(Config.c_str(), SDSMART_MAX_CONFIG_BYTES + 1), 0);
+  Expect(Run({"--card", kUsb}, Tool({"/dev/sdx"})), 4,
+         "more than a configuration file (" + std::to_string(SDSMART_MAX_CONFIG_BYTES) +
+             " bytes at most)");
 }
 
 // The report cannot be written: the card is read and restored all the same,

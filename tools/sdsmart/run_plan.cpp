@@ -38,6 +38,10 @@ bool CheckConfigFile(const std::string &path, RunStatus &status) {
   std::string text, plain, why;
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
     why = "it is " + FileKind(st.st_mode) + ", not a configuration file";
+  else if (::stat(path.c_str(), &st) == 0 &&
+           static_cast<unsigned long>(st.st_size) > SDSMART_MAX_CONFIG_BYTES)
+    why = "it holds " + std::to_string(st.st_size) + " bytes, more than a configuration file (" +
+          std::to_string(SDSMART_MAX_CONFIG_BYTES) + " bytes at most)";
   else if (::stat(path.c_str(), &st) == 0 && !ReadWholeFile(path, text))
     why = std::strerror(errno);
   else if (!text.empty() && !DecodeConfig(text, plain, why))
