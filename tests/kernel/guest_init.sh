@@ -16,7 +16,8 @@ export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs tmpfs /tmp
+# /tmp is the initramfs's own (writable) folder, not a tmpfs over it: the
+# tool's libraries may lie under /tmp, where the build tree lies.
 mkdir -p /var/lib/sdsmart
 # Leaks are the suite's business on the host; here they would only cost time.
 export ASAN_OPTIONS=detect_leaks=0
