@@ -36,13 +36,14 @@ bool ChooseState(RunPlan &plan, RunStatus &status) {
 bool CheckConfigFile(const std::string &path, RunStatus &status) {
   struct stat st {};
   std::string text, plain, why;
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+  // A file that is not there is the library's to report, in its own words.
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode))
     why = "it is " + FileKind(st.st_mode) + ", not a configuration file";
-  else if (::stat(path.c_str(), &st) == 0 &&
-           static_cast<unsigned long>(st.st_size) > SDSMART_MAX_CONFIG_BYTES)
+  else if (exists && static_cast<unsigned long>(st.st_size) > SDSMART_MAX_CONFIG_BYTES)
     why = "it holds " + std::to_string(st.st_size) + " bytes, more than a configuration file (" +
           std::to_string(SDSMART_MAX_CONFIG_BYTES) + " bytes at most)";
-  else if (::stat(path.c_str(), &st) == 0 && !ReadWholeFile(path, text))
+  else if (exists && !ReadWholeFile(path, text))
     why = std::strerror(errno);
   else if (!text.empty() && !DecodeConfig(text, plain, why))
     why +=
