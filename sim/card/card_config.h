@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,40 @@ struct ReplayScript;
 
 constexpr std::uint32_t kNoReadCount = 0xFFFFFFFF;
 constexpr std::size_t kSector = 512;
+
+// The per-VB tables (card values), all of the entry count.
+struct VbTables {
+  std::vector<std::uint16_t> EraseCounts;
+  std::vector<std::uint32_t> ReadCounts; // in reads; kNoReadCount: none
+  std::vector<std::uint16_t> RuntimeStatus;
+};
+
+// Tables filled on first use. Drawing a generated table is most of the time
+// attaching a card takes, and under the launcher every process attaches every
+// card of the run while it reads the SMART pages of one at most. The card
+// file is checked when it is parsed; only the filling waits.
+class LazyTables {
+public:
+  using Fill = std::function<void(VbTables &)>;
+  LazyTables() : Shared(std::make_shared<State>()) {}
+  explicit LazyTables(Fill fill) : LazyTables() { Shared->Pending = std::move(fill); }
+  const VbTables &Get() const {
+    std::call_once(Shared->Once, [this] {
+      if (Shared->Pending)
+        Shared->Pending(Shared->Tables);
+      Shared->Pending = nullptr;
+    });
+    return Shared->Tables;
+  }
+
+private:
+  struct State {
+    std::once_flag Once;
+    Fill Pending;
+    VbTables Tables;
+  };
+  std::shared_ptr<State> Shared; // copies of a config share one set of tables
+};
 
 struct CardConfig {
   std::string Node;
@@ -51,12 +87,10 @@ struct CardConfig {
   std::array<std::uint8_t, 8> Scr{};
   bool UseDetailCountEx = true;
 
-  // Per-VB tables (card values), all of the entry count.
-  std::vector<std::uint16_t> EraseCounts;
-  std::vector<std::uint32_t> ReadCounts; // in reads; kNoReadCount: none
+  LazyTables VbTableSource;
+  const VbTables &Tables() const { return VbTableSource.Get(); }
   bool GlobalReadCounts = false;
   unsigned RemainderSectors = 0; // global format; 0: chosen from the entry count
-  std::vector<std::uint16_t> RuntimeStatus;
 
   // Busy answers.
   unsigned BusyHeader = 0;      // busy reads before each header

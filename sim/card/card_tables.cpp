@@ -55,31 +55,32 @@ std::vector<std::uint32_t> ValueList(const Json &list, const std::string &name, 
 }
 
 // Erase counts, card values; 0xFFFE marks a VB not in use.
-void ParseEraseCounts(const Json &card, std::uint32_t n, CardConfig &config) {
+LazyTables::Fill ParseEraseCounts(const Json &card, std::uint32_t n) {
   const Json &counts =
       card.contains("erase_counts") ? card["erase_counts"] : Json{{"generate", Json::object()}};
-  config.EraseCounts.assign(n, 0);
   if (counts.is_array()) {
     const auto values = ValueList(counts, "erase_counts", n, 0xFFFE, 0xFFFE, false, 0);
-    for (std::uint32_t i = 0; i < n; ++i)
-      config.EraseCounts[i] = static_cast<std::uint16_t>(values[i]);
-  } else if (counts.is_object() && counts.contains("generate")) {
-    const Json &generate = counts["generate"];
-    Draw draw(Seed(generate, 1));
-    const double mean = generate.value("mean", 120.0), spread = generate.value("spread", 15.0);
-    const double unused = generate.value("unused", 0.01);
+    return [values](VbTables &t) { t.EraseCounts.assign(values.begin(), values.end()); };
+  }
+  if (!counts.is_object() || !counts.contains("generate"))
+    FailCardFile("erase_counts must be a list or {\"generate\": {...}}");
+  const Json &generate = counts["generate"];
+  const std::uint32_t seed = Seed(generate, 1);
+  const double mean = generate.value("mean", 120.0), spread = generate.value("spread", 15.0);
+  const double unused = generate.value("unused", 0.01);
+  return [=](VbTables &t) {
+    Draw draw(seed);
+    t.EraseCounts.assign(n, 0);
     for (std::uint32_t i = 0; i < n; ++i) {
       const double u = draw.Uniform();
       const double x = mean + spread * draw.Normal();
-      config.EraseCounts[i] = u < unused ? 0xFFFE : static_cast<std::uint16_t>(Clamp(x, 0xFFFD));
+      t.EraseCounts[i] = u < unused ? 0xFFFE : static_cast<std::uint16_t>(Clamp(x, 0xFFFD));
     }
-  } else {
-    FailCardFile("erase_counts must be a list or {\"generate\": {...}}");
-  }
+  };
 }
 
 // Read counts in reads; null / absent: the VB has no count.
-void ParseReadCounts(const Json &card, std::uint32_t n, CardConfig &config) {
+LazyTables::Fill ParseReadCounts(const Json &card, std::uint32_t n, CardConfig &config) {
   const Json counts =
       card.value("read_counts", Json{{"format", "native"}, {"generate", Json::object()}});
   if (!counts.is_object())
@@ -93,21 +94,24 @@ void ParseReadCounts(const Json &card, std::uint32_t n, CardConfig &config) {
   if (config.RemainderSectors > 255)
     FailCardFile("remainder_sectors must be below 256");
   const std::uint32_t maxReads = 0xFFFD * 255u + 254u;
-  config.ReadCounts.assign(n, kNoReadCount);
   if (counts.contains("values")) {
-    config.ReadCounts =
+    auto values =
         ValueList(counts["values"], "read_counts", n, kNoReadCount, maxReads, true, kNoReadCount);
-    return;
+    return [values](VbTables &t) { t.ReadCounts = values; };
   }
   const Json generate = counts.value("generate", Json::object());
-  Draw draw(Seed(generate, 2));
+  const std::uint32_t seed = Seed(generate, 2);
   const double mean = generate.value("mean", 40000.0), spread = generate.value("spread", 9000.0);
   const double none = generate.value("none", 0.05);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const double u = draw.Uniform();
-    const double x = mean + spread * draw.Normal();
-    config.ReadCounts[i] = u < none ? kNoReadCount : Clamp(x, maxReads);
-  }
+  return [=](VbTables &t) {
+    Draw draw(seed);
+    t.ReadCounts.assign(n, kNoReadCount);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const double u = draw.Uniform();
+      const double x = mean + spread * draw.Normal();
+      t.ReadCounts[i] = u < none ? kNoReadCount : Clamp(x, maxReads);
+    }
+  };
 }
 
 // Marks `count` VBs still at 0 with `value`, at random places.
@@ -124,27 +128,28 @@ void MarkRandom(std::vector<std::uint16_t> &table, Draw &draw, std::uint64_t cou
 }
 
 // Run-time statuses (16-bit card values; 2: uncorrectable ECC error).
-void ParseRuntimeStatus(const Json &card, std::uint32_t n, CardConfig &config) {
+LazyTables::Fill ParseRuntimeStatus(const Json &card, std::uint32_t n) {
   const Json status = card.value("runtime_status", Json{{"generate", Json::object()}});
-  config.RuntimeStatus.assign(n, 0);
   const Json &list = status.is_object() && status.contains("values") ? status["values"] : status;
   if (list.is_array()) {
     const auto values = ValueList(list, "runtime_status", n, 0, 0xFFFF, false, 0);
-    for (std::uint32_t i = 0; i < n; ++i)
-      config.RuntimeStatus[i] = static_cast<std::uint16_t>(values[i]);
-  } else if (status.is_object() && status.contains("generate")) {
-    const Json &generate = status["generate"];
-    Draw draw(Seed(generate, 3));
-    const auto ecc = JsonNumber(generate.value("ecc_errors", Json(0)), "ecc_errors");
-    const auto other = JsonNumber(generate.value("other", Json(0)), "other");
-    const auto otherValue = JsonNumber(generate.value("other_value", Json(1)), "other_value");
-    if (ecc + other > n)
-      FailCardFile("runtime_status asks for more bad VBs than the card has");
-    MarkRandom(config.RuntimeStatus, draw, ecc, 2);
-    MarkRandom(config.RuntimeStatus, draw, other, static_cast<std::uint16_t>(otherValue));
-  } else {
-    FailCardFile("runtime_status must be a list, {\"values\": [...]} or {\"generate\": {...}}");
+    return [values](VbTables &t) { t.RuntimeStatus.assign(values.begin(), values.end()); };
   }
+  if (!status.is_object() || !status.contains("generate"))
+    FailCardFile("runtime_status must be a list, {\"values\": [...]} or {\"generate\": {...}}");
+  const Json &generate = status["generate"];
+  const std::uint32_t seed = Seed(generate, 3);
+  const auto ecc = JsonNumber(generate.value("ecc_errors", Json(0)), "ecc_errors");
+  const auto other = JsonNumber(generate.value("other", Json(0)), "other");
+  const auto otherValue = JsonNumber(generate.value("other_value", Json(1)), "other_value");
+  if (ecc + other > n)
+    FailCardFile("runtime_status asks for more bad VBs than the card has");
+  return [=](VbTables &t) {
+    Draw draw(seed);
+    t.RuntimeStatus.assign(n, 0);
+    MarkRandom(t.RuntimeStatus, draw, ecc, 2);
+    MarkRandom(t.RuntimeStatus, draw, other, static_cast<std::uint16_t>(otherValue));
+  };
 }
 
 } // namespace
@@ -154,9 +159,13 @@ void ParseTables(const Json &card, CardConfig &config) {
   if (n > 0x10000)
     FailCardFile("the header describes " + std::to_string(n) +
                  " VB entries; at most 65536 are supported");
-  ParseEraseCounts(card, n, config);
-  ParseReadCounts(card, n, config);
-  ParseRuntimeStatus(card, n, config);
+  config.VbTableSource =
+      LazyTables([erase = ParseEraseCounts(card, n), reads = ParseReadCounts(card, n, config),
+                  status = ParseRuntimeStatus(card, n)](VbTables &t) {
+        erase(t);
+        reads(t);
+        status(t);
+      });
 }
 
 } // namespace sdsim

@@ -62,9 +62,10 @@ std::map<std::string, std::uint32_t> HeaderNumbers(const CardConfig &config) {
   std::map<std::string, std::uint32_t> numbers = config.Numbers;
   const std::uint32_t n = EntryCount(config);
   const std::uint32_t offset = numbers.count("EraseCountOffset") ? numbers["EraseCountOffset"] : 0;
+  const std::vector<std::uint16_t> &counts = config.Tables().EraseCounts;
   std::uint32_t total = 0, low = 0xFFFF, high = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
-    const std::uint32_t count = config.EraseCounts[i];
+    const std::uint32_t count = counts[i];
     if (count == 0xFFFE)
       continue;
     total += count + offset;
@@ -88,9 +89,9 @@ std::uint32_t SmartPages::DetailSectors(unsigned type) const {
   case 2: {
     if (!Config.GlobalReadCounts)
       return SectorsFor16BitEntries(n);
-    const auto named = static_cast<std::uint32_t>(
-        std::count_if(Config.ReadCounts.begin(), Config.ReadCounts.end(),
-                      [](std::uint32_t reads) { return reads != kNoReadCount; }));
+    const std::vector<std::uint32_t> &reads = Config.Tables().ReadCounts;
+    const auto named = static_cast<std::uint32_t>(std::count_if(
+        reads.begin(), reads.end(), [](std::uint32_t reads) { return reads != kNoReadCount; }));
     return 2 * ((named + 255) / 256);
   }
   default:
@@ -124,15 +125,16 @@ std::vector<std::uint8_t> SmartPages::BuildDetail(unsigned type) const {
     return BuildGlobalReadCounts();
   const std::uint32_t n = EntryCount(Config);
   std::vector<std::uint8_t> out(std::size_t{DetailSectors(type)} * kSector, 0);
+  const VbTables &tables = Config.Tables();
   if (type == 1) {
     for (std::uint32_t i = 0; i < n; ++i)
-      Put16(out, 2 * i, Config.EraseCounts[i]);
+      Put16(out, 2 * i, tables.EraseCounts[i]);
   } else if (type == 3) {
     for (std::uint32_t i = 0; i < n; ++i)
-      Put16(out, 2 * i, Config.RuntimeStatus[i]);
+      Put16(out, 2 * i, tables.RuntimeStatus[i]);
   } else if (type == 2) { // native read counts: reads / 255, 0xFFFE for none
     for (std::uint32_t i = 0; i < n; ++i) {
-      const std::uint32_t reads = Config.ReadCounts[i];
+      const std::uint32_t reads = tables.ReadCounts[i];
       Put16(out, 2 * i,
             reads == kNoReadCount ? 0xFFFE : std::min<std::uint32_t>(reads / 255, 0xFFFD));
     }
@@ -144,10 +146,11 @@ std::vector<std::uint8_t> SmartPages::BuildDetail(unsigned type) const {
 // the remainder bytes: byte v mod (R * 512) holds reads mod 255.
 std::vector<std::uint8_t> SmartPages::BuildGlobalReadCounts() const {
   const std::uint32_t n = EntryCount(Config);
+  const std::vector<std::uint32_t> &counts = Config.Tables().ReadCounts;
   std::vector<std::uint8_t> out(std::size_t{DetailSectors(2)} * kSector, 0xFF);
   std::uint32_t slot = 0;
   for (std::uint32_t vb = 0; vb < n; ++vb) {
-    const std::uint32_t reads = Config.ReadCounts[vb];
+    const std::uint32_t reads = counts[vb];
     if (reads == kNoReadCount)
       continue;
     const std::size_t pair = slot / 256, j = slot % 256;
@@ -157,8 +160,8 @@ std::vector<std::uint8_t> SmartPages::BuildGlobalReadCounts() const {
   }
   std::vector<std::uint8_t> remainder(std::size_t{RemainderSectorCount()} * kSector, 0xFF);
   for (std::uint32_t vb = 0; vb < n; ++vb)
-    if (Config.ReadCounts[vb] != kNoReadCount)
-      remainder[vb % remainder.size()] = static_cast<std::uint8_t>(Config.ReadCounts[vb] % 255);
+    if (counts[vb] != kNoReadCount)
+      remainder[vb % remainder.size()] = static_cast<std::uint8_t>(counts[vb] % 255);
   out.insert(out.end(), remainder.begin(), remainder.end());
   return out;
 }

@@ -74,9 +74,13 @@ std::vector<std::uint8_t> Card::DetailData(unsigned type) const {
   const auto lock = Locked();
   return State->Pages().Detail(type);
 }
-std::vector<std::uint16_t> Card::EraseCounts() const { return State->Config().EraseCounts; }
-std::vector<std::uint32_t> Card::ReadCounts() const { return State->Config().ReadCounts; }
-std::vector<std::uint16_t> Card::RuntimeStatus() const { return State->Config().RuntimeStatus; }
+std::vector<std::uint16_t> Card::EraseCounts() const {
+  return State->Config().Tables().EraseCounts;
+}
+std::vector<std::uint32_t> Card::ReadCounts() const { return State->Config().Tables().ReadCounts; }
+std::vector<std::uint16_t> Card::RuntimeStatus() const {
+  return State->Config().Tables().RuntimeStatus;
+}
 unsigned Card::PmtCleanCount() const {
   const auto lock = Locked();
   return State->PmtCleanCount();
