@@ -69,6 +69,11 @@ private:
   std::vector<std::string> Files;
 };
 
+// A card's run in its child: the command line a run of its own would have.
+int ReadOneCard(const std::vector<std::string> &argv) {
+  return FinishOutput(RunCommandLine(argv), false);
+}
+
 std::string SignalText(int signal) {
   const char *name = ::strsignal(signal);
   return "signal " + std::to_string(signal) + (name ? std::string(" (") + name + ")" : "");
@@ -211,14 +216,18 @@ int RunAllCards(const Options &o, RunStatus &status) {
   size_t printed = 0;
   RunLimits limits{o.Jobs ? *o.Jobs : std::max<size_t>(runs.size(), 1), timeout, kKillGraceSeconds};
   size_t read = 0;
-  RunChildren(runs, limits, stopSignal, [&](size_t index) {
-    ended[index] = true;
-    for (; printed < runs.size() && ended[printed]; ++printed) {
-      PrintSection(o, printed, found[printed].Name, runs[printed]);
-      status.Fail(bits[printed] = CardBits(found[printed].Name, runs[printed], timeout, status));
-      read += (bits[printed] & (kExitOpenFailed | kExitAcquisition)) == 0;
-    }
-  });
+  RunChildren(
+      runs, limits, stopSignal,
+      [&](size_t index) {
+        ended[index] = true;
+        for (; printed < runs.size() && ended[printed]; ++printed) {
+          PrintSection(o, printed, found[printed].Name, runs[printed]);
+          status.Fail(bits[printed] =
+                          CardBits(found[printed].Name, runs[printed], timeout, status));
+          read += (bits[printed] & (kExitOpenFailed | kExitAcquisition)) == 0;
+        }
+      },
+      ReadOneCard);
   if (stopSignal) {
     const char *name = ::sigabbrev_np(stopSignal);
     status.Say("error", std::string("interrupted by ") +

@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iostream>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace sdsmart_tool {
 namespace {
@@ -28,9 +28,22 @@ struct Child {
   bool Terminated = false;    // SIGTERM sent, SIGKILL at the deadline
 };
 
-// Starts run.Argv as a copy of this program with its standard output and
-// error on pipes; every other descriptor of ours is close-on-exec.
-bool Spawn(CardRun &run, size_t index, std::vector<Child> &children) {
+// Exec gives a program the default action of every signal it caught; a
+// forked child gets the same before it runs, so that a signal before the
+// card's run takes over ends it as it would a new program.
+void DefaultCaughtSignals() {
+  for (int signal = 1; signal < NSIG; ++signal) {
+    struct sigaction action {};
+    if (::sigaction(signal, nullptr, &action) == 0 && !(action.sa_flags & SA_SIGINFO) &&
+        action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN)
+      ::signal(signal, SIG_DFL);
+  }
+}
+
+// Starts run.Argv in a forked copy of this process, with its standard output
+// and error on pipes. The copy has its libraries loaded and relocated
+// already, which a new program would do again for each card.
+bool Spawn(CardRun &run, size_t index, std::vector<Child> &children, const CardMain &cardMain) {
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0) {
     run.NotStarted = std::string("cannot make a pipe: ") + std::strerror(errno);
@@ -42,20 +55,24 @@ bool Spawn(CardRun &run, size_t index, std::vector<Child> &children) {
     return false;
   }
   CUniqueFd errRead(err[0]), errWrite(err[1]);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errWrite.Get(), STDERR_FILENO);
-  std::vector<char *> argv;
-  for (std::string &word : run.Argv)
-    argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    run.NotStarted = std::string("cannot start a run: ") + std::strerror(rc);
+  std::cout.flush(); // what is buffered now is the parent's to write, once
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    run.NotStarted = std::string("cannot start a run: ") + std::strerror(errno);
     return false;
+  }
+  if (pid == 0) {
+    ::dup2(outWrite.Get(), STDOUT_FILENO);
+    ::dup2(errWrite.Get(), STDERR_FILENO);
+    for (int fd : {outRead.Get(), outWrite.Get(), errRead.Get(), errWrite.Get()})
+      ::close(fd);
+    for (const Child &other : children) // the other runs' pipes are not this one's
+      for (const CUniqueFd *fd : {&other.Out, &other.Err})
+        if (fd->IsOpen())
+          ::close(fd->Get());
+    DefaultCaughtSignals();
+    std::exit(cardMain(run.Argv));
   }
   run.Started = true;
   children.push_back(Child{index, pid, std::move(outRead), std::move(errRead), {}, false});
@@ -106,7 +123,8 @@ int Watch(std::vector<Child> &children, std::vector<CardRun> &runs, const RunLim
 } // namespace
 
 void RunChildren(std::vector<CardRun> &runs, const RunLimits &limits,
-                 const volatile sig_atomic_t &stop, const std::function<void(size_t)> &done) {
+                 const volatile sig_atomic_t &stop, const std::function<void(size_t)> &done,
+                 const CardMain &cardMain) {
   std::vector<Child> children;
   size_t next = 0;
   bool forwarded = false;
@@ -114,7 +132,7 @@ void RunChildren(std::vector<CardRun> &runs, const RunLimits &limits,
     for (; next < runs.size() && (stop || children.size() < limits.Parallel); ++next) {
       if (stop)
         runs[next].NotStarted = "not started: the run was interrupted";
-      if (stop || !Spawn(runs[next], next, children))
+      if (stop || !Spawn(runs[next], next, children, cardMain))
         done(next);
       else
         children.back().Deadline = Clock::now() + std::chrono::seconds(limits.TimeoutSeconds);

@@ -6,7 +6,17 @@
 #include "output.h"
 #include "run_status.h"
 
+#include <string>
+#include <vector>
+
 namespace sdsmart_tool {
+
+// The whole run of a command line (argv[0] first): its exit status.
+int RunCommandLine(const std::vector<std::string> &argv);
+
+// Standard output flushed and closed: a report that did not reach it (or a
+// standard output that was closed from the start) adds kExitOutput.
+int FinishOutput(int status, bool stdoutClosed);
 
 // Report, -H, --json and --prometheus: reads the card with its sector 0
 // journaled (acquire.cpp).
