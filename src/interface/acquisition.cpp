@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 // A fresh drive for the named node. The old reader and channel refer to the
 // drive being replaced, so they go first; if the node cannot be opened the
@@ -76,8 +77,10 @@ void ReadAndStore() {
 
   std::memcpy(&_Header, _SmartInfoReader->GetHeader(), sizeof _Header);
   _ECCUncorrectableCnt = _SmartInfoReader->GetECCUncorrectableCnt();
-  _EraseCount = _SmartInfoReader->GetDetailEraseCount();
-  _ReadCount = _SmartInfoReader->GetDetailReadCount();
+  // Taken over rather than copied: the reader is dropped before the next
+  // run and nothing reads its tables after this.
+  _EraseCount = std::move(_SmartInfoReader->GetDetailEraseCount());
+  _ReadCount = std::move(_SmartInfoReader->GetDetailReadCount());
   // Both ends of the erase counts in one pass over the table.
   const EraseCountRange range = FindEraseCountRange(_EraseCount);
   _MinEraseCount = range.Min;

@@ -6,7 +6,9 @@
 #include "sdsmart/ini_file.h"
 #include "util/error_catalogue.h"
 
+#include <mutex>
 #include <sys/stat.h>
+#include <time.h>
 
 std::wstring GetDbFullPath() {
   if (_ConfigPath.empty())
@@ -14,12 +16,50 @@ std::wstring GetDbFullPath() {
   return ToWideString(_ConfigPath);
 }
 
-CIniFile LoadConfiguration(const std::wstring &path) {
+namespace {
+
+struct ParsedFile {
+  std::wstring Path;
+  struct stat Identity {};
+  timespec ParsedAt{};
+  std::shared_ptr<const CIniFile> Ini;
+};
+
+bool SameTime(const timespec &a, const timespec &b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Time stamps come from a coarse clock: one a second older than the parse
+// cannot belong to a write the parse missed.
+bool SettledBefore(const timespec &stamp, const timespec &parsed) {
+  return stamp.tv_sec + 1 < parsed.tv_sec;
+}
+
+bool Unchanged(const ParsedFile &last, const std::wstring &path, const struct stat &st) {
+  const struct stat &was = last.Identity;
+  return last.Ini && last.Path == path && was.st_dev == st.st_dev && was.st_ino == st.st_ino &&
+         was.st_size == st.st_size && SameTime(was.st_mtim, st.st_mtim) &&
+         SameTime(was.st_ctim, st.st_ctim) && SettledBefore(st.st_mtim, last.ParsedAt) &&
+         SettledBefore(st.st_ctim, last.ParsedAt);
+}
+
+} // namespace
+
+std::shared_ptr<const CIniFile> LoadConfiguration(const std::wstring &path) {
+  static std::mutex mutex;
+  static ParsedFile last;
   struct stat st {};
   if (stat(ToNarrowString(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<unsigned long>(st.st_size) > MaxConfigurationBytes)
     throw COpenFileError(path);
-  return CIniFile(kConfigFileSeed, path, CIniFile::ModeLoad);
+  std::lock_guard<std::mutex> hold(mutex);
+  if (Unchanged(last, path, st))
+    return last.Ini;
+  ParsedFile now{path, st, {}, nullptr};
+  clock_gettime(CLOCK_REALTIME, &now.ParsedAt);
+  now.Ini = std::make_shared<const CIniFile>(kConfigFileSeed, path, CIniFile::ModeLoad);
+  last = now;
+  return now.Ini;
 }
 
 void ReloadAuthorFile() {
@@ -27,7 +67,8 @@ void ReloadAuthorFile() {
   if (!FileExists(path.c_str()))
     throw MakeError(Errors::ConfigFileMissing);
 
-  const CIniFile ini = LoadConfiguration(path);
+  const std::shared_ptr<const CIniFile> file = LoadConfiguration(path);
+  const CIniFile &ini = *file;
   _AuthorCode = ini.ReadInteger(L"Authorization", L"Vendor ID");
   // The key is always the decimal form, however the vendor number is written.
   _EntryStr = ini.ReadString(L"SMART Entry", IntegerToWideString(_AuthorCode), L"");

@@ -4,6 +4,7 @@
 
 #include <sdsmart/sdsmart.h>
 
+#include <memory>
 #include <string>
 
 // The configuration file: _ConfigPath when it is set, otherwise "config" in the
@@ -19,6 +20,13 @@ void ReloadAuthorFile();
 // file it must be. Anything but a regular file of at most
 // MaxConfigurationBytes is refused with COpenFileError, so that a
 // FIFO cannot block the caller and a huge file cannot exhaust its memory.
+//
+// Every acquisition reads the file again for its flash type names, most
+// often just after SetConfigPath read it: the last file parsed is kept and
+// served again while it is the same file, unchanged (same inode, size,
+// modification and change times, and those older than the parse by more
+// than the file system's clock step, so that a rewrite in the same tick
+// cannot pass for the old file).
 class CIniFile;
 constexpr unsigned long MaxConfigurationBytes = SDSMART_MAX_CONFIG_BYTES;
-CIniFile LoadConfiguration(const std::wstring &path);
+std::shared_ptr<const CIniFile> LoadConfiguration(const std::wstring &path);

@@ -7,13 +7,13 @@
 #include "util/error_catalogue.h"
 
 std::wstring FlashIDToString(const unsigned char *id) {
-  std::wstring text;
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring text(17, L' ');
   for (int i = 0; i < 6; ++i) {
-    if (i != 0)
-      text += L' ';
-    text += IntegerToHexWideString(id[i], 2);
+    text[3 * i] = kDigits[id[i] >> 4];
+    text[3 * i + 1] = kDigits[id[i] & 0xF];
   }
-  return StrUtls::ToLower(text);
+  return text;
 }
 
 std::wstring FlashMIDToString(int makerId) {
@@ -58,8 +58,7 @@ std::wstring GetFlashTypeString(const unsigned char *id, unsigned char flashType
   const std::wstring key = FlashIDToString(id);
   if (!FileExists(configPath.c_str()))
     throw MakeError(Errors::NoConfigFile);
-  const CIniFile ini = LoadConfiguration(configPath);
-  std::wstring name = ini.ReadString(L"Flash Type Name", key, L"");
+  std::wstring name = LoadConfiguration(configPath)->ReadString(L"Flash Type Name", key, L"");
 
   // High-endurance parts are named by the maker's own term for their mode.
   if (flashTypeCode == 1 && peCycles >= 20000) {

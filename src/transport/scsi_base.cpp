@@ -31,7 +31,9 @@ int scsi_base::dev_io_ctl(int fd, unsigned int request, void *in, unsigned int, 
 
 void scsi_base::init_scsi_struct(CCbwParam &cmd, unsigned char *data, unsigned int timeout,
                                  void *hdr, unsigned char *sense, unsigned int senseLen) {
-  sg_io_hdr_t io;
+  // Filled in place: a header built aside and copied over would be read
+  // back before its many small stores have landed, once a transfer.
+  sg_io_hdr_t &io = *static_cast<sg_io_hdr_t *>(hdr);
   std::memset(&io, 0, sizeof io);
   io.interface_id = 'S';
   io.dxfer_direction = cmd.GetFlag() ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
@@ -43,5 +45,4 @@ void scsi_base::init_scsi_struct(CCbwParam &cmd, unsigned char *data, unsigned i
   io.cmdp = cmd.GetCbd();
   io.sbp = sense;
   io.timeout = timeout;
-  std::memcpy(hdr, &io, sizeof io);
 }

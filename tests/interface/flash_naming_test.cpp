@@ -5,19 +5,23 @@
 #include "interface/flash_naming.h"
 #include "sdsmart/convert.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using namespace sdtest;
 
 namespace {
 
 class FlashTypeTest : public ::testing::Test {
 protected:
-  void SetUp() override {
+  void SetUp() override { Write(L"15nm TLC"); }
+  void Write(const wchar_t *tlc) {
     WriteConfig(narrow, {{L"Authorization", {{L"Vendor ID", L"7"}}},
                          {L"Flash Type Name",
                           {{L"45 de 94 93 76 51", L"19nm MLC"},
                            {L"98 de 94 93 76 51", L"19nm MLC"},
                            {L"2c de 94 93 76 51", L"19nm MLC"},
-                           {L"45 3c 95 93 7a 51", L"15nm TLC"},
+                           {L"45 3c 95 93 7a 51", tlc},
                            {L"45 00 00 00 00 01", L"A MLC B MLC"}}}});
   }
   ScratchDir dir;
@@ -72,6 +76,20 @@ TEST_F(FlashTypeTest, MissingAndMalformedConfiguration) {
   // No section at all is not an error.
   WriteConfig(narrow, {{L"Authorization", {{L"Vendor ID", L"7"}}}});
   EXPECT_EQ(GetFlashTypeString(id, 0, 0, path), L"Unknown");
+}
+
+// A parsed file is served again only while it is the same file: one
+// rewritten in place with the same size and given back its old modification
+// time is read anew.
+TEST_F(FlashTypeTest, ARewrittenFileIsReadAnew) {
+  const unsigned char id[6] = {0x45, 0x3C, 0x95, 0x93, 0x7A, 0x51};
+  const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, narrow.c_str(), old, 0), 0);
+  EXPECT_EQ(GetFlashTypeString(id, 0, 0, path), L"15nm TLC");
+  EXPECT_EQ(GetFlashTypeString(id, 0, 0, path), L"15nm TLC");
+  Write(L"17nm TLC");
+  ASSERT_EQ(utimensat(AT_FDCWD, narrow.c_str(), old, 0), 0);
+  EXPECT_EQ(GetFlashTypeString(id, 0, 0, path), L"17nm TLC");
 }
 
 } // namespace
