@@ -1,13 +1,13 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Runs every benchmark of a build (BUILD/bench/*_bench, Google Benchmark
-# programs) and every bench/*_bench.sh script (given BUILD), then ends with
-# the figures they printed, one line each, in a fixed order:
+# programs) and every bench/*_bench.sh script (given BUILD), then the phases
+# of a run of --all (all_cards_phases.py), and ends with the figures they
+# printed, one line each, in a fixed order:
 #
 #   figure: latency-1ms ratio X    acquisition_bench: 65536-VB card, 1 ms a transfer
-#   figure: all-8-cards ratio X    the `sdsmart --all` benchmark: 8 cards at 1 ms a
-#                                  transfer against one card (a bench/*_bench.sh or
-#                                  *_bench program printing that line; comes with --all)
+#   figure: all-8-cards ratio X    all_cards_bench: sdsmart --all over 8 cards at 1 ms
+#                                  a transfer against sdsmart on one
 #   figure: zero-latency ratio X   acquisition_bench: 65536-VB card answering at once
 #
 # A figure no benchmark printed is named as missing before the list.
@@ -29,6 +29,8 @@ for bench in "$build"/bench/*_bench "$here"/*_bench.sh; do
   cat "$log.part" >>"$log"
   rm -f "$log.part"
 done
+echo "== $here/all_cards_phases.py"
+"$here"/all_cards_phases.py "$build"
 
 figures="latency-1ms all-8-cards zero-latency"
 for name in $figures; do

@@ -23,7 +23,11 @@ test_packages=(libgtest-dev libgmock-dev binutils abigail-tools
   dosfstools mtools exfatprogs e2fsprogs
 )
 deb_packages=(dpkg-dev file lintian pkg-config)
-bench_packages=(libbenchmark-dev)
+bench_packages=(
+  libbenchmark-dev
+  # the phases of a run of --all (bench/all_cards_phases.py), traced by perf
+  linux-perf python3
+)
 fuzz_packages=(clang libclang-rt-14-dev)
 
 promtool_dir=""
