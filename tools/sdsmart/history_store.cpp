@@ -123,16 +123,15 @@ bool LoadHistory(const std::string &path, LoadedHistory &history) {
 }
 
 std::string CardKey(const CardData &card, const std::string &sysRoot) {
-  if (card.Transport == "mmc") {
-    std::string name = card.Device.substr(card.Device.find_last_of('/') + 1);
-    std::string cid;
-    if (ReadWholeFile(sysRoot + "/class/block/" + name + "/device/cid", cid)) {
-      cid = Trimmed(cid);
-      for (char &c : cid)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (IsHexKey(cid))
-        return cid;
-    }
+  // A native host shows the card's CID; a reader's disk has no such file.
+  const std::string name = card.Device.substr(card.Device.find_last_of('/') + 1);
+  std::string cid;
+  if (ReadWholeFile(sysRoot + "/class/block/" + name + "/device/cid", cid)) {
+    cid = Trimmed(cid);
+    for (char &c : cid)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (IsHexKey(cid))
+      return cid;
   }
   std::string fromHeader = HexBytes(card.Identity.Cid);
   return IsHexKey(fromHeader) && fromHeader != std::string(32, '0') ? fromHeader : "";

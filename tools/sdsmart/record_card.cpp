@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the recording says about the card besides its requests: read from
 // sysfs and the mount table only, so that the node sees no extra request.
+#include "card_data.h"
 #include "device_guard.h"
 #include "record.h"
 
@@ -28,7 +29,9 @@ void FindMount(const std::string &node, RecordedCard &card) {
   FILE *table = ::setmntent("/proc/self/mounts", "r");
   if (!table)
     return;
-  const std::string first = node + (card.Native ? "p1" : "1");
+  // The kernel names partitions of a disk whose name ends in a digit with a "p".
+  const bool digit = !node.empty() && node.back() >= '0' && node.back() <= '9';
+  const std::string first = node + (digit ? "p1" : "1");
   while (const mntent *m = ::getmntent(table)) {
     if (first == m->mnt_fsname) {
       card.Mounted = true;
@@ -59,14 +62,13 @@ void FindReader(const std::string &device, RecordedCard &card) {
 RecordedCard DescribeCard(const std::string &node) {
   RecordedCard card;
   card.Node = node;
-  card.Native = node.rfind("/dev/mmcblk", 0) == 0;
+  card.Native = TransportOf(node) == "mmc"; // the transport the recording names
   const std::string sys = "/sys/class/block/" + BaseName(node);
   card.CapacitySectors = std::strtoull(ReadSysfsAttribute(sys + "/size").c_str(), nullptr, 10);
   FindMount(node, card);
-  if (!card.Native) {
-    FindReader(sys + "/device", card);
-    return card;
-  }
+  // What sysfs shows: a reader's USB ids above its disk, or a native host's
+  // registers of the card.
+  FindReader(sys + "/device", card);
   card.Cid = HexRegister(ReadSysfsAttribute(sys + "/device/cid"));
   card.Csd = HexRegister(ReadSysfsAttribute(sys + "/device/csd"));
   card.Scr = HexRegister(ReadSysfsAttribute(sys + "/device/scr"));

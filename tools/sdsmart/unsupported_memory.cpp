@@ -69,12 +69,12 @@ std::string ReaderSerial(const std::string &name) {
 std::string Identity(const std::string &node, const DeviceVerdict &verdict) {
   if (verdict.Name.empty())
     return "";
-  if (verdict.Transport == "mmc") {
-    std::string cid = ReadSysfsAttribute("/sys/class/block/" + verdict.Name + "/device/cid");
-    if (cid.size() == 32 && cid.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos)
-      return "cid-" + cid;
-    return "";
-  }
+  // A native host shows the card's CID; a reader's disk has no such file.
+  const std::string cid = ReadSysfsAttribute("/sys/class/block/" + verdict.Name + "/device/cid");
+  if (!cid.empty())
+    return cid.size() == 32 && cid.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos
+               ? "cid-" + cid
+               : "";
   const std::string serial = ReaderSerial(verdict.Name);
   const std::string rest = CapacityAndSector0(node);
   if (serial.empty() || rest.empty())
