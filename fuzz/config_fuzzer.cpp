@@ -5,9 +5,9 @@
 // a bad file must end in a CError (a clear code at the exported function).
 #include "fuzz_support.h"
 
-#include "interface/flash_naming.h"
 #include "sdsmart/convert.h"
 #include "sdsmart/error.h"
+#include "sdsmart/flash_naming.h"
 #include "sdsmart/ini_file.h"
 #include "sdsmart/sdsmart.h"
 

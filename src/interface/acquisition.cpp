@@ -4,11 +4,11 @@
 // and makes sure the sector holds it again when the run ends, however it ends.
 #include "interface/acquisition.h"
 #include "interface/acquisition_journal.h"
-#include "interface/acquisition_lock.h"
 #include "interface/configuration.h"
-#include "interface/flash_naming.h"
 #include "interface/session.h"
+#include "sdsmart/acquisition_lock.h"
 #include "sdsmart/convert.h"
+#include "sdsmart/flash_naming.h"
 #include "sdsmart/smart_info_reader.h"
 #include "sdsmart/special_mode2_cmd.h"
 #include "smart/entry_sector.h"

@@ -71,7 +71,7 @@ void CheckJournalDirectory(const std::string &directory) {
 CEntryJournal::CEntryJournal(const std::string &directory, const std::string &node, int fd)
     : Journal(directory, node), Card(IdentifyCard(node, fd)), Directory(directory) {}
 
-std::optional<JournalRecord> CEntryJournal::AdoptJournalOfCard() {
+std::optional<CJournalRecord> CEntryJournal::AdoptJournalOfCard() {
   std::string ambiguous;
   std::optional<CSectorJournal> found =
       CSectorJournal::FindForCard(Directory, Card, ReadSector, ambiguous);
@@ -82,13 +82,13 @@ std::optional<JournalRecord> CEntryJournal::AdoptJournalOfCard() {
 }
 
 void CEntryJournal::Backup() {
-  std::optional<JournalRecord> saved = Journal.Load();
+  std::optional<CJournalRecord> saved = Journal.Load();
   Bulk<unsigned char> found = ReadSectorZero();
   if (EntrySector::Classify(found.Data()) != EntrySector::Kind::OtherData) {
     // A run died with its pattern in place: only this card's own copy may
     // go back, found by the card's identity whatever node it was taken on.
     if (!saved || !JournalFitsCard(*saved, Card, ReadSector))
-      if (std::optional<JournalRecord> own = AdoptJournalOfCard())
+      if (std::optional<CJournalRecord> own = AdoptJournalOfCard())
         saved = own;
     if (!saved)
       throw MakeError(Errors::PatternInSectorZero);
@@ -107,7 +107,7 @@ void CEntryJournal::Backup() {
                     {Wide(Path()), Wide(saved->Card.Describe()), Wide(Card.Describe())});
   }
   if (!saved) {
-    JournalRecord record;
+    CJournalRecord record;
     record.Card = Card;
     record.Card.BootDigest = BootDigest(found.Data(), Card.CapacitySectors, ReadSector);
     record.Time = JournalTimeNow();

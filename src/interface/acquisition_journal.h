@@ -50,10 +50,10 @@ public:
 private:
   bool SectorZeroIsBackup();
   // A journal in the directory that fits this card, adopted as this run's.
-  std::optional<JournalRecord> AdoptJournalOfCard();
+  std::optional<CJournalRecord> AdoptJournalOfCard();
 
   CSectorJournal Journal;
-  CardIdentity Card;
+  CCardIdentity Card;
   std::string Directory;
 };
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "interface/acquisition_lock.h"
+#include "sdsmart/acquisition_lock.h"
 #include "sdsmart/convert.h"
 #include "util/error_catalogue.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Flash maker names and the flash-ID text.
-#include "interface/flash_naming.h"
+#include "sdsmart/flash_naming.h"
 #include "interface/configuration.h"
 #include "sdsmart/convert.h"
 #include "sdsmart/ini_file.h"

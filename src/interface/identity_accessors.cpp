@@ -2,9 +2,9 @@
 // Identity of the card and the library: version texts, CID fields, raw
 // register copies and the customer mark, all from the session record.
 #include "interface/capacity.h"
-#include "interface/flash_naming.h"
 #include "interface/session.h"
 #include "sdsmart/convert.h"
+#include "sdsmart/flash_naming.h"
 
 #include <cstring>
 #include <string>

@@ -103,7 +103,10 @@ bool ReadSmallFile(const std::string &path, std::string &text) {
 
 } // namespace
 
-std::string CardIdentity::Describe() const {
+static_assert(sizeof(CJournalRecord::Sector0) == CardProtocol::SectorBytes,
+              "a journal keeps one whole sector");
+
+std::string CCardIdentity::Describe() const {
   return "capacity " + std::to_string(CapacitySectors) + " sectors, " +
          (Cid.empty() ? std::string("no CID") : "CID " + Cid);
 }
@@ -113,12 +116,15 @@ std::string CanonicalNode(const std::string &node) {
   return realpath(node.c_str(), resolved) ? std::string(resolved) : node;
 }
 
-CardIdentity IdentifyCard(const std::string &node, int fd) {
-  CardIdentity id;
-  id.Node = CanonicalNode(node);
+uint64_t NodeCapacitySectors(int fd) {
   uint64_t bytes = 0;
-  if (fd >= 0 && ioctl(fd, BLKGETSIZE64, &bytes) == 0)
-    id.CapacitySectors = bytes / CardProtocol::SectorBytes;
+  return fd >= 0 && ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? bytes / CardProtocol::SectorBytes : 0;
+}
+
+CCardIdentity IdentifyCard(const std::string &node, int fd) {
+  CCardIdentity id;
+  id.Node = CanonicalNode(node);
+  id.CapacitySectors = NodeCapacitySectors(fd);
   const std::string name = id.Node.substr(id.Node.find_last_of('/') + 1);
   std::string cid;
   if (!name.empty() && ReadSmallFile("/sys/class/block/" + name + "/device/cid", cid)) {
@@ -155,7 +161,7 @@ std::string BootDigest(const unsigned char *sector0, uint64_t capacity, const Se
   return "";
 }
 
-bool JournalFitsCard(const JournalRecord &saved, const CardIdentity &card,
+bool JournalFitsCard(const CJournalRecord &saved, const CCardIdentity &card,
                      const SectorReader &read) {
   if (!saved.Card.SameCard(card))
     return false;
@@ -189,9 +195,9 @@ std::string CSectorJournal::FileStem(const std::string &node) {
 CSectorJournal::CSectorJournal(const std::string &directory, const std::string &node)
     : Directory(directory), FilePath(directory + "/" + FileStem(node) + ".journal") {}
 
-std::string CSectorJournal::Encode(const JournalRecord &record) {
+std::string CSectorJournal::Encode(const CJournalRecord &record) {
   std::ostringstream text;
-  text << Magic << ' ' << JournalRecord::Version << '\n'
+  text << Magic << ' ' << CJournalRecord::Version << '\n'
        << "node " << record.Card.Node << '\n'
        << "capacity-sectors " << record.Card.CapacitySectors << '\n'
        << "cid " << (record.Card.Cid.empty() ? "-" : record.Card.Cid) << '\n'
@@ -202,7 +208,7 @@ std::string CSectorJournal::Encode(const JournalRecord &record) {
   return body + "crc16 " + Crc16Of(body) + '\n';
 }
 
-std::optional<JournalRecord> CSectorJournal::Decode(const std::string &text, std::string &why) {
+std::optional<CJournalRecord> CSectorJournal::Decode(const std::string &text, std::string &why) {
   // Version 1 has no boot digest; its files stay readable.
   const bool first = text.compare(0, sizeof Magic + 1, std::string(Magic) + " 1") == 0;
   std::vector<const char *> keys = {Magic,         "node", "capacity-sectors", "cid",
@@ -230,13 +236,13 @@ std::optional<JournalRecord> CSectorJournal::Decode(const std::string &text, std
     why = "text follows its checksum";
     return std::nullopt;
   }
-  if (!first && values[0] != std::to_string(JournalRecord::Version)) {
+  if (!first && values[0] != std::to_string(CJournalRecord::Version)) {
     why = "version " + values[0] + " is not known here";
     return std::nullopt;
   }
   if (first)
     values.insert(values.begin() + 4, "-");
-  JournalRecord record;
+  CJournalRecord record;
   record.Card.Node = values[1];
   char *end = nullptr;
   record.Card.CapacitySectors = std::strtoull(values[2].c_str(), &end, 10);
@@ -257,7 +263,7 @@ std::optional<JournalRecord> CSectorJournal::Decode(const std::string &text, std
   return record;
 }
 
-std::optional<JournalRecord> CSectorJournal::Load() const {
+std::optional<CJournalRecord> CSectorJournal::Load() const {
   std::string text;
   if (!ReadSmallFile(FilePath, text)) {
     if (errno == ENOENT)
@@ -266,13 +272,13 @@ std::optional<JournalRecord> CSectorJournal::Load() const {
                     {ToWideString(FilePath), ToWideString(SystemError(errno))});
   }
   std::string why;
-  std::optional<JournalRecord> record = Decode(text, why);
+  std::optional<CJournalRecord> record = Decode(text, why);
   if (!record)
     throw MakeError(Errors::JournalUnreadable, {ToWideString(FilePath), ToWideString(why)});
   return record;
 }
 
-void CSectorJournal::Save(const JournalRecord &record) const {
+void CSectorJournal::Save(const CJournalRecord &record) const {
   std::string name = Directory + "/." + FileStem(record.Card.Node) + ".journal.XXXXXX";
   CUniqueFd fd(mkostemp(name.data(), O_CLOEXEC));
   if (!fd.IsOpen())
@@ -321,7 +327,7 @@ std::vector<std::string> CSectorJournal::List(const std::string &directory) {
 }
 
 std::optional<CSectorJournal> CSectorJournal::FindForCard(const std::string &directory,
-                                                          const CardIdentity &card,
+                                                          const CCardIdentity &card,
                                                           const SectorReader &read,
                                                           std::string &ambiguous) {
   const CSectorJournal own(directory, card.Node);
@@ -330,10 +336,10 @@ std::optional<CSectorJournal> CSectorJournal::FindForCard(const std::string &dir
   std::stable_partition(paths.begin(), paths.end(),
                         [&](const std::string &p) { return p == own.Path(); });
   std::optional<CSectorJournal> chosen;
-  std::optional<JournalRecord> chosenRecord;
+  std::optional<CJournalRecord> chosenRecord;
   for (const std::string &path : paths) {
     std::string text, why;
-    std::optional<JournalRecord> record;
+    std::optional<CJournalRecord> record;
     if (ReadSmallFile(path, text))
       record = Decode(text, why);
     if (!record || !JournalFitsCard(*record, card, read))

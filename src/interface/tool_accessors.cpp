@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Accessors the sdsmart tool needs beside the documented ones, so that it
 // builds against the public header alone.
-#include "interface/flash_naming.h"
 #include "interface/session.h"
 #include "sdsmart/convert.h"
+#include "sdsmart/flash_naming.h"
 #include "sdsmart/smart_info_header.h"
 #include "sdsmart/smart_info_reader.h"
 #include "smart/entry_sector.h"

@@ -6,8 +6,8 @@
 // kernel to re-read the partition table.
 #include "acquisition_support.h"
 
-#include "interface/journal.h"
 #include "sdsmart/crc.h"
+#include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
 
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include "sector0.h"
 #include "support.h"
 
-#include "interface/journal.h"
+#include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
 
 #include <nlohmann/json.hpp>

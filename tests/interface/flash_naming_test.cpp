@@ -2,8 +2,8 @@
 // Flash maker names, the flash-ID text and the configured flash type names.
 #include "session.h"
 
-#include "interface/flash_naming.h"
 #include "sdsmart/convert.h"
+#include "sdsmart/flash_naming.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

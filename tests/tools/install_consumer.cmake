@@ -64,7 +64,8 @@ run(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/cmake-consumer -DCMAKE_PR
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-consumer)
 run(${CMAKE_COMMAND} -E env ${env} ${WORK_DIR}/cmake-consumer/consumer)
 message(STATUS "find_package consumer: ${run_output}")
-# A C++ host: the tool's use of a register decoder, from the installed headers.
+# A C++ host: the tool's use of a register decoder and of the sector-0
+# journal, from the installed headers.
 run(${CMAKE_COMMAND} -E env ${env} ${WORK_DIR}/cmake-consumer/registers)
 message(STATUS "C++ consumer: ${run_output}")
 

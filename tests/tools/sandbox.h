@@ -9,7 +9,7 @@
 #include "run_status.h"
 #include "sector0.h"
 
-#include "interface/journal.h"
+#include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
 
 #include "sdsmart/unique_fd.h"

@@ -11,7 +11,7 @@
 #include "sandbox.h"
 #include "sector0.h"
 
-#include "interface/journal.h"
+#include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
 
 #include "sdsmart/unique_fd.h"

@@ -116,9 +116,10 @@ int Rebuild(const Options &o, RunStatus &status) {
                             "or data) and is never rewritten here");
     return kExitAcquisition;
   }
-  CardReader card{
-      [&device](uint64_t lba, uint32_t count, uint8_t *out) { device.ReadAt(lba, count, out); },
-      device.Capacity()};
+  CardReader card{[&device](uint64_t lba, uint32_t count, uint8_t *out) {
+                    device.ReadSectors(static_cast<unsigned int>(lba), count, out);
+                  },
+                  device.CapacitySectors()};
   const std::vector<FoundPartition> parts = FindPartitions(card);
   if (parts.empty()) {
     status.Say("error", "no FAT, exFAT or ext file system found on " + o.Device +

@@ -10,9 +10,9 @@
 #include "modes.h"
 #include "sector0.h"
 
-#include "interface/journal.h"
 #include "sdsmart/error.h"
 #include <sdsmart/sdsmart.h>
+#include <sdsmart/sector0_journal.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -26,8 +26,8 @@ namespace {
 struct SavedCopy {
   std::string Path;
   Sector Data{};
-  std::optional<::CardIdentity> Card; // none in a bare copy
-  bool Fits = true;                   // the journal's card is the one in the node
+  std::optional<CCardIdentity> Card; // none in a bare copy
+  bool Fits = true;                  // the journal's card is the one in the node
 };
 
 const char *PatternName(int kind) { return kind == SDSMART_SECTOR_LEAVE ? "leave" : "enter"; }
@@ -65,7 +65,7 @@ int WriteBack(const Options &o, Sector0Device &device, const SavedCopy &saved, R
   return 0;
 }
 
-SavedCopy FromRecord(const std::string &path, const JournalRecord &record) {
+SavedCopy FromRecord(const std::string &path, const CJournalRecord &record) {
   SavedCopy copy;
   copy.Path = path;
   copy.Card = record.Card;
@@ -74,7 +74,7 @@ SavedCopy FromRecord(const std::string &path, const JournalRecord &record) {
 }
 
 // A journal file, or a bare 512-byte copy, named by --journal.
-std::optional<SavedCopy> NamedCopy(const std::string &path, const ::CardIdentity &card,
+std::optional<SavedCopy> NamedCopy(const std::string &path, const CCardIdentity &card,
                                    const SectorReader &read, std::string &problem) {
   std::string text;
   if (!ReadWholeFile(path, text)) {
@@ -88,7 +88,7 @@ std::optional<SavedCopy> NamedCopy(const std::string &path, const ::CardIdentity
     return copy;
   }
   std::string why;
-  if (std::optional<JournalRecord> record = CSectorJournal::Decode(text, why)) {
+  if (std::optional<CJournalRecord> record = CSectorJournal::Decode(text, why)) {
     copy = FromRecord(path, *record);
     copy.Fits = JournalFitsCard(*record, card, read);
     return copy;
@@ -101,11 +101,11 @@ std::optional<SavedCopy> NamedCopy(const std::string &path, const ::CardIdentity
 // identity matches, else the node's own (of another card: refused later),
 // else a bare copy. Throws CError for a damaged journal of the node.
 std::optional<SavedCopy> CopyIn(const std::string &dir, const std::string &device,
-                                const ::CardIdentity &card, const SectorReader &read,
+                                const CCardIdentity &card, const SectorReader &read,
                                 std::string &problem) {
   std::string ambiguous;
   if (std::optional<CSectorJournal> found = CSectorJournal::FindForCard(dir, card, read, ambiguous))
-    if (std::optional<JournalRecord> record = found->Load())
+    if (std::optional<CJournalRecord> record = found->Load())
       return FromRecord(found->Path(), *record);
   if (!ambiguous.empty()) {
     problem = "the journals " + ambiguous + " both fit the card in " + device +
@@ -113,7 +113,7 @@ std::optional<SavedCopy> CopyIn(const std::string &dir, const std::string &devic
     return std::nullopt;
   }
   const CSectorJournal own(dir, device);
-  if (std::optional<JournalRecord> record = own.Load()) {
+  if (std::optional<CJournalRecord> record = own.Load()) {
     SavedCopy copy = FromRecord(own.Path(), *record);
     copy.Fits = false;
     return copy;
@@ -145,7 +145,7 @@ std::vector<std::string> JournalDirectories(const Options &o) {
   return dirs;
 }
 
-std::optional<SavedCopy> FindCopy(const Options &o, const ::CardIdentity &card,
+std::optional<SavedCopy> FindCopy(const Options &o, const CCardIdentity &card,
                                   const SectorReader &read, std::string &problem) {
   if (!o.JournalFile.empty())
     return NamedCopy(o.JournalFile, card, read, problem);
@@ -164,9 +164,9 @@ int Restore(const Options &o, RunStatus &status, std::optional<SavedCopy> &saved
   std::string problem;
   {
     Sector0Device device(o.Device);
-    const ::CardIdentity card = IdentifyCard(o.Device, device.Handle());
+    const CCardIdentity card = IdentifyCard(o.Device, device.GetHandle());
     const SectorReader read = [&device](uint64_t lba, unsigned char *s) {
-      device.ReadAt(lba, 1, s);
+      device.ReadSectors(static_cast<unsigned int>(lba), 1, s);
     };
     saved = FindCopy(o, card, read, problem);
     if (!saved) {

@@ -2,62 +2,25 @@
 #include "sector0.h"
 
 #include "card_data.h"
-#include "interface/acquisition_lock.h"
-#include "interface/journal.h"
 #include "options.h"
 #include "output.h"
 #include "run_status.h"
-#include "sdsmart/convert.h"
 #include "sdsmart/error.h"
-#include "sdsmart/mmc_drive.h"
+#include "sdsmart/sector0_journal.h"
 #include "sdsmart/unique_fd.h"
-#include "sdsmart/usb_drive.h"
 
 #include <sdsmart/sdsmart.h>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace sdsmart_tool {
 
-Sector0Device::Sector0Device(const std::string &device)
-    : Lock(std::make_unique<CAcquisitionLock>(device)) {
-  std::wstring name = ToWideString(device);
-  if (TransportOf(device) == "mmc")
-    Mmc = std::make_unique<CMmcDrive>(name, false);
-  else
-    Usb = std::make_unique<CUsbDrive>(name, false);
-}
-
-Sector0Device::~Sector0Device() = default;
-
 Sector Sector0Device::Read() {
   Sector s{};
-  ReadAt(0, 1, s.data());
+  ReadSectors(0, 1, s.data());
   return s;
-}
-
-void Sector0Device::ReadAt(uint64_t lba, uint32_t count, uint8_t *out) {
-  if (Mmc)
-    Mmc->ReadSector(static_cast<unsigned int>(lba), count, out);
-  else
-    Usb->ReadSector(static_cast<unsigned int>(lba), count, out);
-}
-
-uint64_t Sector0Device::Capacity() const {
-  uint64_t bytes = 0;
-  return ioctl(Handle(), BLKGETSIZE64, &bytes) == 0 ? bytes / 512 : 0;
-}
-
-void Sector0Device::Write(const Sector &s) {
-  Sector copy = s;
-  if (Mmc)
-    Mmc->WriteSector(0, 1, copy.data());
-  else
-    Usb->WriteSector(0, 1, copy.data());
 }
 
 int GuardTransfers(const std::string &what, RunStatus &status, const std::function<int()> &body) {
@@ -101,8 +64,6 @@ void ReportSector0(const Options &o, RunStatus &status, bool read) {
 std::string LegacyJournalPath(const std::string &stateDir, const std::string &device) {
   return stateDir + "/" + CSectorJournal::FileStem(device) + ".bin";
 }
-
-int Sector0Device::Handle() const { return Mmc ? Mmc->GetHandle() : Usb->GetHandle(); }
 
 int ProbeOpen(const std::string &device) {
   CUniqueFd fd(::open(device.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

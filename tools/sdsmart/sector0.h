@@ -1,18 +1,15 @@
 // SPDX-License-Identifier: MIT
-// Sector 0 of a card, read and written through the library's own drive
-// classes (the USB reader's SCSI path or the native host's MMC path), exactly
-// as the library reaches it during an acquisition.
+// Sector 0 of a card, read and written through the library's own drives
+// (the USB reader's SCSI path or the native host's MMC path, whichever the
+// node is on), exactly as the library reaches it during an acquisition.
 #pragma once
+
+#include <sdsmart/locked_card.h>
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
-
-class CUsbDrive;
-class CMmcDrive;
-class CAcquisitionLock;
 
 namespace sdsmart_tool {
 
@@ -24,28 +21,15 @@ using Sector = std::array<uint8_t, 512>;
 // descriptor is opened for writing until after it is closed: closing such a
 // descriptor while sector 0 holds a pattern lets udev re-read the partition
 // table unless the disk is locked, and no acquisition runs meanwhile.
-class Sector0Device {
+// The library's CLockedCard takes the lock and opens the node; it throws
+// CError (busy, SDSMART_E_DEVICE_NOT_FOUND) when it cannot.
+class Sector0Device : public CLockedCard {
 public:
-  // Takes the lock and opens the node; throws CError (SDSMART_E_DEVICE_BUSY,
-  // SDSMART_E_DEVICE_NOT_FOUND) when it cannot.
-  explicit Sector0Device(const std::string &device);
-  ~Sector0Device();
-  Sector0Device(const Sector0Device &) = delete;
-  Sector0Device &operator=(const Sector0Device &) = delete;
+  using CLockedCard::CLockedCard;
 
   // Both throw CError on a failed transfer.
   Sector Read();
-  void Write(const Sector &s);
-  // `count` sectors from `lba` into `out`.
-  void ReadAt(uint64_t lba, uint32_t count, uint8_t *out);
-  // 512-byte sectors, from BLKGETSIZE64; 0 when unknown.
-  uint64_t Capacity() const;
-  int Handle() const;
-
-private:
-  std::unique_ptr<CAcquisitionLock> Lock; // first in, last out
-  std::unique_ptr<CUsbDrive> Usb;
-  std::unique_ptr<CMmcDrive> Mmc;
+  void Write(const Sector &s) { WriteSector0(s.data()); }
 };
 
 // Runs `body` (the exit bits it returns); a failed transfer or open in it

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // A C++ host of the installed library: the tool's use of a register decoder
-// (the capacity of a CSD copy), through the installed public headers alone.
+// (the capacity of a CSD copy) and of the sector-0 journal, through the
+// installed public headers alone.
 #include <sdsmart/csd.h>
+#include <sdsmart/locked_card.h>
+#include <sdsmart/sector0_journal.h>
 
 #include <cstdio>
 #include <memory>
@@ -13,5 +16,14 @@ int main() {
   const std::unique_ptr<CCSD> decoded(CCSD::Create(false, csd));
   const unsigned long long capacity = decoded ? decoded->GetCapacity() : 0;
   std::printf("CSD capacity %llu bytes\n", capacity);
-  return capacity == (0x3B37ull + 1) * 512 * 1024 ? 0 : 1;
+  // A journal the host wrote reads back as written.
+  CJournalRecord record;
+  record.Card.CapacitySectors = 131072;
+  record.Sector0[510] = 0x55;
+  std::string why;
+  const std::optional<CJournalRecord> back =
+      CSectorJournal::Decode(CSectorJournal::Encode(record), why);
+  std::printf("journal %s\n", back ? "decoded" : why.c_str());
+  const bool journal = back && back->Sector0 == record.Sector0 && back->Card.SameCard(record.Card);
+  return capacity == (0x3B37ull + 1) * 512 * 1024 && journal ? 0 : 1;
 }

@@ -3,7 +3,9 @@
 // node, held for the whole time an acquisition may write sector 0. Two
 // acquisitions of one card - from two processes, or two handles in one -
 // would otherwise back up each other's command patterns as the card's entry
-// sector.
+// sector. A host that writes to the card itself (the sdsmart tool restoring
+// sector 0) takes the same lock, or uses CLockedCard (sdsmart/locked_card.h),
+// which holds it.
 #pragma once
 
 #include <string>
@@ -15,8 +17,8 @@ public:
   static constexpr unsigned int RetryMilliseconds = 50;
 
   // Opens the node read-only with its own descriptor and takes the lock.
-  // Throws Errors::DeviceBusy when the lock stays taken and
-  // Errors::DriveNotFound when the node cannot be opened.
+  // Throws CError: SDSMART_E_DEVICE_NOT_FOUND when the node cannot be
+  // opened; uncoded, saying the device is busy, when the lock stays taken.
   explicit CAcquisitionLock(const std::string &node);
   ~CAcquisitionLock(); // closing the descriptor releases the lock
   CAcquisitionLock(const CAcquisitionLock &) = delete;

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Flash maker names, flash-ID text and the configured flash type names.
+// Flash maker names, flash-ID text and the configured flash type names: the
+// lookup every acquisition makes (GetFlashType), for a host that has a flash
+// ID and a configuration file of its own.
 #pragma once
 
 #include <string>
