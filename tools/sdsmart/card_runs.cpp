@@ -30,7 +30,10 @@ struct Child {
 
 // Exec gives a program the default action of every signal it caught; a
 // forked child gets the same before it runs, so that a signal before the
-// card's run takes over ends it as it would a new program.
+// card's run takes over ends it as it would a new program. The tool's own
+// handlers are plain ones; those a runtime installs with SA_SIGINFO (a
+// sanitizer's crash reports) stay, as the runtime would install them again
+// in a new program.
 void DefaultCaughtSignals() {
   for (int signal = 1; signal < NSIG; ++signal) {
     struct sigaction action {};
