@@ -19,6 +19,10 @@ public:
   // CNormalReaderIo::IsUsbDrive true (USB) or false (native host).
   CSpecialMode2Cmd(CUsbDrive &drive, const std::wstring &entry);
   CSpecialMode2Cmd(CMmcDrive &drive, const std::wstring &entry);
+  // A channel over a card command I/O object that knows its own drive: no
+  // process-wide flag is read or set, so channels to cards of either kind
+  // may live side by side. `usbTransport` is what IsUsbTransport reports.
+  CSpecialMode2Cmd(std::unique_ptr<CSdHostIo> io, bool usbTransport, const std::wstring &entry);
   ~CSpecialMode2Cmd();
   CSpecialMode2Cmd(const CSpecialMode2Cmd &) = delete;
   CSpecialMode2Cmd &operator=(const CSpecialMode2Cmd &) = delete;

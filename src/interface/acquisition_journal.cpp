@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "interface/acquisition_journal.h"
 
-#include "interface/session.h"
+#include "interface/card_session.h"
 #include "sdsmart/convert.h"
 #include "sdsmart/special_mode2_cmd.h"
 #include "smart/entry_sector.h"
@@ -20,15 +20,6 @@ bool _JournalDirectoryChosen = false;
 
 namespace {
 
-// The journal a run ended with: sector 0 was not seen restored.
-std::string JournalKept;
-
-Bulk<unsigned char> ReadSectorZero() {
-  Bulk<unsigned char> sector(EntrySector::Bytes);
-  _SpecialMode2Cmd->Cmd18(0, sector.Data(), EntrySector::Bytes);
-  return sector;
-}
-
 bool Holds(const Bulk<unsigned char> &sector,
            const std::array<unsigned char, CardProtocol::SectorBytes> &copy) {
   return std::memcmp(sector.Data(), copy.data(), copy.size()) == 0;
@@ -36,24 +27,17 @@ bool Holds(const Bulk<unsigned char> &sector,
 
 std::wstring Wide(const std::string &text) { return ToWideString(text); }
 
-void ReadSector(uint64_t lba, unsigned char *sector) {
-  _SpecialMode2Cmd->Cmd18(static_cast<unsigned int>(lba), sector, EntrySector::Bytes);
-}
-
 } // namespace
 
-std::string JournalDirectoryInUse() {
-  JournalKept.clear();
-  if (_JournalDirectoryChosen)
-    return _JournalDirectory;
+std::string JournalDirectoryInUse(const std::optional<std::string> &chosen) {
+  if (chosen)
+    return *chosen;
   const char *named = std::getenv("SDSMART_JOURNAL_DIR");
   if (named == nullptr || *named == '\0')
     return "";
   CheckJournalDirectory(named);
   return named;
 }
-
-extern "C" const char *GetSector0JournalPath(void) { return JournalKept.c_str(); }
 
 void CheckJournalDirectory(const std::string &directory) {
   struct stat st {};
@@ -68,8 +52,19 @@ void CheckJournalDirectory(const std::string &directory) {
     throw MakeError(Errors::JournalDirectoryUnusable, {Wide(directory), Wide(why)});
 }
 
-CEntryJournal::CEntryJournal(const std::string &directory, const std::string &node, int fd)
-    : Journal(directory, node), Card(IdentifyCard(node, fd)), Directory(directory) {}
+CEntryJournal::CEntryJournal(const std::string &directory, CCardSession &session)
+    : Session(session),
+      ReadSector([&channel = *session.Channel](uint64_t lba, unsigned char *sector) {
+        channel.Cmd18(static_cast<unsigned int>(lba), sector, CardProtocol::SectorBytes);
+      }),
+      Journal(directory, session.Node), Card(IdentifyCard(session.Node, session.Device().Handle())),
+      Directory(directory) {}
+
+Bulk<unsigned char> CEntryJournal::ReadSectorZero() {
+  Bulk<unsigned char> sector(CardProtocol::SectorBytes);
+  ReadSector(0, sector.Data());
+  return sector;
+}
 
 std::optional<CJournalRecord> CEntryJournal::AdoptJournalOfCard() {
   std::string ambiguous;
@@ -95,9 +90,9 @@ void CEntryJournal::Backup() {
     if (!JournalFitsCard(*saved, Card, ReadSector))
       throw MakeError(Errors::JournalOfAnotherCard,
                       {Wide(Path()), Wide(saved->Card.Describe()), Wide(Card.Describe())});
-    JournalKept = Path();
-    std::memcpy(found.Data(), saved->Sector0.data(), EntrySector::Bytes);
-    _SpecialMode2Cmd->Cmd25(0, found.Data(), EntrySector::Bytes);
+    Session.Results.JournalKept = Path();
+    std::memcpy(found.Data(), saved->Sector0.data(), CardProtocol::SectorBytes);
+    Session.Channel->Cmd25(0, found.Data(), CardProtocol::SectorBytes);
     if (!Holds(ReadSectorZero(), saved->Sector0))
       throw MakeError(Errors::JournalRestoreUnverified, {Wide(Path())});
   } else if (saved && !(saved->Card.SameCard(Card) && Holds(found, saved->Sector0))) {
@@ -111,30 +106,31 @@ void CEntryJournal::Backup() {
     record.Card = Card;
     record.Card.BootDigest = BootDigest(found.Data(), Card.CapacitySectors, ReadSector);
     record.Time = JournalTimeNow();
-    std::memcpy(record.Sector0.data(), found.Data(), EntrySector::Bytes);
+    std::memcpy(record.Sector0.data(), found.Data(), CardProtocol::SectorBytes);
     Journal.Save(record);
   }
-  JournalKept = Path();
-  _MBRBuffer = std::move(found);
+  Session.Results.JournalKept = Path();
+  Session.Results.Sector0 = std::move(found);
 }
 
-bool CEntryJournal::SectorZeroIsBackup() { return ReadSectorZero() == _MBRBuffer; }
+bool CEntryJournal::SectorZeroIsBackup() { return ReadSectorZero() == Session.Results.Sector0; }
 
 void CEntryJournal::CheckAndFinish() {
   if (!SectorZeroIsBackup()) {
-    _SpecialMode2Cmd->Cmd25(0, _MBRBuffer.Data(), _MBRBuffer.Size());
+    Bulk<unsigned char> &backup = Session.Results.Sector0;
+    Session.Channel->Cmd25(0, backup.Data(), backup.Size());
     if (!SectorZeroIsBackup())
       throw MakeError(Errors::JournalRestoreUnverified, {Wide(Path())});
   }
   if (Journal.Remove())
-    JournalKept.clear();
+    Session.Results.JournalKept.clear();
 }
 
 bool CEntryJournal::FinishAfterRestore() noexcept {
   try {
     if (!SectorZeroIsBackup() || !Journal.Remove())
       return false;
-    JournalKept.clear();
+    Session.Results.JournalKept.clear();
     return true;
   } catch (...) {
     return false; // the card did not answer: the journal stays

@@ -7,8 +7,12 @@
 #pragma once
 
 #include "interface/journal.h"
+#include "sdsmart/bulk.h"
 
+#include <optional>
 #include <string>
+
+class CCardSession;
 
 // The journal directory; empty: no journal (the acquisition then refuses a
 // card whose sector 0 holds a pattern, as it always has).
@@ -16,23 +20,22 @@ extern std::string _JournalDirectory;
 // SetJournalDirectory was called (with a directory or to turn it off).
 extern bool _JournalDirectoryChosen;
 
-// The directory of this run's journal: the host's choice, else where the
-// host never chose, $SDSMART_JOURNAL_DIR; empty for none. Throws
+// The directory of this run's journal: the host's choice when it made one,
+// else $SDSMART_JOURNAL_DIR; empty for none. Throws
 // Errors::JournalDirectoryUnusable (before anything is written) when the
-// variable names a directory that cannot be used. Forgets the last run's
-// kept journal (GetSector0JournalPath).
-std::string JournalDirectoryInUse();
+// variable names a directory that cannot be used.
+std::string JournalDirectoryInUse(const std::optional<std::string> &chosen);
 
 class CEntryJournal {
 public:
-  // `fd` is open on the card (the drive's descriptor); nothing is sent to
-  // the card here.
-  CEntryJournal(const std::string &directory, const std::string &node, int fd);
+  // The session's drive is open on the card and its channel built; nothing
+  // is sent to the card here. The backup goes to the session's results.
+  CEntryJournal(const std::string &directory, CCardSession &session);
 
   // Reads sector 0, writes the journal's copy back first when sector 0
   // holds a pattern and a journal of this card is in the directory (under
   // whatever node name it was written), and makes the result
-  // the run's backup (_MBRBuffer), saved in the journal. Throws before
+  // the run's backup (the session's Sector0), saved in the journal. Throws before
   // anything is written when the journal belongs to another card, is
   // damaged or cannot be saved; the caller then closes the drive, since
   // sector 0 may hold a pattern.
@@ -51,7 +54,10 @@ private:
   bool SectorZeroIsBackup();
   // A journal in the directory that fits this card, adopted as this run's.
   std::optional<CJournalRecord> AdoptJournalOfCard();
+  Bulk<unsigned char> ReadSectorZero();
 
+  CCardSession &Session;
+  SectorReader ReadSector; // through the session's channel
   CSectorJournal Journal;
   CCardIdentity Card;
   std::string Directory;

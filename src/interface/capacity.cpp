@@ -2,6 +2,7 @@
 // Card capacity for the production-tool version text.
 #include "interface/capacity.h"
 #include "interface/session.h"
+#include "interface/session_record.h"
 #include "sdsmart/csd.h"
 #include "smart/card_protocol.h"
 #include "transport/sector_device.h"
@@ -16,7 +17,7 @@ unsigned int GetCapacityMB() {
     }
     // Older headers carry no CSD copy: ask the drive of the last acquisition,
     // if there is one for the path in use.
-    CSectorDevice device = SessionDevice();
+    CSectorDevice device = RecordDevice();
     if (!device)
       return 0;
     return static_cast<unsigned int>((device.CapacitySectors() * CardProtocol::SectorBytes) >> 20);

@@ -4,4 +4,4 @@
 
 #include <sdsmart/sdsmart.h>
 
-extern "C" unsigned int GetEntryLength() { return EntrySector::EntryLength; }
+extern "C" unsigned int GetEntryLength() { return CardProtocol::EntryLength; }

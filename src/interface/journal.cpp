@@ -5,6 +5,7 @@
 
 #include "sdsmart/convert.h"
 #include "sdsmart/crc.h"
+#include "sdsmart/partition_table.h"
 #include "sdsmart/unique_fd.h"
 #include "util/error_catalogue.h"
 
@@ -92,10 +93,6 @@ std::string Fnv1a(const unsigned char *data, size_t n) {
   return ToHex(bytes, 8);
 }
 
-uint32_t Le32(const unsigned char *p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // The text of a small file; false with errno set.
 bool ReadSmallFile(const std::string &path, std::string &text) {
   return ReadWholeFileBounded(path, text, LongestJournal);
@@ -140,12 +137,13 @@ CCardIdentity IdentifyCard(const std::string &node, int fd) {
 }
 
 std::string BootDigest(const unsigned char *sector0, uint64_t capacity, const SectorReader &read) {
-  if (sector0[510] != 0x55 || sector0[511] != 0xAA)
+  namespace PT = PartitionTable;
+  if (!PT::HasSignature(sector0))
     return "";
-  for (int i = 0; i < 4; ++i) {
-    const unsigned char *entry = sector0 + 446 + 16 * i;
-    const uint32_t start = Le32(entry + 8);
-    if (entry[4] == 0 || start == 0 || start >= capacity)
+  for (size_t i = 0; i < PT::EntryCount; ++i) {
+    const unsigned char *entry = PT::Entry(sector0, i);
+    const uint32_t start = PT::Le32(entry + PT::EntryFirstLbaAt);
+    if (entry[PT::EntryTypeAt] == 0 || start == 0 || start >= capacity)
       continue;
     unsigned char boot[CardProtocol::SectorBytes];
     try {

@@ -12,26 +12,14 @@
 
 class CLockedCard::CState {
 public:
-  explicit CState(const std::string &node) : Lock(node) {
-    OpenDrive(TransportOfNode(node), ToWideString(node),
-              [this](auto drive) { Device = Keep(std::move(drive)); });
-  }
+  explicit CState(const std::string &node)
+      : Lock(node), Drive(CCardDrive::Open(TransportOfNode(node), ToWideString(node))),
+        Device(Drive.Device()) {}
 
   // Declared in this order so that the drive closes before the lock goes.
   CAcquisitionLock Lock;
-  std::unique_ptr<CUsbDrive> Usb;
-  std::unique_ptr<CMmcDrive> Mmc;
+  CCardDrive Drive;
   CSectorDevice Device;
-
-private:
-  CSectorDevice Keep(std::unique_ptr<CUsbDrive> drive) {
-    Usb = std::move(drive);
-    return CSectorDevice(Usb.get());
-  }
-  CSectorDevice Keep(std::unique_ptr<CMmcDrive> drive) {
-    Mmc = std::move(drive);
-    return CSectorDevice(Mmc.get());
-  }
 };
 
 CLockedCard::CLockedCard(const std::string &node) : State(std::make_unique<CState>(node)) {}

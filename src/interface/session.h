@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The process-wide session record: every variable is exported under its own
-// name so that a host may read it directly. One session per process; nothing
-// here is locked (the host calls from one thread at a time).
+// name so that a host may read it directly. Nothing here is locked (the host
+// calls from one thread at a time). The library itself works on a card
+// session (card_session.h); the record shows the host's session and is
+// filled from it at the exported boundary (session_record.h).
 #pragma once
 
 #include "sdsmart/bulk.h"
 #include "sdsmart/error.h"
 #include "sdsmart/sdsmart.h"
 #include "sdsmart/smart_info_header_record.h"
-
-#include "transport/sector_device.h"
 
 #include <memory>
 #include <string>
@@ -73,11 +73,3 @@ extern unsigned short _ProductRevision_CID;
 extern unsigned int _ProductSN_CID;
 
 } // extern "C"
-
-// The transport SetDiskName chose for the node (_IsUsbDevice reports it),
-// the last acquisition's drive of that transport (none before the first),
-// and the slot a new drive of either kind goes into.
-Transport SessionTransport();
-CSectorDevice SessionDevice();
-std::unique_ptr<CUsbDrive> &SessionSlot(const std::unique_ptr<CUsbDrive> &);
-std::unique_ptr<CMmcDrive> &SessionSlot(const std::unique_ptr<CMmcDrive> &);

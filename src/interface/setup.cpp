@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Set-up, acquisition and handle entry points.
-#include "interface/acquisition.h"
 #include "interface/acquisition_journal.h"
 #include "interface/boundary.h"
 #include "interface/configuration.h"
+#include "interface/session_record.h"
 #include "sdsmart/convert.h"
 #include "transport/sector_device.h"
 #include "util/error_catalogue.h"

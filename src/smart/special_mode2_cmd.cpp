@@ -16,7 +16,7 @@ const char *const kUnit = "SpecialMode2Cmd";
 constexpr unsigned int kSector = CardProtocol::SectorBytes;
 
 // The first bytes of the narrow entry string; missing bytes stay zero.
-void EntryBytes(const std::wstring &entry, unsigned char (&out)[EntrySector::EntryLength]) {
+void EntryBytes(const std::wstring &entry, unsigned char (&out)[CardProtocol::EntryLength]) {
   std::memset(out, 0, sizeof out);
   const std::string narrow = ToNarrowString(entry);
   std::memcpy(out, narrow.data(), std::min<size_t>(narrow.size(), sizeof out));
@@ -49,20 +49,27 @@ CSpecialMode2Cmd::CSpecialMode2Cmd(CMmcDrive &drive, const std::wstring &entry)
   CNormalReaderIo::IsUsbDrive = false;
 }
 
+CSpecialMode2Cmd::CSpecialMode2Cmd(std::unique_ptr<CSdHostIo> io, bool usbTransport,
+                                   const std::wstring &entry)
+    : HostIoOwner(std::move(io)), NormalReader(true), UsbTransport(usbTransport),
+      EntryPattern(entry) {
+  HostIo = HostIoOwner.get();
+}
+
 CSpecialMode2Cmd::~CSpecialMode2Cmd() = default;
 
 void CSpecialMode2Cmd::CreateMode2EnterPattern(Bulk<unsigned char> &buffer) {
-  if (buffer.Size() < EntrySector::Bytes)
+  if (buffer.Size() < CardProtocol::SectorBytes)
     return;
-  unsigned char entry[EntrySector::EntryLength];
+  unsigned char entry[CardProtocol::EntryLength];
   EntryBytes(EntryPattern, entry);
   EntrySector::BuildEnter(buffer.Data(), entry, SmartVersion == 3);
 }
 
 void CSpecialMode2Cmd::CreateMode2LeavePattern(Bulk<unsigned char> &buffer) {
-  if (buffer.Size() < EntrySector::Bytes)
+  if (buffer.Size() < CardProtocol::SectorBytes)
     return;
-  unsigned char entry[EntrySector::EntryLength];
+  unsigned char entry[CardProtocol::EntryLength];
   EntryBytes(EntryPattern, entry);
   EntrySector::BuildLeave(buffer.Data(), entry);
 }

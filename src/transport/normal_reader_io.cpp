@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sdsmart/normal_reader_io.h"
 
+#include "transport/device_reader_io.h"
 #include "transport/sector_device.h"
 
 bool CNormalReaderIo::IsUsbDrive = true;
@@ -79,3 +80,25 @@ void CNormalReaderIo::Reset() {}
 int CNormalReaderIo::WriteSpeedTest(unsigned int, unsigned int, bool, bool) { return 0; }
 
 CUsbDrive *CNormalReaderIo::GetUsbDrive() { return usbDrive; }
+
+std::unique_ptr<CDeviceReaderIo> CDeviceReaderIo::Over(CSectorDevice device) {
+  return device.Visit([](auto &drive) { return std::make_unique<CDeviceReaderIo>(drive); });
+}
+
+void CDeviceReaderIo::WriteSector(unsigned int lba, unsigned int count, unsigned char *buf) {
+  device.Write(lba, count, buf);
+}
+
+void CDeviceReaderIo::ReadSector(unsigned int lba, unsigned int count, unsigned char *buf) {
+  device.Read(lba, count, buf);
+}
+
+void CDeviceReaderIo::Cmd56Write(unsigned char *buf, unsigned int) { device.Write(0, 1, buf); }
+
+void CDeviceReaderIo::Cmd24Write(unsigned int lba, unsigned char *buf) {
+  device.Write(lba, 1, buf);
+}
+
+unsigned int CDeviceReaderIo::ReadCapacity() {
+  return device.Visit([](auto &drive) { return drive.ReadCapacity(); });
+}

@@ -61,3 +61,27 @@ void CSectorDevice::Close() {
 int CSectorDevice::Handle() {
   return Visit([](auto &drive) { return drive.GetHandle(); });
 }
+
+CCardDrive CCardDrive::Open(Transport transport, const std::wstring &node) {
+  CCardDrive opened;
+  OpenDrive(transport, node, [&](auto drive) { opened = CCardDrive(std::move(drive)); });
+  return opened;
+}
+
+CSectorDevice CCardDrive::Device() const {
+  if (const auto *usb = std::get_if<std::unique_ptr<CUsbDrive>>(&drive))
+    return CSectorDevice(usb->get());
+  if (const auto *mmc = std::get_if<std::unique_ptr<CMmcDrive>>(&drive))
+    return CSectorDevice(mmc->get());
+  return CSectorDevice();
+}
+
+std::unique_ptr<CUsbDrive> CCardDrive::TakeUsb() {
+  auto *usb = std::get_if<std::unique_ptr<CUsbDrive>>(&drive);
+  return usb != nullptr ? std::move(*usb) : nullptr;
+}
+
+std::unique_ptr<CMmcDrive> CCardDrive::TakeMmc() {
+  auto *mmc = std::get_if<std::unique_ptr<CMmcDrive>>(&drive);
+  return mmc != nullptr ? std::move(*mmc) : nullptr;
+}

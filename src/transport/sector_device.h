@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <variant>
 
 enum class Transport { UsbReader, SdHost };
 
@@ -65,3 +66,24 @@ template <typename F> void OpenDrive(Transport transport, const std::wstring &no
   else
     adopt(std::make_unique<CUsbDrive>(node, false));
 }
+
+// The drive a card is reached through, owned: of the kind its transport
+// needs, or none.
+class CCardDrive {
+public:
+  CCardDrive() = default;
+  explicit CCardDrive(std::unique_ptr<CUsbDrive> drive) : drive(std::move(drive)) {}
+  explicit CCardDrive(std::unique_ptr<CMmcDrive> drive) : drive(std::move(drive)) {}
+  // Opens a new drive of `transport` on `node`; throws as the drive's Open
+  // does.
+  static CCardDrive Open(Transport transport, const std::wstring &node);
+
+  // A view of the drive (empty when there is none).
+  CSectorDevice Device() const;
+  // Hands the drive over as its own type; null when it is of the other kind.
+  std::unique_ptr<CUsbDrive> TakeUsb();
+  std::unique_ptr<CMmcDrive> TakeMmc();
+
+private:
+  std::variant<std::monostate, std::unique_ptr<CUsbDrive>, std::unique_ptr<CMmcDrive>> drive;
+};

@@ -6,32 +6,12 @@
 #include "support.h"
 
 #include "interface/session.h"
+#include "interface/session_record.h"
 
 namespace sdtest {
 
-// Puts every session value the tests touch back to its load-time state.
-inline void ResetSession() {
-  _DiskName.clear();
-  _IsUsbDevice = 1;
-  _AppExePath.clear();
-  _ConfigPath.clear();
-  _AuthorCode = 0;
-  _EntryStr.clear();
-  _SmartVerSupport = 2;
-  _ExternelSDKName.clear();
-  _UseExternelSDKName = false;
-  _FuncSel = 5;
-  __atomic_store_n(&_Terminated, false, __ATOMIC_SEQ_CST); // a test may have set it from a thread
-  _Header = _SMART_INFO_HEADER{};
-  _ECCUncorrectableCnt = 0;
-  _EraseCount.clear();
-  _ReadCount.clear();
-  _MinEraseCount = 0;
-  _MaxEraseCount = 0;
-  _FlashType.clear();
-  _FlashID.clear();
-  _Error = CError();
-}
+// Puts the session record back to its load-time state.
+inline void ResetSession() { ResetSessionRecord(); }
 
 class SessionTest : public ::testing::Test {
 protected:
