@@ -29,6 +29,8 @@ public:
   // Marker values of the per-VB tables.
   static constexpr unsigned int EraseCountUnused = 0xFFFFFFFE;
   static constexpr unsigned int ReadCountNone = 0xFFFFE;
+  // The largest count that is a value; anything above is a marker.
+  static constexpr unsigned int LargestCount = ReadCountNone - 1;
   static constexpr const char *SmartFileName = "SmartFile6459.txt";
 
   // Keeps references to the channel and to the cancel flag (which another

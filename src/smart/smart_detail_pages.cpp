@@ -18,10 +18,6 @@ unsigned int Be16(const unsigned char *p, size_t i) {
   return static_cast<unsigned int>(p[2 * i]) << 8 | p[2 * i + 1];
 }
 
-unsigned int DetailAddress(unsigned int k, unsigned char type) {
-  return 256 * (k + 1) + 128 + type;
-}
-
 CError UserTerminatedError() { return MakeError(Errors::UserTerminated); }
 
 // Decoders of the entries of one detail sector (card values, big-endian
@@ -39,7 +35,8 @@ SDSMART_VECTOR_CLONES void DecodeEraseCounts(const unsigned char *sector, size_t
     const int value = static_cast<int>(Be16(sector, i));
     const int sum = value + offset;
     const int kept = sum <= static_cast<int>(kEraseCountCeiling) ? sum : value;
-    out[i] = value == 0xFFFE ? CSmartInfoReader::EraseCountUnused : static_cast<unsigned int>(kept);
+    out[i] = value == CardProtocol::UnusedEntry ? CSmartInfoReader::EraseCountUnused
+                                                : static_cast<unsigned int>(kept);
   }
 }
 
@@ -47,7 +44,7 @@ SDSMART_VECTOR_CLONES void DecodeNativeReadCounts(const unsigned char *sector, s
                                                   unsigned int *out) {
   for (size_t i = 0; i < n; ++i) {
     const unsigned int value = Be16(sector, i);
-    out[i] = value == 0xFFFE ? CSmartInfoReader::ReadCountNone : value * 255;
+    out[i] = value == CardProtocol::UnusedEntry ? CSmartInfoReader::ReadCountNone : value * 255;
   }
 }
 
@@ -108,7 +105,7 @@ bool CollectDetail(CSmartInfoReader &reader, unsigned char version, const unsign
   for (unsigned int k = 0; k < sectors; ++k) {
     if (stopped())
       return false;
-    reader.ReadData(sector, 1, DetailAddress(k, type),
+    reader.ReadData(sector, 1, CardProtocol::DetailSectorAddress(k, type),
                     k == 0 ? reader.IsWaitFirstDetailBusy() : false);
     tally += AppendEntries(table, entries, k, sector, decode);
   }
@@ -177,7 +174,7 @@ void CSmartInfoReader::ReadDataOfSmartVer2(unsigned char functionSelect) {
 bool CSmartInfoReader::Clean_PMT_Data() {
   unsigned char sector[kSector] = {};
   for (unsigned int i = 0; i < CardProtocol::BusyPolls && !IsTerminated(); ++i) {
-    Mode2Cmd->Cmd18(DetailAddress(i, DetailPmtClean), sector, kSector);
+    Mode2Cmd->Cmd18(CardProtocol::DetailSectorAddress(i, DetailPmtClean), sector, kSector);
     if (!IsBusySmartHeader(sector))
       return true;
     ThrowIfTerminated();
@@ -303,7 +300,7 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
   if (version == 2) {
     unsigned char sector[kSector];
     for (; pairSectors < DetailSectors && !IsTerminated(); ++pairSectors) {
-      ReadData(sector, 1, DetailAddress(pairSectors, DetailReadCount),
+      ReadData(sector, 1, CardProtocol::DetailSectorAddress(pairSectors, DetailReadCount),
                pairSectors == 0 ? WaitFirstDetailBusy : false);
       if (pages.capacity() == 0) // once the card has started to deliver
         pages.reserve(static_cast<size_t>(DetailSectors) * kSector);
@@ -311,7 +308,7 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
     }
     for (unsigned int r = 0; r < Header.GlobalRemainderSectorCount && !IsTerminated(); ++r)
       ReadData(remainder.data() + static_cast<size_t>(r) * kSector, 1,
-               DetailAddress(DetailSectors + r, DetailReadCount), false);
+               CardProtocol::DetailSectorAddress(DetailSectors + r, DetailReadCount), false);
     stopped = IsTerminated();
     pairs = pages.data();
   } else if (version == 3) {
@@ -335,7 +332,8 @@ void CSmartInfoReader::ReadGlobalReadCountData(unsigned char version, const unsi
     for (unsigned int j = 0; j < kEntriesPerSector; ++j) {
       const unsigned int vb = Be16(index, j);
       const unsigned int count = Be16(value, j);
-      if (vb == 0xFFFF || count == 0xFFFF || vb >= VBEntryCount)
+      if (vb == CardProtocol::EmptyPairSlot || count == CardProtocol::EmptyPairSlot ||
+          vb >= VBEntryCount)
         continue;
       ReadCounts[vb] = count * 255;
     }

@@ -127,12 +127,10 @@ void CSmartInfoReader::ReadDataOfSmartVer3(unsigned char functionSelect) {
       EnterSpecialMode2ExtensionMode(0);
       ReadSmartDataFromFile(0);
     }
-    static const unsigned int selectors[] = {0x101, 0x102, 0x103};
-    static const unsigned char bits[] = {1, 2, 4};
-    for (int i = 0; i < 3; ++i) {
-      if (functionSelect & bits[i]) {
-        EnterSpecialMode2ExtensionMode(selectors[i]);
-        ReadSmartDataFromFile(selectors[i]);
+    for (const CardProtocol::FileSelector &f : CardProtocol::FileSelectors) {
+      if (functionSelect & f.Bit) {
+        EnterSpecialMode2ExtensionMode(f.Selector);
+        ReadSmartDataFromFile(f.Selector);
       }
     }
     Mode2Cmd->LeaveSpecialMode2(0);

@@ -60,7 +60,8 @@ unsigned int SmartVBEntryCount(const _SMART_INFO_HEADER &host, unsigned int *uni
 }
 
 unsigned int SmartDetailSectors(const _SMART_INFO_HEADER &host) {
-  if (host.DetailSectorCountEx != 0 && host.DetailSectorCountEx != 0xFFFF)
+  if (host.DetailSectorCountEx != 0 &&
+      host.DetailSectorCountEx != CardProtocol::DetailSectorCountExUnset)
     return host.DetailSectorCountEx;
   return host.DetailSectorCount;
 }

@@ -210,7 +210,7 @@ unsigned int CSmartInfoReader::GetMinEraseCount() { return FindEraseCountRange(E
 unsigned int CSmartInfoReader::GetMaxReadCount() {
   unsigned int result = 0;
   for (unsigned int v : ReadCounts)
-    if (v <= 0xFFFFD && v > result)
+    if (v <= CardProtocol::LargestCount && v > result)
       result = v;
   return result;
 }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "sdsmart/statistics.h"
+#include "smart/card_protocol.h"
 
 #include "sdsmart/smart_info_reader.h"
 
@@ -10,8 +11,8 @@
 
 namespace {
 
-constexpr unsigned int kCountLimit = 0xFFFFD; // larger values never take part
-constexpr unsigned int kLowLimit = 0xFFFD;    // larger values never lower L
+constexpr unsigned int kCountLimit = CardProtocol::LargestCount; // larger values are markers
+constexpr unsigned int kLowLimit = 0xFFFD;                       // larger values never lower L
 constexpr int kMaxBins = 1024;
 
 } // namespace
