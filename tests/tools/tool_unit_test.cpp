@@ -2,11 +2,11 @@
 // The tool's parts on their own: the command line, the health rules, the
 // state directory, the configuration codec, the sysfs scan and the
 // erase-count chart.
-#include "config_codec.h"
-#include "files.h"
-#include "options.h"
-#include "output.h"
-#include "scan.h"
+#include "config/codec.h"
+#include "device/scan.h"
+#include "output/output.h"
+#include "run/options.h"
+#include "util/files.h"
 
 #include <gtest/gtest.h>
 
