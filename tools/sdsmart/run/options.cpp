@@ -2,181 +2,30 @@
 #include "run/options.h"
 #include "run/option_table.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <getopt.h>
 
 namespace sdsmart_tool {
 namespace {
-
-const OptionSpec *Find(int id) {
-  for (const OptionSpec &spec : OptionRows())
-    if (spec.Name && spec.Id == id)
-      return &spec;
-  return nullptr;
-}
-
-bool ParseUnsigned(const std::string &text, unsigned long max, unsigned &value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+')
-    return false;
-  errno = 0;
-  char *end = nullptr;
-  unsigned long v = std::strtoul(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || v > max)
-    return false;
-  value = static_cast<unsigned>(v);
-  return true;
-}
-
-bool ParsePercent(const std::string &text, double &value) {
-  errno = 0;
-  char *end = nullptr;
-  double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || errno != 0 || *end != '\0' || !(v >= 0.0 && v <= 100.0))
-    return false;
-  value = v;
-  return true;
-}
 
 // The state of one parse: the options so far and the positional arguments.
 struct Parse {
   Options &Result;
   std::string &Error;
   std::vector<std::string> Positional;
+  std::vector<const OptionSpec *> Given; // in the order typed
   bool ModeSet = false;
-  bool WarnGiven = false, FailGiven = false;
-
-  bool SetMode(Mode mode, const std::string &name) {
-    if (ModeSet && Result.Action != mode) {
-      Error = name + " cannot be combined with another action";
-      return false;
-    }
-    Result.Action = mode;
-    ModeSet = true;
-    return true;
-  }
-
-  bool Number(const std::string &name, const std::string &value, unsigned long max,
-              std::optional<unsigned> &out, const char *what) {
-    unsigned n = 0;
-    if (!ParseUnsigned(value, max, n)) {
-      Error = name + " wants " + what + ", not '" + value + "'";
-      return false;
-    }
-    out = n;
-    return true;
-  }
 
   // name: the option as typed ("-H" or "--health"); value: its argument.
-  bool Apply(int id, const std::string &name, const char *value) {
-    Options &o = Result;
-    std::string v = value ? value : "";
-    switch (id) {
-    case kHealth:
-      return SetMode(Mode::Health, name);
-    case kScan:
-      return SetMode(Mode::Scan, name);
-    case kRestoreSector0:
-      return SetMode(Mode::RestoreSector0, name);
-    case kRebuildSector0:
-      return SetMode(Mode::RebuildSector0, name);
-    case kJournal:
-      o.JournalFile = v;
-      return true;
-    case kDiskId: {
-      char *end = nullptr;
-      const unsigned long id = std::strtoul(v.c_str(), &end, 16);
-      if (v.empty() || v.size() > 8 || *end != '\0')
-        Error = name + " wants up to 8 hexadecimal digits, not '" + v + "'";
-      else
-        o.DiskId = static_cast<uint32_t>(id);
-      return Error.empty();
-    }
-    case kHelp:
-      return SetMode(Mode::Help, name);
-    case kVersion:
-      return SetMode(Mode::Version, name);
-    case kJson:
-      o.Json = true;
-      return true;
-    case kForce:
-      o.Force = true;
-      return true;
-    case kRetryUnsupported:
-      o.RetryUnsupported = true;
-      return true;
-    case kPrometheus:
-      o.Prometheus = true;
-      o.PrometheusFile = v;
-      if (value && v.empty())
-        Error = "--prometheus= needs a file name";
-      return Error.empty();
-    case kConfig:
-      o.ConfigPath = v;
-      if (v.empty())
-        Error = name + " needs a file name";
-      return Error.empty();
-    case kSmartVersion:
-      // The library knows the formats 2 and 3; another number would be
-      // refused only after the enter pattern was written.
-      if (Number("--smart-version", v, 255, o.SmartVersion, "2 or 3") && *o.SmartVersion != 2 &&
-          *o.SmartVersion != 3)
-        Error = "--smart-version wants 2 or 3, not '" + v + "'";
-      return Error.empty();
-    case kSelect:
-      // Bits 1, 2 and 4 choose the tables; 8 alone asks the card to erase
-      // its PMT data, and higher bits read no header at all.
-      if (Number("--select", v, 0xFFFFFFFFul, o.Select, "a number (decimal or 0x hexadecimal)") &&
-          *o.Select > 7)
-        Error = "--select wants 0 to 7 (1 erase counts, 2 read counts, 4 run-time bad blocks, "
-                "0 the header only), not '" +
-                v + "'";
-      return Error.empty();
-    case kWarnLife:
-    case kFailLife:
-      if (!ParsePercent(v, id == kWarnLife ? o.Limits.WarnLife : o.Limits.FailLife))
-        Error = name + " wants a percentage from 0 to 100, not '" + v + "'";
-      (id == kWarnLife ? WarnGiven : FailGiven) = true;
-      return Error.empty();
-    case kTimeout:
-      if (!Number("--timeout", v, 86400, o.Timeout, "seconds from 1 to 86400") || *o.Timeout == 0)
-        Error = "--timeout wants seconds from 1 to 86400, not '" + v + "'";
-      return Error.empty();
-    case kStateDir:
-      o.StateDir = v;
-      return true;
-    case kRecord:
-    case kRecordRaw:
-      o.RecordFile = v;
-      o.RecordRaw = id == kRecordRaw;
-      if (v.empty())
-        Error = name + " needs a file name";
-      return Error.empty();
-    case kAll:
-      o.All = true;
-      return true;
-    case kJobs:
-      if (!Number("--jobs", v, 4096, o.Jobs, "a number from 1 to 4096") || *o.Jobs == 0)
-        Error = "--jobs wants a number from 1 to 4096, not '" + v + "'";
-      return Error.empty();
-    case kOutput:
-      o.OutputFile = v;
-      return true;
-    case kWindow:
-    case kHistoryInterval: {
-      std::optional<unsigned> n;
-      if (!Number(name, v, 36500, n, "a number from 1 to 36500") || *n == 0)
-        Error = name + " wants a number from 1 to 36500, not '" + v + "'";
-      (id == kWindow ? o.WindowDays : o.HistoryIntervalHours) = n.value_or(0);
-      return Error.empty();
-    }
-    case kOnChange:
-      o.OnChange = v;
-      return true;
-    case kAscii:
-      o.Ascii = true;
-      return true;
-    }
+  bool Apply(const OptionSpec &spec, const std::string &name, const char *value) {
+    Given.push_back(&spec);
+    OptionUse use{Result, name, value, ModeSet, Error};
+    return spec.Set(use);
+  }
+
+  bool WasGiven(const char *option) const {
+    for (const OptionSpec *spec : Given)
+      if (std::string(spec->Name) == option)
+        return true;
     return false;
   }
 
@@ -206,9 +55,10 @@ struct Parse {
       return t.back() == '.' ? t.substr(0, t.size() - 1) : t;
     };
     const HealthLimits &l = Result.Limits;
-    if (WarnGiven && FailGiven)
+    const bool warnGiven = WasGiven("warn-life"), failGiven = WasGiven("fail-life");
+    if (warnGiven && failGiven)
       return "--fail-life " + pct(l.FailLife) + " must not be above --warn-life " + pct(l.WarnLife);
-    return FailGiven ? "--fail-life " + pct(l.FailLife) +
+    return failGiven ? "--fail-life " + pct(l.FailLife) +
                            " must not be above the warning limit (--warn-life, default " +
                            pct(l.WarnLife) + ")"
                      : "--warn-life " + pct(l.WarnLife) +
@@ -289,7 +139,7 @@ std::string Refusal(int result, const std::string &typed) {
   bool isLong = typed.compare(0, 2, "--") == 0;
   if (optopt == 0)
     return "unknown option " + typed.substr(0, typed.find('='));
-  const OptionSpec *spec = Find(optopt);
+  const OptionSpec *spec = FindOption(optopt);
   if (!spec)
     return std::string("unknown option -") + static_cast<char>(optopt);
   std::string name =
@@ -314,13 +164,15 @@ bool ParseCommandLine(const std::vector<std::string> &args, Options &options, st
   for (const OptionSpec &spec : OptionRows()) {
     if (!spec.Name)
       continue;
-    longs.push_back({spec.Name, spec.Argument, nullptr, spec.Id});
-    if (spec.Id < 256)
-      shorts += std::string(1, static_cast<char>(spec.Id)) +
-                (spec.Argument == required_argument ? ":" : "");
+    const int argument = spec.Argument == Arg::None       ? no_argument
+                         : spec.Argument == Arg::Required ? required_argument
+                                                          : optional_argument;
+    longs.push_back({spec.Name, argument, nullptr, OptionId(spec)});
+    if (spec.Short)
+      shorts += std::string(1, spec.Short) + (argument == required_argument ? ":" : "");
   }
   longs.push_back({nullptr, 0, nullptr, 0});
-  Parse parse{options, error, {}};
+  Parse parse{options, error, {}, {}};
   optind = 0; // a full restart of getopt's scan
   opterr = 0;
   int argc = static_cast<int>(words.size());
@@ -339,9 +191,10 @@ bool ParseCommandLine(const std::vector<std::string> &args, Options &options, st
     }
     std::string name = index >= 0 ? std::string("--") + longs[static_cast<size_t>(index)].name
                                   : std::string("-") + static_cast<char>(c);
-    if (!parse.Apply(c, name, optarg))
+    const OptionSpec &spec = *FindOption(c);
+    if (!parse.Apply(spec, name, optarg))
       return false;
-    if (c != kAll && c != kJobs && c != kTimeout && c != kPrometheus) {
+    if (spec.PassOn) {
       options.PassOn.push_back(name);
       if (optarg)
         options.PassOn.push_back(optarg);
