@@ -6,6 +6,7 @@
 #include "device/scan.h"
 #include "output/output.h"
 #include "run/options.h"
+#include "run/run_plan.h"
 #include "util/files.h"
 
 #include <gtest/gtest.h>

@@ -7,6 +7,7 @@
 #include "modes/modes.h"
 #include "output/histogram.h"
 #include "output/history_chart.h"
+#include "run/run_plan.h"
 #include "state/state_file.h"
 
 #include <dirent.h>
@@ -21,27 +22,6 @@
 
 namespace sdsmart_tool {
 namespace {
-
-bool IsDirectory(const std::string &path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Where runs keep the histories: the folder named, else the first of the
-// places runs use that holds one.
-std::string HistoryStateDir(const std::string &given) {
-  if (!given.empty())
-    return given;
-  std::vector<std::string> places{"/var/lib/sdsmart"};
-  if (const char *xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
-    places.push_back(std::string(xdg) + "/sdsmart");
-  if (const char *home = std::getenv("HOME"); home && *home == '/')
-    places.push_back(std::string(home) + "/.local/state/sdsmart");
-  for (const std::string &place : places)
-    if (IsDirectory(place + "/history"))
-      return place;
-  return places.front();
-}
 
 std::vector<std::string> KnownCards(const std::string &stateDir) {
   std::vector<std::string> ids;
@@ -127,8 +107,12 @@ std::string ListText(const std::vector<CardHistory> &cards) {
 
 } // namespace
 
-int RunHistory(const Options &o, RunStatus &status) {
-  std::string stateDir = HistoryStateDir(o.StateDir);
+int RunHistory(const Options &given, RunStatus &status) {
+  RunPlan plan;
+  plan.Opts = given;
+  SettleStateDir(plan, StateUse::Read);
+  const Options &o = plan.Opts;
+  const std::string &stateDir = plan.StateDir;
   std::vector<std::string> ids;
   if (o.Device.empty()) {
     ids = KnownCards(stateDir);

@@ -40,12 +40,13 @@ int RunConfig(const Options &options, RunStatus &status);
 // history [DEVICE|ID]: a card's readings from its history (modes/history.cpp).
 int RunHistory(const Options &options, RunStatus &status);
 
-class PendingFile;
+struct RunPlan;
 
-// Prints what the run produced in the forms the options ask for and returns
-// the exit status (modes/read.cpp); metrics is the --prometheus=FILE made
-// beforehand, else it is made here.
-int Publish(const Options &options, RunStatus &status, PendingFile *metrics = nullptr);
+// Prints what the run produced in the forms the plan's options ask for and
+// returns the exit status (modes/read.cpp). The card's history is kept in
+// the plan's state directory; the plan's --prometheus=FILE is used when it
+// was made beforehand, else it is made here.
+int Publish(RunPlan &plan, RunStatus &status);
 
 // Explains why the node cannot be opened and sets the open bit; false when
 // it cannot (modes/read.cpp).

@@ -124,19 +124,19 @@ int RunAcquisition(const Options &given, RunStatus &status) {
   InstallSignalHandlers();
   RunPlan plan;
   if (!SettleRun(given, status, plan))
-    return Publish(plan.Opts, status, plan.Metrics.get());
+    return Publish(plan, status);
   const Options &o = plan.Opts;
   UnsupportedMemory unsupported(plan.StateDir, o.Device, plan.Verdict, plan.Entry);
   if (SkipRememberedCard(o, unsupported, status))
-    return Publish(o, status, plan.Metrics.get());
+    return Publish(plan, status);
   if (SetJournalDirectory(plan.StateDir.c_str()) != 0) {
     status.LibraryFailure("journal directory " + plan.StateDir, GetErrorCode(), GetErrorMessage());
     status.Fail(kExitAcquisition);
-    return Publish(o, status, plan.Metrics.get());
+    return Publish(plan, status);
   }
   int rc = 1;
   const bool ran = !caughtSignal;
-  Recorder recorder(o, status);
+  Recorder recorder(plan, status);
   if (ran) {
     rc = GetSmartInfo();
     if (rc != 0 && !caughtSignal) {
@@ -156,18 +156,18 @@ int RunAcquisition(const Options &given, RunStatus &status) {
   else
     Judge(plan, status.Run(), status);
   recorder.Finish(status.Run());
-  return Publish(o, status, plan.Metrics.get());
+  return Publish(plan, status);
 }
 
-int Publish(const Options &o, RunStatus &status, PendingFile *metrics) {
+int Publish(RunPlan &plan, RunStatus &status) {
+  const Options &o = plan.Opts;
   RunRecord &run = status.Run();
   if (run.Card)
-    KeepHistory(o, status);
+    KeepHistory(plan, status);
   run.ExitStatus = status.Status();
-  std::unique_ptr<PendingFile> own;
-  if (o.Prometheus && !o.PrometheusFile.empty() && !metrics && !status.Failed(kExitOutput) &&
-      PrepareMetricsFile(o, status, own))
-    metrics = own.get();
+  if (o.Prometheus && !o.PrometheusFile.empty() && !plan.Metrics && !status.Failed(kExitOutput))
+    PrepareMetricsFile(o, status, plan.Metrics);
+  PendingFile *metrics = plan.Metrics.get();
   if (o.Prometheus) {
     std::string text = WithForecastMetrics(RenderPrometheus(run), run);
     if (o.PrometheusFile.empty()) {

@@ -6,6 +6,7 @@
 // back.
 #include "device/guard.h"
 #include "modes/modes.h"
+#include "run/run_plan.h"
 #include "sector0/partition_finder.h"
 #include "sector0/sector0.h"
 
@@ -160,16 +161,17 @@ int Rebuild(const Options &o, RunStatus &status) {
 
 int RunRebuild(const Options &given, RunStatus &status) {
   status.Run().Device = given.Device;
-  Options o = given; // the device becomes the node its links lead to
-  o.Force = false;   // here --force writes the table; it never makes a disk a card
-  DeviceVerdict verdict;
-  const bool card = GuardDevice(o, status, verdict);
+  RunPlan plan;
+  Options &o = plan.Opts;
+  o = given;       // the device becomes the node its links lead to
+  o.Force = false; // here --force writes the table; it never makes a disk a card
+  const bool card = GuardDevice(o, status, plan.Verdict);
   o.Force = given.Force;
   if (card && CheckDeviceOpens(o.Device, status)) {
     status.Fail(GuardTransfers(o.Device + ": rebuilding sector 0", status,
                                [&] { return Rebuild(o, status); }));
   }
-  return Publish(o, status);
+  return Publish(plan, status);
 }
 
 } // namespace sdsmart_tool

@@ -7,6 +7,7 @@
 // read too.
 #include "device/guard.h"
 #include "modes/modes.h"
+#include "run/run_plan.h"
 #include "sector0/sector0.h"
 #include "util/files.h"
 
@@ -134,9 +135,8 @@ std::optional<SavedCopy> CopyIn(const std::string &dir, const std::string &devic
 
 // The directories journals are searched in: the state directory, then the
 // library's default one ($SDSMART_JOURNAL_DIR).
-std::vector<std::string> JournalDirectories(const Options &o) {
+std::vector<std::string> JournalDirectories(const std::string &state) {
   std::vector<std::string> dirs;
-  const std::string state = ChooseStateDir(o.StateDir);
   if (!state.empty())
     dirs.push_back(state);
   const char *named = std::getenv("SDSMART_JOURNAL_DIR");
@@ -145,11 +145,12 @@ std::vector<std::string> JournalDirectories(const Options &o) {
   return dirs;
 }
 
-std::optional<SavedCopy> FindCopy(const Options &o, const CCardIdentity &card,
+std::optional<SavedCopy> FindCopy(const RunPlan &plan, const CCardIdentity &card,
                                   const SectorReader &read, std::string &problem) {
+  const Options &o = plan.Opts;
   if (!o.JournalFile.empty())
     return NamedCopy(o.JournalFile, card, read, problem);
-  const std::vector<std::string> dirs = JournalDirectories(o);
+  const std::vector<std::string> dirs = JournalDirectories(plan.StateDir);
   for (const std::string &dir : dirs)
     if (std::optional<SavedCopy> copy = CopyIn(dir, o.Device, card, read, problem))
       return copy;
@@ -160,7 +161,8 @@ std::optional<SavedCopy> FindCopy(const Options &o, const CCardIdentity &card,
   return std::nullopt;
 }
 
-int Restore(const Options &o, RunStatus &status, std::optional<SavedCopy> &saved) {
+int Restore(const RunPlan &plan, RunStatus &status, std::optional<SavedCopy> &saved) {
+  const Options &o = plan.Opts;
   std::string problem;
   {
     Sector0Device device(o.Device);
@@ -168,7 +170,7 @@ int Restore(const Options &o, RunStatus &status, std::optional<SavedCopy> &saved
     const SectorReader read = [&device](uint64_t lba, unsigned char *s) {
       device.ReadSectors(static_cast<unsigned int>(lba), 1, s);
     };
-    saved = FindCopy(o, card, read, problem);
+    saved = FindCopy(plan, card, read, problem);
     if (!saved) {
       status.Say("error", problem);
       return kExitAcquisition;
@@ -191,13 +193,17 @@ int Restore(const Options &o, RunStatus &status, std::optional<SavedCopy> &saved
 
 int RunRestore(const Options &given, RunStatus &status) {
   status.Run().Device = given.Device;
-  Options o = given; // the device becomes the node its links lead to
-  DeviceVerdict verdict;
+  RunPlan plan;
+  plan.Opts = given; // the device becomes the node its links lead to
   std::optional<SavedCopy> saved;
-  if (GuardDevice(o, status, verdict) && CheckDeviceOpens(o.Device, status))
-    status.Fail(GuardTransfers(o.Device + ": restoring sector 0", status,
-                               [&] { return Restore(o, status, saved); }));
-  return Publish(o, status);
+  if (GuardDevice(plan.Opts, status, plan.Verdict) && CheckDeviceOpens(plan.Opts.Device, status)) {
+    // The journals are looked for in the state directory unless one is named.
+    if (plan.Opts.JournalFile.empty())
+      SettleStateDir(plan, StateUse::Keep);
+    status.Fail(GuardTransfers(plan.Opts.Device + ": restoring sector 0", status,
+                               [&] { return Restore(plan, status, saved); }));
+  }
+  return Publish(plan, status);
 }
 
 } // namespace sdsmart_tool

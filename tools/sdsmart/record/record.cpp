@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "record/record.h"
 
+#include "run/run_plan.h"
 #include "util/files.h"
 
 #include <sdsmart/sdsmart.h>
@@ -96,7 +97,8 @@ bool RecordingKey(const std::string &stateDir, std::array<uint8_t, 16> &key) {
 
 } // namespace
 
-Recorder::Recorder(const Options &options, RunStatus &status) : Opts(options), Status(status) {
+Recorder::Recorder(const RunPlan &plan, RunStatus &status)
+    : Opts(plan.Opts), StateDir(plan.StateDir), Status(status) {
   if (Opts.RecordFile.empty())
     return;
   Data.Raw = Opts.RecordRaw;
@@ -121,7 +123,7 @@ void Recorder::Finish(const RunRecord &run) {
     Status.Say("warning", "the recording " + Opts.RecordFile +
                               " is not redacted: it holds the card's sector 0, its serial "
                               "number and the entry string. Do not publish it.");
-  } else if (!RecordingKey(ChooseStateDir(Opts.StateDir), key)) {
+  } else if (!RecordingKey(StateDir, key)) {
     Status.Say("error", "no recording written: the key of the hashed serial numbers cannot be "
                         "kept in the state directory (name one with --state-dir)");
     Status.Fail(kExitAcquisition);

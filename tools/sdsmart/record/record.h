@@ -7,7 +7,6 @@
 #pragma once
 
 #include "output/output.h"
-#include "run/options.h"
 #include "run/run_status.h"
 
 #include <array>
@@ -17,6 +16,9 @@
 #include <vector>
 
 namespace sdsmart_tool {
+
+struct Options;
+struct RunPlan;
 
 // One request as it was sent and answered. Which fields matter depends on
 // Kind (SdsmartTransferKind): SG_IO, MMC_IOC_CMD or a host-file step.
@@ -68,7 +70,7 @@ struct Recording {
 // ask for a recording; Finish writes the file.
 class Recorder {
 public:
-  Recorder(const Options &options, RunStatus &status);
+  Recorder(const RunPlan &plan, RunStatus &status);
   ~Recorder();
   Recorder(const Recorder &) = delete;
   Recorder &operator=(const Recorder &) = delete;
@@ -78,6 +80,7 @@ public:
 
 private:
   const Options &Opts;
+  const std::string &StateDir; // the key of the hashes is kept there
   RunStatus &Status;
   Recording Data;
   bool Active = false;

@@ -7,17 +7,38 @@
 #include <sdsmart/sdsmart.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {
 
+bool Writable(const std::string &dir) {
+  return MakeDirectories(dir, 0700) && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool IsDirectory(const std::string &path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> StatePlaces() {
+  std::vector<std::string> places{"/var/lib/sdsmart"};
+  if (const char *xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
+    places.push_back(std::string(xdg) + "/sdsmart");
+  if (const char *home = std::getenv("HOME"); home && *home == '/')
+    places.push_back(std::string(home) + "/.local/state/sdsmart");
+  return places;
+}
+
 bool ChooseState(RunPlan &plan, RunStatus &status) {
   const Options &o = plan.Opts;
-  plan.StateDir = ChooseStateDir(o.StateDir);
+  SettleStateDir(plan, StateUse::Keep);
   if (!plan.StateDir.empty())
     return true;
   status.Say("error",
@@ -114,6 +135,20 @@ bool LoadConfiguration(RunPlan &plan, RunStatus &status) {
 }
 
 } // namespace
+
+std::string ChooseStateDir(const std::string &named, StateUse use) {
+  if (!named.empty())
+    return use == StateUse::Read || Writable(named) ? named : std::string();
+  const std::vector<std::string> places = StatePlaces();
+  for (const std::string &place : places)
+    if (use == StateUse::Read ? IsDirectory(place + "/history") : Writable(place))
+      return place;
+  return use == StateUse::Read ? places.front() : std::string();
+}
+
+void SettleStateDir(RunPlan &plan, StateUse use) {
+  plan.StateDir = ChooseStateDir(plan.Opts.StateDir, use);
+}
 
 bool PrepareMetricsFile(const Options &o, RunStatus &status, std::unique_ptr<PendingFile> &file) {
   if (!o.Prometheus || o.PrometheusFile.empty())

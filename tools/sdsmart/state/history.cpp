@@ -2,6 +2,7 @@
 #include "state/history.h"
 
 #include "output/output.h"
+#include "run/run_plan.h"
 #include "state/on_change.h"
 #include "state/state_file.h"
 #include "util/files.h"
@@ -72,10 +73,11 @@ std::string StatePath(const std::string &stateDir, const std::string &id) {
   return stateDir + "/cards/" + id + ".json";
 }
 
-void KeepHistory(const Options &o, RunStatus &status) {
+void KeepHistory(const RunPlan &plan, RunStatus &status) {
+  const Options &o = plan.Opts;
+  const std::string &stateDir = plan.StateDir;
   RunRecord &run = status.Run();
   std::string id = CardKey(*run.Card);
-  std::string stateDir = ChooseStateDir(o.StateDir);
   if (id.empty() || stateDir.empty()) {
     status.Say("information", id.empty() ? "the card names no CID: its history is not kept"
                                          : "no state folder: the card's history is not kept");

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "output/output.h"
-#include "run/options.h"
 #include "run/run_status.h"
 #include "state/forecast.h"
 
@@ -13,10 +12,12 @@
 
 namespace sdsmart_tool {
 
+struct RunPlan;
+
 // Called as the run ends, with the card read: sets the run's forecast and
 // writes the history and the state file. Failures to keep them are errors of
 // the run (the reading itself stands); --on-change failures are warnings.
-void KeepHistory(const Options &o, RunStatus &status);
+void KeepHistory(const RunPlan &plan, RunStatus &status);
 
 // The forecast in the three renderings of a run: the JSON document's
 // "forecast", the textfile's forecast metrics and the report's line.

@@ -119,26 +119,4 @@ bool MakeDirectories(const std::string &path, mode_t mode) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-namespace {
-
-bool Writable(const std::string &dir) {
-  return MakeDirectories(dir, 0700) && ::access(dir.c_str(), W_OK | X_OK) == 0;
-}
-
-} // namespace
-
-std::string ChooseStateDir(const std::string &overrideDir) {
-  if (!overrideDir.empty())
-    return Writable(overrideDir) ? overrideDir : std::string();
-  if (Writable("/var/lib/sdsmart"))
-    return "/var/lib/sdsmart";
-  const char *xdg = std::getenv("XDG_STATE_HOME");
-  if (xdg && *xdg == '/' && Writable(std::string(xdg) + "/sdsmart"))
-    return std::string(xdg) + "/sdsmart";
-  const char *home = std::getenv("HOME");
-  if (home && *home == '/' && Writable(std::string(home) + "/.local/state/sdsmart"))
-    return std::string(home) + "/.local/state/sdsmart";
-  return "";
-}
-
 } // namespace sdsmart_tool

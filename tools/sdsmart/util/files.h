@@ -47,10 +47,4 @@ bool MakeDirectories(const std::string &path, mode_t mode);
 
 std::string DirectoryOf(const std::string &path);
 
-// The state directory, where the library keeps the sector-0 journal: the
-// override when given, else /var/lib/sdsmart when it is (or can be made)
-// writable, else $XDG_STATE_HOME/sdsmart, else ~/.local/state/sdsmart. Empty
-// when none can be used.
-std::string ChooseStateDir(const std::string &overrideDir);
-
 } // namespace sdsmart_tool
