@@ -191,8 +191,8 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
     WriteFileAtomically(dev + "/" + name, std::string(4096, '\0'), 0600, false);
   found = ProbeUnlistedNodes(Dir, dev);
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].Name + " " + found[0].Transport, dev + "/sdx usb");
-  EXPECT_EQ(found[1].Name + " " + found[1].Transport, dev + "/mmcblk7 mmc");
+  EXPECT_EQ(found[0].Name + " " + TransportKey(found[0].Transport), dev + "/sdx usb");
+  EXPECT_EQ(found[1].Name + " " + TransportKey(found[1].Transport), dev + "/mmcblk7 mmc");
 }
 
 TEST(EraseCountChart, RegionsCoverEveryUsedEntryAndBarsFitTheWidth) {

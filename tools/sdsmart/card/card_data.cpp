@@ -69,12 +69,10 @@ std::optional<LifeFigures> Life(const CardCounters &c) {
   return f;
 }
 
-std::string TransportOf(const std::string &device) { return GetNodeTransport(device.c_str()); }
-
-CardData CollectCardData(const std::string &device, unsigned select) {
+CardData CollectCardData(const std::string &device, CardTransport transport, unsigned select) {
   CardData d;
   d.Device = device;
-  d.Transport = TransportOf(device);
+  d.Transport = transport;
 
   CardIdentity &id = d.Identity;
   id.Manufacturer = Text(GetManufactureName_CID());

@@ -3,6 +3,8 @@
 // session so that the report, JSON and Prometheus writers work on plain data.
 #pragma once
 
+#include "device/guard.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -74,7 +76,7 @@ constexpr unsigned kSelectEraseCounts = 1, kSelectReadCounts = 2, kSelectRuntime
 
 struct CardData {
   std::string Device;
-  std::string Transport; // "usb" or "mmc"
+  CardTransport Transport = CardTransport::UsbReader; // as the device guard found it
   CardIdentity Identity;
   CardCounters Counters;
   unsigned Select = 0;               // the selection bits of the run
@@ -91,9 +93,6 @@ constexpr uint32_t kLargestCountedValue = 0xFFFFDu;
 
 // Copies the results of the last successful GetSmartInfo, run with the
 // selection bits select, out of the library.
-CardData CollectCardData(const std::string &device, unsigned select);
-
-// "usb" for SCSI disk nodes behind a card reader, "mmc" for /dev/mmcblk*.
-std::string TransportOf(const std::string &device);
+CardData CollectCardData(const std::string &device, CardTransport transport, unsigned select);
 
 } // namespace sdsmart_tool

@@ -2,6 +2,7 @@
 #include "device/guard.h"
 
 #include "modes/modes.h"
+#include "output/output.h"
 #include "util/files.h"
 
 #include <cstdlib>
@@ -47,6 +48,15 @@ std::string Describe(const std::string &name, const std::string &folder, bool us
   return "a disk that is neither an mmcblk card nor attached through USB";
 }
 
+CardTransport TransportOfDisk(const std::string &kernelName) {
+  return StartsWith(kernelName, "mmcblk") ? CardTransport::NativeHost : CardTransport::UsbReader;
+}
+
+// A node sysfs does not describe: its name under /dev is all there is.
+CardTransport TransportOfNode(const std::string &path) {
+  return StartsWith(path, "/dev/") ? TransportOfDisk(path.substr(5)) : CardTransport::UsbReader;
+}
+
 // mmcblkN and its hardware areas (mmcblkNbootM, mmcblkNrpmb); false for
 // other names.
 bool ClassifyMmc(const std::string &name, const std::string &entry, DeviceVerdict &v) {
@@ -60,7 +70,6 @@ bool ClassifyMmc(const std::string &name, const std::string &entry, DeviceVerdic
   if (tail.empty()) {
     bool emmc = ReadSysfsAttribute(entry + "/device/type") == "MMC";
     v.Class = emmc ? DeviceClass::OtherDisk : DeviceClass::MmcCard;
-    v.Transport = "mmc";
     if (emmc)
       v.Why = "it is an eMMC (flash memory built into the machine), not a card";
     return true;
@@ -75,6 +84,10 @@ bool ClassifyMmc(const std::string &name, const std::string &entry, DeviceVerdic
 }
 
 } // namespace
+
+const char *TransportKey(CardTransport transport) {
+  return transport == CardTransport::NativeHost ? "mmc" : "usb";
+}
 
 std::string RealPath(const std::string &path) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
@@ -99,6 +112,7 @@ DeviceVerdict ClassifyBlockDevice(const std::string &name, const std::string &sy
     return v;
   }
   v.Name = name;
+  v.Transport = TransportOfDisk(name);
   std::string partition = ReadSysfsAttribute(entry + "/partition");
   if (!partition.empty()) {
     std::string disk = "/dev/" + BaseName(DirectoryOf(folder));
@@ -112,7 +126,6 @@ DeviceVerdict ClassifyBlockDevice(const std::string &name, const std::string &sy
   bool usb = BehindUsb(folder);
   if (usb && ReadSysfsAttribute(entry + "/removable") == "1") {
     v.Class = DeviceClass::UsbRemovable;
-    v.Transport = "usb";
     return v;
   }
   v.Class = DeviceClass::OtherDisk;
@@ -121,25 +134,32 @@ DeviceVerdict ClassifyBlockDevice(const std::string &name, const std::string &sy
 }
 
 bool ClassifyNode(const std::string &path, const std::string &sysRoot, DeviceVerdict &verdict) {
+  const std::string node = RealPath(path);
+  verdict = DeviceVerdict{};
+  verdict.Transport = TransportOfNode(node.empty() ? path : node);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
     return false;
   if (!S_ISBLK(st.st_mode)) {
-    verdict = DeviceVerdict{DeviceClass::NotBlockDevice, "", "",
-                            "it is " + FileKind(st.st_mode) + ", not a block device"};
+    verdict.Class = DeviceClass::NotBlockDevice;
+    verdict.Why = "it is " + FileKind(st.st_mode) + ", not a block device";
     return true;
   }
   // The device number finds the kernel's name whatever the node is called.
   std::string byNumber = RealPath(sysRoot + "/dev/block/" + std::to_string(major(st.st_rdev)) +
                                   ":" + std::to_string(minor(st.st_rdev)));
-  std::string node = RealPath(path);
+  const CardTransport byNodeName = verdict.Transport;
   verdict = ClassifyBlockDevice(
       BaseName(byNumber.empty() ? (node.empty() ? path : node) : byNumber), sysRoot);
+  if (verdict.Name.empty())
+    verdict.Transport = byNodeName;
   return true;
 }
 
 bool GuardDevice(Options &o, RunStatus &status, DeviceVerdict &verdict) {
-  if (!ClassifyNode(o.Device, "/sys", verdict))
+  const bool exists = ClassifyNode(o.Device, "/sys", verdict);
+  status.Run().Transport = verdict.Transport;
+  if (!exists)
     return true; // opening it says what is wrong
   if (!verdict.IsCard()) {
     std::string text = o.Device + " is not an SD card: " + verdict.Why;

@@ -3,7 +3,9 @@
 // Reading a card's SMART data writes command patterns over its sector 0, so
 // the tool reads only what can be a card: an mmcblk disk of a native SD host
 // or a SCSI disk with removable media behind USB (a card reader). --scan and
-// the guard of every acquisition use this one classification.
+// the guard of every acquisition use this one classification, and whatever
+// the tool says of how a card is reached (reports, JSON, textfiles,
+// recordings) comes from it.
 #pragma once
 
 #include <string>
@@ -23,11 +25,22 @@ enum class DeviceClass {
   UnknownToSysfs, // sysfs does not describe it: with --force
 };
 
+// How a node is reached, the tool's one word for it: an mmcblk disk on a
+// native SD host (the MMC block ioctl), any other disk by SCSI pass-through
+// as a USB card reader is. Documents spell it their own way (TransportKey;
+// recordings say "native"), texts "native SD host" and "USB card reader".
+enum class CardTransport { UsbReader, NativeHost };
+
+// "usb" or "mmc": the spelling of the JSON documents, textfiles and --scan.
+const char *TransportKey(CardTransport transport);
+
 struct DeviceVerdict {
   DeviceClass Class = DeviceClass::UnknownToSysfs;
-  std::string Name;      // the kernel's name ("sdb"); "" when unknown
-  std::string Transport; // "usb" or "mmc" for the library's drive
-  std::string Why;       // for every class but the cards: "it is partition 1 of /dev/sdb; ..."
+  std::string Name; // the kernel's name ("sdb"); "" when unknown
+  // By the kernel's name, or by the node's name under /dev when sysfs does
+  // not describe it (as the library chooses its drive).
+  CardTransport Transport = CardTransport::UsbReader;
+  std::string Why; // for every class but the cards: "it is partition 1 of /dev/sdb; ..."
   bool IsCard() const {
     return Class == DeviceClass::MmcCard || Class == DeviceClass::UsbRemovable;
   }
@@ -41,13 +54,14 @@ struct DeviceVerdict {
 DeviceVerdict ClassifyBlockDevice(const std::string &name, const std::string &sysRoot);
 
 // A node path (links followed), found in sysfs by its device number, else by
-// its name. false when the node does not exist: opening it will say why.
+// its name. false when the node does not exist (the verdict has its
+// transport by the name): opening it will say why.
 bool ClassifyNode(const std::string &path, const std::string &sysRoot, DeviceVerdict &verdict);
 
 // The guard before an acquisition: true when the node may be written to. A
 // refusal says why and sets the exit bit of a device that cannot be used.
 // The device is replaced by the node its links lead to, the name the
-// library chooses its transport by.
+// library chooses its transport by; the run's record gets the transport.
 bool GuardDevice(Options &options, RunStatus &status, DeviceVerdict &verdict);
 
 // realpath(3); "" when the path does not resolve.

@@ -30,7 +30,7 @@ void FillFromSys(ScanEntry &e, const std::string &block) {
   std::string sectors = ReadAttr(block + "/size");
   if (!sectors.empty())
     e.SizeBytes = std::strtoull(sectors.c_str(), nullptr, 10) * 512;
-  if (e.Transport == "usb") {
+  if (e.Transport == CardTransport::UsbReader) {
     e.Vendor = ReadAttr(block + "/device/vendor");
     e.Model = ReadAttr(block + "/device/model");
   } else {
@@ -48,7 +48,9 @@ uint64_t SizeOf(int fd) {
 } // namespace
 
 std::string ScanEntry::Caption() const {
-  std::string caption = Name + " # " + (Transport == "mmc" ? "native SD host" : "USB card reader");
+  std::string caption =
+      Name + " # " +
+      (Transport == CardTransport::NativeHost ? "native SD host" : "USB card reader");
   std::string what = Vendor;
   if (!Model.empty())
     what += (what.empty() ? "" : " ") + Model;

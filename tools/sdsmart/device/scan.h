@@ -5,6 +5,8 @@
 // the command line are opened and classified the same way.
 #pragma once
 
+#include "device/guard.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,9 +14,9 @@
 namespace sdsmart_tool {
 
 struct ScanEntry {
-  std::string Name;      // "/dev/sdb"
-  std::string Transport; // "usb" or "mmc"
-  std::string Vendor;    // from sysfs, may be empty
+  std::string Name; // "/dev/sdb"
+  CardTransport Transport = CardTransport::UsbReader;
+  std::string Vendor; // from sysfs, may be empty
   std::string Model;
   uint64_t SizeBytes = 0; // 0 when unknown
   std::string Caption() const;

@@ -92,7 +92,7 @@ void PrintReport(const Options &o, const RunRecord &run) {
 // What the card gave, read out of the library and judged.
 void Judge(const RunPlan &plan, RunRecord &run, RunStatus &status) {
   unsigned select = plan.Opts.Select ? *plan.Opts.Select : _FuncSel;
-  run.Card = CollectCardData(plan.Opts.Device, select);
+  run.Card = CollectCardData(plan.Opts.Device, plan.Verdict.Transport, select);
   run.Health = Evaluate(run.Card->Counters, plan.Opts.Limits);
   run.Contradictions = FindContradictions(*run.Card);
   AddPlausibility(run.Contradictions, *run.Health);

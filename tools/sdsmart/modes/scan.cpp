@@ -26,7 +26,7 @@ int RunScan(const Options &o, RunStatus &status) {
     Json devices = Json::array();
     for (const ScanEntry &e : found)
       devices.push_back({{"name", e.Name},
-                         {"transport", e.Transport},
+                         {"transport", TransportKey(e.Transport)},
                          {"vendor", e.Vendor},
                          {"model", e.Model},
                          {"size_bytes", e.SizeBytes},

@@ -72,7 +72,7 @@ Json BuildJson(const RunRecord &run) {
   j["sdsmart"] = tool;
 
   if (!run.Device.empty())
-    j["device"] = {{"name", run.Device}, {"transport", TransportOf(run.Device)}};
+    j["device"] = {{"name", run.Device}, {"transport", TransportKey(run.Transport)}};
   if (run.Error)
     j["error"] = {{"code", run.Error->Code}, {"message", run.Error->Message}};
   if (run.Sector0Intact)

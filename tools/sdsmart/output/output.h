@@ -38,11 +38,12 @@ struct RunRecord {
   std::vector<Message> Messages;
   int ExitStatus = 0;
   std::string Device;
-  std::optional<CardData> Card;            // after a successful acquisition
-  std::optional<HealthResult> Health;      // likewise
-  std::optional<LibraryError> Error;       // when the library reported a failure
-  std::vector<Region> Distribution;        // erase-count regions
-  std::vector<std::string> Contradictions; // plausibility.h; empty when plausible
+  CardTransport Transport = CardTransport::UsbReader; // the device guard's
+  std::optional<CardData> Card;                       // after a successful acquisition
+  std::optional<HealthResult> Health;                 // likewise
+  std::optional<LibraryError> Error;                  // when the library reported a failure
+  std::vector<Region> Distribution;                   // erase-count regions
+  std::vector<std::string> Contradictions;            // plausibility.h; empty when plausible
   // Sector 0 (the partition table) as the run left it: true restored, false
   // still a command pattern (or not seen restored); unset when not known.
   std::optional<bool> Sector0Intact;

@@ -106,7 +106,7 @@ std::string RenderPrometheus(const RunRecord &run) {
   char serial[16];
   std::snprintf(serial, sizeof serial, "%08x", id.SerialNumber);
   e.Metric("sdsmart_device_info", "gauge", "Identity of the card; the value is always 1.", 1,
-           Label("transport", d.Transport) + Label("manufacturer", id.Manufacturer) +
+           Label("transport", TransportKey(d.Transport)) + Label("manufacturer", id.Manufacturer) +
                Label("oem_id", id.OemId) + Label("product_name", id.ProductName) +
                Label("serial_number", serial) + Label("manufacturing_date", id.ManufacturingDate) +
                Label("firmware_version", id.FirmwareVersion) +

@@ -53,8 +53,9 @@ std::string Hex(uint64_t v, int width) {
   return text;
 }
 
-std::string TransportText(const std::string &t) {
-  return t == "mmc" ? "native SD host (MMC block ioctl)" : "USB card reader (SCSI pass-through)";
+std::string TransportText(CardTransport t) {
+  return t == CardTransport::NativeHost ? "native SD host (MMC block ioctl)"
+                                        : "USB card reader (SCSI pass-through)";
 }
 
 void IdentitySection(std::ostringstream &out, const CardIdentity &id) {

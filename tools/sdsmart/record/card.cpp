@@ -59,10 +59,10 @@ void FindReader(const std::string &device, RecordedCard &card) {
 
 } // namespace
 
-RecordedCard DescribeCard(const std::string &node) {
+RecordedCard DescribeCard(const std::string &node, CardTransport transport) {
   RecordedCard card;
   card.Node = node;
-  card.Native = TransportOf(node) == "mmc"; // the transport the recording names
+  card.Transport = transport; // the transport the recording names
   const std::string sys = "/sys/class/block/" + BaseName(node);
   card.CapacitySectors = std::strtoull(ReadSysfsAttribute(sys + "/size").c_str(), nullptr, 10);
   FindMount(node, card);

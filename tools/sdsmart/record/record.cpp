@@ -102,7 +102,7 @@ Recorder::Recorder(const RunPlan &plan, RunStatus &status)
   if (Opts.RecordFile.empty())
     return;
   Data.Raw = Opts.RecordRaw;
-  Data.Card = DescribeCard(Opts.Device);
+  Data.Card = DescribeCard(Opts.Device, plan.Verdict.Transport);
   SetTransferObserver(Observe, &Data);
   Active = true;
 }

@@ -6,6 +6,7 @@
 // the run is over. Recording adds no request to the run.
 #pragma once
 
+#include "device/guard.h"
 #include "output/output.h"
 #include "run/run_status.h"
 
@@ -48,7 +49,7 @@ struct RecordedRequest {
 // What the run's card is, as the virtual card needs it to stand in for it.
 struct RecordedCard {
   std::string Node;
-  bool Native = false;
+  CardTransport Transport = CardTransport::UsbReader;
   uint64_t CapacitySectors = 0;
   bool ByteAddressed = false;
   std::array<uint8_t, 512> Sector0{}; // as the run found it (its first read)
@@ -87,7 +88,7 @@ private:
 };
 
 // The card's facts from the node, sysfs and the mount table (record/card.cpp).
-RecordedCard DescribeCard(const std::string &node);
+RecordedCard DescribeCard(const std::string &node, CardTransport transport);
 
 // Sector 0 of the card: the run's first read of it (record/redact.cpp).
 void NoteSector0(Recording &recording);

@@ -34,13 +34,13 @@ std::string Base64(const std::vector<uint8_t> &data) {
 Json CardLine(const RecordedCard &c) {
   Json card;
   card["node"] = c.Node;
-  card["transport"] = c.Native ? "native" : "usb";
+  card["transport"] = c.Transport == CardTransport::NativeHost ? "native" : "usb";
   card["capacity_sectors"] = c.CapacitySectors;
   card["addressing"] = c.ByteAddressed ? "byte" : "block";
   card["sector0"] = HexBytes({c.Sector0.begin(), c.Sector0.end()});
   card["mount"] =
       c.Mounted ? Json{{"fstype", c.MountFsType}, {"options", c.MountOptions}} : Json(nullptr);
-  if (c.Native) {
+  if (c.Transport == CardTransport::NativeHost) {
     card["rca"] = c.Rca;
     card["mmc_host"] = c.MmcHost;
     card["registers"] = {
