@@ -6,9 +6,9 @@
 // the same state directory, and the image's sector 0 must be the card's own
 // again: never lost, never left holding a special-mode command pattern.
 #include "config/codec.h"
-#include "util/files.h"
 #include "sector0/sector0.h"
 #include "support.h"
+#include "util/files.h"
 
 #include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
