@@ -5,10 +5,10 @@
 // not killed at all. After each kill `sdsmart --restore-sector0` runs with
 // the same state directory, and the image's sector 0 must be the card's own
 // again: never lost, never left holding a special-mode command pattern.
-#include "config_codec.h"
-#include "files.h"
-#include "sector0.h"
+#include "config/codec.h"
+#include "sector0/sector0.h"
 #include "support.h"
+#include "util/files.h"
 
 #include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"

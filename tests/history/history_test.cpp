@@ -3,8 +3,8 @@
 // tool under the virtual card and the wall clock set by sdsim (SDSIM_NOW,
 // --now). Regenerate the golden files after a deliberate change:
 //   SDSMART_REGENERATE=1 build-asan/tests/history_tests
-#include "files.h"
 #include "support.h"
+#include "util/files.h"
 
 #include <nlohmann/json.hpp>
 

@@ -2,8 +2,8 @@
 // Recovering a card: sector 0 rebuilt from the file systems on images that
 // sfdisk and mkfs made, journals found by the card whatever its node is
 // called, failed restores that say so, and the guard on both actions.
-#include "config_codec.h"
-#include "run_status.h"
+#include "config/codec.h"
+#include "run/run_status.h"
 #include "support.h"
 
 #include <nlohmann/json.hpp>

@@ -4,10 +4,10 @@
 // state directory, and the run's exit status and output.
 #pragma once
 
-#include "config_codec.h"
-#include "files.h"
-#include "run_status.h"
-#include "sector0.h"
+#include "config/codec.h"
+#include "run/run_status.h"
+#include "sector0/sector0.h"
+#include "util/files.h"
 
 #include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"

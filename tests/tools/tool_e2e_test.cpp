@@ -5,11 +5,11 @@
 //
 // Regenerate the golden files after a deliberate change of the output:
 //   SDSMART_REGENERATE=1 ctest --test-dir build-asan -R tools.Sandbox.GoldenOutputs
-#include "config_codec.h"
-#include "files.h"
-#include "run_status.h"
+#include "config/codec.h"
+#include "run/run_status.h"
 #include "sandbox.h"
-#include "sector0.h"
+#include "sector0/sector0.h"
+#include "util/files.h"
 
 #include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"

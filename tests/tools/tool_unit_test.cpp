@@ -2,11 +2,12 @@
 // The tool's parts on their own: the command line, the health rules, the
 // state directory, the configuration codec, the sysfs scan and the
 // erase-count chart.
-#include "config_codec.h"
-#include "files.h"
-#include "options.h"
-#include "output.h"
-#include "scan.h"
+#include "config/codec.h"
+#include "device/scan.h"
+#include "output/output.h"
+#include "run/options.h"
+#include "run/run_plan.h"
+#include "util/files.h"
 
 #include <gtest/gtest.h>
 
@@ -190,8 +191,8 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
     WriteFileAtomically(dev + "/" + name, std::string(4096, '\0'), 0600, false);
   found = ProbeUnlistedNodes(Dir, dev);
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].Name + " " + found[0].Transport, dev + "/sdx usb");
-  EXPECT_EQ(found[1].Name + " " + found[1].Transport, dev + "/mmcblk7 mmc");
+  EXPECT_EQ(found[0].Name + " " + TransportKey(found[0].Transport), dev + "/sdx usb");
+  EXPECT_EQ(found[1].Name + " " + TransportKey(found[1].Transport), dev + "/mmcblk7 mmc");
 }
 
 TEST(EraseCountChart, RegionsCoverEveryUsedEntryAndBarsFitTheWidth) {

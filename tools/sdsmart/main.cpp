@@ -2,7 +2,7 @@
 // sdsmart: the S.M.A.R.T. health report of an SD card, in the manner of the
 // disk-health tools people already use. main() parses the command line and
 // hands the run to its action.
-#include "modes.h"
+#include "modes/modes.h"
 
 #include <sdsmart/sdsmart.h>
 

@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: MIT
+#include "output/output.h"
+
+#include <cmath>
+
+namespace sdsmart_tool {
+namespace {
+
+using json = Json;
+
+template <typename T> json Optional(const std::optional<T> &v) {
+  return v ? json(*v) : json(nullptr);
+}
+
+// null for a table this run did not read.
+json Table(const std::vector<uint32_t> &values, bool read) {
+  if (!read)
+    return nullptr;
+  json a = json::array();
+  for (uint32_t v : values)
+    a.push_back(v <= kLargestCountedValue ? json(v) : json(nullptr));
+  return a;
+}
+
+json CardJson(const CardIdentity &id) {
+  json card;
+  card["manufacturer"] = id.Manufacturer;
+  card["registers_present"] = id.RegistersPresent;
+  if (id.RegistersPresent) {
+    card["manufacturer_id"] = id.ManufacturerId;
+    card["oem_id"] = id.OemId;
+    card["product_name"] = id.ProductName;
+    // The library's text of CID bytes 0..7 where it is printable, else
+    // their hex.
+    std::vector<uint8_t> oemProduct(id.Cid.begin(), id.Cid.begin() + 8);
+    bool text = !id.OemProduct.empty() && Printable(id.OemProduct) == id.OemProduct;
+    card["customized_id"] = text ? id.OemProduct : HexBytes(oemProduct);
+    card["product_revision"] = id.ProductRevision;
+    card["serial_number"] = id.SerialNumber;
+    card["manufacturing_date"] = id.ManufacturingDate;
+    card["capacity_bytes"] = id.CapacityBytes;
+    card["cid"] = HexBytes(id.Cid);
+    card["csd"] = HexBytes(id.Csd);
+    card["scr"] = HexBytes(id.Scr);
+  }
+  card["firmware_version"] = id.FirmwareVersion;
+  card["hardware_version"] = id.HardwareVersion;
+  card["mp_version"] = id.MpVersion;
+  card["library_version"] = id.LibraryVersion;
+  card["flash_id"] = id.FlashId;
+  card["flash_maker"] = id.FlashMaker;
+  card["flash_type"] = id.FlashType;
+  card["client_mark"] = id.ClientMark;
+  card["header_version"] = id.HeaderVersion;
+  return card;
+}
+
+} // namespace
+
+Json BuildJson(const RunRecord &run) {
+  json j;
+  j["json_format_version"] = {kJsonFormatMajor, kJsonFormatMinor};
+  json tool;
+  tool["name"] = "sdsmart";
+  tool["version"] = SDSMART_TOOL_VERSION;
+  tool["argv"] = run.Argv;
+  json messages = json::array();
+  for (const Message &m : run.Messages)
+    messages.push_back({{"severity", m.Severity}, {"string", m.Text}});
+  tool["messages"] = messages;
+  tool["exit_status"] = run.ExitStatus;
+  j["sdsmart"] = tool;
+
+  if (!run.Device.empty())
+    j["device"] = {{"name", run.Device}, {"transport", TransportKey(run.Transport)}};
+  if (run.Error)
+    j["error"] = {{"code", run.Error->Code}, {"message", run.Error->Message}};
+  if (run.Sector0Intact)
+    j["sector0"] = {{"intact", *run.Sector0Intact}};
+  if (!run.Card)
+    return j;
+
+  const CardData &d = *run.Card;
+  const CardCounters &c = d.Counters;
+  j["card"] = CardJson(d.Identity);
+
+  if (run.Health) {
+    json reasons = json::array(), notRead = json::array();
+    for (const std::string &r : run.Health->Reasons)
+      reasons.push_back(r);
+    for (const std::string &r : run.Health->NotRead)
+      notRead.push_back(r);
+    j["smart_status"] = {{"passed", run.Health->Status != Verdict::Failed},
+                         {"verdict", VerdictName(run.Health->Status)},
+                         {"reasons", reasons},
+                         {"not_read", notRead}};
+  }
+  json contradictions = json::array();
+  for (const std::string &r : run.Contradictions)
+    contradictions.push_back(r);
+  j["plausibility"] = {{"plausible", run.Contradictions.empty()},
+                       {"contradictions", contradictions}};
+  std::optional<LifeFigures> life = Life(c);
+  j["life"] = {{"remaining_percent", life ? json(life->Remaining) : json(nullptr)},
+               {"used_percent", life ? json(life->Used) : json(nullptr)},
+               {"rated_pe_cycles", c.PeCycleCount}};
+  j["write_protect_status"] = c.WriteProtectStatus;
+  json distribution = json::array();
+  for (const Region &r : run.Distribution)
+    distribution.push_back({{"low", r.Low}, {"high", r.High}, {"vbs", r.Vbs}});
+  j["erase_count"] = {{"total", c.TotalEraseCount},
+                      {"average", c.AverageEraseCount},
+                      {"min", Optional(c.MinEraseCount)},
+                      {"max", Optional(c.MaxEraseCount)},
+                      {"min_from_header", c.MinEraseCountHeader},
+                      {"max_from_header", c.MaxEraseCountHeader},
+                      {"offset", c.EraseCountOffset},
+                      {"distribution", d.EraseTableRead ? distribution : json(nullptr)}};
+  j["blocks"] = {{"virtual_blocks", c.TotalVbCount},
+                 {"blocks_per_vb", c.BlocksPerVb},
+                 {"physical_blocks", c.TotalPhysicalBlocks},
+                 {"initial_bad", c.InitialBadBlocks},
+                 {"later_bad", c.LaterBadBlocks},
+                 {"min_spare", c.MinSpareBlocks},
+                 {"chip_enables", c.TotalCeCount}};
+  j["power"] = {{"cycles", c.PowerCycles}, {"abnormal_shutdowns", c.AbnormalShutdowns}};
+  j["ecc"] = {{"uncorrectable", Optional(c.EccUncorrectable)}, {"capacity", c.EccCapacity}};
+  j["per_vb_erase_counts"] = Table(d.EraseCounts, d.EraseTableRead);
+  j["per_vb_read_counts"] = Table(d.ReadCounts, d.ReadTableRead);
+  return j;
+}
+
+std::string JsonText(const Json &document) {
+  return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+} // namespace sdsmart_tool

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+// The wear rate of a card from its history and the date its remaining life
+// reaches the failure limit at that rate.
+#pragma once
+
+#include "state/history_store.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace sdsmart_tool {
+
+// A forecast rests on at least this much history.
+constexpr size_t kForecastMinReadings = 3;
+constexpr double kForecastMinDays = 7;
+
+struct WearForecast {
+  std::string CardId;
+  std::string HistoryFile;
+  std::string StateFile; // written after the run ("" until then)
+  std::string Status;    // "ok", "not enough history", "no wear seen"
+  unsigned WindowDays = 90;
+  size_t Readings = 0;   // readings inside the window
+  double Days = 0;       // days between the first and the last of them
+  double UsedPerDay = 0; // percent of rated life a day
+  double ErasesPerDay = 0;
+  double LimitPercent = 0;        // the failure limit (remaining life)
+  std::optional<int64_t> LimitAt; // when remaining life reaches the limit
+  std::optional<int64_t> ZeroAt;  // when it reaches 0 %
+  size_t Skipped = 0;             // lines of the history file that were no readings
+};
+
+// Least-squares line through the readings of the last `windowDays` (ending at
+// the newest reading).
+WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned windowDays,
+                          double limitPercent);
+
+// "2029-03-14" (UTC), or in another strftime format.
+std::string DateText(int64_t time, const char *format = "%Y-%m-%d");
+// The report's line: "Wear rate: 0.41 % a month over 90 days (52 readings);
+// remaining life reaches 10 % around 2029-03".
+std::string ForecastLine(const WearForecast &f);
+nlohmann::ordered_json ForecastJson(const WearForecast &f);
+// sdsmart_life_used_ratio_per_day and sdsmart_life_end_timestamp_seconds,
+// absent when unknown.
+// labels: the card's label set as the textfile writes it (device="...").
+std::string ForecastMetrics(const std::string &labels, const WearForecast &f);
+
+} // namespace sdsmart_tool

@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: MIT
+#include "state/history_store.h"
+
+#include "output/output.h"
+#include "util/files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace sdsmart_tool {
+namespace {
+
+constexpr int64_t kDay = 86400;
+constexpr int64_t kRecentDays = 90; // daily readings kept this far back
+constexpr size_t kSurplusBeforeThinning = 24;
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+    s.pop_back();
+  return s;
+}
+
+bool IsHexKey(const std::string &s) {
+  return s.size() == 32 && s.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+template <class T> bool Take(const nlohmann::json &j, const char *key, T &out) {
+  auto it = j.find(key);
+  if (it == j.end() || !it->is_number_unsigned())
+    return false;
+  out = it->get<T>();
+  return true;
+}
+
+void WriteAll(int fd, const std::string &data, const std::string &path) {
+  for (size_t done = 0; done < data.size();) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    done += static_cast<size_t>(n);
+  }
+}
+
+} // namespace
+
+nlohmann::ordered_json ReadingJson(const HistoryReading &r) {
+  nlohmann::ordered_json j;
+  j["time"] = r.Time;
+  j["remaining_percent"] = r.RemainingPercent ? nlohmann::ordered_json(*r.RemainingPercent)
+                                              : nlohmann::ordered_json(nullptr);
+  j["used_percent"] =
+      r.UsedPercent ? nlohmann::ordered_json(*r.UsedPercent) : nlohmann::ordered_json(nullptr);
+  j["erase_total"] = r.TotalErases;
+  j["erase_average"] = r.AverageErases;
+  j["rated_pe_cycles"] = r.RatedCycles;
+  j["later_bad"] = r.LaterBadBlocks;
+  j["power_cycles"] = r.PowerCycles;
+  j["ecc_uncorrectable"] = r.EccUncorrectable ? nlohmann::ordered_json(*r.EccUncorrectable)
+                                              : nlohmann::ordered_json(nullptr);
+  j["verdict"] = r.Verdict;
+  j["version"] = r.ToolVersion;
+  return j;
+}
+
+bool ParseReading(const std::string &line, HistoryReading &r) {
+  nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+  if (!j.is_object() || !j.contains("time") || !j["time"].is_number_integer())
+    return false;
+  r = HistoryReading();
+  r.Time = j["time"].get<int64_t>();
+  for (auto [key, into] : {std::pair{"remaining_percent", &r.RemainingPercent},
+                           std::pair{"used_percent", &r.UsedPercent}}) {
+    auto it = j.find(key);
+    if (it == j.end() || !(it->is_number() || it->is_null()))
+      return false;
+    if (it->is_number())
+      *into = it->get<double>();
+  }
+  if (!Take(j, "erase_total", r.TotalErases) || !Take(j, "erase_average", r.AverageErases) ||
+      !Take(j, "rated_pe_cycles", r.RatedCycles) || !Take(j, "later_bad", r.LaterBadBlocks) ||
+      !Take(j, "power_cycles", r.PowerCycles))
+    return false;
+  // Not read in that run (its selection left the run-time page out): null.
+  if (auto ecc = j.find("ecc_uncorrectable"); ecc != j.end() && !ecc->is_null()) {
+    uint32_t count = 0;
+    if (!Take(j, "ecc_uncorrectable", count))
+      return false;
+    r.EccUncorrectable = count;
+  }
+  if (!j.contains("verdict") || !j["verdict"].is_string() || !j.contains("version") ||
+      !j["version"].is_string())
+    return false;
+  r.Verdict = j["verdict"].get<std::string>();
+  r.ToolVersion = j["version"].get<std::string>();
+  return true;
+}
+
+bool LoadHistory(const std::string &path, LoadedHistory &history) {
+  history = LoadedHistory();
+  std::string text;
+  if (!ReadWholeFile(path, text))
+    return errno == ENOENT;
+  history.TornEnd = !text.empty() && text.back() != '\n';
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    HistoryReading r;
+    if (ParseReading(line, r))
+      history.Readings.push_back(r);
+    else if (!line.empty())
+      ++history.Skipped;
+  }
+  return true;
+}
+
+std::string CardKey(const CardData &card, const std::string &sysRoot) {
+  // A native host shows the card's CID; a reader's disk has no such file.
+  const std::string name = card.Device.substr(card.Device.find_last_of('/') + 1);
+  std::string cid;
+  if (ReadWholeFile(sysRoot + "/class/block/" + name + "/device/cid", cid)) {
+    cid = Trimmed(cid);
+    for (char &c : cid)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (IsHexKey(cid))
+      return cid;
+  }
+  std::string fromHeader = HexBytes(card.Identity.Cid);
+  return IsHexKey(fromHeader) && fromHeader != std::string(32, '0') ? fromHeader : "";
+}
+
+std::vector<HistoryReading> Thinned(const std::vector<HistoryReading> &readings, int64_t interval) {
+  std::vector<HistoryReading> kept;
+  if (readings.empty())
+    return kept;
+  const int64_t newest = readings.back().Time;
+  for (size_t i = 0; i + 1 < readings.size(); ++i) {
+    const HistoryReading &r = readings[i];
+    int64_t gap = newest - r.Time > kRecentDays * kDay ? std::max(interval, 7 * kDay) : interval;
+    if (kept.empty() || r.Time - kept.back().Time >= gap)
+      kept.push_back(r);
+  }
+  kept.push_back(readings.back());
+  return kept;
+}
+
+void AppendReading(const std::string &path, const LoadedHistory &before,
+                   const HistoryReading &reading, int64_t interval) {
+  std::vector<HistoryReading> all = before.Readings;
+  all.push_back(reading);
+  std::vector<HistoryReading> kept = Thinned(all, interval);
+  if (before.Skipped || before.TornEnd || kept.size() + kSurplusBeforeThinning < all.size()) {
+    std::string text;
+    for (const HistoryReading &r : kept)
+      text += ReadingJson(r).dump() + "\n";
+    WriteFileAtomically(path, text, 0644, true);
+    return;
+  }
+  // "e": close-on-exec; the stream is only the descriptor's owner here.
+  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "ae"), &std::fclose);
+  if (!file)
+    throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  WriteAll(::fileno(file.get()), ReadingJson(reading).dump() + "\n", path);
+  if (::fsync(::fileno(file.get())) != 0)
+    throw std::runtime_error("cannot sync " + path + ": " + std::strerror(errno));
+}
+
+} // namespace sdsmart_tool

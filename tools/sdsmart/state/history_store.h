@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// The history of one card: one JSON line per successful run in
+// STATE/history/ID.jsonl, keyed by the card's CID so that a card keeps one
+// history whatever node or reader it is read through.
+#pragma once
+
+#include "card/card_data.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sdsmart_tool {
+
+struct HistoryReading {
+  int64_t Time = 0;                       // seconds since the epoch
+  std::optional<double> RemainingPercent; // absent when not a number
+  std::optional<double> UsedPercent;      // likewise
+  uint64_t TotalErases = 0;               // the header's erase total
+  uint32_t AverageErases = 0;
+  uint32_t RatedCycles = 0;
+  uint32_t LaterBadBlocks = 0;
+  uint32_t PowerCycles = 0;
+  std::optional<uint32_t> EccUncorrectable; // absent when not read
+  std::string Verdict;                      // "PASSED", "WARNING", "FAILED"
+  std::string ToolVersion;                  // of the run that wrote it
+};
+
+nlohmann::ordered_json ReadingJson(const HistoryReading &r);
+// false when the line is no reading (garbage, a torn line).
+bool ParseReading(const std::string &line, HistoryReading &r);
+
+struct LoadedHistory {
+  std::vector<HistoryReading> Readings; // in the file's order, oldest first
+  size_t Skipped = 0;                   // lines that were no reading
+  bool TornEnd = false;                 // the last line has no line feed
+};
+
+// false (errno set) when the file exists and cannot be read; a missing
+// file is an empty history.
+bool LoadHistory(const std::string &path, LoadedHistory &history);
+
+// The card's key: the CID in lower-case hex, from sysfs for a native host
+// card, else from the SMART header. Empty when neither is known.
+std::string CardKey(const CardData &card, const std::string &sysRoot = "/sys");
+
+// Thinning: of readings closer together than `interval` seconds only the
+// first is kept, and past 90 days the interval is a week (at least); the
+// newest reading is always kept. Returns the readings that stay.
+std::vector<HistoryReading> Thinned(const std::vector<HistoryReading> &readings, int64_t interval);
+
+// Appends the reading to the history file (one write of a whole line, then
+// fsync), or rewrites the file thinned once a day's worth of surplus readings
+// piled up, or it held lines that are no readings. Throws std::runtime_error.
+void AppendReading(const std::string &path, const LoadedHistory &before,
+                   const HistoryReading &reading, int64_t interval);
+
+} // namespace sdsmart_tool
