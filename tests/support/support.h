@@ -3,6 +3,8 @@
 // child processes. Everything lives in namespace sdtest.
 #pragma once
 
+#include "sdsmart/error.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -86,6 +88,24 @@ inline int OpenDescriptorCount() {
     closedir(d);
   }
   return n;
+}
+
+// The code and text of the CError a call throws (code 0 when it throws none).
+struct Caught {
+  int64_t code = 0;
+  std::wstring text;
+  bool operator==(const Caught &o) const { return code == o.code && text == o.text; }
+  friend std::ostream &operator<<(std::ostream &os, const Caught &c) {
+    return os << c.code << " \"" << std::string(c.text.begin(), c.text.end()) << "\"";
+  }
+};
+template <typename F> Caught CatchError(F &&call) {
+  try {
+    call();
+  } catch (const CError &e) {
+    return {e.GetCode(), e.GetText()};
+  }
+  return {};
 }
 
 // Big-endian fields, as the card stores them.
