@@ -109,12 +109,6 @@ template <typename F> Caught CatchError(F &&call) {
 }
 
 // Big-endian fields, as the card stores them.
-template <class Bytes> unsigned Be16(const Bytes &b, size_t at) {
-  return unsigned(b[at]) << 8 | b[at + 1];
-}
-template <class Bytes> unsigned Be32(const Bytes &b, size_t at) {
-  return Be16(b, at) << 16 | Be16(b, at + 2);
-}
 inline void PutBe16(unsigned char *p, size_t at, unsigned v) {
   p[at] = static_cast<unsigned char>(v >> 8);
   p[at + 1] = static_cast<unsigned char>(v);
