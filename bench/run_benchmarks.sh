@@ -10,13 +10,16 @@
 #                                  a transfer against sdsmart on one
 #   figure: zero-latency ratio X   acquisition_bench: 65536-VB card answering at once
 #
-# A figure no benchmark printed is named as missing before the list.
+# A figure no benchmark printed is named as missing before the list. The list
+# also goes to BUILD/figures.txt with the date, the machine and its load
+# average before the runs: docs/performance.md shows figures from there.
 set -eu
 build=${1:?usage: run_benchmarks.sh BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
+load=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "machine load: $(uptime)"
 for bench in "$build"/bench/*_bench "$here"/*_bench.sh; do
   [ -x "$bench" ] || continue
@@ -36,6 +39,13 @@ figures="latency-1ms all-8-cards zero-latency"
 for name in $figures; do
   grep -q "^figure: $name ratio " "$log" || echo "(no benchmark printed the $name figure)"
 done
-for name in $figures; do
-  grep "^figure: $name ratio " "$log" | tail -n 1
-done
+{
+  echo "date: $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+  echo "load average before the runs: $load"
+  for name in $figures; do
+    grep "^figure: $name ratio " "$log" | tail -n 1
+  done
+} >"$build/figures.txt"
+grep '^figure: ' "$build/figures.txt" || true
+echo "figures: $build/figures.txt"

@@ -14,14 +14,17 @@
 #   --exclude REGEX  ctest -E (default: the install test, which only builds a
 #                    consumer against the installed tree)
 #   --only LIST      run only these mutant numbers (1-based)
-#   --timeout S      ctest's limit per test (default 120 s; a test that runs out
-#                    counts as failing, so a larger limit never adds kills)
+#   --timeout S      ctest's limit per test (default 300 s: the crash sweeps take
+#                    over 120 s on two busy CPUs; a test that runs out counts as
+#                    failing, so a larger limit never adds kills)
 #   --no-baseline    skip the run of the unmutated suite (when it just passed)
 #
 # Prints one line per mutant and a summary; a mutant whose build fails is
 # counted apart, not as killed. So is one that compiles but fails the build's
 # own check: the build scrambles the demo configuration with the fresh tool,
 # which reads back what it wrote (BUILD-CHECK: caught, but not by the suite).
+# The summary also goes to WORK/mutants-figures.txt with the date, the machine
+# and which tests/ ran: the figures docs/reliability.md shows come from there.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/scripts/mutants.txt
@@ -30,7 +33,7 @@ tests=""
 tests_rev=""
 exclude='Install\.'
 only=""
-timeout=120
+timeout=300
 baseline=1
 while [ $# -gt 0 ]; do
   case $1 in
@@ -143,6 +146,20 @@ for i in $(seq 1 "$total"); do
   printf '[%2d/%d] %-12s %s\n' "$i" "$total" "$verdict" "$what"
 done
 [ "$applied" -ne 0 ] && cp "$work/original" "$(mutate file "$applied")"
-echo "mutants: $ran, killed: $killed, survived: $survived, build failed: $broken," \
-  "failed the build's check: $checked, time: $(($(date +%s) - start)) s"
+summary="mutants: $ran, killed: $killed, survived: $survived, build failed: $broken, failed the build's check: $checked, time: $(($(date +%s) - start)) s"
+echo "$summary"
 echo "survivors:${survivors:- none}"
+{
+  echo "date: $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  echo "machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+  echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+  if [ -n "$tests" ]; then
+    echo "tests: $tests"
+  else
+    echo "tests: tests/ of ${tests_rev:-the working tree} ($(cd "$root" && git rev-parse --short HEAD) sources)"
+  fi
+  echo "only: ${only:-all}"
+  echo "$summary"
+  echo "survivors:${survivors:- none}"
+} >"$work/mutants-figures.txt"
+echo "figures: $work/mutants-figures.txt"

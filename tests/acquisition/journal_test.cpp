@@ -4,7 +4,7 @@
 // and on no path does the library close a writable descriptor of a card
 // whose sector 0 holds a pattern without holding the card's lock, or ask the
 // kernel to re-read the partition table.
-#include "acquisition_support.h"
+#include "virtual_card.h"
 
 #include "sdsmart/crc.h"
 #include "sdsmart/sector0_journal.h"
@@ -38,7 +38,7 @@ protected:
   // attachments.
   sdsim::Card &Attach(Json json, const std::string &image) {
     json["image"] = File(image);
-    sdsim::Card &card = AttachCard(json);
+    sdsim::Card &card = CardTest::Attach(json);
     Name(card);
     return card;
   }

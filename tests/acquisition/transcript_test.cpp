@@ -2,7 +2,7 @@
 // The exact transfers one GetSmartInfo sends, for every function select and
 // both methods. The long ones are golden files, tests/data/transcripts/*.txt
 // (regenerated as support.h says, with --gtest_filter='Transcripts*').
-#include "acquisition_support.h"
+#include "virtual_card.h"
 
 using namespace sdtest;
 
@@ -35,7 +35,7 @@ TEST_P(EachTranscript, FunctionSelectSendsItsSequence) {
   const TranscriptCase &c = GetParam();
   const Json json = c.headerVersion < 0 ? LoadCardJson(c.cardFile)
                                         : WithHeaderVersion(c.headerVersion, c.firstDetailBusy);
-  sdsim::Card &card = AttachCard(json);
+  sdsim::Card &card = Attach(json);
   Name(card);
   _FuncSel = c.select;
   const Sector before = card.ReadSector(0);
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
   const Json json = LoadCardJson("usb.json");
-  sdsim::Card &card = AttachCard(json);
+  sdsim::Card &card = Attach(json);
   Name(card);
   _FuncSel = 8;
   const Sector before = card.ReadSector(0);
@@ -83,7 +83,7 @@ TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
   card.SetFault(sdsim::FaultKind::BusyForever, card.TransferCount() + 2 + headerBusy + 1, 0);
 
   EXPECT_EQ(GetSmartInfo(), 1);
-  EXPECT_EQ(GetErrorCode(), -1);
+  EXPECT_EQ(GetErrorCode(), SDSMART_E_UNCODED);
   EXPECT_STREQ(GetErrorMessage(), "Force Erase PMT Fail.");
   Seq expected = {R(0, "data"), W0("enter v2")};
   Add(expected, Seq(headerBusy + 1, R(16, "header 16")));
@@ -111,7 +111,7 @@ TEST_F(Transcripts, HostFileMethodOnAWritableMountedCard) {
     Json json = LoadCardJson("usb.json");
     if (large)
       json["capacity_bytes"] = 64ull << 30;
-    sdsim::Card &card = AttachCard(json);
+    sdsim::Card &card = Attach(json);
     Name(card);
     if (!large)
       SetSmartVersion(3);
@@ -141,8 +141,10 @@ TEST_F(Transcripts, HostFileMethodOnAWritableMountedCard) {
     EXPECT_FALSE(Exists(card.HostFilePath())) << card.HostFilePath();
     EXPECT_EQ(card.ReadSector(0), before);
     EXPECT_FALSE(card.InSpecialMode());
-    ExpectAccessorsMatchCard(card, card.HeaderSector(3), kUsbIdentity);
-    EXPECT_EQ(Table(true), ExpectedEraseCounts(card));
+    // The direct method's values (accessors/usb.txt) but for the library
+    // version, which names the SMART version; the larger card has a CSD of its own.
+    ExpectGolden(large ? "accessors/usb-64gib-host-file.txt" : "accessors/usb-host-file.txt",
+                 AccessorReport());
     sdsim::DetachAll();
     ResetSession();
   }

@@ -76,21 +76,21 @@ TEST_F(ConfigurationTest, FailedLoadsReportTheReaderAndKeepWhatWasReadBefore) {
     int code;
     std::string text; // empty: not checked
   } cases[] = {
-      {false, {}, 16384, "config file not exist."},
+      {false, {}, SDSMART_E_FILE_NOT_OPENED, "config file not exist."},
       {true,
        {{L"Authorization", {{L"Vendor", L"7"}}}},
-       20482,
+       SDSMART_E_INI_KEY_MISSING,
        prefix + "Cann't find \"Vendor ID\" in the [Authorization]."},
       {true,
        {{L"Version", {{L"SMART Version Support", L"2"}}}},
-       20481,
+       SDSMART_E_INI_SECTION_MISSING,
        prefix + "Can't find [Authorization]."},
       {true,
        {{L"Authorization", {{L"Vendor ID", L"seven"}}}},
-       20483,
+       SDSMART_E_INI_NOT_INTEGER,
        prefix + "Cann't convert \"seven\" to integer."},
       // A slash outside a comment is a syntax error: nothing is read.
-      {true, {{L"Authorization", {{L"Vendor ID", L"a/b"}}}}, 20480, ""},
+      {true, {{L"Authorization", {{L"Vendor ID", L"a/b"}}}}, SDSMART_E_INI_SYNTAX, ""},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.code);

@@ -4,6 +4,7 @@
 
 #include "sdsmart/convert.h"
 #include "sdsmart/flash_naming.h"
+#include "sdsmart/sdsmart.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,7 +72,7 @@ TEST_F(FlashTypeTest, MissingAndMalformedConfiguration) {
     GetFlashTypeString(id, 1, 20000, path);
     FAIL() << "no error for a malformed file";
   } catch (const CError &e) {
-    EXPECT_EQ(e.GetCode(), 20480);
+    EXPECT_EQ(e.GetCode(), SDSMART_E_INI_SYNTAX);
   }
   // No section at all is not an error.
   WriteConfig(narrow, {{L"Authorization", {{L"Vendor ID", L"7"}}}});

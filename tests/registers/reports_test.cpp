@@ -49,14 +49,6 @@ std::wstring CidWithMonth(unsigned month) {
   return cid.Parse(0);
 }
 
-std::wstring Version10Of(unsigned long bytes) {
-  auto image = kSd16gCsd;
-  image[0] = 0x00;
-  CSdCSD csd(image.data());
-  csd.UpdateDeviceSize(bytes);
-  return CSdCSD(csd.Data()).Parse(0);
-}
-
 TEST(Reports, CidCsdScrOfRealCards) {
   ExpectReports(
       "real-cards",
@@ -98,9 +90,6 @@ TEST(Reports, CidAndCsdFieldByField) {
           {"MMC CSD, 1 GiB", [&] { return CMmcCSD(mmcCsd.data()).Parse(0); }},
           {"SD CSD, structure 2",
            [&] { return std::unique_ptr<CCSD>(CCSD::Create(false, v30.data()))->Parse(0); }},
-          {"SD CSD 1.0, set to 1 GiB", [] { return Version10Of(1ul << 30); }},
-          {"SD CSD 1.0, set to 2 GiB", [] { return Version10Of(2ul << 30); }},
-          {"SD CSD 1.0, set to 4 GiB (does not fit)", [] { return Version10Of(4ul << 30); }},
       });
 }
 

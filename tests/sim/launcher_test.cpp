@@ -4,7 +4,7 @@
 // them, and that files and descriptors that are not a card's are left alone.
 // The Probe tests run inside a program the launcher started (this executable
 // again, with SDSIM_PROBE set); on their own they skip.
-#include "card.h"
+#include "sdsim/sdsim.h"
 #include "sdsmart/unique_fd.h"
 #include "support.h"
 

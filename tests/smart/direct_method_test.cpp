@@ -2,7 +2,7 @@
 // The direct (version 2) method at the reader level. Whole acquisitions of
 // every function select are checked transfer by transfer in the acquisition
 // area; here what that cannot reach or does not show.
-#include "sim_fixture.h"
+#include "virtual_card.h"
 
 #include <map>
 #include <string>
@@ -18,15 +18,16 @@ Seq Tail(const Seq &s, size_t n) { return Seq(s.end() - std::min(n, s.size()), s
 
 } // namespace
 
-class DirectMethod : public SimTest {};
+class DirectMethod : public CardTest {};
 
 // The PMT page's header is checked like the tables' (those are checked end to
 // end in the acquisition area): no poll, no clean, and the card is left.
 TEST_F(DirectMethod, DamagedPmtHeaderFailsAfterLeaving) {
   for (auto [fault, code, text] :
-       {std::tuple{sdsim::FaultKind::WrongDetailType, 0x3001,
+       {std::tuple{sdsim::FaultKind::WrongDetailType, SDSMART_E_DETAIL_TYPE_MISMATCH,
                    L"Type to indicated detail data is mismatched."},
-        std::tuple{sdsim::FaultKind::BadSignature, 0x3000, L"Incorrect S.M.A.R.T contents."}}) {
+        std::tuple{sdsim::FaultKind::BadSignature, SDSMART_E_SMART_CONTENTS,
+                   L"Incorrect S.M.A.R.T contents."}}) {
     sdsim::Card &card = Attach(CardJson("/dev/sdx"));
     const Outcome o = RunReader(card, 2, 8, &fault);
     EXPECT_EQ(o.code, code);
@@ -63,17 +64,13 @@ TEST_F(DirectMethod, UnknownSmartVersionTouchesNothing) {
 TEST_F(DirectMethod, GlobalReadCountsOfManyVBsFromOnePairAndOneRemainderSector) {
   const std::map<unsigned, unsigned> reads = {
       {3, 2 * 255 + 10}, {600, 7 * 255 + 5}, {8191, 100 * 255 + 200}};
-  std::string values;
-  for (unsigned v = 0; v < 8192; ++v) {
-    const auto it = reads.find(v);
-    values +=
-        (v ? "," : "") + (it == reads.end() ? std::string("null") : std::to_string(it->second));
-  }
-  sdsim::Card &card = Attach(
-      CardJson("/dev/sdx",
-               "\"read_counts\": {\"format\": \"global\", \"remainder_sectors\": 1, \"values\": [" +
-                   values + "]}",
-               "", 8192));
+  Json values = Json::array();
+  for (unsigned v = 0; v < 8192; ++v)
+    values.push_back(reads.count(v) ? Json(reads.at(v)) : Json());
+  sdsim::Card &card = Attach(CardJson(
+      "/dev/sdx",
+      {{"read_counts", {{"format", "global"}, {"remainder_sectors", 1}, {"values", values}}}},
+      8192));
   const Outcome o = RunReader(card, 2, 2);
   ASSERT_EQ(o.code, 0) << Describe(o.seen);
   EXPECT_TRUE(o.global);

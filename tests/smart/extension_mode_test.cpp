@@ -4,7 +4,7 @@
 // A whole select-5 run is checked transfer by transfer in the acquisition
 // area; every run here also checks that no descriptor is left open, the host
 // file is gone and the card is out of special mode.
-#include "sim_fixture.h"
+#include "virtual_card.h"
 
 #include <sys/stat.h>
 
@@ -13,9 +13,9 @@ using sdsim::FaultKind;
 
 namespace {
 
-std::string MountJson(const std::string &options = "rw,nosuid,nodev,relatime",
-                      const std::string &point = "auto") {
-  return "\"mount\": {\"point\": \"" + point + "\", \"options\": \"" + options + "\"}";
+Json MountJson(const std::string &options = "rw,nosuid,nodev,relatime",
+               const std::string &point = "auto") {
+  return {{"mount", {{"point", point}, {"options", options}}}};
 }
 
 std::string MakeDir(const ScratchDir &dir, const std::string &name) {
@@ -26,7 +26,7 @@ std::string MakeDir(const ScratchDir &dir, const std::string &name) {
 
 } // namespace
 
-class ExtensionMode : public SimTest {
+class ExtensionMode : public CardTest {
 protected:
   Outcome Run(sdsim::Card &card, unsigned char select, const FaultKind *fault = nullptr,
               uint64_t at = 0) {
@@ -39,7 +39,6 @@ protected:
 // space, "ro" counts wherever it stands in the options, and only the card's
 // own partitions count (mmcblk12p1 is not one of mmcblk1's).
 TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
-  ScratchDir dir;
   const std::string marker = dir.path + "/ran", spaced = MakeDir(dir, "SD card");
   // No plain spaces (a mount source never holds one unescaped); the shell
   // would still split at ${IFS}.
@@ -47,45 +46,48 @@ TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
                               ")|`touch${IFS}" + marker + "`&&touch${IFS}" + marker;
   struct Case {
     const char *what;
-    std::string mount;
+    Json mount; // empty: not mounted
     int64_t code;
     bool v3;
     std::string node = "/dev/sdx", point = "";
     bool beside12 = false; // a mounted mmcblk12 attached first
   };
   const Case cases[] = {
-      {"not mounted: direct method at once", "", 0, false},
-      {"read-only", MountJson("ro,nosuid,nodev"), 0xA000, false},
+      {"not mounted: direct method at once", Json::object(), 0, false},
+      {"read-only", MountJson("ro,nosuid,nodev"), SDSMART_E_WRITE_PROTECTED, false},
       {"ro at the end of a long option list",
        MountJson("rw,nosuid,nodev,noexec,relatime,uid=1000,gid=1000,fmask=0022,dmask=0022,"
                  "codepage=437,iocharset=ascii,shortname=mixed,showexec,utf8,flush,"
                  "errors=remount-ro,ro"),
-       0xA000, false},
+       SDSMART_E_WRITE_PROTECTED, false},
       {"remount-ro and rootcontext are not ro", MountJson("rw,errors=remount-ro,rootcontext=x"), 0,
        true},
       {"rw", MountJson("rw,relatime"), 0, true},
       {"shell syntax in the device name", MountJson(), 0, true, hostile},
       {"mount point with a space", MountJson("rw", spaced), 0, true, "/dev/sdx", spaced},
       {"mmcblk12's own partition", MountJson(), 0, true, "/dev/mmcblk12"},
-      {"mmcblk1 beside a mounted mmcblk12", "", 0, false, "/dev/mmcblk1", "", true},
+      {"mmcblk1 beside a mounted mmcblk12", Json::object(), 0, false, "/dev/mmcblk1", "", true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.beside12)
-      Attach(CardJson("/dev/mmcblk12", MountJson() + ", \"mmc_host\": 5"));
-    sdsim::Card &card = Attach(CardJson(c.node, c.beside12 ? "\"mmc_host\": 6" : c.mount));
+    if (c.beside12) {
+      Json mounted = MountJson();
+      mounted["mmc_host"] = 5;
+      Attach(CardJson("/dev/mmcblk12", mounted));
+    }
+    sdsim::Card &card = Attach(CardJson(c.node, c.beside12 ? Json{{"mmc_host", 6}} : c.mount));
     const Outcome o = Run(card, 1);
     EXPECT_EQ(o.code, c.code);
     EXPECT_EQ(Contains(o.seen, "enter v3"), c.v3) << Describe(o.seen);
     EXPECT_EQ(Contains(o.seen, "file command 0x101"), c.v3) << Describe(o.seen);
     EXPECT_EQ(Contains(o.seen, "enter v2"), c.code == 0 && !c.v3) << Describe(o.seen);
     EXPECT_EQ(o.unformatted, c.mount.empty());
-    EXPECT_EQ(o.writeProtected, c.code == 0xA000);
+    EXPECT_EQ(o.writeProtected, c.code == SDSMART_E_WRITE_PROTECTED);
     EXPECT_EQ(o.erase, c.code ? std::vector<unsigned>{} : ExpectedErase(card));
     if (!c.point.empty()) {
       EXPECT_EQ(o.filePath, ToWideString(c.point + "/SmartFile6459.txt"));
     }
-    if (c.code == 0xA000) {
+    if (c.code == SDSMART_E_WRITE_PROTECTED) {
       EXPECT_EQ(o.text, L"Card Write Protected");
       EXPECT_TRUE(o.seen.empty()) << "nothing written";
     }
@@ -108,16 +110,16 @@ TEST_F(ExtensionMode, AnswersInTheFile) {
       {"no answer: fall-back", FaultKind::NoFileAnswer, 0, L""},
       {"file I/O fails: fall-back", FaultKind::FileIoFail, 0, L""},
       {"only busy headers", FaultKind::BusyForever, -1, L"Header is busy."},
-      {"wrong type", FaultKind::WrongDetailType, 0x3001,
+      {"wrong type", FaultKind::WrongDetailType, SDSMART_E_DETAIL_TYPE_MISMATCH,
        L"Type to indicated detail data is mismatched"},
       // 65536 entries need 256 detail sectors: they cannot all follow the
       // answer inside the 256 sectors read back.
-      {"detail beyond the read-back", FaultKind::FailTransfer, 0x3000,
+      {"detail beyond the read-back", FaultKind::FailTransfer, SDSMART_E_SMART_CONTENTS,
        L"Incorrect S.M.A.R.T contents.", 65536},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson(), "", c.entries));
+    sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson(), c.entries));
     const Outcome o = Run(card, 1, c.fault == FaultKind::FailTransfer ? nullptr : &c.fault);
     const bool final = c.code != 0;
     EXPECT_EQ(o.code, c.code);
@@ -134,7 +136,6 @@ TEST_F(ExtensionMode, AnswersInTheFile) {
 }
 
 TEST_F(ExtensionMode, LinkAtTheHostFilePathIsNotFollowed) {
-  ScratchDir dir;
   const std::string point = MakeDir(dir, "card"), target = dir.path + "/precious";
   WriteFile(target, "keep me");
   ASSERT_EQ(symlink(target.c_str(), (point + "/SmartFile6459.txt").c_str()), 0);

@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: MIT
-#include "sim_fixture.h"
-
-#include <gtest/gtest.h>
+// The SMART header's conversion from card form and its signature rules.
+#include "sdsmart/smart_info_header.h"
+#include "support.h"
 
 #include <array>
 #include <cstring>
 
 using namespace sdtest;
 
+namespace {
+
 using Sector = std::array<unsigned char, 512>;
+
+// Packed fields are copied out before gtest takes them by reference.
+template <typename T> T V(T v) { return v; }
+
+} // namespace
 
 TEST(SmartHeader, ModelNv6461KeepsUnitFieldsInCardOrder) {
   struct Case {

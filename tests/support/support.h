@@ -3,6 +3,8 @@
 // child processes. Everything lives in namespace sdtest.
 #pragma once
 
+#include "sdsmart/error.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -88,13 +90,25 @@ inline int OpenDescriptorCount() {
   return n;
 }
 
+// The code and text of the CError a call throws (code 0 when it throws none).
+struct Caught {
+  int64_t code = 0;
+  std::wstring text;
+  bool operator==(const Caught &o) const { return code == o.code && text == o.text; }
+  friend std::ostream &operator<<(std::ostream &os, const Caught &c) {
+    return os << c.code << " \"" << std::string(c.text.begin(), c.text.end()) << "\"";
+  }
+};
+template <typename F> Caught CatchError(F &&call) {
+  try {
+    call();
+  } catch (const CError &e) {
+    return {e.GetCode(), e.GetText()};
+  }
+  return {};
+}
+
 // Big-endian fields, as the card stores them.
-template <class Bytes> unsigned Be16(const Bytes &b, size_t at) {
-  return unsigned(b[at]) << 8 | b[at + 1];
-}
-template <class Bytes> unsigned Be32(const Bytes &b, size_t at) {
-  return Be16(b, at) << 16 | Be16(b, at + 2);
-}
 inline void PutBe16(unsigned char *p, size_t at, unsigned v) {
   p[at] = static_cast<unsigned char>(v >> 8);
   p[at + 1] = static_cast<unsigned char>(v);

@@ -4,7 +4,9 @@
 // are reported.
 #include "sdsmart/error.h"
 #include "sdsmart/mmc_drive.h"
+#include "sdsmart/sdsmart.h"
 #include "sdsmart/usb_drive.h"
+#include "support.h"
 #include "transport/kernel_abi.h"
 #include "transport/sector_device.h"
 
@@ -111,29 +113,11 @@ struct AnyDrive : CSectorDevice {
   std::unique_ptr<CMmcDrive> mmc;
 };
 
-struct Failure {
-  int64_t code;
-  std::wstring text;
-  bool operator==(const Failure &o) const { return code == o.code && text == o.text; }
-};
-
-std::ostream &operator<<(std::ostream &os, const Failure &f) {
-  return os << f.code << " \"" << std::string(f.text.begin(), f.text.end()) << "\"";
-}
-
-Failure Caught(const std::function<void()> &f) {
-  try {
-    f();
-  } catch (const CError &e) {
-    return {e.GetCode(), e.GetText()};
-  }
-  return {0, L"<no error>"};
-}
-
-Failure TransferFailure(bool native, bool write) {
+sdtest::Caught TransferFailure(bool native, bool write) {
   if (native)
     return {-1, L"ReadWriteSector error!!"};
-  return {4098, write ? L"USB Transaction Error (1)" : L"USB Transaction Error (0)"};
+  return {SDSMART_E_USB_TRANSACTION,
+          write ? L"USB Transaction Error (1)" : L"USB Transaction Error (0)"};
 }
 
 class SimTest : public ::testing::Test {
@@ -194,32 +178,6 @@ TEST_P(BothTransports, SectorRunsReachTheCardAsOneCommand) {
   }
 }
 
-// An ioctl error, a completed command with an error status (CHECK CONDITION
-// on the reader), a short transfer and an error status after all the data
-// moved are all failed transfers.
-TEST_P(BothTransports, FailedTransfersMapToTheirErrors) {
-  const bool native = GetParam();
-  for (auto kind : {sdsim::FaultKind::FailTransfer, sdsim::FaultKind::ErrorStatus,
-                    sdsim::FaultKind::ShortTransfer, sdsim::FaultKind::ErrorStatusWithData}) {
-    for (bool write : {false, true}) {
-      SCOPED_TRACE(std::string(sdsim::FaultName(kind)) + (write ? " write" : " read"));
-      sdsim::Card &card = Attach(native);
-      AnyDrive drive(card);
-      Bytes buf = Pattern(4, 9);
-      card.SetFault(kind, card.TransferCount());
-      const Failure got =
-          Caught([&] { write ? drive.Write(8, 4, buf.data()) : drive.Read(8, 4, buf.data()); });
-      EXPECT_EQ(got, TransferFailure(native, write));
-      // The reader's drive stays open; the native drive closes after a failure.
-      EXPECT_EQ(drive.IsOpen(), !native);
-      // The fault was one transfer long: the next one goes through.
-      EXPECT_NO_THROW(drive.Write(8, 4, buf.data()));
-      EXPECT_EQ(Stored(card, 8, 4), buf);
-      sdsim::DetachAll();
-    }
-  }
-}
-
 TEST_P(BothTransports, RefusedRequestsSendNothing) {
   const bool native = GetParam();
   sdsim::Card &card = Attach(native, 0x800000);
@@ -243,7 +201,7 @@ TEST_P(BothTransports, RefusedRequestsSendNothing) {
   }
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(Caught(c.call), TransferFailure(native, c.write));
+    EXPECT_EQ(sdtest::CatchError(c.call), TransferFailure(native, c.write));
     EXPECT_EQ(card.TransferCount(), 0u);
     EXPECT_TRUE(drive.IsOpen());
   }
@@ -359,7 +317,8 @@ TEST_F(SimTest, NativeDriveClosedByFailureReopensForTheNextTransfer) {
   CMmcDrive drive(Wide(card.Node()), false);
   Bytes buf = Pattern(1, 3);
   card.SetFault(sdsim::FaultKind::FailTransfer, 0);
-  EXPECT_EQ(Caught([&] { drive.ReadSector(0, 1, buf.data()); }), TransferFailure(true, false));
+  EXPECT_EQ(sdtest::CatchError([&] { drive.ReadSector(0, 1, buf.data()); }),
+            TransferFailure(true, false));
   EXPECT_FALSE(drive.IsOpen());
   drive.WriteSector(0, 1, buf.data());
   EXPECT_TRUE(drive.IsOpen());
@@ -368,16 +327,19 @@ TEST_F(SimTest, NativeDriveClosedByFailureReopensForTheNextTransfer) {
   // A drive closed on purpose stays closed.
   drive.Close();
   const uint64_t before = card.TransferCount();
-  EXPECT_EQ(Caught([&] { drive.WriteSector(0, 1, buf.data()); }), TransferFailure(true, true));
+  EXPECT_EQ(sdtest::CatchError([&] { drive.WriteSector(0, 1, buf.data()); }),
+            TransferFailure(true, true));
   EXPECT_FALSE(drive.IsOpen());
   EXPECT_EQ(card.TransferCount(), before);
 
   // A card that vanished cannot be reopened, each time.
   drive.ReOpen();
   card.SetFault(sdsim::FaultKind::Vanish, card.TransferCount());
-  EXPECT_EQ(Caught([&] { drive.ReadSector(0, 1, buf.data()); }), TransferFailure(true, false));
-  const Failure gone{4106, L"Drive not found, please detect again! " + Wide(kMmcNode)};
-  EXPECT_EQ(Caught([&] { drive.WriteSector(0, 1, buf.data()); }), gone);
-  EXPECT_EQ(Caught([&] { drive.WriteSector(0, 1, buf.data()); }), gone);
+  EXPECT_EQ(sdtest::CatchError([&] { drive.ReadSector(0, 1, buf.data()); }),
+            TransferFailure(true, false));
+  const sdtest::Caught gone{SDSMART_E_DEVICE_NOT_FOUND,
+                            L"Drive not found, please detect again! " + Wide(kMmcNode)};
+  EXPECT_EQ(sdtest::CatchError([&] { drive.WriteSector(0, 1, buf.data()); }), gone);
+  EXPECT_EQ(sdtest::CatchError([&] { drive.WriteSector(0, 1, buf.data()); }), gone);
   EXPECT_FALSE(drive.IsOpen());
 }

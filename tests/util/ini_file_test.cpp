@@ -2,6 +2,7 @@
 #include "sdsmart/ini_file.h"
 
 #include "sdsmart/error.h"
+#include "sdsmart/sdsmart.h"
 #include "support.h"
 
 #include <functional>
@@ -25,22 +26,6 @@ void PutIni(const std::string &path, std::wstring text, const unsigned int *seed
   WriteFile(path, bytes);
 }
 
-struct Failure {
-  int64_t code = 0;
-  std::wstring text;
-};
-
-Failure Catch(const std::function<void()> &f) {
-  try {
-    f();
-  } catch (const CIniFileError &e) {
-    return {e.GetCode(), e.GetText()};
-  } catch (const CError &e) {
-    return {e.GetCode(), L"(not an INI error) " + e.GetText()};
-  }
-  return {};
-}
-
 class IniTest : public ::testing::Test {
 protected:
   CIniFile Load(const std::wstring &text) {
@@ -49,8 +34,8 @@ protected:
     ini.Open(name, CIniFile::ModeLoad);
     return ini;
   }
-  Failure LoadError(const std::wstring &text) {
-    return Catch([&] { Load(text); });
+  Caught LoadError(const std::wstring &text) {
+    return CatchError([&] { Load(text); });
   }
   std::wstring Prefix() const { return L"[Ini File Error] " + name; }
 
@@ -94,7 +79,8 @@ TEST_F(IniTest, DialectCornerCases) {
     if (c.value)
       EXPECT_EQ(ini.ReadString(c.section, c.key), c.value);
     else
-      EXPECT_EQ(Catch([&] { ini.ReadString(c.section, c.key); }).code, 20482);
+      EXPECT_EQ(CatchError([&] { ini.ReadString(c.section, c.key); }).code,
+                SDSMART_E_INI_KEY_MISSING);
   }
 }
 
@@ -117,8 +103,8 @@ TEST_F(IniTest, SyntaxErrorsNameTheLine) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
-    const Failure f = LoadError(c.text);
-    EXPECT_EQ(f.code, 20480);
+    const Caught f = LoadError(c.text);
+    EXPECT_EQ(f.code, SDSMART_E_INI_SYNTAX);
     EXPECT_EQ(f.text, Prefix() + c.message);
   }
 }
@@ -139,16 +125,19 @@ TEST_F(IniTest, TypedReadsAndTheirErrors) {
   };
   std::vector<std::wstring> out;
   const Case cases[] = {
-      {[&] { ini.ReadInteger(L"A", L"bad"); }, 20483, L"\n : Cann't convert \"abc\" to integer."},
-      {[&] { ini.ReadInteger(L"A", L"empty"); }, 20483,
+      {[&] { ini.ReadInteger(L"A", L"bad"); }, SDSMART_E_INI_NOT_INTEGER,
+       L"\n : Cann't convert \"abc\" to integer."},
+      {[&] { ini.ReadInteger(L"A", L"empty"); }, SDSMART_E_INI_NOT_INTEGER,
        L"\n : Cann't convert empty string to integer."},
-      {[&] { ini.ReadString(L"a", L"hex"); }, 20481, L"\n : Can't find [a]."},
-      {[&] { ini.ReadString(L"A", L"HEX"); }, 20482, L"\n : Cann't find \"HEX\" in the [A]."},
-      {[&] { ini.ReadStrings(L"A", L"list", 4, out); }, 20484,
+      {[&] { ini.ReadString(L"a", L"hex"); }, SDSMART_E_INI_SECTION_MISSING,
+       L"\n : Can't find [a]."},
+      {[&] { ini.ReadString(L"A", L"HEX"); }, SDSMART_E_INI_KEY_MISSING,
+       L"\n : Cann't find \"HEX\" in the [A]."},
+      {[&] { ini.ReadStrings(L"A", L"list", 4, out); }, SDSMART_E_INI_TOO_FEW_INTEGERS,
        L"\n : Actual integer count = 3, not 4 when Read \"list\" in the [A]."},
   };
   for (const Case &c : cases) {
-    const Failure f = Catch(c.call);
+    const Caught f = CatchError(c.call);
     EXPECT_EQ(f.code, c.code);
     EXPECT_EQ(f.text, Prefix() + c.message);
   }

@@ -2,6 +2,7 @@
 #include "sdsmart/io_file.h"
 
 #include "sdsmart/error.h"
+#include "sdsmart/sdsmart.h"
 #include "support.h"
 
 #include <fcntl.h>
@@ -18,16 +19,6 @@ using ByteList = std::vector<unsigned char>;
 
 void Put(const std::string &path, const ByteList &bytes) {
   WriteFile(path, std::string(bytes.begin(), bytes.end()));
-}
-
-// The error a call throws: its code and text (code 0: none thrown).
-std::pair<int64_t, std::wstring> ErrorOf(const std::function<void()> &f) {
-  try {
-    f();
-  } catch (const CError &e) {
-    return {e.GetCode(), e.GetText()};
-  }
-  return {0, L""};
 }
 
 } // namespace
@@ -81,13 +72,13 @@ TEST(CIoFileTest, LittleEndianScalars) {
 TEST(CIoFileTest, FailuresAndClosedFiles) {
   ScratchDir dir;
   EXPECT_THROW(CIoFile(dir.WideFile("none"), O_RDONLY, O_EXCL), COpenFileError);
-  EXPECT_EQ(ErrorOf([&] { CIoFile(dir.WideFile("none"), O_RDONLY, O_EXCL); }),
-            std::make_pair(int64_t(16384),
-                           L"[Error] : Cann't open file, " + dir.WideFile("none") + L"."));
+  EXPECT_EQ(CatchError([&] { CIoFile(dir.WideFile("none"), O_RDONLY, O_EXCL); }),
+            (Caught{SDSMART_E_FILE_NOT_OPENED,
+                    L"[Error] : Cann't open file, " + dir.WideFile("none") + L"."}));
   Put(dir.File("r"), {1, 2});
   CIoFile readOnly(dir.File("r"), O_RDONLY, 0);
   const unsigned char b = 1;
-  EXPECT_EQ(ErrorOf([&] { readOnly.Write(&b, 1); }).second,
+  EXPECT_EQ(CatchError([&] { readOnly.Write(&b, 1); }).text,
             L"[Error] : Cannot write file, " + dir.WideFile("r") + L".");
   CIoFile closed;
   EXPECT_EQ(closed.GetSize(), 0u); // nothing to examine
