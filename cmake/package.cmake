@@ -34,6 +34,10 @@ if(SDSMART_DEB)
     install(FILES ${deb_doc}/changelog.gz ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_${c}_name} COMPONENT ${c})
   endforeach()
+  # The tool's package says what it holds and where to start (under 4 KiB:
+  # Debian leaves such a file uncompressed).
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/README
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_tools_name} COMPONENT tools)
   install(FILES ${deb_doc}/sdsmart.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
   install(FILES ${deb_doc}/sdsim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT sim)
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that one use of the tree needs, and only those
-# that are missing. Usage: install-deps.sh [--promtool DIR] SET...
+# that are missing. Usage: install-deps.sh [--promtool DIR] [--kernel DIR] SET...
 #   build  configure and build the library, the tool and the virtual card
 #          (make, make demo, make install)
 #   test   the suite (make test; it also builds the package: add deb)
@@ -10,15 +10,21 @@
 # --promtool DIR: unpacks promtool from Debian's prometheus package into DIR
 # (DIR/usr/bin/promtool) without installing the package, whose server would
 # start on a machine with systemd.
+# --kernel DIR: unpacks the kernel that Debian's linux-image-amd64 stands for
+# (DIR/boot/vmlinuz-RELEASE, DIR/lib/modules/RELEASE) for the QEMU test,
+# without installing it: an installed kernel runs the initramfs and boot
+# loader hooks of the machine it lands on.
 set -euo pipefail
 
 # One list a set; a package belongs to the first set that needs it.
 build_packages=(cmake ninja-build g++ make nlohmann-json3-dev)
 test_packages=(libgtest-dev libgmock-dev binutils abigail-tools
   python3-jsonschema # the schema tests
+  kmod               # depmod, for the unpacked kernel's modules (--kernel)
   systemd            # systemd-analyze, for the units
-  # the real-kernel test (tests/kernel): QEMU, Debian's kernel, busybox, sfdisk, cpio
-  qemu-system-x86 linux-image-amd64 busybox-static fdisk cpio
+  # the real-kernel test (tests/kernel): QEMU, busybox, sfdisk, cpio (the
+  # kernel is unpacked into the build tree: --kernel)
+  qemu-system-x86 busybox-static fdisk cpio
   # the card images the sector-0 rebuild is tested against
   dosfstools mtools exfatprogs e2fsprogs
 )
@@ -30,11 +36,15 @@ bench_packages=(
 )
 fuzz_packages=(clang libclang-rt-14-dev)
 
-promtool_dir=""
-if [ "${1:-}" = --promtool ]; then
-  promtool_dir=$2
+promtool_dir="" kernel_dir=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --promtool) promtool_dir=$2 ;;
+    --kernel) kernel_dir=$2 ;;
+    *) break ;;
+  esac
   shift 2
-fi
+done
 [ $# -gt 0 ] || set -- build
 
 SUDO=""
@@ -66,15 +76,56 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# A folder for apt-get download, removed on exit.
+download=""
+download_dir() {
+  if [ -z "$download" ]; then
+    download=$(mktemp -d)
+    trap 'rm -rf "$download"' EXIT
+    # apt's download user must be able to write the folder.
+    chmod 777 "$download"
+  fi
+}
+
 if [ -n "$promtool_dir" ] && [ ! -x "$promtool_dir/usr/bin/promtool" ]; then
   echo "unpacking promtool from Debian's prometheus package into $promtool_dir"
   update
-  download=$(mktemp -d)
-  trap 'rm -rf "$download"' EXIT
-  # apt's download user must be able to write the folder.
-  chmod 777 "$download"
+  download_dir
   (cd "$download" && apt-get download -qq prometheus)
   mkdir -p "$promtool_dir"
   dpkg-deb --fsys-tarfile "$download"/prometheus_*.deb |
     tar -x -C "$promtool_dir" ./usr/bin/promtool
+fi
+
+# The metapackage names the versioned kernel package (linux-image-RELEASE);
+# that one holds the image and the modules, whose modules.dep its installation
+# would make: depmod makes it here. A newer kernel replaces the folder.
+if [ -n "$kernel_dir" ]; then
+  kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+      awk '$1 ~ /^[|]?Depends:$/ && $2 ~ /^linux-image-[0-9]/ { print $2; exit }'
+  }
+  unpacked() { # PACKAGE
+    [ -r "$kernel_dir/boot/vmlinuz-${1#linux-image-}" ] &&
+      [ -f "$kernel_dir/lib/modules/${1#linux-image-}/modules.dep" ]
+  }
+  package=$(kernel_package)
+  if [ -z "$package" ] || ! unpacked "$package"; then
+    update # the package apt names now, and one it can still download
+    package=$(kernel_package)
+    [ -n "$package" ] || { echo "install-deps: apt knows no linux-image-amd64" >&2; exit 1; }
+  fi
+  if ! unpacked "$package"; then
+    echo "unpacking $package (linux-image-amd64) into $kernel_dir"
+    download_dir
+    (cd "$download" && apt-get download -qq "$package")
+    rm -rf "$kernel_dir"
+    mkdir -p "$kernel_dir"
+    dpkg-deb -x "$download/$package"_*.deb "$kernel_dir"
+    # A merged-/usr package has its modules under usr/lib.
+    if [ ! -d "$kernel_dir/lib/modules" ] && [ -d "$kernel_dir/usr/lib/modules" ]; then
+      ln -s usr/lib "$kernel_dir/lib"
+    fi
+    PATH=$PATH:/usr/sbin:/sbin depmod -b "$kernel_dir" "${package#linux-image-}"
+  fi
 fi

@@ -185,12 +185,28 @@ bool IsFaultOption(const std::string &option) {
   return false;
 }
 
-// A latency in microseconds, 0 to 1000000, as the card library reads it.
-bool IsLatency(const std::string &value) {
-  if (value.empty() || value.size() > 7 ||
+// Decimal digits alone, at most `max`. The card library reads its numbers
+// with strto*, which would take "12x" for 12, "abc" for 0 and "-1" for the
+// largest number: a fault or a clock the user never meant, silently.
+bool IsNumber(const std::string &value, unsigned long long max) {
+  if (value.empty() || value.size() > 19 ||
       value.find_first_not_of("0123456789") != std::string::npos)
     return false;
-  return std::stoul(value) <= 1000000;
+  return std::stoull(value) <= max;
+}
+
+// A fault's N[*T]: the first event index, then how many times.
+bool IsFaultCount(const std::string &value) {
+  const std::size_t star = value.find('*');
+  return IsNumber(value.substr(0, star), ULLONG_MAX) &&
+         (star == std::string::npos || IsNumber(value.substr(star + 1), ULLONG_MAX));
+}
+
+// --fault KIND[@N[*T]]: the numbers are checked here; the kind by the card
+// library, which knows the names (exit 98).
+bool IsFaultSpec(const std::string &value) {
+  const std::size_t at = value.find('@');
+  return at == std::string::npos || IsFaultCount(value.substr(at + 1));
 }
 
 struct Options {
@@ -200,6 +216,12 @@ struct Options {
   std::string Now;                          // seconds since the epoch; "": the real clock
   char **Command = nullptr;
 };
+
+// An option's value that the launcher cannot take: its exit status.
+int Refuse(const std::string &option, const std::string &value, const char *wanted) {
+  std::fprintf(stderr, "sdsim: %s \"%s\": takes %s\n", option.c_str(), value.c_str(), wanted);
+  return 2;
+}
 
 // Parses the command line: -1 when the launcher goes on, else its exit status.
 int ParseOptions(int argc, char **argv, Options &options) {
@@ -222,16 +244,20 @@ int ParseOptions(int argc, char **argv, Options &options) {
     } else if (option == "--transcript") {
       options.Transcript = Absolute(value);
     } else if (option == "--fault") {
+      if (!IsFaultSpec(value))
+        return Refuse(option, value, "KIND@N[*T], N and T in decimal digits");
       options.Faults.push_back(value);
     } else if (option == "--latency-us" || option == "--file-latency-us") {
-      if (!IsLatency(value)) {
-        std::fprintf(stderr, "sdsim: %s takes microseconds, 0 to 1000000\n", option.c_str());
-        return 2;
-      }
+      if (!IsNumber(value, 1000000))
+        return Refuse(option, value, "microseconds, 0 to 1000000");
       (option == "--latency-us" ? options.TransferLatency : options.FileLatency) = value;
     } else if (option == "--now") {
+      if (!IsNumber(value, LLONG_MAX))
+        return Refuse(option, value, "whole seconds since the epoch, in decimal digits");
       options.Now = value;
     } else if (IsFaultOption(option)) {
+      if (!IsFaultCount(value))
+        return Refuse(option, value, "an index N (or N*T), in decimal digits");
       options.Faults.push_back(option.substr(2) + "@" + value);
     } else {
       std::fprintf(stderr, "sdsim: unknown option %s\n", option.c_str());

@@ -5,14 +5,16 @@
 # host and a virtio disk, runs guest_init.sh as the guest's /init and then
 # compares every disk image with its copy from before the boot.
 #
-#   vm_test.sh SDSMART CONFIG WORKDIR
+#   vm_test.sh SDSMART CONFIG WORKDIR KERNELDIR
 #
-# Exit 77 (skipped) when QEMU, a kernel with its modules, a static busybox,
-# sfdisk or cpio are not installed (scripts/install-deps.sh installs them).
+# KERNELDIR holds Debian's kernel unpacked, not installed (boot/vmlinuz-R and
+# lib/modules/R: scripts/install-deps.sh --kernel, run by make test).
+# Exit 77 (skipped) when QEMU, the unpacked kernel, a static busybox, sfdisk
+# or cpio are missing.
 # SDSMART_VM_TIMEOUT (seconds, default 150) bounds the guest's run.
 set -euo pipefail
 
-tool=$1 config=$2 work=$3
+tool=$1 config=$2 work=$3 kernels=$4
 here=$(cd "$(dirname "$0")" && pwd)
 limit=${SDSMART_VM_TIMEOUT:-150}
 modules_wanted="xhci_pci usb_storage sd_mod sdhci_pci mmc_block virtio_pci virtio_blk"
@@ -29,13 +31,14 @@ done
 [ "$(uname -m)" = x86_64 ] || skip "the guest's tool is built for x86_64 only"
 kernel="" release=""
 while read -r candidate; do
-  r=${candidate#/boot/vmlinuz-}
-  if [ -r "$candidate" ] && [ -f "/lib/modules/$r/modules.dep" ]; then
+  r=${candidate#"$kernels"/boot/vmlinuz-}
+  if [ -r "$candidate" ] && [ -f "$kernels/lib/modules/$r/modules.dep" ]; then
     kernel=$candidate release=$r
   fi
-done < <(printf '%s\n' /boot/vmlinuz-* | sort -V)
-[ -n "$kernel" ] || skip "no readable /boot/vmlinuz-* with its modules (linux-image-amd64)"
-moddir=/lib/modules/$release
+done < <(printf '%s\n' "$kernels"/boot/vmlinuz-* | sort -V)
+[ -n "$kernel" ] ||
+  skip "no kernel unpacked in $kernels (scripts/install-deps.sh --kernel $kernels unpacks linux-image-amd64's)"
+moddir=$kernels/lib/modules/$release
 
 rm -rf "$work"
 mkdir -p "$work/root"/{bin,etc/sdsmart,modules,proc,sys,dev,tmp}

@@ -46,6 +46,7 @@ expect libsdsmart1 "$lib/libsdsmart.so.1.0.0" "$lib/libsdsmart.so.1"
 expect libsdsmart-dev usr/include/sdsmart/sdsmart.h "$lib/libsdsmart.so" \
   "$lib/pkgconfig/sdsmart.pc" "$lib/cmake/sdsmart/sdsmartConfig.cmake"
 expect sdsmart usr/bin/sdsmart usr/share/man/man1/sdsmart.1.gz etc/sdsmart/config.ini \
+  usr/share/doc/sdsmart/README \
   usr/share/sdsmart/sdsmart-card.schema.json usr/share/sdsmart/sdsmart-scan.schema.json \
   usr/share/sdsmart/sdsmart-all.schema.json usr/share/sdsmart/prometheus/sdsmart.rules.yml \
   usr/lib/systemd/system/sdsmart-textfile.service usr/lib/systemd/system/sdsmart-textfile.timer

@@ -229,12 +229,51 @@ TEST(Launcher, ExitStatusFollowsTheProgramAndTheOptions) {
       {Probe("--fault fail@0", "FirstTransferFails"), 0},
       {Probe("", "FirstTransferFails"), 1},
       {Probe("--latency-us 7 --file-latency-us 9", "LatencyAsTheLauncherSet"), 0},
-      {Launcher() + " --latency-us 1ms -- true 2>/dev/null", 2},
       {Probe("--file-kill 2", "WritesTheHostFileUntilKilled"), 128 + SIGKILL},
   };
   for (const auto &[command, status] : cases) {
     std::string out;
     EXPECT_EQ(RunShell(command, &out), status) << command << "\n" << out;
+  }
+}
+
+// A number the launcher cannot read whole is refused before the program
+// runs, naming the option and the value; never read as a part of it, 0 or a
+// wrapped-around -1.
+TEST(Launcher, RefusesNumbersItCannotRead) {
+  const std::pair<std::string, bool> cases[] = {
+      {"--now abc", false},
+      {"--now 12x", false},
+      {"--now -5", false},
+      {"--now ''", false},
+      {"--now 99999999999999999999", false},
+      {"--now 1700000000", true},
+      {"--latency-us 1ms", false},
+      {"--latency-us 1000001", false},
+      {"--file-latency-us 0", true},
+      {"--fail abc", false},
+      {"--kill 12x", false},
+      {"--fail -1", false},
+      {"--vanish ' 3'", false},
+      {"--fail '3*2'", true},
+      {"--error '3*x'", false},
+      {"--fault fail@-1", false},
+      {"--fault fail@", false},
+      {"--fault 'short@4*0'", true},
+      {"--fault vanish", true},
+  };
+  for (const auto &[options, accepted] : cases) {
+    std::string out;
+    const int status = RunShell(Launcher() + " " + options + " -- echo ran 2>&1", &out);
+    if (accepted) {
+      EXPECT_EQ(status, 0) << options << "\n" << out;
+      EXPECT_EQ(out, "ran\n") << options;
+      continue;
+    }
+    EXPECT_EQ(status, 2) << options << "\n" << out;
+    const std::string option = options.substr(0, options.find(' '));
+    EXPECT_EQ(out.rfind("sdsim: " + option + " \"", 0), 0u) << options << "\n" << out;
+    EXPECT_EQ(out.find("ran"), std::string::npos) << options;
   }
 }
 
