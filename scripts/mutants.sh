@@ -50,6 +50,7 @@ while [ $# -gt 0 ]; do
 done
 
 tree=$work/tree
+sources=$(cd "$root" && git rev-parse --short HEAD)
 build=$work/build
 rm -rf "$tree" && mkdir -p "$tree"
 # The scratch tree: this checkout's tracked files, as they are on disk.
@@ -156,7 +157,7 @@ echo "survivors:${survivors:- none}"
   if [ -n "$tests" ]; then
     echo "tests: $tests"
   else
-    echo "tests: tests/ of ${tests_rev:-the working tree} ($(cd "$root" && git rev-parse --short HEAD) sources)"
+    echo "tests: tests/ of ${tests_rev:-the working tree} ($sources sources)"
   fi
   echo "only: ${only:-all}"
   echo "$summary"
