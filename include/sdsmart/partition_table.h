@@ -18,16 +18,21 @@ inline constexpr size_t EntriesAt = BootCodeBytes;
 inline constexpr size_t EntryBytes = 16;
 inline constexpr size_t EntryCount = 4;
 inline constexpr size_t SignatureAt = 510;
+inline constexpr size_t DiskIdAt = 440; // 32-bit disk identifier, before the entries
 // 0x55AA: byte 510 is 0x55, byte 511 0xAA. Every partition table and boot
 // sector ends in it.
 inline constexpr std::array<uint8_t, 2> Signature{0x55, 0xAA};
 static_assert(EntriesAt + EntryCount * EntryBytes == SignatureAt, "the entries fill the gap");
 
 // Fields of an entry, from its start.
-inline constexpr size_t EntryStatusAt = 0;       // 0x80: bootable
+inline constexpr size_t EntryStatusAt = 0;       // EntryBootable or 0
+inline constexpr size_t EntryFirstChsAt = 1;     // 3 bytes
 inline constexpr size_t EntryTypeAt = 4;         // 0: unused entry
+inline constexpr size_t EntryLastChsAt = 5;      // 3 bytes
 inline constexpr size_t EntryFirstLbaAt = 8;     // 32-bit
 inline constexpr size_t EntrySectorCountAt = 12; // 32-bit
+
+inline constexpr uint8_t EntryBootable = 0x80;
 
 // The entry type of a protective MBR: the disk holds a GPT.
 inline constexpr uint8_t GptProtectiveType = 0xEE;

@@ -196,7 +196,7 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
 }
 
 TEST(EraseCountChart, RegionsCoverEveryUsedEntryAndBarsFitTheWidth) {
-  std::vector<uint32_t> counts{kUnusedEraseCount};
+  std::vector<uint32_t> counts{CSmartInfoReader::EraseCountUnused};
   for (uint32_t i = 0; i < 1000; ++i)
     counts.push_back(100 + (i * 37) % 400);
   uint32_t total = 0, high = 0;

@@ -5,6 +5,8 @@
 
 #include "device/guard.h"
 
+#include <sdsmart/smart_info_reader.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -86,10 +88,9 @@ struct CardData {
   std::vector<uint32_t> ReadCounts;
 };
 
-// Marker of an unused entry in the per-VB erase-count table.
-constexpr uint32_t kUnusedEraseCount = 0xFFFFFFFEu;
-// Largest value that takes part in the statistics.
-constexpr uint32_t kLargestCountedValue = 0xFFFFDu;
+// Largest value that takes part in the statistics: above it, a table entry
+// is one of the card's markers.
+constexpr uint32_t kLargestCountedValue = CSmartInfoReader::LargestCount;
 
 // Copies the results of the last successful GetSmartInfo, run with the
 // selection bits select, out of the library.

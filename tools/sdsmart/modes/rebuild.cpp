@@ -10,6 +10,7 @@
 #include "sector0/partition_finder.h"
 #include "sector0/sector0.h"
 
+#include <sdsmart/partition_table.h>
 #include <sdsmart/sdsmart.h>
 
 #include <cstdio>
@@ -54,18 +55,18 @@ void PutChs(uint8_t *at, uint64_t lba) {
 
 Sector BuildMbr(const std::vector<FoundPartition> &parts, uint32_t diskId) {
   Sector s{};
-  PutLe32(s.data() + 440, diskId);
+  using namespace PartitionTable;
+  PutLe32(s.data() + DiskIdAt, diskId);
   for (size_t i = 0; i < parts.size(); ++i) {
-    uint8_t *e = s.data() + 446 + 16 * i;
-    e[0] = parts[i].Boot ? 0x80 : 0x00;
-    PutChs(e + 1, parts[i].Start);
-    e[4] = parts[i].Type;
-    PutChs(e + 5, parts[i].Start + parts[i].Sectors - 1);
-    PutLe32(e + 8, parts[i].Start);
-    PutLe32(e + 12, parts[i].Sectors);
+    uint8_t *e = s.data() + EntriesAt + EntryBytes * i;
+    e[EntryStatusAt] = parts[i].Boot ? EntryBootable : 0x00;
+    PutChs(e + EntryFirstChsAt, parts[i].Start);
+    e[EntryTypeAt] = parts[i].Type;
+    PutChs(e + EntryLastChsAt, parts[i].Start + parts[i].Sectors - 1);
+    PutLe32(e + EntryFirstLbaAt, parts[i].Start);
+    PutLe32(e + EntrySectorCountAt, parts[i].Sectors);
   }
-  s[510] = 0x55;
-  s[511] = 0xAA;
+  std::copy(Signature.begin(), Signature.end(), s.begin() + SignatureAt);
   return s;
 }
 

@@ -6,6 +6,7 @@
 // sent or received.
 #include "record/record.h"
 
+#include <sdsmart/partition_table.h>
 #include <sdsmart/sdsmart.h>
 
 #include <algorithm>
@@ -175,17 +176,19 @@ std::array<uint8_t, 512> SyntheticSector0(const std::array<uint8_t, 512> &origin
   std::array<uint8_t, 512> s{};
   if (std::all_of(original.begin(), original.end(), [](uint8_t b) { return b == 0; }))
     return s; // an empty sector stays empty
-  const bool signature = original[510] == 0x55 && original[511] == 0xAA;
+  using namespace PartitionTable;
+  const bool signature = HasSignature(original.data());
   bool table = false;
-  for (int p = 0; p < 4; ++p)
-    table = table || original[446 + 16 * p + 4] != 0;
+  for (size_t p = 0; p < EntryCount; ++p)
+    table = table || Entry(original.data(), p)[EntryTypeAt] != 0;
   if (signature && table) {
     // A partition table: the same partitions (type, start, length); no boot
     // code, no disk signature, no CHS values.
-    for (int p = 0; p < 4; ++p) {
-      const size_t at = 446 + 16 * p;
-      s[at + 4] = original[at + 4];
-      std::copy(original.begin() + at + 8, original.begin() + at + 16, s.begin() + at + 8);
+    for (size_t p = 0; p < EntryCount; ++p) {
+      const size_t at = EntriesAt + EntryBytes * p;
+      s[at + EntryTypeAt] = original[at + EntryTypeAt];
+      std::copy(original.begin() + at + EntryFirstLbaAt, original.begin() + at + EntryBytes,
+                s.begin() + at + EntryFirstLbaAt);
     }
   } else if (signature) {
     // A boot sector without a partition table: its jump only.
@@ -193,11 +196,11 @@ std::array<uint8_t, 512> SyntheticSector0(const std::array<uint8_t, 512> &origin
   } else {
     // Other data.
     const char text[] = "synthetic sector 0 ";
-    for (size_t i = 0; i < 510; ++i)
+    for (size_t i = 0; i < SignatureAt; ++i)
       s[i] = static_cast<uint8_t>(text[i % (sizeof text - 1)]);
     return s;
   }
-  s[510] = 0x55, s[511] = 0xAA;
+  std::copy(Signature.begin(), Signature.end(), s.begin() + SignatureAt);
   return s;
 }
 

@@ -253,8 +253,9 @@ const struct {
     {Section::HealthRules, "Health rules",
      "  FAILED   remaining life <= --fail-life, or the card reports itself\n"
      "           write-protected\n"
-     "  WARNING  remaining life <= --warn-life, uncorrectable ECC errors, or the\n"
-     "           remaining life is unknown\n"
+     "  WARNING  remaining life <= --warn-life, uncorrectable ECC errors, the\n"
+     "           remaining life is unknown, or an implausible reading (its own\n"
+     "           numbers contradict each other)\n"
      "  PASSED   otherwise\n"},
     {Section::Acquisition, "Acquisition", ""},
     {Section::OtherActions, "Other actions", ""},

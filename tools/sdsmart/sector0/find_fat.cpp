@@ -4,6 +4,8 @@
 // single-board computer (cmdline.txt).
 #include "sector0/partition_finder.h"
 
+#include <sdsmart/partition_table.h>
+
 #include <cstring>
 
 namespace sdsmart_tool {
@@ -15,15 +17,14 @@ uint32_t Le16(const uint8_t *p) { return p[0] | (p[1] << 8); }
 uint32_t Le32(const uint8_t *p) { return Le16(p) | (static_cast<uint32_t>(Le16(p + 2)) << 16); }
 uint64_t Le64(const uint8_t *p) { return Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32); }
 
-bool Signed(const uint8_t *b) { return b[510] == 0x55 && b[511] == 0xAA; }
-
 // Boot code a formatter writes only when it makes a volume bootable: not all
 // one byte, not the "not a bootable disk" stub mkfs puts there.
 bool HasBootCode(const uint8_t *b, size_t from) {
   bool varied = false;
-  for (size_t i = from + 1; i < 510 && !varied; ++i)
+  const size_t end = PartitionTable::SignatureAt;
+  for (size_t i = from + 1; i < end && !varied; ++i)
     varied = b[i] != b[from];
-  const std::string code(reinterpret_cast<const char *>(b + from), 510 - from);
+  const std::string code(reinterpret_cast<const char *>(b + from), end - from);
   return varied && code.find("not a bootable") == std::string::npos;
 }
 
@@ -44,7 +45,7 @@ struct FatLayout {
 std::optional<FatLayout> ParseFat(const uint8_t *b, uint64_t lba) {
   const uint32_t perCluster = b[13], reserved = Le16(b + 14), fats = b[16];
   const bool jump = (b[0] == 0xEB && b[2] == 0x90) || b[0] == 0xE9;
-  if (!Signed(b) || !jump || Le16(b + 11) != 512 || perCluster == 0 ||
+  if (!PartitionTable::HasSignature(b) || !jump || Le16(b + 11) != 512 || perCluster == 0 ||
       (perCluster & (perCluster - 1)) != 0 || reserved == 0 || fats < 1 || fats > 2)
     return std::nullopt;
   FatLayout f;
@@ -112,7 +113,7 @@ std::string ReadChain(const CardReader &card, const FatLayout &f, uint32_t first
 
 std::optional<FoundPartition> FatAt(const CardReader &card, uint64_t lba) {
   uint8_t b[512];
-  if (!card.Sector(lba, b) || !Signed(b))
+  if (!card.Sector(lba, b) || !PartitionTable::HasSignature(b))
     return std::nullopt;
   FoundPartition p;
   p.Start = lba;
