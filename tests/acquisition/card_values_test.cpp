@@ -52,8 +52,7 @@ TEST_F(CardValues, AccessorsAnswerWhatTheCardHolds) {
     SCOPED_TRACE(name);
     Json json = LoadCardJson(file);
     edit(json);
-    sdsim::Card &card = Attach(json);
-    Name(card);
+    sdsim::Card &card = AttachNamed(json);
     const Sector before = card.ReadSector(0);
 
     ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage();
@@ -70,8 +69,7 @@ TEST_F(CardValues, AccessorsAnswerWhatTheCardHolds) {
 // global ones (pairs plus a remainder byte: the exact number of reads).
 TEST_F(CardValues, ReadCountsOfBothFormats) {
   for (const char *name : {"usb", "native"}) {
-    sdsim::Card &card = Attach(LoadCardJson(name + std::string(".json")));
-    Name(card);
+    AttachNamed(LoadCardJson(name + std::string(".json")));
     _FuncSel = 2;
     ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage();
     ExpectGolden("accessors/" + std::string(name) + "-read-counts.txt", AccessorReport());

@@ -71,8 +71,7 @@ TEST_F(FaultSweep, EveryTransferOfTheDirectMethodOnBothTransports) {
   for (const char *file : {"usb.json", "native.json"}) {
     SCOPED_TRACE(file);
     const Json json = LoadCardJson(file);
-    sdsim::Card *card = &Attach(json);
-    Name(*card);
+    sdsim::Card *card = &AttachNamed(json);
     const Seq clean = CleanRun(*card);
     ASSERT_FALSE(HasFailure());
     ASSERT_EQ(Count(clean, "file"), 0u);
@@ -110,8 +109,7 @@ TEST_F(FaultSweep, EveryTransferOfTheDirectMethodOnBothTransports) {
 }
 
 TEST_F(FaultSweep, EveryStepOfTheHostFileMethod) {
-  sdsim::Card &card = Attach(LoadCardJson("usb.json"));
-  Name(card);
+  sdsim::Card &card = AttachNamed(LoadCardJson("usb.json"));
   SetSmartVersion(3);
   const uint64_t stepsBefore = card.FileStepCount();
   const Seq clean = CleanRun(card);

@@ -28,8 +28,7 @@ class Cancel : public AcquisitionTest {};
 TEST_F(Cancel, SetBeforeTheCallStopsAtTheFirstPoll) {
   for (const char *file : {"usb.json", "native.json"}) {
     SCOPED_TRACE(file);
-    sdsim::Card &card = Attach(LoadCardJson(file));
-    Name(card);
+    sdsim::Card &card = AttachNamed(LoadCardJson(file));
     const Sector before = card.ReadSector(0);
     card.ClearTranscript();
     SetTerminated(true);
@@ -64,8 +63,7 @@ TEST_F(Cancel, WhileTheCardAnswersBusyAtEachPoll) {
     json["busy"] = {{"header", 1}};
     json["busy"][c.busyAt] = busy;
     json["header"]["HeaderVersion"] = c.headerVersion;
-    sdsim::Card &card = Attach(json);
-    Name(card);
+    sdsim::Card &card = AttachNamed(json);
     _FuncSel = c.select;
     const Sector before = card.ReadSector(0);
     card.ClearTranscript();
@@ -125,8 +123,7 @@ TEST_F(DamagedAnswers, WrongEntryOrDamagedHeadersAreRefusedAndSectorZeroRestored
       json["runtime_status"] = Json::array();
       json["read_counts"] = {{"format", "native"}, {"values", Json::array()}};
     }
-    sdsim::Card &card = Attach(json);
-    Name(card);
+    sdsim::Card &card = AttachNamed(json);
     const Sector before = card.ReadSector(0);
     card.ClearTranscript();
     if (c.fault)
@@ -156,8 +153,7 @@ TEST_F(DamagedAnswers, WrongEntryOrDamagedHeadersAreRefusedAndSectorZeroRestored
 // well: backup read (0), enter (1), enter and leave (2, 3), enter (4), the
 // header (5); then the leave (6, 7) and the restoring write (8).
 TEST_F(AcquisitionTest, FailedRestoreIsReportedAndARefusedRetryKeepsTheCopyOfSectorZero) {
-  sdsim::Card &card = Attach(LoadCardJson("usb.json"));
-  Name(card);
+  sdsim::Card &card = AttachNamed(LoadCardJson("usb.json"));
   const Sector before = card.ReadSector(0);
   const uint64_t start = card.TransferCount();
   card.AddFault({sdsim::FaultKind::FailTransfer, start + 5, 1});
@@ -190,8 +186,7 @@ TEST_F(AcquisitionTest, FailedRestoreIsReportedAndARefusedRetryKeepsTheCopyOfSec
 // The first of the guards before anything is written: the backup read. When
 // it fails, nothing is written, not even a copy from an earlier run.
 TEST_F(AcquisitionTest, FailedBackupReadWritesNothing) {
-  sdsim::Card &card = Attach(LoadCardJson("usb.json"));
-  Name(card);
+  sdsim::Card &card = AttachNamed(LoadCardJson("usb.json"));
   const Sector before = card.ReadSector(0);
   _MBRBuffer = Bulk<unsigned char>(512);
   std::memset(_MBRBuffer.Data(), 0xAA, 512);
@@ -207,8 +202,7 @@ TEST_F(AcquisitionTest, FailedBackupReadWritesNothing) {
 // Another acquisition holds the card (the lock on its node): this one is
 // refused having sent nothing, and goes ahead once the lock is released.
 TEST_F(AcquisitionTest, SecondAcquisitionOfTheSameCardIsRefused) {
-  sdsim::Card &card = Attach(LoadCardJson("usb.json"));
-  Name(card);
+  sdsim::Card &card = AttachNamed(LoadCardJson("usb.json"));
   const Sector before = card.ReadSector(0);
   {
     const CUniqueFd other(open(card.Node().c_str(), O_RDONLY | O_CLOEXEC));
@@ -230,8 +224,7 @@ TEST_F(AcquisitionTest, SecondAcquisitionOfTheSameCardIsRefused) {
 TEST_F(AcquisitionTest, CapacityFromTheUsbDriveIsNotCutTo32Bits) {
   Json json = LoadCardJson("usb.json");
   json["header"]["HeaderVersion"] = 1;
-  sdsim::Card &card = Attach(json);
-  Name(card);
+  sdsim::Card &card = AttachNamed(json);
   ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage();
   EXPECT_STREQ(GetMPVersion(), "6459.7.3.12");
   // The drive cannot tell: no capacity (prefix 6437), and no error recorded.

@@ -38,9 +38,7 @@ protected:
   // attachments.
   sdsim::Card &Attach(Json json, const std::string &image) {
     json["image"] = File(image);
-    sdsim::Card &card = CardTest::Attach(json);
-    Name(card);
-    return card;
+    return AttachNamed(json);
   }
   std::string JournalDir() {
     const std::string d = File("journal");

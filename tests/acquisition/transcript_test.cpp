@@ -35,8 +35,7 @@ TEST_P(EachTranscript, FunctionSelectSendsItsSequence) {
   const TranscriptCase &c = GetParam();
   const Json json = c.headerVersion < 0 ? LoadCardJson(c.cardFile)
                                         : WithHeaderVersion(c.headerVersion, c.firstDetailBusy);
-  sdsim::Card &card = Attach(json);
-  Name(card);
+  sdsim::Card &card = AttachNamed(json);
   _FuncSel = c.select;
   const Sector before = card.ReadSector(0);
   card.ClearTranscript();
@@ -72,8 +71,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
   const Json json = LoadCardJson("usb.json");
-  sdsim::Card &card = Attach(json);
-  Name(card);
+  sdsim::Card &card = AttachNamed(json);
   _FuncSel = 8;
   const Sector before = card.ReadSector(0);
   card.ClearTranscript();
@@ -111,8 +109,7 @@ TEST_F(Transcripts, HostFileMethodOnAWritableMountedCard) {
     Json json = LoadCardJson("usb.json");
     if (large)
       json["capacity_bytes"] = 64ull << 30;
-    sdsim::Card &card = Attach(json);
-    Name(card);
+    sdsim::Card &card = AttachNamed(json);
     if (!large)
       SetSmartVersion(3);
     ASSERT_EQ(_SmartVerSupport, 3);

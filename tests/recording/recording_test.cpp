@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 
 namespace {
 

@@ -7,9 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "sdsmart/register_field.h"
 

@@ -5,8 +5,6 @@
 #include "virtual_card.h"
 
 #include <map>
-#include <string>
-#include <thread>
 #include <tuple>
 
 using namespace sdtest;

@@ -9,8 +9,6 @@
 
 #include <array>
 #include <cstring>
-#include <functional>
-#include <string>
 
 namespace {
 

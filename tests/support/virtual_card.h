@@ -145,6 +145,11 @@ protected:
     }
     ASSERT_EQ(rc, 0) << GetErrorMessage();
   }
+  sdsim::Card &AttachNamed(const Json &json) {
+    sdsim::Card &card = Attach(json);
+    Name(card);
+    return card;
+  }
 };
 
 // ---- The host's view ------------------------------------------------------

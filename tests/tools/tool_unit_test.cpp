@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The tool's parts on their own: the command line, the health rules, the
-// state directory, the configuration codec, the sysfs scan and the
-// erase-count chart.
-#include "config/codec.h"
+// sysfs scan and the erase-count chart.
 #include "device/scan.h"
 #include "output/output.h"
 #include "run/options.h"
 #include "run/run_plan.h"
+#include "support.h"
 #include "util/files.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <filesystem>
 #include <iterator>
 #include <optional>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sdsmart_tool {
@@ -137,12 +133,6 @@ TEST(Health, VerdictAndExitBits) {
 
 class TempDir : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/sdsmart-tools-XXXXXX";
-    Dir = ::mkdtemp(tmpl);
-  }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
-
   // A /sys look-alike: block devices as symlinks into a devices tree.
   void Disk(const std::string &name, const std::string &busPath, const char *removable,
             uint64_t sectors, const std::string &vendor, const std::string &model, bool mmc,
@@ -160,14 +150,9 @@ protected:
     ASSERT_TRUE(MakeDirectories(Dir + "/class/block", 0755));
     ASSERT_EQ(::symlink(("../" + target).c_str(), (Dir + "/class/block/" + name).c_str()), 0);
   }
-  std::string Dir;
+  sdtest::ScratchDir Scratch;
+  std::string Dir = Scratch.path;
 };
-
-TEST_F(TempDir, StateDirectoryIsMadeOrRefused) {
-  EXPECT_EQ(ChooseStateDir(Dir + "/a/b"), Dir + "/a/b");
-  EXPECT_EQ(::access((Dir + "/a/b").c_str(), W_OK), 0);
-  EXPECT_EQ(ChooseStateDir("/proc/self/no/such"), "");
-}
 
 TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   Disk("sda", "pci0/ata1/host0/target0:0:0/0:0:0:0", "0", 1000000, "ATA", "SSD", false);

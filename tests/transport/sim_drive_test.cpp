@@ -21,7 +21,6 @@
 #include <memory>
 #include <string>
 #include <sys/ioctl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {

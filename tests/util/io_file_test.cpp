@@ -6,7 +6,6 @@
 #include "support.h"
 
 #include <fcntl.h>
-#include <functional>
 #include <vector>
 
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "sdsmart/mersenne.h"
 
-#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
