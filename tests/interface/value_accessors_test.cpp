@@ -63,12 +63,12 @@ TEST_F(ValueAccessorTest, LifeMonitorAndRemainingLife) {
 
 TEST_F(ValueAccessorTest, DetailTablesReportTheirSizeAndCopyOnlyWhenTheyFit) {
   // Empty tables (the empty session): nothing to copy, a size of 0.
-  unsigned int none = 77;
-  EXPECT_EQ(GetDetailEraseCount(nullptr, 0, none), 0);
-  EXPECT_EQ(none, 0u);
-  none = 77;
-  EXPECT_EQ(GetDetailReadCount(nullptr, 0, none), 0);
-  EXPECT_EQ(none, 0u);
+  using Getter = int (*)(char *, unsigned int, unsigned int &);
+  for (Getter get : {GetDetailEraseCount, GetDetailReadCount}) {
+    unsigned int none = 77;
+    EXPECT_EQ(get(nullptr, 0, none), 0);
+    EXPECT_EQ(none, 0u);
+  }
 
   std::vector<unsigned int> table(1024);
   for (unsigned int i = 0; i < table.size(); ++i)
@@ -76,7 +76,6 @@ TEST_F(ValueAccessorTest, DetailTablesReportTheirSizeAndCopyOnlyWhenTheyFit) {
   _EraseCount = table;
   _ReadCount = std::vector<unsigned int>(3, 0xFFFFE);
 
-  using Getter = int (*)(char *, unsigned int, unsigned int &);
   const struct {
     Getter get;
     const std::vector<unsigned int> &source;

@@ -15,21 +15,16 @@ namespace {
 using Sector = std::array<unsigned char, 512>;
 using EntrySector::Kind;
 
-Sector Enter(const char *entry, bool marker = false) {
+// The enter (or, with leave, the leave) pattern of an entry string.
+Sector Pattern(const char *entry, bool marker = false, bool leave = false) {
   unsigned char e[8] = {};
   std::memcpy(e, entry, std::strlen(entry));
   Sector s;
-  EntrySector::BuildEnter(s.data(), e, marker);
+  leave ? EntrySector::BuildLeave(s.data(), e) : EntrySector::BuildEnter(s.data(), e, marker);
   return s;
 }
-
-Sector Leave(const char *entry) {
-  unsigned char e[8] = {};
-  std::memcpy(e, entry, std::strlen(entry));
-  Sector s;
-  EntrySector::BuildLeave(s.data(), e);
-  return s;
-}
+Sector Enter(const char *entry, bool marker = false) { return Pattern(entry, marker); }
+Sector Leave(const char *entry) { return Pattern(entry, false, true); }
 
 // A partition table: boot code, one FAT32 partition, the boot signature.
 Sector Mbr(bool bootCode) {
