@@ -177,7 +177,7 @@ TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
 }
 
 // The command runs once per change, with the card's facts; a missing or
-// failing command is a warning and the reading stands.
+// failing command is an error of the output bit and the reading stands.
 TEST_F(History, OnChangeRunsOncePerChange) {
   std::string log = Dir.File("log"), hook = Dir.File("hook"), out;
   sdtest::WriteFile(hook, "#!/bin/sh\necho \"$SDSMART_EVENTS|$SDSMART_VERDICT|"
@@ -196,8 +196,8 @@ TEST_F(History, OnChangeRunsOncePerChange) {
        {std::pair<std::string, std::string>{"/no/such/hook", "cannot run it: No such file"},
         {"false", "it exited with status 1"}}) {
     std::filesystem::remove_all(State + "/cards");
-    EXPECT_EQ(Run(worn, now, "-H --on-change " + command + " /dev/sdx", out), 16) << out;
-    EXPECT_NE(out.find("warning: --on-change " + command + " (verdict life-limit): " + said),
+    EXPECT_EQ(Run(worn, now, "-H --on-change " + command + " /dev/sdx", out), 48) << out;
+    EXPECT_NE(out.find("error: --on-change " + command + " (verdict life-limit): " + said),
               std::string::npos)
         << out;
   }
