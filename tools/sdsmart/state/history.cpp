@@ -7,6 +7,7 @@
 #include "state/state_file.h"
 #include "util/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -15,7 +16,7 @@
 namespace sdsmart_tool {
 namespace {
 
-HistoryReading ReadingOf(const RunRecord &run, int64_t now) {
+HistoryReading ReadingOf(const RunRecord &run, const HealthResult &standing, int64_t now) {
   const CardCounters &c = run.Card->Counters;
   HistoryReading r;
   r.Time = now;
@@ -29,19 +30,51 @@ HistoryReading ReadingOf(const RunRecord &run, int64_t now) {
   r.LaterBadBlocks = c.LaterBadBlocks;
   r.PowerCycles = c.PowerCycles;
   r.EccUncorrectable = c.EccUncorrectable;
-  r.Verdict = run.Health ? VerdictName(run.Health->Status) : "";
+  r.Implausible = !run.Contradictions.empty();
+  r.Verdict = VerdictName(standing.Status);
   r.ToolVersion = SDSMART_TOOL_VERSION;
   return r;
 }
 
-void SaySkipped(const std::string &path, const LoadedHistory &h, RunStatus &status) {
-  if (h.Skipped)
-    status.Say("warning", path + ": skipped " + std::to_string(h.Skipped) +
-                              (h.Skipped == 1 ? " line that is" : " lines that are") +
-                              " no reading" + (h.TornEnd ? " (the last one was cut off)" : "") +
-                              "; the history is rewritten without " +
-                              (h.Skipped == 1 ? "it" : "them"));
+// The card's verdict as its history and --on-change keep it: a count this
+// run did not read (--select) stands as the last reading that read it left
+// it, so that reading fewer pages never makes a card look better or changed.
+HealthResult StandingHealth(const RunPlan &plan, const RunRecord &run,
+                            const std::vector<HistoryReading> &past, RunStatus &status) {
+  const CardCounters &c = run.Card->Counters;
+  auto last = std::find_if(past.rbegin(), past.rend(),
+                           [](const HistoryReading &r) { return r.EccUncorrectable.has_value(); });
+  if (c.EccUncorrectable || last == past.rend())
+    return *run.Health;
+  CardCounters carried = c;
+  carried.EccUncorrectable = last->EccUncorrectable;
+  HealthResult standing = Evaluate(carried, plan.Opts.Limits, run.Contradictions);
+  if (standing.Status != run.Health->Status)
+    status.Say("information", "uncorrectable ECC errors were not read (select bit 4): the card's "
+                              "history and --on-change keep its verdict " +
+                                  std::string(VerdictName(standing.Status)) + " with the " +
+                                  std::to_string(*last->EccUncorrectable) + " of its reading of " +
+                                  DateText(last->Time, "%Y-%m-%d %H:%M") + " UTC");
+  return standing;
 }
+
+// Why the reading cannot join the history by its time, "" when it can: a
+// clock that is not set, or set back, would disorder it (and the forecast).
+std::string ClockProblem(int64_t now, const std::vector<HistoryReading> &past) {
+  auto at = [](int64_t t) { return DateText(t, "%Y-%m-%d %H:%M") + " UTC"; };
+  if (now < kEarliestReadingTime)
+    return "the clock says " + at(now) + ", before " + DateText(kEarliestReadingTime) +
+           ": it is not set";
+  int64_t latest = kEarliestReadingTime;
+  for (const HistoryReading &r : past)
+    latest = std::max(latest, r.Time);
+  if (!past.empty() && now < latest)
+    return "the clock says " + at(now) + ", before the card's last reading in its history (" +
+           at(latest) + ")";
+  return "";
+}
+
+std::string Lines(size_t n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); }
 
 } // namespace
 
@@ -78,7 +111,7 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
   const std::string &stateDir = plan.StateDir;
   RunRecord &run = status.Run();
   std::string id = CardKey(*run.Card);
-  if (id.empty() || stateDir.empty()) {
+  if (id.empty() || stateDir.empty() || !run.Health) {
     status.Say("information", id.empty() ? "the card names no CID: its history is not kept"
                                          : "no state folder: the card's history is not kept");
     return;
@@ -86,20 +119,33 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
   std::string path = HistoryPath(stateDir, id);
   LoadedHistory history;
   if (!MakeDirectories(DirectoryOf(path), 0755) || !LoadHistory(path, history)) {
-    status.Say("error", "cannot read the history " + path + ": " + std::strerror(errno));
+    status.Say("error", HistoryLoadFailure(path));
     status.Fail(kExitAcquisition);
     return;
   }
-  SaySkipped(path, history, status);
-  HistoryReading reading = ReadingOf(run, static_cast<int64_t>(std::time(nullptr)));
-  try {
-    AppendReading(path, history, reading, int64_t{o.HistoryIntervalHours} * 3600);
-  } catch (const std::exception &e) {
-    status.Say("error",
-               std::string("the reading was not added to the card's history: ") + e.what());
-    status.Fail(kExitAcquisition);
+  const HealthResult standing = StandingHealth(plan, run, history.Readings, status);
+  HistoryReading reading = ReadingOf(run, standing, static_cast<int64_t>(std::time(nullptr)));
+  const std::string torn = history.TornEnd ? " (the last one was cut off)" : "";
+  if (std::string clock = ClockProblem(reading.Time, history.Readings); !clock.empty()) {
+    status.Say("warning", clock + ": this reading is not added to the card's history " + path +
+                              "; set the system clock");
+    if (history.Skipped)
+      status.Say("warning", path + ": skipped " + Lines(history.Skipped) + " that " +
+                                (history.Skipped == 1 ? "is" : "are") + " no reading" + torn);
+  } else {
+    try {
+      AppendReading(path, history, reading, int64_t{o.HistoryIntervalHours} * 3600);
+      if (history.Skipped)
+        status.Say("warning", path + ": moved " + Lines(history.Skipped) + " that " +
+                                  (history.Skipped == 1 ? "is" : "are") + " no reading" + torn +
+                                  " to " + RejectedPath(path));
+    } catch (const std::exception &e) {
+      status.Say("error",
+                 std::string("the reading was not added to the card's history: ") + e.what());
+      status.Fail(kExitAcquisition);
+    }
+    history.Readings.push_back(reading);
   }
-  history.Readings.push_back(reading);
   WearForecast f = MakeForecast(history.Readings, o.WindowDays, o.Limits.FailLife);
   f.CardId = id;
   f.HistoryFile = path;
@@ -116,7 +162,7 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
     status.Fail(kExitAcquisition);
   }
   if (!o.OnChange.empty())
-    RunOnChange(o, stateDir + "/cards/" + id + ".notified", stateFile, status);
+    RunOnChange(o, stateDir + "/cards/" + id + ".notified", stateFile, standing, status);
 }
 
 } // namespace sdsmart_tool

@@ -4,13 +4,16 @@
 #include "output/output.h"
 #include "util/files.h"
 
+#include "sdsmart/unique_fd.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sdsmart_tool {
@@ -49,6 +52,21 @@ void WriteAll(int fd, const std::string &data, const std::string &path) {
   }
 }
 
+// Appends text to the file (made 0644 when missing) and syncs it; only a
+// regular file is written to (O_NONBLOCK: a FIFO without a reader is
+// refused rather than waited for).
+void AppendSynced(const std::string &path, const std::string &text) {
+  CUniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
+  struct stat st {};
+  if (!fd.IsOpen() || ::fstat(fd.Get(), &st) != 0)
+    throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode))
+    throw std::runtime_error(path + " is " + FileKind(st.st_mode) + ", not a regular file");
+  WriteAll(fd.Get(), text, path);
+  if (::fsync(fd.Get()) != 0)
+    throw std::runtime_error("cannot sync " + path + ": " + std::strerror(errno));
+}
+
 } // namespace
 
 nlohmann::ordered_json ReadingJson(const HistoryReading &r) {
@@ -65,6 +83,7 @@ nlohmann::ordered_json ReadingJson(const HistoryReading &r) {
   j["power_cycles"] = r.PowerCycles;
   j["ecc_uncorrectable"] = r.EccUncorrectable ? nlohmann::ordered_json(*r.EccUncorrectable)
                                               : nlohmann::ordered_json(nullptr);
+  j["implausible"] = r.Implausible;
   j["verdict"] = r.Verdict;
   j["version"] = r.ToolVersion;
   return j;
@@ -95,6 +114,12 @@ bool ParseReading(const std::string &line, HistoryReading &r) {
       return false;
     r.EccUncorrectable = count;
   }
+  // Lines of versions before it have no such field: plausible.
+  if (auto implausible = j.find("implausible"); implausible != j.end()) {
+    if (!implausible->is_boolean())
+      return false;
+    r.Implausible = implausible->get<bool>();
+  }
   if (!j.contains("verdict") || !j["verdict"].is_string() || !j.contains("version") ||
       !j["version"].is_string())
     return false;
@@ -117,9 +142,25 @@ bool LoadHistory(const std::string &path, LoadedHistory &history) {
     if (ParseReading(line, r))
       history.Readings.push_back(r);
     else if (!line.empty())
-      ++history.Skipped;
+      ++history.Skipped, history.SkippedText += line + "\n";
   }
   return true;
+}
+
+std::string HistoryLoadFailure(const std::string &path) {
+  if (errno == EFBIG)
+    return path + " is larger than the " + std::to_string(kLargestFileRead >> 20) +
+           " MiB a history may be (one the tool keeps stays near 100 KiB), so it is not read. "
+           "Move it aside: the next reading starts a new history";
+  return "cannot read the history " + path + ": " + std::strerror(errno);
+}
+
+std::string RejectedPath(const std::string &historyPath) {
+  const std::string ext = ".jsonl";
+  const bool jsonl = historyPath.size() > ext.size() &&
+                     historyPath.compare(historyPath.size() - ext.size(), ext.size(), ext) == 0;
+  return (jsonl ? historyPath.substr(0, historyPath.size() - ext.size()) : historyPath) +
+         ".rejected";
 }
 
 std::string CardKey(const CardData &card, const std::string &sysRoot) {
@@ -158,19 +199,16 @@ void AppendReading(const std::string &path, const LoadedHistory &before,
   all.push_back(reading);
   std::vector<HistoryReading> kept = Thinned(all, interval);
   if (before.Skipped || before.TornEnd || kept.size() + kSurplusBeforeThinning < all.size()) {
+    // The lines that are no reading go first, so that the rewrite loses none.
+    if (before.Skipped)
+      AppendSynced(RejectedPath(path), before.SkippedText);
     std::string text;
     for (const HistoryReading &r : kept)
       text += ReadingJson(r).dump() + "\n";
     WriteFileAtomically(path, text, 0644, true);
     return;
   }
-  // "e": close-on-exec; the stream is only the descriptor's owner here.
-  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "ae"), &std::fclose);
-  if (!file)
-    throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-  WriteAll(::fileno(file.get()), ReadingJson(reading).dump() + "\n", path);
-  if (::fsync(::fileno(file.get())) != 0)
-    throw std::runtime_error("cannot sync " + path + ": " + std::strerror(errno));
+  AppendSynced(path, ReadingJson(reading).dump() + "\n");
 }
 
 } // namespace sdsmart_tool

@@ -25,8 +25,11 @@ struct HistoryReading {
   uint32_t LaterBadBlocks = 0;
   uint32_t PowerCycles = 0;
   std::optional<uint32_t> EccUncorrectable; // absent when not read
-  std::string Verdict;                      // "PASSED", "WARNING", "FAILED"
-  std::string ToolVersion;                  // of the run that wrote it
+  bool Implausible = false;                 // the reading contradicts itself (plausibility.h)
+  // "PASSED", "WARNING", "FAILED": the card's standing verdict, counts this
+  // run did not read taken from the last reading that read them.
+  std::string Verdict;
+  std::string ToolVersion; // of the run that wrote it
 };
 
 nlohmann::ordered_json ReadingJson(const HistoryReading &r);
@@ -36,12 +39,24 @@ bool ParseReading(const std::string &line, HistoryReading &r);
 struct LoadedHistory {
   std::vector<HistoryReading> Readings; // in the file's order, oldest first
   size_t Skipped = 0;                   // lines that were no reading
+  std::string SkippedText;              // those lines, each ended by a line feed
   bool TornEnd = false;                 // the last line has no line feed
 };
 
 // false (errno set) when the file exists and cannot be read; a missing
 // file is an empty history.
 bool LoadHistory(const std::string &path, LoadedHistory &history);
+
+// Why LoadHistory failed (errno as it left it), in words for a message: a
+// file over the bound is said as such, with what to do.
+std::string HistoryLoadFailure(const std::string &path);
+
+// Where lines of a history that are no reading are moved to (appended):
+// STATE/history/ID.rejected beside STATE/history/ID.jsonl.
+std::string RejectedPath(const std::string &historyPath);
+
+// The earliest time a reading may have: a clock before it is not set.
+constexpr int64_t kEarliestReadingTime = 1577836800; // 2020-01-01 00:00 UTC
 
 // The card's key: the CID in lower-case hex, from sysfs for a native host
 // card, else from the SMART header. Empty when neither is known.
@@ -54,7 +69,8 @@ std::vector<HistoryReading> Thinned(const std::vector<HistoryReading> &readings,
 
 // Appends the reading to the history file (one write of a whole line, then
 // fsync), or rewrites the file thinned once a day's worth of surplus readings
-// piled up, or it held lines that are no readings. Throws std::runtime_error.
+// piled up, or it held lines that are no readings: those are first appended
+// to RejectedPath (and synced), never dropped. Throws std::runtime_error.
 void AppendReading(const std::string &path, const LoadedHistory &before,
                    const HistoryReading &reading, int64_t interval);
 

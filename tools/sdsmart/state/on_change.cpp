@@ -260,10 +260,10 @@ unsigned OnChangeSecondsAtMost(const Options &o) {
 }
 
 void RunOnChange(const Options &o, const std::string &memoryFile, const std::string &stateFile,
-                 RunStatus &status) {
+                 const HealthResult &standing, RunStatus &status) {
   const RunRecord &run = status.Run();
   Announced before = LoadAnnounced(memoryFile), now;
-  now.Verdict = run.Health ? VerdictName(run.Health->Status) : "";
+  now.Verdict = VerdictName(standing.Status);
   now.LifeLevel = std::max(before.LifeLevel, LifeLevel(run, o.Limits));
   std::optional<int64_t> end;
   if (run.Forecast && run.Forecast->LimitAt)
@@ -277,7 +277,7 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
     now.LifeEnd = before.LifeEnd;
   if (!events.empty()) {
     std::string reasons;
-    for (const std::string &r : run.Health ? run.Health->Reasons : std::vector<std::string>())
+    for (const std::string &r : standing.Reasons)
       reasons += (reasons.empty() ? "" : "; ") + r;
     std::string failure =
         Spawn(o.OnChange,

@@ -25,7 +25,9 @@ constexpr unsigned kOnChangeGraceSeconds = 2;
 // grace, and as much again for what the run does after it. 0 without one.
 unsigned OnChangeSecondsAtMost(const Options &o);
 
+// standing: the card's verdict as its history keeps it (counts this run did
+// not read taken from the last reading that read them).
 void RunOnChange(const Options &o, const std::string &memoryFile, const std::string &stateFile,
-                 RunStatus &status);
+                 const HealthResult &standing, RunStatus &status);
 
 } // namespace sdsmart_tool
