@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "state/forecast.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -49,35 +50,61 @@ WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned 
   f.WindowDays = windowDays;
   f.LimitPercent = limitPercent;
   f.Status = "not enough history";
-  if (readings.empty())
+  // An implausible reading decides nothing (plausibility.h), nor does one
+  // without a life figure.
+  std::vector<const HistoryReading *> usable;
+  for (const HistoryReading &r : readings)
+    if (!r.Implausible && r.UsedPercent && r.RemainingPercent && std::isfinite(*r.UsedPercent))
+      usable.push_back(&r);
+  if (readings.empty() || usable.empty())
     return f;
   const double newest = static_cast<double>(readings.back().Time);
   std::vector<double> days, used, erases;
-  for (const HistoryReading &r : readings)
-    if (r.UsedPercent && std::isfinite(*r.UsedPercent) &&
-        newest - static_cast<double>(r.Time) <= windowDays * kDay) {
-      days.push_back((static_cast<double>(r.Time) - newest) / kDay);
-      used.push_back(*r.UsedPercent);
-      erases.push_back(static_cast<double>(r.TotalErases));
+  for (const HistoryReading *r : usable)
+    if (newest - static_cast<double>(r->Time) <= windowDays * kDay) {
+      days.push_back((static_cast<double>(r->Time) - newest) / kDay);
+      used.push_back(*r->UsedPercent);
+      erases.push_back(static_cast<double>(r->TotalErases));
     }
   f.Readings = days.size();
-  f.Days = days.empty() ? 0 : 0.0 - days.front(); // never -0
-  if (f.Readings < kForecastMinReadings || f.Days < kForecastMinDays)
+  f.Days = days.empty() ? 0 : days.back() - days.front();
+  f.RateKnown = f.Readings >= kForecastMinReadings && f.Days >= kForecastMinDays;
+  // A limit the readings have reached: since the first of the readings at
+  // or below it that run up to the newest.
+  auto since = [&](double remaining) -> std::optional<int64_t> {
+    std::optional<int64_t> first;
+    for (auto r = usable.rbegin(); r != usable.rend() && *(*r)->RemainingPercent <= remaining; ++r)
+      first = (*r)->Time;
+    return first;
+  };
+  f.LimitAt = since(limitPercent);
+  f.LimitReached = f.LimitAt.has_value();
+  f.ZeroAt = since(0);
+  if (f.RateKnown) {
+    // Used life and erases only grow: a line that falls is no wear.
+    f.UsedPerDay = std::max(0.0, Slope(days, used));
+    f.ErasesPerDay = std::max(0.0, Slope(days, erases));
+  }
+  if (f.ZeroAt) {
+    f.Status = "exhausted";
     return f;
-  f.UsedPerDay = Slope(days, used);
-  f.ErasesPerDay = Slope(days, erases);
+  }
+  if (!f.RateKnown)
+    return f;
   if (!(f.UsedPerDay > 0)) {
     f.Status = "no wear seen";
     return f;
   }
   f.Status = "ok";
-  // The fitted line's value at the newest reading, then onwards at its rate.
+  // The fitted line's value at the newest reading, then onwards at its rate
+  // (never before the newest reading: those limits were not reached).
   const double usedNow = Mean(used) - f.UsedPerDay * Mean(days);
   auto when = [&](double remaining) {
-    double daysLeft = (100.0 - remaining - usedNow) / f.UsedPerDay;
+    double daysLeft = std::max(0.0, (100.0 - remaining - usedNow) / f.UsedPerDay);
     return static_cast<int64_t>(std::llround(newest + daysLeft * kDay));
   };
-  f.LimitAt = when(limitPercent);
+  if (!f.LimitAt)
+    f.LimitAt = when(limitPercent);
   f.ZeroAt = when(0);
   return f;
 }
@@ -94,18 +121,25 @@ std::string DateText(int64_t time, const char *format) {
 std::string ForecastLine(const WearForecast &f) {
   std::string over = " over " + Plural(f.Days, "day", "days") + " (" +
                      Plural(static_cast<double>(f.Readings), "reading", "readings") + ")";
-  if (f.Status == "not enough history")
-    return "Wear rate: not enough history (" +
+  std::string line;
+  if (!f.RateKnown)
+    line = "Wear rate: not enough history (" +
            Plural(static_cast<double>(f.Readings), "reading", "readings") + " over " +
            Plural(f.Days, "day", "days") + "; a forecast needs at least " +
-           std::to_string(kForecastMinReadings) + " over " + Fixed(kForecastMinDays, 0) +
-           " days)\n";
-  if (f.Status == "no wear seen")
-    return "Wear rate: no wear seen" + over + "\n";
-  std::string line = "Wear rate: " + Fixed(f.UsedPerDay * kMonthDays, 2) + " % a month" + over +
-                     "; remaining life reaches " + Fixed(f.LimitPercent, 0) + " % around " +
-                     DateText(*f.LimitAt).substr(0, 7);
-  if (f.LimitPercent != 0)
+           std::to_string(kForecastMinReadings) + " over " + Fixed(kForecastMinDays, 0) + " days)";
+  else if (!(f.UsedPerDay > 0))
+    line = "Wear rate: no wear seen" + over;
+  else
+    line = "Wear rate: " + Fixed(f.UsedPerDay * kMonthDays, 2) + " % a month" + over;
+  if (f.Status == "exhausted")
+    return line + "; life exhausted since " + DateText(*f.ZeroAt) + "\n";
+  if (f.LimitReached)
+    line += "; remaining life at or below " + Fixed(f.LimitPercent, 0) + " % since " +
+            DateText(*f.LimitAt);
+  else if (f.LimitAt)
+    line += "; remaining life reaches " + Fixed(f.LimitPercent, 0) + " % around " +
+            DateText(*f.LimitAt).substr(0, 7);
+  if (f.ZeroAt && f.LimitPercent != 0)
     line += ", 0 % around " + DateText(*f.ZeroAt).substr(0, 7);
   return line + "\n";
 }
@@ -118,8 +152,8 @@ nlohmann::ordered_json ForecastJson(const WearForecast &f) {
   j["window_days"] = f.WindowDays;
   j["readings"] = f.Readings;
   j["days"] = std::round(f.Days * 100) / 100; // runs minutes apart read the same
-  j["used_percent_per_day"] = f.Status == "ok" ? J(f.UsedPerDay) : J(nullptr);
-  j["erases_per_day"] = f.Status == "ok" ? J(f.ErasesPerDay) : J(nullptr);
+  j["used_percent_per_day"] = f.RateKnown ? J(f.UsedPerDay) : J(nullptr);
+  j["erases_per_day"] = f.RateKnown ? J(f.ErasesPerDay) : J(nullptr);
   j["limit_percent"] = f.LimitPercent;
   j["limit_date"] = f.LimitAt ? J(DateText(*f.LimitAt)) : J(nullptr);
   j["limit_timestamp"] = f.LimitAt ? J(*f.LimitAt) : J(nullptr);
@@ -130,19 +164,23 @@ nlohmann::ordered_json ForecastJson(const WearForecast &f) {
 }
 
 std::string ForecastMetrics(const std::string &labels, const WearForecast &f) {
-  if (f.Status != "ok")
-    return "";
-  char used[64], end[64];
-  std::snprintf(used, sizeof used, "%.12g", f.UsedPerDay / 100);
-  std::snprintf(end, sizeof end, "%lld", static_cast<long long>(*f.LimitAt));
-  return "# HELP sdsmart_life_used_ratio_per_day Share of the rated life the card uses a day, "
-         "from its history.\n# TYPE sdsmart_life_used_ratio_per_day gauge\n"
-         "sdsmart_life_used_ratio_per_day{" +
-         labels + "} " + used +
-         "\n# HELP sdsmart_life_end_timestamp_seconds When the remaining life reaches the "
-         "failure limit at the present wear rate.\n"
-         "# TYPE sdsmart_life_end_timestamp_seconds gauge\nsdsmart_life_end_timestamp_seconds{" +
-         labels + "} " + end + "\n";
+  std::string text;
+  char value[64];
+  if (f.RateKnown) {
+    std::snprintf(value, sizeof value, "%.12g", f.UsedPerDay / 100);
+    text += "# HELP sdsmart_life_used_ratio_per_day Share of the rated life the card uses a day, "
+            "from its history.\n# TYPE sdsmart_life_used_ratio_per_day gauge\n"
+            "sdsmart_life_used_ratio_per_day{" +
+            labels + "} " + value + "\n";
+  }
+  if (f.LimitAt) {
+    std::snprintf(value, sizeof value, "%lld", static_cast<long long>(*f.LimitAt));
+    text += "# HELP sdsmart_life_end_timestamp_seconds When the remaining life reaches the "
+            "failure limit at the present wear rate (reached: when a reading first showed it).\n"
+            "# TYPE sdsmart_life_end_timestamp_seconds gauge\nsdsmart_life_end_timestamp_seconds{" +
+            labels + "} " + value + "\n";
+  }
+  return text;
 }
 
 } // namespace sdsmart_tool

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The wear rate of a card from its history and the date its remaining life
-// reaches the failure limit at that rate.
+// reaches the failure limit at that rate, or, once it has, since when.
 #pragma once
 
 #include "state/history_store.h"
@@ -21,16 +21,22 @@ struct WearForecast {
   std::string CardId;
   std::string HistoryFile;
   std::string StateFile; // written after the run ("" until then)
-  std::string Status;    // "ok", "not enough history", "no wear seen"
+  // "ok", "not enough history", "no wear seen", "exhausted" (the newest
+  // reading has 0 % remaining life or less)
+  std::string Status;
   unsigned WindowDays = 90;
-  size_t Readings = 0;   // readings inside the window
-  double Days = 0;       // days between the first and the last of them
-  double UsedPerDay = 0; // percent of rated life a day
+  size_t Readings = 0;    // readings inside the window (implausible ones left out)
+  double Days = 0;        // days between the first and the last of them
+  bool RateKnown = false; // the readings are enough for a rate (0 when none was seen)
+  double UsedPerDay = 0;  // percent of rated life a day
   double ErasesPerDay = 0;
-  double LimitPercent = 0;        // the failure limit (remaining life)
-  std::optional<int64_t> LimitAt; // when remaining life reaches the limit
-  std::optional<int64_t> ZeroAt;  // when it reaches 0 %
-  size_t Skipped = 0;             // lines of the history file that were no readings
+  double LimitPercent = 0; // the failure limit (remaining life)
+  // When remaining life reaches the limit and 0 %: ahead, at the fitted
+  // rate; or, once a reading showed it, the first reading of those since.
+  std::optional<int64_t> LimitAt;
+  std::optional<int64_t> ZeroAt;
+  bool LimitReached = false; // LimitAt is a reading's time
+  size_t Skipped = 0;        // lines of the history file that were no readings
 };
 
 // Least-squares line through the readings of the last `windowDays` (ending at
