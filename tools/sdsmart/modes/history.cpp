@@ -13,8 +13,10 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -23,16 +25,19 @@
 namespace sdsmart_tool {
 namespace {
 
-std::vector<std::string> KnownCards(const std::string &stateDir) {
-  std::vector<std::string> ids;
+// The cards with a history; false (errno set) when the folder exists and
+// cannot be read.
+bool KnownCards(const std::string &stateDir, std::vector<std::string> &ids) {
   std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir((stateDir + "/history").c_str()), &::closedir);
-  for (dirent *e; dir && (e = ::readdir(dir.get()));) {
+  if (!dir)
+    return errno == ENOENT;
+  for (dirent *e; (e = ::readdir(dir.get()));) {
     std::string name = e->d_name;
     if (name.size() > 6 && name.compare(name.size() - 6, 6, ".jsonl") == 0 && name[0] != '.')
       ids.push_back(name.substr(0, name.size() - 6));
   }
   std::sort(ids.begin(), ids.end());
-  return ids;
+  return true;
 }
 
 std::string Percent(const std::optional<double> &v) {
@@ -45,10 +50,10 @@ std::string Percent(const std::optional<double> &v) {
 
 std::string Row(const HistoryReading &r) {
   char line[160];
-  std::snprintf(line, sizeof line, "%-16s  %10s  %10s  %12llu  %s\n",
+  std::snprintf(line, sizeof line, "%-16s  %10s  %10s  %12llu  %s%s\n",
                 DateText(r.Time, "%Y-%m-%d %H:%M").c_str(), Percent(r.RemainingPercent).c_str(),
                 Percent(r.UsedPercent).c_str(), static_cast<unsigned long long>(r.TotalErases),
-                r.Verdict.c_str());
+                r.Verdict.c_str(), r.Implausible ? " (implausible reading)" : "");
   return line;
 }
 
@@ -64,13 +69,16 @@ bool LoadCard(const Options &o, const std::string &stateDir, const std::string &
               CardHistory &card, RunStatus &status) {
   card.Id = id;
   card.Path = HistoryPath(stateDir, id);
-  if (!LoadHistory(card.Path, card.History) || card.History.Readings.empty()) {
-    status.Say("error", "no history of card " + id + " in " + card.Path);
+  const bool loaded = LoadHistory(card.Path, card.History); // a missing file is no history
+  if (!loaded || card.History.Readings.empty()) {
+    status.Say("error", loaded ? "no history of card " + id + " in " + card.Path
+                               : HistoryLoadFailure(card.Path));
     return false;
   }
   if (card.History.Skipped)
     status.Say("warning", card.Path + ": skipped " + std::to_string(card.History.Skipped) +
-                              " lines that are no reading");
+                              " lines that are no reading (the next reading moves them to " +
+                              RejectedPath(card.Path) + ")");
   card.Forecast = MakeForecast(card.History.Readings, o.WindowDays, o.Limits.FailLife);
   card.Forecast.CardId = id;
   card.Forecast.HistoryFile = card.Path;
@@ -115,16 +123,22 @@ int RunHistory(const Options &given, RunStatus &status) {
   const std::string &stateDir = plan.StateDir;
   std::vector<std::string> ids;
   if (o.Device.empty()) {
-    ids = KnownCards(stateDir);
-    if (ids.empty())
+    if (!KnownCards(stateDir, ids)) {
+      status.Say("error", "cannot read " + stateDir + "/history: " + std::strerror(errno));
+      status.Fail(kExitAcquisition);
+    } else if (ids.empty()) {
       status.Say("information", "no card histories in " + stateDir + "/history");
+    }
   } else {
+    errno = 0;
     std::string id = o.Device.find('/') == std::string::npos && o.Device.size() == 32
                          ? o.Device
                          : LatestCardId(stateDir + "/latest", o.Device);
     if (id.empty()) {
-      status.Say("error", "no card was read through " + o.Device + " (no " + stateDir +
-                              "/latest link for it)");
+      const bool denied = errno == EACCES;
+      status.Say("error", denied ? "cannot read " + stateDir + "/latest: " + std::strerror(EACCES)
+                                 : "no card was read through " + o.Device + " (no " + stateDir +
+                                       "/latest link for it)");
       status.Fail(kExitAcquisition);
     } else {
       ids.push_back(id);

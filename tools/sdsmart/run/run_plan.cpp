@@ -18,8 +18,10 @@
 namespace sdsmart_tool {
 namespace {
 
+// A state folder made here is readable by all, as the state files and
+// histories in it are (0644): `sdsmart history` serves unprivileged users.
 bool Writable(const std::string &dir) {
-  return MakeDirectories(dir, 0700) && ::access(dir.c_str(), W_OK | X_OK) == 0;
+  return MakeDirectories(dir, 0755) && ::access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
 bool IsDirectory(const std::string &path) {

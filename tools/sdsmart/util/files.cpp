@@ -141,7 +141,9 @@ bool MakeDirectories(const std::string &path, mode_t mode) {
   std::string parent = DirectoryOf(path);
   if (parent != path && !MakeDirectories(parent, mode))
     return false;
-  if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
+  if (::mkdir(path.c_str(), mode) == 0)
+    ::chmod(path.c_str(), mode); // as asked, whatever the umask: as the files in it are
+  else if (errno != EEXIST)
     return false;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

@@ -44,8 +44,8 @@ bool ReadWholeFile(const std::string &path, std::string &data);
 // directory", "a socket", "a regular file", "a block device".
 std::string FileKind(mode_t mode);
 
-// mkdir -p with the given mode for the directories it creates; true when the
-// directory exists afterwards.
+// mkdir -p with the given mode (not narrowed by the umask) for the
+// directories it creates; true when the directory exists afterwards.
 bool MakeDirectories(const std::string &path, mode_t mode);
 
 std::string DirectoryOf(const std::string &path);
