@@ -13,10 +13,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sdsmart_tool {
@@ -134,13 +137,17 @@ int UnsupportedMemory::Remember(const std::string &node, const std::string &reas
   return failures;
 }
 
-bool UnsupportedMemory::Accepted(const std::string &node) const {
+bool UnsupportedMemory::Accepted() const {
   const nlohmann::json old = Record();
-  if (old.value("header_seen", false))
+  // Only a record of this memory goes: a name of its own that holds anything
+  // else than a regular file is left alone.
+  struct stat st {};
+  if (::lstat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
     return false;
-  const nlohmann::json record = {{"since", UtcNow()}, {"node", node}, {"header_seen", true}};
-  WriteFileAtomically(Path, record.dump(2) + "\n", 0644, false);
-  return old.contains("since");
+  if (::unlink(Path.c_str()) != 0)
+    throw std::runtime_error("cannot remove " + Path + ": " + std::strerror(errno));
+  // Records of older versions marked a card that was read ("header_seen").
+  return old.contains("since") && !old.value("header_seen", false);
 }
 
 bool AnsweredNoSmartHeader() {
@@ -171,7 +178,7 @@ void NoteAcquisition(const Options &o, const UnsupportedMemory &memory, bool rea
   bool remembered = false;
   try {
     if (read)
-      remembered = memory.Accepted(o.Device); // a card that gave a header is never remembered
+      remembered = memory.Accepted(); // a card that gave a header is not unsupported
     else if (AnsweredNoSmartHeader())
       failures = memory.Remember(o.Device, GetErrorMessage());
   } catch (const std::exception &e) {

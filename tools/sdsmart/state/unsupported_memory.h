@@ -6,9 +6,10 @@
 // identifies it without writing and later runs leave it alone. One glitch
 // must not switch a good card off, nor a clone (fleets copy one image to
 // every card) be skipped for another: a card is remembered only after two
-// runs in a row found no header, never once it gave one, and only where
+// runs in a row found no header with no reading in between, and only where
 // something tells clones apart (the CID a native host shows, the card
-// reader's serial).
+// reader's serial). A card that is read leaves no record: it is no card of
+// another family.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -39,9 +40,10 @@ public:
   // card once gave a header). Atomically written; throws
   // std::runtime_error.
   int Remember(const std::string &node, const std::string &reason) const;
-  // The card gave a header: it is never remembered as not supported. true
-  // when runs without a header had been counted.
-  bool Accepted(const std::string &node) const;
+  // The card gave a header, so it is of the family read here: its record,
+  // if any, is removed. true when runs without a header had been counted.
+  // Throws std::runtime_error.
+  bool Accepted() const;
   const std::string &File() const { return Path; }
 
 private:
