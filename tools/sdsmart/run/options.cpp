@@ -4,6 +4,9 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace sdsmart_tool {
 namespace {
 
@@ -80,6 +83,22 @@ struct Parse {
            (Positional.size() > 1 && Positional[1].rfind("/dev/", 0) == 0);
   }
 
+  // `history` reads files only: an option that would not act there is
+  // refused rather than quietly dropped.
+  bool HistoryOptions() {
+    static const char *const kActing[] = {"json", "ascii", "state-dir", "window", "fail-life"};
+    for (const OptionSpec *spec : Given)
+      if (std::find_if(std::begin(kActing), std::end(kActing), [&](const char *name) {
+            return std::string(spec->Name) == name;
+          }) == std::end(kActing)) {
+        Error = std::string("--") + spec->Name +
+                " has no effect in history, which reads the card histories only (it takes "
+                "--json, --ascii, --state-dir, --window and --fail-life)";
+        return false;
+      }
+    return true;
+  }
+
   // The rules between options and the positional arguments.
   bool Finish() {
     Options &o = Result;
@@ -102,7 +121,7 @@ struct Parse {
     if (!Positional.empty() && Positional[0] == "history" && !ModeSet && Positional.size() <= 2) {
       o.Action = Mode::History;
       o.Device = Positional.size() == 2 ? Positional[1] : "";
-      return true;
+      return HistoryOptions();
     }
     if (o.Action == Mode::Help || o.Action == Mode::Version)
       return true;
