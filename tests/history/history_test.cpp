@@ -3,73 +3,15 @@
 // tool under the virtual card and the wall clock set by sdsim (SDSIM_NOW,
 // --now). Regenerate the golden files after a deliberate change:
 //   SDSMART_REGENERATE=1 build-asan/tests/history_tests
-#include "support.h"
-#include "util/files.h"
-
-#include <nlohmann/json.hpp>
+#include "history_fixture.h"
 
 #include <atomic>
 #include <cmath>
-#include <sys/stat.h>
 #include <thread>
 
 namespace {
 
-using nlohmann::json;
-
-const std::string kBin = SDSMART_BINARY_DIR "/bin/";
-const std::string kSource = SDSMART_SOURCE_DIR;
-constexpr int64_t kStart = 1735689600;           // 2025-01-01 00:00 UTC
-constexpr int64_t kStep = 2 * 365 * 86400 / 400; // 400 runs over two years
-constexpr double kRated = 3000.0 * 4096;         // rated cycles x virtual blocks of the card
-constexpr int64_t kErases0 = 1228800, kErasesPerRun = 18432;
-const std::string kCid = "02544d5344534d31aa12345678019d01";
-
-class History : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
-      GTEST_SKIP() << "sdsim is not built";
-    // As the packaged service keeps it: readable by all (the unprivileged
-    // reader comes through here).
-    ::chmod(Dir.path.c_str(), 0755);
-    ::mkdir(State.c_str(), 0755);
-  }
-
-  // The bundled USB card under another node and CID with the given erase total.
-  std::string Card(const std::string &name, const std::string &node, const std::string &cid,
-                   int64_t erases) {
-    json card = json::parse(sdtest::ReadFile(kSource + "/sim/cards/usb.json"));
-    card["node"] = node;
-    card["capacity_bytes"] = 64 << 20;
-    card["header"]["CID"] = cid;
-    card["header"]["TotalEraseCount"] = erases;
-    card["header"]["MaxEraseCount"] = 6000; // above any average these totals give
-    sdtest::WriteFile(Dir.File(name), card.dump());
-    return Dir.File(name);
-  }
-
-  std::string Tool(const std::string &options) {
-    return kBin + "sdsmart --config " SDSMART_BINARY_DIR "/demo/config --state-dir " + State +
-           " --select 0 --warn-life 20 --fail-life 10 " + options;
-  }
-
-  // One run of the tool on a card at a time; standard output and error.
-  int Run(const std::string &card, int64_t now, const std::string &options, std::string &out) {
-    return sdtest::RunShell(kBin + "sdsim --now " + std::to_string(now) + " --card " + card +
-                                " -- " + Tool(options) + " 2>&1",
-                            &out);
-  }
-
-  std::string Normalised(std::string text) const {
-    for (size_t at; (at = text.find(Dir.path)) != std::string::npos;)
-      text.replace(at, Dir.path.size(), "@DIR@");
-    return text;
-  }
-
-  sdtest::ScratchDir Dir;
-  std::string State = Dir.File("state");
-};
+using namespace history_test;
 
 // 400 runs two years long, under two node names, and a second card; a reader
 // of the state file meanwhile; then `sdsmart history` as another user.
@@ -154,17 +96,20 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
 }
 
 // A torn last line (power loss) and a file of garbage: the card is read, the
-// run says what it skipped, and the history holds readings only afterwards.
-TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
+// run says what it moved aside, and the history holds readings only
+// afterwards; the lines moved are appended to the rejected file.
+TEST_F(History, DamagedHistoryIsMovedAsideAndSaid) {
   std::string card = Card("card.json", "/dev/sdx", kCid, kErases0), out;
   std::string path = State + "/history/" + kCid + ".jsonl";
+  std::string rejected = State + "/history/" + kCid + ".rejected";
   for (const auto &[damage, said] :
        {std::pair<std::string, std::string>{"{\"time\":1735689600,\"remain",
-                                            "skipped 1 line that is no reading (the last one "
-                                            "was cut off)"},
+                                            "moved 1 line that is no reading (the last one "
+                                            "was cut off) to " +
+                                                rejected},
         {"\x7f"
          "ELF\n\n{}\n[1,2]\n",
-         "skipped 3 lines that are no reading"}}) {
+         "moved 3 lines that are no reading to " + rejected}}) {
     ASSERT_TRUE(sdsmart_tool::MakeDirectories(State + "/history", 0755));
     sdtest::WriteFile(path, damage);
     EXPECT_EQ(Run(card, kStart, "/dev/sdx", out), 0) << out;
@@ -174,6 +119,8 @@ TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     EXPECT_EQ(text.rfind("{\"time\":1735689600,\"remaining_percent\":90.0", 0), 0u) << text;
   }
+  EXPECT_EQ(sdtest::ReadFile(rejected), "{\"time\":1735689600,\"remain\n\x7f"
+                                        "ELF\n{}\n[1,2]\n");
 }
 
 // The command runs once per change, with the card's facts; a missing or
