@@ -179,8 +179,8 @@ TEST_F(History, CountsNotReadChangeNothing) {
         << out;
     if (!ecc) {
       EXPECT_NE(out.find("uncorrectable ECC errors were not read (select bit 4): the card's "
-                         "history and --on-change keep its verdict WARNING with the 2 of its "
-                         "reading of 2025-01-0" +
+                         "history and --on-change keep its verdict WARNING, with the 2 counted by "
+                         "its reading of 2025-01-0" +
                          std::to_string(day) + " 00:00 UTC"),
                 std::string::npos)
           << out;

@@ -52,8 +52,9 @@ HealthResult StandingHealth(const RunPlan &plan, const RunRecord &run,
   if (standing.Status != run.Health->Status)
     status.Say("information", "uncorrectable ECC errors were not read (select bit 4): the card's "
                               "history and --on-change keep its verdict " +
-                                  std::string(VerdictName(standing.Status)) + " with the " +
-                                  std::to_string(*last->EccUncorrectable) + " of its reading of " +
+                                  std::string(VerdictName(standing.Status)) + ", with the " +
+                                  std::to_string(*last->EccUncorrectable) +
+                                  " counted by its reading of " +
                                   DateText(last->Time, "%Y-%m-%d %H:%M") + " UTC");
   return standing;
 }
@@ -111,7 +112,9 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
   const std::string &stateDir = plan.StateDir;
   RunRecord &run = status.Run();
   std::string id = CardKey(*run.Card);
-  if (id.empty() || stateDir.empty() || !run.Health) {
+  if (!run.Health) // a card read is always judged
+    return;
+  if (id.empty() || stateDir.empty()) {
     status.Say("information", id.empty() ? "the card names no CID: its history is not kept"
                                          : "no state folder: the card's history is not kept");
     return;
