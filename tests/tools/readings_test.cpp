@@ -116,6 +116,10 @@ TEST_F(Readings, RefusedBeforeTheFirstWrite) {
        {"--prometheus=" + Dir + "/none/x.prom"},
        32,
        "cannot create a temporary file next to " + Dir + "/none/x.prom"},
+      {"\"SDSMTEST\";",
+       {"--record", Dir + "/none/x.rec"},
+       32,
+       "cannot create a temporary file next to " + Dir + "/none/x.rec"},
       {"\"SDSMTEST\";", {"--state-dir", "/proc/self/none"}, 4, "(/proc/self/none)"}};
   for (const auto &[entry, extra, status, message] : cases) {
     std::string text = plain;
@@ -185,11 +189,12 @@ TEST_F(Readings, OutputsReplaceOnlyRegularFiles) {
       continue; // making a device node takes root
     SCOPED_TRACE(path);
     const int status = refusal.empty() ? 0 : kExitOutput;
-    ::unlink(transcript.c_str());
-    Expect(Run({"--card", kUsb, "--transcript", transcript},
-               Tool({"--prometheus=" + path, "/dev/sdx"})),
-           status, refusal);
-    EXPECT_EQ(Transferred(transcript), refusal.empty());
+    for (const std::string &output : {"--prometheus=" + path, "--record=" + path}) {
+      ::unlink(transcript.c_str());
+      Expect(Run({"--card", kUsb, "--transcript", transcript}, Tool({output, "/dev/sdx"})), status,
+             refusal);
+      EXPECT_EQ(Transferred(transcript), refusal.empty()) << output;
+    }
     Expect(Exec({kBin + "sdsmart", "config", "encode", kSource + "/demo/config.ini", "-o", path}),
            status, refusal);
     struct stat st {};
