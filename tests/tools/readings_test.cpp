@@ -96,6 +96,7 @@ TEST_F(Readings, ContradictionsAreWarningsThatNameTheValues) {
     EXPECT_EQ(json::parse(r.Out)["life"]["remaining_percent"], nullptr) << r.Out;
     r = Run({"--card", card}, Tool({"--prometheus", "--select", select, "/dev/sdx"}));
     EXPECT_NE(r.Out.find("sdsmart_reading_plausible{device=\"/dev/sdx\"} 0\n"), std::string::npos);
+    EXPECT_EQ(r.Out.find(" 4294967295\n"), std::string::npos) << "a field never written";
   }
   std::string unrated = Card("unrated", [](json &c) { c["header"]["PECycleCount"] = 0; });
   for (const char *form : {"-H", "--json", "--prometheus"}) {
