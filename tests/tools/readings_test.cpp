@@ -96,6 +96,7 @@ TEST_F(Readings, ContradictionsAreWarningsThatNameTheValues) {
     EXPECT_EQ(json::parse(r.Out)["life"]["remaining_percent"], nullptr) << r.Out;
     r = Run({"--card", card}, Tool({"--prometheus", "--select", select, "/dev/sdx"}));
     EXPECT_NE(r.Out.find("sdsmart_reading_plausible{device=\"/dev/sdx\"} 0\n"), std::string::npos);
+    EXPECT_EQ(r.Out.find(" 4294967295\n"), std::string::npos) << "a field never written";
   }
   std::string unrated = Card("unrated", [](json &c) { c["header"]["PECycleCount"] = 0; });
   for (const char *form : {"-H", "--json", "--prometheus"}) {
@@ -116,6 +117,10 @@ TEST_F(Readings, RefusedBeforeTheFirstWrite) {
        {"--prometheus=" + Dir + "/none/x.prom"},
        32,
        "cannot create a temporary file next to " + Dir + "/none/x.prom"},
+      {"\"SDSMTEST\";",
+       {"--record", Dir + "/none/x.rec"},
+       32,
+       "cannot create a temporary file next to " + Dir + "/none/x.rec"},
       {"\"SDSMTEST\";", {"--state-dir", "/proc/self/none"}, 4, "(/proc/self/none)"}};
   for (const auto &[entry, extra, status, message] : cases) {
     std::string text = plain;
@@ -185,11 +190,12 @@ TEST_F(Readings, OutputsReplaceOnlyRegularFiles) {
       continue; // making a device node takes root
     SCOPED_TRACE(path);
     const int status = refusal.empty() ? 0 : kExitOutput;
-    ::unlink(transcript.c_str());
-    Expect(Run({"--card", kUsb, "--transcript", transcript},
-               Tool({"--prometheus=" + path, "/dev/sdx"})),
-           status, refusal);
-    EXPECT_EQ(Transferred(transcript), refusal.empty());
+    for (const std::string &output : {"--prometheus=" + path, "--record=" + path}) {
+      ::unlink(transcript.c_str());
+      Expect(Run({"--card", kUsb, "--transcript", transcript}, Tool({output, "/dev/sdx"})), status,
+             refusal);
+      EXPECT_EQ(Transferred(transcript), refusal.empty()) << output;
+    }
     Expect(Exec({kBin + "sdsmart", "config", "encode", kSource + "/demo/config.ini", "-o", path}),
            status, refusal);
     struct stat st {};

@@ -129,6 +129,9 @@ TEST_F(Sandbox, FailuresSetTheirBitsAndSayWhy) {
   EXPECT_EQ(text, "# HELP sdsmart_smart_read_success 1 when the SMART data of the card could be "
                   "read.\n# TYPE sdsmart_smart_read_success gauge\n"
                   "sdsmart_smart_read_success{device=\"/dev/sdx\"} 0\n"
+                  "# HELP sdsmart_exit_status Exit status of the run that wrote this file (a bit "
+                  "mask; 0 when all went well).\n# TYPE sdsmart_exit_status gauge\n"
+                  "sdsmart_exit_status{device=\"/dev/sdx\"} 4\n"
                   "# HELP sdsmart_sector0_intact 0 when the run left a command pattern over the "
                   "card's partition table.\n# TYPE sdsmart_sector0_intact gauge\n"
                   "sdsmart_sector0_intact{device=\"/dev/sdx\"} 1\n");

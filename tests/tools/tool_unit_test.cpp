@@ -59,6 +59,13 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"--config", Mode::Report, "", "--config needs a value"},
       {"x -c", Mode::Report, "", "-c needs a value"},
       {"--config= x", Mode::Report, "", "--config needs a file name"},
+      {"--state-dir= x", Mode::Report, "", "--state-dir needs a folder name"},
+      {"--ascii x", Mode::Report, "", "--ascii applies to history only"},
+      {"--record-raw r -H x", Mode::Health, "",
+       "--record-raw reads one card: it goes with a plain reading only"},
+      {"--rebuild-sector0 --disk-id -1 x", Mode::RebuildSector0, "",
+       "--disk-id wants up to 8 hexadecimal digits, with or without 0x, not '-1'"},
+      {"--rebuild-sector0 --disk-id 0x55667788 x", Mode::RebuildSector0, "x", ""},
       {"--prometheus= x", Mode::Report, "", "--prometheus= needs a file name"},
       {"--json --prometheus x", Mode::Report, "",
        "--json and --prometheus cannot both write to standard output; give --prometheus=FILE"},
@@ -96,6 +103,8 @@ TEST(Options, ValuesOfEveryForm) {
   EXPECT_TRUE(o.Json && o.Prometheus);
   ASSERT_TRUE(ParseCommandLine({"--prometheus", "/dev/sdb"}, o, error)) << error;
   EXPECT_TRUE(o.Prometheus && o.PrometheusFile.empty() && !o.Select && o.Device == "/dev/sdb");
+  ASSERT_TRUE(ParseCommandLine(Split("--rebuild-sector0 --disk-id 0XaBcD0123 x"), o, error));
+  EXPECT_EQ(*o.DiskId, 0xabcd0123u);
   // --all hands each card's run the options as typed, less its own and the
   // textfile's.
   ASSERT_TRUE(ParseCommandLine(Split("-H --all --jobs=3 --timeout 9 -c /c --warn-life=20 "

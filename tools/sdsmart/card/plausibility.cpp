@@ -4,8 +4,6 @@
 namespace sdsmart_tool {
 namespace {
 
-constexpr uint32_t kAllOnes16 = 0xFFFF, kAllOnes32 = 0xFFFFFFFF;
-
 struct Reading {
   std::vector<std::string> Found;
   void Check(bool holds, const std::string &why) {
@@ -16,17 +14,15 @@ struct Reading {
 
 std::string N(uint64_t v) { return std::to_string(v); }
 
-// Erased flash reads as all ones: a counter with every bit set was never
-// written.
 void AllOnes(Reading &r, const CardCounters &c) {
   const std::pair<const char *, bool> fields[] = {
-      {"rated P/E cycles", c.PeCycleCount == kAllOnes32},
-      {"virtual blocks", c.TotalVbCount == kAllOnes32},
-      {"power cycles", c.PowerCycles == kAllOnes32},
-      {"abnormal shutdowns", c.AbnormalShutdowns == kAllOnes32},
-      {"initial bad blocks", c.InitialBadBlocks == kAllOnes16},
-      {"minimum erase count (header)", c.MinEraseCountHeader == kAllOnes16},
-      {"maximum erase count (header)", c.MaxEraseCountHeader == kAllOnes16}};
+      {"rated P/E cycles", NeverWritten(c.PeCycleCount)},
+      {"virtual blocks", NeverWritten(c.TotalVbCount)},
+      {"power cycles", NeverWritten(c.PowerCycles)},
+      {"abnormal shutdowns", NeverWritten(c.AbnormalShutdowns)},
+      {"initial bad blocks", NeverWritten16(c.InitialBadBlocks)},
+      {"minimum erase count (header)", NeverWritten16(c.MinEraseCountHeader)},
+      {"maximum erase count (header)", NeverWritten16(c.MaxEraseCountHeader)}};
   for (const auto &[name, set] : fields)
     r.Check(!set, std::string(name) + " has every bit set (the field was never written)");
 }
@@ -54,7 +50,7 @@ std::vector<std::string> FindContradictions(const CardData &card) {
   // The header's minimum and maximum are those of the table it announces
   // (entries with the offset added, in 16 bits).
   bool used = c.MinEraseCount && c.MaxEraseCount && *c.MinEraseCount <= *c.MaxEraseCount;
-  if (used && *c.MaxEraseCount <= kAllOnes16)
+  if (used && *c.MaxEraseCount <= 0xFFFF)
     r.Check(*c.MinEraseCount == c.MinEraseCountHeader && *c.MaxEraseCount == c.MaxEraseCountHeader,
             "erase counts " + N(*c.MinEraseCount) + " to " + N(*c.MaxEraseCount) +
                 " in the table, " + N(c.MinEraseCountHeader) + " to " + N(c.MaxEraseCountHeader) +

@@ -12,6 +12,11 @@
 
 namespace sdsmart_tool {
 
+// Erased flash reads as all ones: a counter with every bit set was never
+// written, and is no value to export.
+constexpr bool NeverWritten(uint32_t counter) { return counter == 0xFFFFFFFF; }
+constexpr bool NeverWritten16(uint32_t counter) { return counter == 0xFFFF; }
+
 // One line a broken relation, "implausible reading: ..."; empty when the
 // reading holds together.
 std::vector<std::string> FindContradictions(const CardData &card);

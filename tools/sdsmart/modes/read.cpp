@@ -143,6 +143,11 @@ int RunAcquisition(const Options &given, RunStatus &status) {
       status.LibraryFailure(o.Device + ": reading the SMART data", GetErrorCode(),
                             GetErrorMessage());
       MentionLegacyJournal(plan, status);
+      if (GetErrorCode() == SDSMART_E_WRITE_PROTECTED)
+        status.Say("information",
+                   "the card's file system is mounted read-only, and SMART format 3 reads "
+                   "through a file on it; this is not the card's own write protection (which "
+                   "would be FAILED). Remount it read-write: mount -o remount,rw");
     }
   }
   if (ran)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "output/output.h"
 
+#include "card/plausibility.h"
+
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -93,6 +95,11 @@ std::string RenderPrometheus(const RunRecord &run) {
   Exposition e(run.Device);
   e.Metric("sdsmart_smart_read_success", "gauge",
            "1 when the SMART data of the card could be read.", run.Card ? 1 : 0);
+  // Whatever else failed (a recording, the --on-change command, the state)
+  // shows here too, with the bits of sdsmart's exit status.
+  e.Metric("sdsmart_exit_status", "gauge",
+           "Exit status of the run that wrote this file (a bit mask; 0 when all went well).",
+           run.ExitStatus);
   if (run.Sector0Intact)
     e.Metric("sdsmart_sector0_intact", "gauge",
              "0 when the run left a command pattern over the card's partition table.",
@@ -130,8 +137,11 @@ std::string RenderPrometheus(const RunRecord &run) {
   e.Metric("sdsmart_reading_plausible", "gauge",
            "0 when the reading contradicts itself (see the report's reasons).",
            run.Contradictions.empty() ? 1 : 0);
-  e.Metric("sdsmart_rated_pe_cycles", "gauge", "Rated program/erase cycles of the flash.",
-           c.PeCycleCount);
+  // A field never written (all ones) is no value: its series is left out, as
+  // one not read would be.
+  if (!NeverWritten(c.PeCycleCount))
+    e.Metric("sdsmart_rated_pe_cycles", "gauge", "Rated program/erase cycles of the flash.",
+             c.PeCycleCount);
   e.Metric("sdsmart_block_erases_total", "counter",
            "Erases of physical blocks over the card's life.", c.TotalEraseCount);
   e.Metric("sdsmart_erase_count_average", "gauge", "Average erase count of a virtual block.",
@@ -139,25 +149,31 @@ std::string RenderPrometheus(const RunRecord &run) {
   e.Header("sdsmart_erase_count_min", "gauge", "Smallest erase count of a virtual block.");
   if (c.MinEraseCount)
     e.Sample("sdsmart_erase_count_min", *c.MinEraseCount, Label("source", "table"));
-  e.Sample("sdsmart_erase_count_min", c.MinEraseCountHeader, Label("source", "header"));
+  if (!NeverWritten16(c.MinEraseCountHeader))
+    e.Sample("sdsmart_erase_count_min", c.MinEraseCountHeader, Label("source", "header"));
   e.Header("sdsmart_erase_count_max", "gauge", "Largest erase count of a virtual block.");
   if (c.MaxEraseCount)
     e.Sample("sdsmart_erase_count_max", *c.MaxEraseCount, Label("source", "table"));
-  e.Sample("sdsmart_erase_count_max", c.MaxEraseCountHeader, Label("source", "header"));
+  if (!NeverWritten16(c.MaxEraseCountHeader))
+    e.Sample("sdsmart_erase_count_max", c.MaxEraseCountHeader, Label("source", "header"));
   e.Metric("sdsmart_erase_count_offset", "gauge",
            "Offset the card adds to every per-block erase count.", c.EraseCountOffset);
-  e.Metric("sdsmart_virtual_blocks", "gauge", "Virtual blocks of the flash.", c.TotalVbCount);
+  if (!NeverWritten(c.TotalVbCount))
+    e.Metric("sdsmart_virtual_blocks", "gauge", "Virtual blocks of the flash.", c.TotalVbCount);
   e.Metric("sdsmart_physical_blocks", "gauge", "Physical blocks of the flash.",
            c.TotalPhysicalBlocks);
   e.Header("sdsmart_bad_blocks", "gauge",
            "Bad physical blocks, found at manufacture or later in use.");
-  e.Sample("sdsmart_bad_blocks", c.InitialBadBlocks, Label("kind", "initial"));
+  if (!NeverWritten16(c.InitialBadBlocks))
+    e.Sample("sdsmart_bad_blocks", c.InitialBadBlocks, Label("kind", "initial"));
   e.Sample("sdsmart_bad_blocks", c.LaterBadBlocks, Label("kind", "later"));
   e.Metric("sdsmart_spare_blocks_min", "gauge", "Smallest count of spare physical blocks.",
            c.MinSpareBlocks);
-  e.Metric("sdsmart_power_cycles_total", "counter", "Power cycles of the card.", c.PowerCycles);
-  e.Metric("sdsmart_abnormal_shutdowns_total", "counter",
-           "Power losses without an orderly shutdown.", c.AbnormalShutdowns);
+  if (!NeverWritten(c.PowerCycles))
+    e.Metric("sdsmart_power_cycles_total", "counter", "Power cycles of the card.", c.PowerCycles);
+  if (!NeverWritten(c.AbnormalShutdowns))
+    e.Metric("sdsmart_abnormal_shutdowns_total", "counter",
+             "Power losses without an orderly shutdown.", c.AbnormalShutdowns);
   if (c.EccUncorrectable)
     e.Metric("sdsmart_ecc_uncorrectable_errors_total", "counter", "Uncorrectable ECC errors.",
              *c.EccUncorrectable);

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "output/output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <sstream>
 
 namespace sdsmart_tool {
@@ -146,13 +148,33 @@ std::string RenderReport(const RunRecord &run, const ReportStyle &style) {
   erase.Row("Min / max (header)", Num(c.MinEraseCountHeader) + " / " + Num(c.MaxEraseCountHeader));
   erase.Row("Erase-count offset", Num(c.EraseCountOffset));
 
+  Section reads(out, "Read counts");
+  if (d.ReadTableRead) {
+    std::optional<uint32_t> low, high;
+    for (uint32_t v : d.ReadCounts)
+      if (v <= kLargestCountedValue) {
+        low = std::min(low.value_or(v), v);
+        high = std::max(high.value_or(v), v);
+      }
+    reads.Row("Min / max per VB", low ? Num(*low) + " / " + Num(*high) : "no VB counted");
+  } else {
+    reads.Row("Min / max per VB", NotRead(kSelectReadCounts));
+  }
+
+  // The card counts these in VBs (chip enables for the CE count); the
+  // library multiplies them by the blocks of a VB.
+  auto perVb = [&](uint32_t total, const char *unit) {
+    return c.BlocksPerVb ? Num(total) + " (" + Num(total / c.BlocksPerVb) + " " + unit + " x " +
+                               Num(c.BlocksPerVb) + " blocks per VB)"
+                         : Num(total);
+  };
   Section blocks(out, "Blocks");
   blocks.Row("Virtual blocks (VB)", Num(c.TotalVbCount) + " x " + Num(c.BlocksPerVb) + " = " +
                                         Num(c.TotalPhysicalBlocks) + " physical blocks");
   blocks.Row("Initial bad blocks", Num(c.InitialBadBlocks));
-  blocks.Row("Later bad blocks", Num(c.LaterBadBlocks));
-  blocks.Row("Min spare blocks", Num(c.MinSpareBlocks));
-  blocks.Row("Total CE count", Num(c.TotalCeCount));
+  blocks.Row("Later bad blocks", perVb(c.LaterBadBlocks, "VBs"));
+  blocks.Row("Min spare blocks", perVb(c.MinSpareBlocks, "VBs"));
+  blocks.Row("Total CE count", perVb(c.TotalCeCount, "chip enables"));
 
   Section power(out, "Power and errors");
   power.Row("Power cycles", Num(c.PowerCycles));

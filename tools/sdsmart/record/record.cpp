@@ -97,9 +97,23 @@ bool RecordingKey(const std::string &stateDir, std::array<uint8_t, 16> &key) {
 
 } // namespace
 
-Recorder::Recorder(const RunPlan &plan, RunStatus &status)
-    : Opts(plan.Opts), StateDir(plan.StateDir), Status(status) {
-  if (Opts.RecordFile.empty())
+bool PrepareRecording(RunPlan &plan, RunStatus &status) {
+  const Options &o = plan.Opts;
+  if (o.RecordFile.empty())
+    return true;
+  if (!o.RecordRaw && !RecordingKey(plan.StateDir, plan.RecordingKey)) {
+    status.Say("error", "no recording can be written: the key of the hashed serial numbers "
+                        "cannot be kept in the state directory (name one with --state-dir); "
+                        "nothing was written to the card");
+    status.Fail(kExitOutput);
+    return false;
+  }
+  return PrepareOutputFile(o.RecordFile, 0600, status, plan.Recording);
+}
+
+Recorder::Recorder(RunPlan &plan, RunStatus &status)
+    : Opts(plan.Opts), File(std::move(plan.Recording)), Key(plan.RecordingKey), Status(status) {
+  if (!File)
     return;
   Data.Raw = Opts.RecordRaw;
   Data.Card = DescribeCard(Opts.Device, plan.Verdict.Transport);
@@ -118,24 +132,17 @@ void Recorder::Finish(const RunRecord &run) {
   SetTransferObserver(nullptr, nullptr);
   Active = false;
   NoteSector0(Data);
-  std::array<uint8_t, 16> key{};
-  if (Data.Raw) {
+  if (Data.Raw)
     Status.Say("warning", "the recording " + Opts.RecordFile +
                               " is not redacted: it holds the card's sector 0, its serial "
                               "number and the entry string. Do not publish it.");
-  } else if (!RecordingKey(StateDir, key)) {
-    Status.Say("error", "no recording written: the key of the hashed serial numbers cannot be "
-                        "kept in the state directory (name one with --state-dir)");
-    Status.Fail(kExitAcquisition);
-    return;
-  } else {
-    Redact(Data, run.Card ? run.Card->Identity.Cid : std::vector<uint8_t>{}, key);
-  }
+  else
+    Redact(Data, run.Card ? run.Card->Identity.Cid : std::vector<uint8_t>{}, Key);
   try {
-    WriteFileAtomically(Opts.RecordFile, RecordingText(Data, run), 0600, true);
+    File->Commit(RecordingText(Data, run), true);
   } catch (const std::exception &e) {
     Status.Say("error", std::string("no recording written: ") + e.what());
-    Status.Fail(kExitAcquisition);
+    Status.Fail(kExitOutput);
   }
 }
 

@@ -9,9 +9,11 @@
 #include "device/guard.h"
 #include "output/output.h"
 #include "run/run_status.h"
+#include "util/files.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,11 +69,16 @@ struct Recording {
   bool Raw = false;
 };
 
+// Before the card is touched: the temporary file of --record FILE beside it,
+// and, for a redacted recording, the key of its hashes in the state
+// directory. False (said, exit bit of the output) when either cannot be had.
+bool PrepareRecording(RunPlan &plan, RunStatus &status);
+
 // Installs the observer for the length of one acquisition when the options
-// ask for a recording; Finish writes the file.
+// ask for a recording; Finish writes the file the plan prepared.
 class Recorder {
 public:
-  Recorder(const RunPlan &plan, RunStatus &status);
+  Recorder(RunPlan &plan, RunStatus &status);
   ~Recorder();
   Recorder(const Recorder &) = delete;
   Recorder &operator=(const Recorder &) = delete;
@@ -81,7 +88,8 @@ public:
 
 private:
   const Options &Opts;
-  const std::string &StateDir; // the key of the hashes is kept there
+  std::unique_ptr<PendingFile> File;
+  std::array<uint8_t, 16> Key; // of the hashed serial numbers
   RunStatus &Status;
   Recording Data;
   bool Active = false;

@@ -64,13 +64,15 @@ bool SetSelect(OptionUse &u) {
                                       "blocks, 0 the header only)"));
 }
 
+// As fdisk prints it ("Disk identifier: 0x55667788") or as PARTUUID holds
+// it: up to 8 hexadecimal digits, with or without 0x; no sign.
 bool SetDiskId(OptionUse &u) {
-  const std::string v = u.Text();
-  char *end = nullptr;
-  const unsigned long id = std::strtoul(v.c_str(), &end, 16);
-  if (v.empty() || v.size() > 8 || *end != '\0')
-    return u.Wants("up to 8 hexadecimal digits");
-  u.O.DiskId = static_cast<uint32_t>(id);
+  std::string v = u.Text();
+  if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X'))
+    v.erase(0, 2);
+  if (v.empty() || v.size() > 8 || v.find_first_not_of("0123456789abcdefABCDEF") != v.npos)
+    return u.Wants("up to 8 hexadecimal digits, with or without 0x");
+  u.O.DiskId = static_cast<uint32_t>(std::stoul(v, nullptr, 16));
   return true;
 }
 
@@ -148,7 +150,12 @@ const OptionSpec kOptionTable[] = {
     {Section::Acquisition, "select", 0, Arg::Required, SetSelect, " BITS",
      "detail selector, 0 to 7: 1 erase counts, 2 read\ncounts, 4 run-time bad blocks "
      "(uncorrectable ECC);\n0 the header only (default 5)"},
-    {Section::Acquisition, "state-dir", 0, Arg::Required, Text<&Options::StateDir>, " DIR",
+    {Section::Acquisition, "state-dir", 0, Arg::Required,
+     [](OptionUse &u) {
+       u.O.StateDir = u.Text();
+       return !u.O.StateDir.empty() || u.Refuse("needs a folder name");
+     },
+     " DIR",
      "where the sector-0 journal is kept (default\n/var/lib/sdsmart, $XDG_STATE_HOME/sdsmart or\n"
      "~/.local/state/sdsmart)"},
     {Section::Acquisition, "window", 0, Arg::Required,

@@ -114,6 +114,8 @@ struct Parse {
               "; it cannot be combined with " + (o.Prometheus ? "--prometheus" : "--json");
     else if (o.Prometheus && o.PrometheusFile.empty() && LooksLikeAFile())
       Error = "--prometheus takes its file after '=': --prometheus=" + Positional[0];
+    else if (o.Ascii && (Positional.empty() || Positional[0] != "history" || ModeSet))
+      Error = "--ascii applies to history only";
     if (!Error.empty())
       return false;
     if (!Positional.empty() && Positional[0] == "config" && !ModeSet)
@@ -136,7 +138,8 @@ struct Parse {
     else if (o.All && o.Action != Mode::Report && o.Action != Mode::Health)
       Error = "--all cannot be combined with another action";
     else if (!o.RecordFile.empty() && (o.All || o.Action != Mode::Report))
-      Error = "--record reads one card: it goes with a plain reading only";
+      Error = std::string(o.RecordRaw ? "--record-raw" : "--record") +
+              " reads one card: it goes with a plain reading only";
     if (!Error.empty())
       return false;
     if (o.Action == Mode::Scan || o.All) {

@@ -3,17 +3,17 @@
 
 #include "config/codec.h"
 #include "modes/modes.h"
+#include "record/record.h"
 
 #include <sdsmart/sdsmart.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <vector>
-
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace sdsmart_tool {
 namespace {
@@ -96,7 +96,9 @@ bool LoadConfiguration(RunPlan &plan, RunStatus &status) {
     if (path.empty() && !local)
       status.Say("information",
                  "no configuration found: put it in ./config or /etc/sdsmart/config, or name it "
-                 "with --config PATH");
+                 "with --config PATH. The package's template /etc/sdsmart/config.ini says how "
+                 "to fill it in; store it with: sdsmart config encode /etc/sdsmart/config.ini "
+                 "-o /etc/sdsmart/config");
     status.Fail(kExitAcquisition);
     return false;
   }
@@ -152,11 +154,12 @@ void SettleStateDir(RunPlan &plan, StateUse use) {
   plan.StateDir = ChooseStateDir(plan.Opts.StateDir, use);
 }
 
-bool PrepareMetricsFile(const Options &o, RunStatus &status, std::unique_ptr<PendingFile> &file) {
-  if (!o.Prometheus || o.PrometheusFile.empty())
+bool PrepareOutputFile(const std::string &path, mode_t mode, RunStatus &status,
+                       std::unique_ptr<PendingFile> &file) {
+  if (path.empty())
     return true;
   try {
-    file = std::make_unique<PendingFile>(o.PrometheusFile, 0644);
+    file = std::make_unique<PendingFile>(path, mode);
     return true;
   } catch (const std::exception &e) {
     status.Say("error", std::string(e.what()) + "; nothing was written to the card");
@@ -165,12 +168,17 @@ bool PrepareMetricsFile(const Options &o, RunStatus &status, std::unique_ptr<Pen
   }
 }
 
+bool PrepareMetricsFile(const Options &o, RunStatus &status, std::unique_ptr<PendingFile> &file) {
+  return !o.Prometheus || PrepareOutputFile(o.PrometheusFile, 0644, status, file);
+}
+
 bool SettleRun(const Options &given, RunStatus &status, RunPlan &plan) {
   plan.Opts = given;
   status.Run().Device = given.Device;
   return GuardDevice(plan.Opts, status, plan.Verdict) &&
          CheckDeviceOpens(plan.Opts.Device, status) && ChooseState(plan, status) &&
-         LoadConfiguration(plan, status) && PrepareMetricsFile(plan.Opts, status, plan.Metrics);
+         LoadConfiguration(plan, status) && PrepareMetricsFile(plan.Opts, status, plan.Metrics) &&
+         PrepareRecording(plan, status);
 }
 
 } // namespace sdsmart_tool

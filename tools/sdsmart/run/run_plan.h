@@ -11,17 +11,21 @@
 #include "run/run_status.h"
 #include "util/files.h"
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace sdsmart_tool {
 
 struct RunPlan {
-  Options Opts;                         // the device is the node its links lead to
-  DeviceVerdict Verdict;                // what the device guard found
-  std::string StateDir;                 // the journal, histories, memory of unsupported cards
-  std::string Entry;                    // the configured entry string
-  std::unique_ptr<PendingFile> Metrics; // --prometheus=FILE, its temporary file made
+  Options Opts;                           // the device is the node its links lead to
+  DeviceVerdict Verdict;                  // what the device guard found
+  std::string StateDir;                   // the journal, histories, memory of unsupported cards
+  std::string Entry;                      // the configured entry string
+  std::unique_ptr<PendingFile> Metrics;   // --prometheus=FILE, its temporary file made
+  std::unique_ptr<PendingFile> Recording; // --record FILE, its temporary file made
+  std::array<uint8_t, 16> RecordingKey{}; // the hashes of a redacted recording
 };
 
 // What a run does in the state directory.
@@ -45,8 +49,12 @@ void SettleStateDir(RunPlan &plan, StateUse use);
 // with the exit bits).
 bool SettleRun(const Options &options, RunStatus &status, RunPlan &plan);
 
-// A --prometheus=FILE whose temporary file can be made; false (said, exit
-// bit of the output) when it cannot.
+// An output file whose temporary file can be made beside it; false (said,
+// exit bit of the output) when it cannot. Empty `path`: nothing to prepare.
+bool PrepareOutputFile(const std::string &path, mode_t mode, RunStatus &status,
+                       std::unique_ptr<PendingFile> &file);
+
+// The --prometheus=FILE of the options.
 bool PrepareMetricsFile(const Options &options, RunStatus &status,
                         std::unique_ptr<PendingFile> &file);
 
