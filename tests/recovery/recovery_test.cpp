@@ -132,6 +132,57 @@ TEST_F(Recovery, RebuildGivesBackTheTableSfdiskWroteAndNeverWritesOverData) {
   }
 }
 
+// A GPT card (sfdisk's, with FAT and ext4 on it) gets back the protective
+// MBR sfdisk wrote, never a DOS table: with both headers intact, or with one
+// of them (or the entry array its CRC covers) damaged; with both damaged
+// nothing is written.
+TEST_F(Recovery, RebuildOnGptGivesBackTheProtectiveMbr) {
+  const char *damage = "printf XXXX | dd of=card.img bs=1 conv=notrunc status=none seek=";
+  const std::string primary = std::string(damage) + "$((512 + 56))";  // the disk GUID
+  const std::string entries = std::string(damage) + "$((1024 + 16))"; // a partition's GUID
+  const std::string backup = std::string(damage) + "$((64 * 2048 * 512 - 512 + 56))";
+  const struct {
+    const char *name;
+    std::string damage;
+    const char *said; // what the run says of the headers
+    bool writes;
+  } cases[] = {
+      {"both headers intact", "true", "primary header intact at LBA 1, backup intact", true},
+      {"primary header damaged", primary, "the primary GPT header of /dev/sdx fails", true},
+      {"primary entry array damaged", entries, "the primary GPT header of /dev/sdx fails", true},
+      {"backup header damaged", backup, "the backup GPT header of /dev/sdx fails", true},
+      {"both damaged", primary + " && " + backup, "no table is written over a damaged GPT", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Sh("rm -f *.img && truncate -s 64M card.img && printf 'label: gpt\nstart=2048,size=65536,"
+       "type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\nstart=67584,type=0FC63DAF-8483-4772-8E79-"
+       "3D69D8E47DE4\n' | sfdisk -q card.img && S1=2048 S2=67584 && mkfs.vfat -C p1.img 32768 "
+       ">/dev/null && mkfs.ext4 -q -F p2.img 30720k && " +
+       std::string(kPlace) + " && sfdisk --dump card.img > before.dump");
+    const std::string table = Sector0("card.img");
+    const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
+    KillInSpecialMode(card);
+    RunShell("rm -f " + dir.File("state/*.journal"));
+    Sh(c.damage);
+    const std::string pattern = Sector0("card.img");
+    Outcome written = Tool(card, "--rebuild-sector0 --force /dev/sdx");
+    EXPECT_NE(written.out.find(c.said), std::string::npos) << written.out;
+    if (!c.writes) {
+      EXPECT_EQ(written.status, 4) << written.out;
+      EXPECT_EQ(Sector0("card.img"), pattern);
+      continue;
+    }
+    EXPECT_EQ(written.status, 0) << written.out;
+    EXPECT_EQ(Sector0("card.img"), table) << "the protective MBR sfdisk wrote, byte for byte";
+    if (c.damage == "true") {
+      EXPECT_NE(Sh("sfdisk --dump card.img | diff before.dump - && sgdisk -v card.img")
+                    .find("No problems found."),
+                std::string::npos);
+    }
+  }
+}
+
 // The same card killed as /dev/sdx comes back as /dev/sdy: the next run and
 // --restore-sector0 find its journal by its identity; another card's
 // journal is refused without --force, and neither action writes to a
