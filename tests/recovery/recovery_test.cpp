@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <ctime>
+
 using namespace sdtest;
 
 namespace {
@@ -266,6 +268,59 @@ TEST_F(Recovery, AFailedRestoreSaysSoAndKeepsTheJournal) {
     ASSERT_TRUE(Exists(journal)) << "the journal stays until sector 0 reads back as saved";
     EXPECT_EQ(Tool(card, "--restore-sector0 /dev/sdx").status, 0);
     EXPECT_EQ(Sector0("card.img"), table);
+  }
+}
+
+// The restore of sector 0 from the journal of a killed run is news: said on
+// standard error and in the JSON messages with the journal's time, as
+// sector0.recovered and a textfile series, and as the --on-change event
+// "sector0-restored" (again after a failed command, once after a good one).
+TEST_F(Recovery, ARestoreFromTheJournalIsSaid) {
+  Sh("truncate -s 64M card.img && printf 'label: dos\\nstart=2048,type=c\\n' | sfdisk -q card.img");
+  WriteFile(dir.File("hook"), "#!/bin/sh\ncd " + dir.path +
+                                  "\necho \"$SDSMART_EVENTS $SDSMART_SECTOR0_RESTORED\" >> events\n"
+                                  "exit $(cat status)\n");
+  Sh("chmod +x hook");
+  const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
+  const std::string table = Sector0("card.img");
+  const std::string prom = dir.File("sdsmart.prom");
+  const std::string args =
+      "--json --prometheus=" + prom + " --on-change " + dir.File("hook") + " /dev/sdx";
+  KillInSpecialMode(card);
+  const std::string journal = ReadFile(dir.File("state/sector0-dev_sdx.journal"));
+  const size_t at = journal.find("\ntime ") + 6;
+  const std::string time = journal.substr(at, journal.find('\n', at) - at);
+  std::tm taken{};
+  ASSERT_NE(strptime(time.c_str(), "%Y-%m-%dT%H:%M:%SZ", &taken), nullptr) << journal;
+  const struct {
+    int hookStatus;
+    bool restores, said, announced;
+  } runs[] = {{1, true, true, true}, {0, false, false, true}, {0, false, false, false}};
+  for (const auto &run : runs) {
+    SCOPED_TRACE(&run - runs);
+    Sh("echo " + std::to_string(run.hookStatus) + " > status && rm -f events");
+    Outcome r = Tool(card, args);
+    EXPECT_EQ(r.status & 7, 0) << r.out;
+    EXPECT_EQ(Sector0("card.img"), table);
+    const std::string said = "sector 0 of /dev/sdx held a command pattern that an interrupted "
+                             "run had left; the card's own copy from the journal, taken " +
+                             time + ", was written back before this run";
+    EXPECT_EQ(r.out.find("warning: " + said) != std::string::npos, run.said) << r.out;
+    const auto json = nlohmann::json::parse(r.out.substr(r.out.find("{\n")));
+    EXPECT_EQ(json.at("sdsmart").at("messages").dump().find(said) != std::string::npos, run.said);
+    EXPECT_EQ(json.at("sector0").contains("recovered"), run.said);
+    if (run.said) {
+      EXPECT_EQ(json["sector0"]["recovered"]["journal_time"], time);
+    }
+    const std::string text = ReadFile(prom);
+    EXPECT_EQ(text.find("sdsmart_sector0_recovered_timestamp_seconds{device=\"/dev/sdx\"} " +
+                        std::to_string(timegm(&taken))) != std::string::npos,
+              run.said)
+        << text;
+    EXPECT_EQ(Exists(dir.File("events")) &&
+                  ReadFile(dir.File("events")).find("sector0-restored " + time) !=
+                      std::string::npos,
+              run.announced);
   }
 }
 
