@@ -324,6 +324,43 @@ TEST_F(Recovery, ARestoreFromTheJournalIsSaid) {
   }
 }
 
+// A journal is given only to its own card: of two cards with the same
+// capacity and no CID whose first partitions differ only in their volume
+// serial, one's journal is refused for the other by the next run and by
+// --restore-sector0, which write nothing; a card whose mounted FAT only
+// changed its state byte is still recovered.
+TEST_F(Recovery, TheBootDigestTellsCardsWithoutCidApart) {
+  for (const char *name : {"a", "b"})
+    Sh(std::string("S1=2048 && truncate -s 64M card.img && printf 'label: dos\\nlabel-id: "
+                   "0x5eed0001\\nstart=2048,type=6\\n' | sfdisk -q card.img && mkfs.vfat -F 16 "
+                   "-i ") +
+       (*name == 'a' ? "a1a1a1a1" : "b2b2b2b2") + " -C p1.img 61440 >/dev/null && " + kPlace +
+       " && mv card.img " + name + ".img && rm p1.img");
+  const std::string a = Card("a", "/dev/sdx", "a.img", 64 << 20);
+  const std::string b = Card("b", "/dev/sdx", "b.img", 64 << 20);
+  const std::string tableA = Sector0("a.img");
+  ASSERT_EQ(tableA, Sector0("b.img")) << "only the boot sectors differ";
+  KillInSpecialMode(a);
+  Sh("cp state/sector0-dev_sdx.journal a.journal");
+  ASSERT_EQ(Tool(a, "--restore-sector0 /dev/sdx").status, 0);
+  KillInSpecialMode(b);
+  Sh("cp a.journal state/sector0-dev_sdx.journal");
+  const std::string patternB = Sector0("b.img");
+  for (const char *next : {"/dev/sdx", "--restore-sector0 /dev/sdx"}) {
+    SCOPED_TRACE(next);
+    Outcome r = Tool(b, next);
+    EXPECT_EQ(r.status & 4, 4) << r.out;
+    EXPECT_NE(r.out.find("belongs to another card"), std::string::npos) << r.out;
+    EXPECT_EQ(Sector0("b.img"), patternB) << "nothing written";
+  }
+  // Card A, its FAT16 marked dirty (the state byte, 0x25) while it was out.
+  KillInSpecialMode(a);
+  Sh("printf '\\001' | dd of=a.img bs=1 seek=$((2048 * 512 + 37)) conv=notrunc status=none");
+  Outcome r = Tool(a, "/dev/sdx");
+  EXPECT_EQ(r.status & 7, 0) << r.out;
+  EXPECT_EQ(Sector0("a.img"), tableA);
+}
+
 // One damaged header does not switch a good card off, and clones that
 // nothing tells apart (no CID, no reader serial) are never skipped for one
 // another.
