@@ -163,9 +163,10 @@ int Rebuild(const Options &o, RunStatus &status) {
     return kExitAcquisition;
   }
   const uint64_t capacity = device.CapacitySectors();
-  ScanProgress progress("searching " + o.Device + " for file systems", capacity, STDERR_FILENO);
-  CardReader card{[&device, &progress](uint64_t lba, uint32_t count, uint8_t *out) {
-                    progress.At(lba);
+  ScanProgress *scan = nullptr; // the search for file systems, not the GPT's reads
+  CardReader card{[&device, &scan](uint64_t lba, uint32_t count, uint8_t *out) {
+                    if (scan)
+                      scan->At(lba);
                     device.ReadSectors(static_cast<unsigned int>(lba), count, out);
                   },
                   capacity};
@@ -183,7 +184,10 @@ int Rebuild(const Options &o, RunStatus &status) {
                               " holds a GPT backup header but LBA 1 holds no GPT header: taken "
                               "for what is left of an earlier GPT, and the table is made from "
                               "the file systems found");
+  ScanProgress progress("searching " + o.Device + " for file systems", capacity, STDERR_FILENO);
+  scan = &progress;
   const std::vector<FoundPartition> parts = FindPartitions(card);
+  scan = nullptr;
   progress.Done();
   if (parts.empty()) {
     status.Say("error", "no FAT, exFAT or ext file system found on " + o.Device +

@@ -47,6 +47,7 @@ void ScanProgress::Done() {
   if (Shown)
     Put(Fd, "\r\033[K");
   Shown = false;
+  Terminal = false; // the reads after the scan are no part of it
 }
 
 } // namespace sdsmart_tool

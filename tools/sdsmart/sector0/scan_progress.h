@@ -21,7 +21,7 @@ public:
 
   // The scan reads at `lba`.
   void At(uint64_t lba);
-  // Clears the line, if one was shown.
+  // Clears the line, if one was shown; nothing is shown after it.
   void Done();
 
 private:
