@@ -25,8 +25,9 @@ test_packages=(libgtest-dev libgmock-dev binutils abigail-tools
   # the real-kernel test (tests/kernel): QEMU, busybox, sfdisk, cpio (the
   # kernel is unpacked into the build tree: --kernel)
   qemu-system-x86 busybox-static fdisk cpio
-  # the card images the sector-0 rebuild is tested against
-  dosfstools mtools exfatprogs e2fsprogs
+  # the card images the sector-0 rebuild is tested against, and sgdisk -v
+  # that checks a rebuilt GPT card
+  dosfstools mtools exfatprogs e2fsprogs gdisk
 )
 deb_packages=(dpkg-dev file lintian pkg-config)
 bench_packages=(

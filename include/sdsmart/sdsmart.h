@@ -159,6 +159,11 @@ extern unsigned int _ProductSN_CID;
  * hold a command pattern. "" when sector 0 was seen restored or no journal
  * was kept. */
 const char *GetSector0JournalPath(void);
+/* When the last GetSmartInfo found sector 0 holding a command pattern that
+ * an earlier run had left (the process died) and wrote the card's own copy
+ * back from its journal before it began: the time that copy was taken, as
+ * the journal says it (ISO 8601, UTC). "" when it wrote none. */
+const char *GetSector0RestoredTime(void);
 
 /* ---- Observing the card's transfers ------------------------------------ */
 
@@ -171,13 +176,13 @@ enum SdsmartTransferKind {
   SDSMART_TRANSFER_FILE_READ = 4   /* a read of the host file */
 };
 struct SdsmartTransfer {
-  int kind;                   /* SdsmartTransferKind */
-  const void *request;        /* SG_IO, MMC: the kernel's record as it came back; else NULL */
-  unsigned long long offset;  /* host-file steps: the file offset */
-  const unsigned char *data;  /* host-file steps: the bytes written or read; else NULL */
-  unsigned int length;        /* host-file steps: their number */
-  int result;                 /* what the call returned: 0, or -1 on failure */
-  int error;                  /* errno after a failed call, else 0 */
+  int kind;                  /* SdsmartTransferKind */
+  const void *request;       /* SG_IO, MMC: the kernel's record as it came back; else NULL */
+  unsigned long long offset; /* host-file steps: the file offset */
+  const unsigned char *data; /* host-file steps: the bytes written or read; else NULL */
+  unsigned int length;       /* host-file steps: their number */
+  int result;                /* what the call returned: 0, or -1 on failure */
+  int error;                 /* errno after a failed call, else 0 */
 };
 typedef void (*SdsmartTransferObserver)(const struct SdsmartTransfer *transfer, void *context);
 /* Calls observer(transfer, context) once for every request the library sends

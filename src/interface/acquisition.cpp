@@ -137,6 +137,7 @@ void CCardSession::Acquire() {
   // nothing, and udev does not probe the card meanwhile.
   const CAcquisitionLock lock(Node);
   Results.JournalKept.clear();
+  Results.RestoredFromJournal.clear();
   const std::string journalDirectory = JournalDirectoryInUse(JournalDirectory);
   InitDeviceInstance();
   InitSmartInfoReader();

@@ -95,6 +95,7 @@ void CEntryJournal::Backup() {
     Session.Channel->Cmd25(0, found.Data(), CardProtocol::SectorBytes);
     if (!Holds(ReadSectorZero(), saved->Sector0))
       throw MakeError(Errors::JournalRestoreUnverified, {Wide(Path())});
+    Session.Results.RestoredFromJournal = saved->Time.empty() ? "unknown" : saved->Time;
   } else if (saved && !(saved->Card.SameCard(Card) && Holds(found, saved->Sector0))) {
     // Another card's copy, or one this card's sector 0 no longer matches:
     // it is someone's only copy, so it stays and nothing runs over it.

@@ -34,7 +34,8 @@ public:
 
   // Reads sector 0, writes the journal's copy back first when sector 0
   // holds a pattern and a journal of this card is in the directory (under
-  // whatever node name it was written), and makes the result
+  // whatever node name it was written; its time goes to the session's
+  // RestoredFromJournal), and makes the result
   // the run's backup (the session's Sector0), saved in the journal. Throws before
   // anything is written when the journal belongs to another card, is
   // damaged or cannot be saved; the caller then closes the drive, since

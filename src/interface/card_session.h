@@ -35,6 +35,9 @@ struct CCardResults {
   // The sector-0 journal the last run ended with (sector 0 was not seen
   // restored); empty when none is left.
   std::string JournalKept;
+  // The time of the journal copy the last run wrote back to sector 0 before
+  // it began, over a pattern an earlier run had left; empty when none.
+  std::string RestoredFromJournal;
 };
 
 class CCardSession {

@@ -22,6 +22,8 @@ namespace {
 
 // GetSector0JournalPath's buffer: the journal the last run ended with.
 std::string JournalKept;
+// GetSector0RestoredTime's: the time of the copy the last run wrote back.
+std::string RestoredFromJournal;
 
 Transport RecordTransport() { return _IsUsbDevice != 0 ? Transport::UsbReader : Transport::SdHost; }
 
@@ -34,6 +36,7 @@ CCardDrive TakeDrive(Transport transport) {
 } // namespace
 
 extern "C" const char *GetSector0JournalPath(void) { return JournalKept.c_str(); }
+extern "C" const char *GetSector0RestoredTime(void) { return RestoredFromJournal.c_str(); }
 
 void LoadDll_Main() {
   CRecordSession session;
@@ -72,6 +75,7 @@ CRecordSession::CRecordSession()
   r.FlashType = std::move(_FlashType);
   r.FlashId = std::move(_FlashID);
   r.JournalKept = std::move(JournalKept);
+  r.RestoredFromJournal = std::move(RestoredFromJournal);
 }
 
 CRecordSession::~CRecordSession() {
@@ -99,6 +103,7 @@ CRecordSession::~CRecordSession() {
   _FlashType = std::move(r.FlashType);
   _FlashID = std::move(r.FlashId);
   JournalKept = std::move(r.JournalKept);
+  RestoredFromJournal = std::move(r.RestoredFromJournal);
 }
 
 void ResetSessionRecord() {
@@ -129,5 +134,6 @@ void ResetSessionRecord() {
   _FlashType = none.FlashType;
   _FlashID = none.FlashId;
   JournalKept = none.JournalKept;
+  RestoredFromJournal = none.RestoredFromJournal;
   _Error = CError();
 }

@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <ctime>
+
 using namespace sdtest;
 
 namespace {
@@ -132,6 +134,57 @@ TEST_F(Recovery, RebuildGivesBackTheTableSfdiskWroteAndNeverWritesOverData) {
   }
 }
 
+// A GPT card (sfdisk's, with FAT and ext4 on it) gets back the protective
+// MBR sfdisk wrote, never a DOS table: with both headers intact, or with one
+// of them (or the entry array its CRC covers) damaged; with both damaged
+// nothing is written.
+TEST_F(Recovery, RebuildOnGptGivesBackTheProtectiveMbr) {
+  const char *damage = "printf XXXX | dd of=card.img bs=1 conv=notrunc status=none seek=";
+  const std::string primary = std::string(damage) + "$((512 + 56))";  // the disk GUID
+  const std::string entries = std::string(damage) + "$((1024 + 16))"; // a partition's GUID
+  const std::string backup = std::string(damage) + "$((64 * 2048 * 512 - 512 + 56))";
+  const struct {
+    const char *name;
+    std::string damage;
+    const char *said; // what the run says of the headers
+    bool writes;
+  } cases[] = {
+      {"both headers intact", "true", "primary header intact at LBA 1, backup intact", true},
+      {"primary header damaged", primary, "the primary GPT header of /dev/sdx fails", true},
+      {"primary entry array damaged", entries, "the primary GPT header of /dev/sdx fails", true},
+      {"backup header damaged", backup, "the backup GPT header of /dev/sdx fails", true},
+      {"both damaged", primary + " && " + backup, "no table is written over a damaged GPT", false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Sh("rm -f *.img && truncate -s 64M card.img && printf 'label: gpt\nstart=2048,size=65536,"
+       "type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\nstart=67584,type=0FC63DAF-8483-4772-8E79-"
+       "3D69D8E47DE4\n' | sfdisk -q card.img && S1=2048 S2=67584 && mkfs.vfat -C p1.img 32768 "
+       ">/dev/null && mkfs.ext4 -q -F p2.img 30720k && " +
+       std::string(kPlace) + " && sfdisk --dump card.img > before.dump");
+    const std::string table = Sector0("card.img");
+    const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
+    KillInSpecialMode(card);
+    RunShell("rm -f " + dir.File("state/*.journal"));
+    Sh(c.damage);
+    const std::string pattern = Sector0("card.img");
+    Outcome written = Tool(card, "--rebuild-sector0 --force /dev/sdx");
+    EXPECT_NE(written.out.find(c.said), std::string::npos) << written.out;
+    if (!c.writes) {
+      EXPECT_EQ(written.status, 4) << written.out;
+      EXPECT_EQ(Sector0("card.img"), pattern);
+      continue;
+    }
+    EXPECT_EQ(written.status, 0) << written.out;
+    EXPECT_EQ(Sector0("card.img"), table) << "the protective MBR sfdisk wrote, byte for byte";
+    if (c.damage == "true") {
+      EXPECT_NE(Sh("sfdisk --dump card.img | diff before.dump - && sgdisk -v card.img")
+                    .find("No problems found."),
+                std::string::npos);
+    }
+  }
+}
+
 // The same card killed as /dev/sdx comes back as /dev/sdy: the next run and
 // --restore-sector0 find its journal by its identity; another card's
 // journal is refused without --force, and neither action writes to a
@@ -216,6 +269,96 @@ TEST_F(Recovery, AFailedRestoreSaysSoAndKeepsTheJournal) {
     EXPECT_EQ(Tool(card, "--restore-sector0 /dev/sdx").status, 0);
     EXPECT_EQ(Sector0("card.img"), table);
   }
+}
+
+// The restore of sector 0 from the journal of a killed run is news: said on
+// standard error and in the JSON messages with the journal's time, as
+// sector0.recovered and a textfile series, and as the --on-change event
+// "sector0-restored" (again after a failed command, once after a good one).
+TEST_F(Recovery, ARestoreFromTheJournalIsSaid) {
+  Sh("truncate -s 64M card.img && printf 'label: dos\\nstart=2048,type=c\\n' | sfdisk -q card.img");
+  WriteFile(dir.File("hook"), "#!/bin/sh\ncd " + dir.path +
+                                  "\necho \"$SDSMART_EVENTS $SDSMART_SECTOR0_RESTORED\" >> events\n"
+                                  "exit $(cat status)\n");
+  Sh("chmod +x hook");
+  const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
+  const std::string table = Sector0("card.img");
+  const std::string prom = dir.File("sdsmart.prom");
+  const std::string args =
+      "--json --prometheus=" + prom + " --on-change " + dir.File("hook") + " /dev/sdx";
+  KillInSpecialMode(card);
+  const std::string journal = ReadFile(dir.File("state/sector0-dev_sdx.journal"));
+  const size_t at = journal.find("\ntime ") + 6;
+  const std::string time = journal.substr(at, journal.find('\n', at) - at);
+  std::tm taken{};
+  ASSERT_NE(strptime(time.c_str(), "%Y-%m-%dT%H:%M:%SZ", &taken), nullptr) << journal;
+  const struct {
+    int hookStatus;
+    bool restores, said, announced;
+  } runs[] = {{1, true, true, true}, {0, false, false, true}, {0, false, false, false}};
+  for (const auto &run : runs) {
+    SCOPED_TRACE(&run - runs);
+    Sh("echo " + std::to_string(run.hookStatus) + " > status && rm -f events");
+    Outcome r = Tool(card, args);
+    EXPECT_EQ(r.status & 7, 0) << r.out;
+    EXPECT_EQ(Sector0("card.img"), table);
+    const std::string said = "sector 0 of /dev/sdx held a command pattern that an interrupted "
+                             "run had left; the card's own copy from the journal, taken " +
+                             time + ", was written back before this run";
+    EXPECT_EQ(r.out.find("warning: " + said) != std::string::npos, run.said) << r.out;
+    const auto json = nlohmann::json::parse(r.out.substr(r.out.find("{\n")));
+    EXPECT_EQ(json.at("sdsmart").at("messages").dump().find(said) != std::string::npos, run.said);
+    EXPECT_EQ(json.at("sector0").contains("recovered"), run.said);
+    if (run.said) {
+      EXPECT_EQ(json["sector0"]["recovered"]["journal_time"], time);
+    }
+    const std::string text = ReadFile(prom);
+    EXPECT_EQ(text.find("sdsmart_sector0_recovered_timestamp_seconds{device=\"/dev/sdx\"} " +
+                        std::to_string(timegm(&taken))) != std::string::npos,
+              run.said)
+        << text;
+    EXPECT_EQ(Exists(dir.File("events")) &&
+                  ReadFile(dir.File("events")).find("sector0-restored " + time) !=
+                      std::string::npos,
+              run.announced);
+  }
+}
+
+// A journal is given only to its own card: of two cards with the same
+// capacity and no CID whose first partitions differ only in their volume
+// serial, one's journal is refused for the other by the next run and by
+// --restore-sector0, which write nothing; a card whose mounted FAT only
+// changed its state byte is still recovered.
+TEST_F(Recovery, TheBootDigestTellsCardsWithoutCidApart) {
+  for (const char *name : {"a", "b"})
+    Sh(std::string("S1=2048 && truncate -s 64M card.img && printf 'label: dos\\nlabel-id: "
+                   "0x5eed0001\\nstart=2048,type=6\\n' | sfdisk -q card.img && mkfs.vfat -F 16 "
+                   "-i ") +
+       (*name == 'a' ? "a1a1a1a1" : "b2b2b2b2") + " -C p1.img 61440 >/dev/null && " + kPlace +
+       " && mv card.img " + name + ".img && rm p1.img");
+  const std::string a = Card("a", "/dev/sdx", "a.img", 64 << 20);
+  const std::string b = Card("b", "/dev/sdx", "b.img", 64 << 20);
+  const std::string tableA = Sector0("a.img");
+  ASSERT_EQ(tableA, Sector0("b.img")) << "only the boot sectors differ";
+  KillInSpecialMode(a);
+  Sh("cp state/sector0-dev_sdx.journal a.journal");
+  ASSERT_EQ(Tool(a, "--restore-sector0 /dev/sdx").status, 0);
+  KillInSpecialMode(b);
+  Sh("cp a.journal state/sector0-dev_sdx.journal");
+  const std::string patternB = Sector0("b.img");
+  for (const char *next : {"/dev/sdx", "--restore-sector0 /dev/sdx"}) {
+    SCOPED_TRACE(next);
+    Outcome r = Tool(b, next);
+    EXPECT_EQ(r.status & 4, 4) << r.out;
+    EXPECT_NE(r.out.find("belongs to another card"), std::string::npos) << r.out;
+    EXPECT_EQ(Sector0("b.img"), patternB) << "nothing written";
+  }
+  // Card A, its FAT16 marked dirty (the state byte, 0x25) while it was out.
+  KillInSpecialMode(a);
+  Sh("printf '\\001' | dd of=a.img bs=1 seek=$((2048 * 512 + 37)) conv=notrunc status=none");
+  Outcome r = Tool(a, "/dev/sdx");
+  EXPECT_EQ(r.status & 7, 0) << r.out;
+  EXPECT_EQ(Sector0("a.img"), tableA);
 }
 
 // One damaged header does not switch a good card off, and clones that

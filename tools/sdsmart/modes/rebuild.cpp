@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 // --rebuild-sector0: a card whose sector 0 holds a command pattern and whose
 // journal is nowhere (it lay on the card's own root file system) gets a
-// partition table made from what lies on the card. It is shown first and
-// written only with --force, only over a pattern, only sector 0, and read
-// back.
+// partition table made from what lies on the card: on a GPT disk the
+// protective MBR in front of its GPT, else an MBR of the file systems found.
+// It is shown first and written only with --force, only over a pattern,
+// only sector 0, and read back.
 #include "device/guard.h"
 #include "modes/modes.h"
 #include "run/run_plan.h"
+#include "sector0/gpt.h"
 #include "sector0/partition_finder.h"
+#include "sector0/scan_progress.h"
 #include "sector0/sector0.h"
 
 #include <sdsmart/partition_table.h>
@@ -15,6 +18,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {
@@ -33,11 +37,6 @@ std::string Size(uint64_t sectors) {
   else
     std::snprintf(text, sizeof text, "%.1f MiB", mib);
   return text;
-}
-
-void PutLe32(uint8_t *at, uint64_t value) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 // The CHS address MBRs still carry: 255 heads, 63 sectors, capped as usual.
@@ -63,8 +62,8 @@ Sector BuildMbr(const std::vector<FoundPartition> &parts, uint32_t diskId) {
     PutChs(e + EntryFirstChsAt, parts[i].Start);
     e[EntryTypeAt] = parts[i].Type;
     PutChs(e + EntryLastChsAt, parts[i].Start + parts[i].Sectors - 1);
-    PutLe32(e + EntryFirstLbaAt, parts[i].Start);
-    PutLe32(e + EntrySectorCountAt, parts[i].Sectors);
+    PutLe32(e + EntryFirstLbaAt, static_cast<uint32_t>(parts[i].Start));
+    PutLe32(e + EntrySectorCountAt, static_cast<uint32_t>(parts[i].Sectors));
   }
   std::copy(Signature.begin(), Signature.end(), s.begin() + SignatureAt);
   return s;
@@ -109,6 +108,51 @@ std::optional<uint32_t> RecoverDiskId(const CardReader &card,
   return std::nullopt;
 }
 
+// Writes `table` to sector 0 and reads it back.
+int WriteTable(const Options &o, Sector0Device &device, const Sector &table, RunStatus &status,
+               const std::string &what) {
+  if (!o.Force) {
+    std::cout << "Not written: run again with --force to write this " << what << " to sector 0 of "
+              << o.Device << ".\n";
+    return 0;
+  }
+  device.Write(table);
+  if (device.Read() != table) {
+    status.Say("error", "sector 0 of " + o.Device + " does not read back as written");
+    return kExitAcquisition;
+  }
+  status.Say("information",
+             "sector 0 of " + o.Device + " written with the " + what + " above and read back");
+  return 0;
+}
+
+// A GPT disk gets the protective MBR its GPT expects, never a table of its
+// own: the partitions are the GPT's. One intact header is enough to know
+// the disk is GPT; the damaged one is named for gdisk to repair.
+int RebuildGpt(const Options &o, Sector0Device &device, const GptDisk &gpt, uint64_t capacity,
+               RunStatus &status) {
+  const GptHeader &used = gpt.Primary ? *gpt.Primary : *gpt.Backup;
+  std::cout << "GPT found on " << o.Device << ": disk GUID " << used.DiskGuid << ", "
+            << used.Entries << " partition" << (used.Entries == 1 ? "" : "s") << "; primary header "
+            << (gpt.Primary ? "intact" : "damaged") << " at LBA 1, backup ";
+  if (gpt.Backup)
+    std::cout << "intact at LBA " << gpt.Backup->Lba;
+  else
+    std::cout << "missing or damaged at LBA " << capacity - 1;
+  std::cout << ".\n"
+            << "Protective MBR proposed for " << o.Device << ": one entry of type ee from LBA 1, "
+            << std::min(capacity - 1, PartitionTable::GptProtectiveMaxSectors) << " sectors.\n";
+  if (!gpt.Primary || !gpt.Backup)
+    status.Say("warning", std::string("the ") + (gpt.Primary ? "backup" : "primary") +
+                              " GPT header of " + o.Device +
+                              " fails its CRC-32 checks; the protective MBR is made from the " +
+                              (gpt.Primary ? "primary" : "backup") +
+                              " one, and gdisk's recovery menu rebuilds the damaged one from it");
+  if (o.DiskId)
+    std::cout << "--disk-id is not used: a GPT names its partitions by their own GUIDs.\n";
+  return WriteTable(o, device, ProtectiveMbr(capacity), status, "protective MBR");
+}
+
 int Rebuild(const Options &o, RunStatus &status) {
   Sector0Device device(o.Device);
   const Sector now = device.Read();
@@ -118,11 +162,33 @@ int Rebuild(const Options &o, RunStatus &status) {
                             "or data) and is never rewritten here");
     return kExitAcquisition;
   }
-  CardReader card{[&device](uint64_t lba, uint32_t count, uint8_t *out) {
+  const uint64_t capacity = device.CapacitySectors();
+  ScanProgress *scan = nullptr; // the search for file systems, not the GPT's reads
+  CardReader card{[&device, &scan](uint64_t lba, uint32_t count, uint8_t *out) {
+                    if (scan)
+                      scan->At(lba);
                     device.ReadSectors(static_cast<unsigned int>(lba), count, out);
                   },
-                  device.CapacitySectors()};
+                  capacity};
+  const GptDisk gpt = FindGpt(card);
+  if (gpt.Valid())
+    return RebuildGpt(o, device, gpt, capacity, status);
+  if (gpt.PrimarySeen) {
+    status.Say("error", "a GPT header is on " + o.Device +
+                            ", but neither the primary (LBA 1) nor a backup passes its CRC-32 "
+                            "checks; no table is written over a damaged GPT");
+    return kExitAcquisition;
+  }
+  if (gpt.Remnant())
+    status.Say("warning", "the last sector of " + o.Device +
+                              " holds a GPT backup header but LBA 1 holds no GPT header: taken "
+                              "for what is left of an earlier GPT, and the table is made from "
+                              "the file systems found");
+  ScanProgress progress("searching " + o.Device + " for file systems", capacity, STDERR_FILENO);
+  scan = &progress;
   const std::vector<FoundPartition> parts = FindPartitions(card);
+  scan = nullptr;
+  progress.Done();
   if (parts.empty()) {
     status.Say("error", "no FAT, exFAT or ext file system found on " + o.Device +
                             "; nothing to rebuild a partition table from");
@@ -142,20 +208,7 @@ int Rebuild(const Options &o, RunStatus &status) {
     std::cout << "Disk identifier: none found on the card; whatever names these partitions "
                  "by PARTUUID (boot command line, /etc/fstab) will need it: give it with "
                  "--disk-id HEX\n";
-  if (!o.Force) {
-    std::cout << "Not written: run again with --force to write this table to sector 0 of "
-              << o.Device << ".\n";
-    return 0;
-  }
-  const Sector mbr = BuildMbr(parts, id.value_or(0));
-  device.Write(mbr);
-  if (device.Read() != mbr) {
-    status.Say("error", "sector 0 of " + o.Device + " does not read back as written");
-    return kExitAcquisition;
-  }
-  status.Say("information",
-             "sector 0 of " + o.Device + " written with the table above and read back");
-  return 0;
+  return WriteTable(o, device, BuildMbr(parts, id.value_or(0)), status, "table");
 }
 
 } // namespace

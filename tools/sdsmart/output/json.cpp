@@ -77,6 +77,8 @@ Json BuildJson(const RunRecord &run) {
     j["error"] = {{"code", run.Error->Code}, {"message", run.Error->Message}};
   if (run.Sector0Intact)
     j["sector0"] = {{"intact", *run.Sector0Intact}};
+  if (!run.Sector0Restored.empty())
+    j["sector0"]["recovered"] = {{"journal_time", run.Sector0Restored}};
   if (!run.Card)
     return j;
 

@@ -19,8 +19,8 @@ namespace sdsmart_tool {
 // Version of the JSON document layout; raise the first number on any change
 // that removes or renames a key, the second when keys are added.
 constexpr int kJsonFormatMajor = 1;
-constexpr int kJsonFormatMinor = 3; // 1.2: null for what was not read, plausibility,
-                                    // sector 0; 1.3: forecast
+constexpr int kJsonFormatMinor = 4; // 1.2: null for what was not read, plausibility,
+                                    // sector 0; 1.3: forecast; 1.4: sector0.recovered
 
 struct Message {
   std::string Severity; // "information", "warning" or "error"
@@ -47,6 +47,9 @@ struct RunRecord {
   // Sector 0 (the partition table) as the run left it: true restored, false
   // still a command pattern (or not seen restored); unset when not known.
   std::optional<bool> Sector0Intact;
+  // When the run first wrote back sector 0 from the journal of an earlier
+  // run that died with a command pattern there: that copy's time.
+  std::string Sector0Restored;
 
   // From the card's history (state/history.cpp).
   std::optional<WearForecast> Forecast;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <sstream>
 
 namespace sdsmart_tool {
@@ -53,6 +54,15 @@ private:
   std::string DeviceLabel;
   std::ostringstream Out;
 };
+
+// "2026-12-06T21:47:56Z" (the journal's time) as Unix time.
+std::optional<int64_t> IsoSeconds(const std::string &text) {
+  std::tm utc{};
+  const char *end = text.empty() ? nullptr : ::strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  if (end == nullptr || *end != '\0')
+    return std::nullopt;
+  return static_cast<int64_t>(::timegm(&utc));
+}
 
 std::string Label(const char *name, const std::string &value) {
   return std::string(",") + name + "=\"" + LabelValue(value) + "\"";
@@ -104,6 +114,12 @@ std::string RenderPrometheus(const RunRecord &run) {
     e.Metric("sdsmart_sector0_intact", "gauge",
              "0 when the run left a command pattern over the card's partition table.",
              *run.Sector0Intact ? 1 : 0);
+  // Only in the run that did it: a repair is news once.
+  if (std::optional<int64_t> taken = IsoSeconds(run.Sector0Restored))
+    e.Metric("sdsmart_sector0_recovered_timestamp_seconds", "gauge",
+             "When the copy of the partition table the run first wrote back from the journal of "
+             "a run that died with a command pattern over it was taken (Unix time).",
+             static_cast<double>(*taken));
   if (!run.Card)
     return e.Text();
   const CardData &d = *run.Card;

@@ -34,6 +34,14 @@ int GuardTransfers(const std::string &what, RunStatus &status, const std::functi
 void ReportSector0(const Options &o, RunStatus &status, bool read) {
   std::optional<bool> &intact = status.Run().Sector0Intact;
   const std::string journal = GetSector0JournalPath();
+  const std::string restored = GetSector0RestoredTime();
+  if (!restored.empty()) {
+    status.Run().Sector0Restored = restored;
+    status.Say("warning", "sector 0 of " + o.Device +
+                              " held a command pattern that an interrupted run had left; the "
+                              "card's own copy from the journal, taken " +
+                              restored + ", was written back before this run");
+  }
   if (read) {
     intact = true; // the library saw sector 0 read back as found
   } else if (!journal.empty()) {

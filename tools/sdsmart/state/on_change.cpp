@@ -33,6 +33,9 @@ struct Announced {
   std::string Verdict;            // "" before the first run
   int LifeLevel = 0;              // 1: warning limit crossed, 2: failure limit
   std::optional<int64_t> LifeEnd; // the forecast end date
+  // A restore of sector 0 from the journal whose command failed: the
+  // journal's time, announced again by the next run.
+  std::string Sector0Restored;
 };
 
 Announced LoadAnnounced(const std::string &path) {
@@ -47,7 +50,23 @@ Announced LoadAnnounced(const std::string &path) {
   a.LifeLevel = j.value("life_level", 0);
   if (j.contains("life_end") && j["life_end"].is_number_integer())
     a.LifeEnd = j["life_end"].get<int64_t>();
+  if (j.contains("sector0_restored") && j["sector0_restored"].is_string())
+    a.Sector0Restored = j["sector0_restored"].get<std::string>();
   return a;
+}
+
+void SaveAnnounced(const std::string &path, const Announced &a, RunStatus &status) {
+  Json memory;
+  memory["verdict"] = a.Verdict;
+  memory["life_level"] = a.LifeLevel;
+  memory["life_end"] = a.LifeEnd ? Json(*a.LifeEnd) : Json(nullptr);
+  if (!a.Sector0Restored.empty())
+    memory["sector0_restored"] = a.Sector0Restored;
+  try {
+    WriteFileAtomically(path, memory.dump() + "\n", 0644, true);
+  } catch (const std::exception &e) {
+    status.Say("warning", std::string("--on-change: ") + e.what());
+  }
 }
 
 int LifeLevel(const RunRecord &run, const HealthLimits &limits) {
@@ -69,6 +88,8 @@ std::string Events(const Announced &before, const Announced &now) {
     add("life-limit");
   if (now.LifeEnd && before.LifeEnd && *now.LifeEnd <= *before.LifeEnd - kForecastMoveSeconds)
     add("forecast");
+  if (!now.Sector0Restored.empty())
+    add("sector0-restored");
   return events;
 }
 
@@ -269,6 +290,7 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
   if (run.Forecast && run.Forecast->LimitAt)
     end = run.Forecast->LimitAt;
   now.LifeEnd = end;
+  now.Sector0Restored = run.Sector0Restored.empty() ? before.Sector0Restored : run.Sector0Restored;
   std::string events = Events(before, now);
   // An end date that crept earlier by less than the step stays as announced,
   // so that slow drift adds up to an event.
@@ -285,25 +307,24 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
                "SDSMART_CARD_ID=" + (run.Forecast ? run.Forecast->CardId : ""),
                "SDSMART_VERDICT=" + now.Verdict, "SDSMART_PREVIOUS_VERDICT=" + before.Verdict,
                "SDSMART_REASONS=" + reasons, "SDSMART_STATE_FILE=" + stateFile,
-               "SDSMART_LIFE_END=" + (end ? DateText(*end) : "")},
+               "SDSMART_LIFE_END=" + (end ? DateText(*end) : ""),
+               "SDSMART_SECTOR0_RESTORED=" + now.Sector0Restored},
               o.OnChangeTimeout, status);
     // Not announced: the next run announces the change again.
     if (!failure.empty()) {
       status.Say("error", "--on-change " + o.OnChange + " (" + events + "): " + failure +
                               "; the next run announces the change again");
       status.Fail(kExitOutput);
+      // A restore is this run's news alone: kept for the next run to announce.
+      if (now.Sector0Restored != before.Sector0Restored) {
+        before.Sector0Restored = now.Sector0Restored;
+        SaveAnnounced(memoryFile, before, status);
+      }
       return;
     }
   }
-  Json memory;
-  memory["verdict"] = now.Verdict;
-  memory["life_level"] = now.LifeLevel;
-  memory["life_end"] = now.LifeEnd ? Json(*now.LifeEnd) : Json(nullptr);
-  try {
-    WriteFileAtomically(memoryFile, memory.dump() + "\n", 0644, true);
-  } catch (const std::exception &e) {
-    status.Say("warning", std::string("--on-change: ") + e.what());
-  }
+  now.Sector0Restored.clear(); // announced
+  SaveAnnounced(memoryFile, now, status);
 }
 
 } // namespace sdsmart_tool
