@@ -9,7 +9,6 @@
 #include "sdsim/sdsim.h"
 #include "sdsmart/sdsmart.h"
 
-#include <array>
 #include <csignal>
 #include <map>
 #include <string>
@@ -77,7 +76,7 @@ protected:
   ScratchDir scratch;
   std::string config;
   sdsim::Card *card = nullptr;
-  std::array<std::uint8_t, 512> sector0{};
+  Sector sector0{};
   std::map<std::string, std::string> before;
 };
 

@@ -3,62 +3,51 @@
 // tool under the virtual card and the wall clock set by sdsim (SDSIM_NOW,
 // --now). Regenerate the golden files after a deliberate change:
 //   SDSMART_REGENERATE=1 build-asan/tests/history_tests
-#include "support.h"
+#include "tool_run.h"
 #include "util/files.h"
-
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cmath>
 #include <sys/stat.h>
 #include <thread>
 
+using namespace sdtest;
+
 namespace {
 
 using nlohmann::json;
 
-const std::string kBin = SDSMART_BINARY_DIR "/bin/";
-const std::string kSource = SDSMART_SOURCE_DIR;
 constexpr int64_t kStart = 1735689600;           // 2025-01-01 00:00 UTC
 constexpr int64_t kStep = 2 * 365 * 86400 / 400; // 400 runs over two years
 constexpr double kRated = 3000.0 * 4096;         // rated cycles x virtual blocks of the card
 constexpr int64_t kErases0 = 1228800, kErasesPerRun = 18432;
 const std::string kCid = "02544d5344534d31aa12345678019d01";
+const std::string kLimits = "--select 0 --warn-life 20 --fail-life 10 ";
 
 class History : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
+    if (!ToolBuilt())
       GTEST_SKIP() << "sdsim is not built";
     // As the packaged service keeps it: readable by all (the unprivileged
     // reader comes through here).
     ::chmod(Dir.path.c_str(), 0755);
-    ::mkdir(State.c_str(), 0755);
   }
 
   // The bundled USB card under another node and CID with the given erase total.
   std::string Card(const std::string &name, const std::string &node, const std::string &cid,
                    int64_t erases) {
-    json card = json::parse(sdtest::ReadFile(kSource + "/sim/cards/usb.json"));
-    card["node"] = node;
-    card["capacity_bytes"] = 64 << 20;
-    card["header"]["CID"] = cid;
-    card["header"]["TotalEraseCount"] = erases;
-    card["header"]["MaxEraseCount"] = 6000; // above any average these totals give
-    sdtest::WriteFile(Dir.File(name), card.dump());
-    return Dir.File(name);
+    return run.Card(name, [&](json &card) {
+      card["node"] = node;
+      card["header"]["CID"] = cid;
+      card["header"]["TotalEraseCount"] = erases;
+      card["header"]["MaxEraseCount"] = 6000; // above any average these totals give
+    });
   }
 
-  std::string Tool(const std::string &options) {
-    return kBin + "sdsmart --config " SDSMART_BINARY_DIR "/demo/config --state-dir " + State +
-           " --select 0 --warn-life 20 --fail-life 10 " + options;
-  }
-
-  // One run of the tool on a card at a time; standard output and error.
-  int Run(const std::string &card, int64_t now, const std::string &options, std::string &out) {
-    return sdtest::RunShell(kBin + "sdsim --now " + std::to_string(now) + " --card " + card +
-                                " -- " + Tool(options) + " 2>&1",
-                            &out);
+  // One run of the tool on a card at a time, the wall clock at `now`.
+  Result Run(const std::string &card, int64_t now, const std::string &options) {
+    return run.Run("--now " + std::to_string(now) + " --card " + card, kLimits + options);
   }
 
   std::string Normalised(std::string text) const {
@@ -67,8 +56,9 @@ protected:
     return text;
   }
 
-  sdtest::ScratchDir Dir;
-  std::string State = Dir.File("state");
+  ToolFolder run;
+  const ScratchDir &Dir = run.dir;
+  const std::string &State = run.state;
 };
 
 // 400 runs two years long, under two node names, and a second card; a reader
@@ -77,10 +67,11 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
   std::string script = "for i in $(seq 0 399); do n=sdx; [ $((i % 2)) = 1 ] && n=sdy; "
                        "SDSIM_CARDS=" +
                        Dir.path + "/card$i.json SDSIM_NOW=$((" + std::to_string(kStart) +
-                       " + i * " + std::to_string(kStep) + ")) " + Tool("-H /dev/$n") +
+                       " + i * " + std::to_string(kStep) + ")) " + kBin + "sdsmart --config " +
+                       run.config + " --state-dir " + State + " " + kLimits + "-H /dev/$n" +
                        " >/dev/null 2>&1 || echo \"run $i: $?\"; done";
   for (int i = 0; i < 400; ++i)
-    Card("card" + std::to_string(i) + ".json", i % 2 ? "/dev/sdy" : "/dev/sdx", kCid,
+    Card("card" + std::to_string(i), i % 2 ? "/dev/sdy" : "/dev/sdx", kCid,
          kErases0 + i * kErasesPerRun);
   std::string stateFile = State + "/cards/" + kCid + ".json", out;
   std::atomic<bool> done{false};
@@ -95,9 +86,9 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
   reader.join();
   EXPECT_EQ(out, "");
   EXPECT_EQ(partial, 0) << "of " << reads << " reads";
-  std::string other = Card("other.json", "/dev/sdx", "035344534d3332478012345678011601", kErases0);
+  std::string other = Card("other", "/dev/sdx", "035344534d3332478012345678011601", kErases0);
   for (int64_t day = 0; day < 3; ++day)
-    EXPECT_EQ(Run(other, kStart + day * 86400, "-H /dev/sdx", out), 0) << out;
+    ExpectRun(Run(other, kStart + day * 86400, "-H /dev/sdx"), 0);
 
   // One history a card, kept small by thinning.
   std::string history = sdtest::ReadFile(State + "/history/" + kCid + ".jsonl");
@@ -156,7 +147,7 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
 // A torn last line (power loss) and a file of garbage: the card is read, the
 // run says what it skipped, and the history holds readings only afterwards.
 TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
-  std::string card = Card("card.json", "/dev/sdx", kCid, kErases0), out;
+  const std::string card = Card("card", "/dev/sdx", kCid, kErases0);
   std::string path = State + "/history/" + kCid + ".jsonl";
   for (const auto &[damage, said] :
        {std::pair<std::string, std::string>{"{\"time\":1735689600,\"remain",
@@ -167,9 +158,9 @@ TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
          "skipped 3 lines that are no reading"}}) {
     ASSERT_TRUE(sdsmart_tool::MakeDirectories(State + "/history", 0755));
     sdtest::WriteFile(path, damage);
-    EXPECT_EQ(Run(card, kStart, "/dev/sdx", out), 0) << out;
-    EXPECT_NE(out.find(path + ": " + said), std::string::npos) << out;
-    EXPECT_NE(out.find("Wear rate: not enough history (1 reading over 0 days;"), std::string::npos);
+    const Result r = Run(card, kStart, "/dev/sdx");
+    ExpectRun(r, 0, path + ": " + said);
+    ExpectRun(r, 0, "Wear rate: not enough history (1 reading over 0 days;");
     std::string text = sdtest::ReadFile(path);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     EXPECT_EQ(text.rfind("{\"time\":1735689600,\"remaining_percent\":90.0", 0), 0u) << text;
@@ -179,27 +170,25 @@ TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
 // The command runs once per change, with the card's facts; a missing or
 // failing command is a warning and the reading stands.
 TEST_F(History, OnChangeRunsOncePerChange) {
-  std::string log = Dir.File("log"), hook = Dir.File("hook"), out;
+  std::string log = Dir.File("log"), hook = Dir.File("hook");
   sdtest::WriteFile(hook, "#!/bin/sh\necho \"$SDSMART_EVENTS|$SDSMART_VERDICT|"
                           "$SDSMART_PREVIOUS_VERDICT|$SDSMART_DEVICE|$SDSMART_CARD_ID|"
                           "$SDSMART_STATE_FILE|$SDSMART_REASONS|$SDSMART_LIFE_END\" >> " +
                               log + "\n");
   ::chmod(hook.c_str(), 0755);
-  std::string good = Card("good.json", "/dev/sdx", kCid, kErases0);
-  std::string worn = Card("worn.json", "/dev/sdx", kCid, kRated * 0.85);
+  std::string good = Card("good", "/dev/sdx", kCid, kErases0);
+  std::string worn = Card("worn", "/dev/sdx", kCid, kRated * 0.85);
   int64_t now = kStart;
   for (const auto &[card, status] :
        {std::pair{good, 0}, {good, 0}, {worn, 16}, {worn, 16}, {good, 0}, {good, 0}})
-    EXPECT_EQ(Run(card, now += 86400, "-H --on-change " + hook + " /dev/sdx", out), status) << out;
+    ExpectRun(Run(card, now += 86400, "-H --on-change " + hook + " /dev/sdx"), status);
   sdtest::ExpectGolden("history/on-change.log", Normalised(sdtest::ReadFile(log)));
   for (const auto &[command, said] :
        {std::pair<std::string, std::string>{"/no/such/hook", "cannot run it: No such file"},
         {"false", "it exited with status 1"}}) {
     std::filesystem::remove_all(State + "/cards");
-    EXPECT_EQ(Run(worn, now, "-H --on-change " + command + " /dev/sdx", out), 16) << out;
-    EXPECT_NE(out.find("warning: --on-change " + command + " (verdict life-limit): " + said),
-              std::string::npos)
-        << out;
+    ExpectRun(Run(worn, now, "-H --on-change " + command + " /dev/sdx"), 16,
+              "warning: --on-change " + command + " (verdict life-limit): " + said);
   }
 }
 

@@ -32,7 +32,6 @@
 namespace sdtest {
 
 using Json = nlohmann::json;
-using Sector = std::array<std::uint8_t, 512>;
 using Seq = std::vector<sdsim::Transfer>;
 
 // ---- Cards ----------------------------------------------------------------
