@@ -32,9 +32,7 @@ TEST_F(SetUpTest, VersionZeroAndOneAreRefusedBeforeTheCard) {
   for (unsigned char version : {0, 1}) {
     SetSmartVersion(version);
     EXPECT_EQ(_SmartVerSupport, version);
-    EXPECT_EQ(GetSmartInfo(), 1);
-    EXPECT_EQ(GetErrorCode(), 12290);
-    EXPECT_STREQ(GetErrorMessage(), "Unsupported SMART Version");
+    ExpectRunFails(12290, "Unsupported SMART Version");
     EXPECT_EQ(_UsbDrive, nullptr); // nothing was built for the node
     EXPECT_EQ(_MmcDrive, nullptr);
   }
@@ -45,10 +43,7 @@ TEST_F(SetUpTest, NodeThatCannotBeOpenedReplacesThePreviousError) {
   for (const char *node : {"/nonexistent/sdsmart-node", "/dev/mmcblk-sdsmart-absent"}) {
     _DiskName = node;
     _IsUsbDevice = std::strncmp(node, "/dev/mmcblk", 11) == 0 ? 0 : 1;
-    EXPECT_EQ(GetSmartInfo(), 1);
-    EXPECT_EQ(GetErrorCode(), 4106);
-    EXPECT_EQ(std::string(GetErrorMessage()),
-              std::string("Drive not found, please detect again! ") + node);
+    ExpectRunFails(4106, std::string("Drive not found, please detect again! ") + node);
   }
 }
 

@@ -7,11 +7,19 @@
 
 #include "interface/session.h"
 #include "interface/session_record.h"
+#include "sdsmart/sdsmart.h"
 
 namespace sdtest {
 
 // Puts the session record back to its load-time state.
 inline void ResetSession() { ResetSessionRecord(); }
+
+// A run (GetSmartInfo) that fails with `code` and `text`.
+inline void ExpectRunFails(int64_t code, const std::string &text) {
+  EXPECT_EQ(GetSmartInfo(), 1);
+  EXPECT_EQ(GetErrorCode(), code);
+  EXPECT_EQ(std::string(GetErrorMessage()), text);
+}
 
 class SessionTest : public ::testing::Test {
 protected:
