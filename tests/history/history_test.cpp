@@ -29,9 +29,6 @@ protected:
   void SetUp() override {
     if (!ToolBuilt())
       GTEST_SKIP() << "sdsim is not built";
-    // As the packaged service keeps it: readable by all (the unprivileged
-    // reader comes through here).
-    ::chmod(Dir.path.c_str(), 0755);
   }
 
   // The bundled USB card under another node and CID with the given erase total.
@@ -48,12 +45,6 @@ protected:
   // One run of the tool on a card at a time, the wall clock at `now`.
   Result Run(const std::string &card, int64_t now, const std::string &options) {
     return run.Run("--now " + std::to_string(now) + " --card " + card, kLimits + options);
-  }
-
-  std::string Normalised(std::string text) const {
-    for (size_t at; (at = text.find(Dir.path)) != std::string::npos;)
-      text.replace(at, Dir.path.size(), "@DIR@");
-    return text;
   }
 
   ToolFolder run;
@@ -106,42 +97,26 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
   json forecast = json::parse(sdtest::ReadFile(stateFile))["forecast"];
   const double byHand = kStart + (kRated * 0.9 - kErases0) / kErasesPerRun * kStep;
   EXPECT_LE(std::fabs(forecast["limit_timestamp"].get<double>() - byHand), 86400) << forecast;
-  EXPECT_EQ(sdtest::RunShell("/usr/bin/python3 " + kSource + "/tests/packaging/validate_json.py " +
-                                 kSource + "/schema card=" + stateFile + " 2>&1",
-                             &out) %
-                77,
-            0)
-      << out;
+  ExpectValidJson("card", stateFile);
 
   // `sdsmart history` reads files only, as a user without privileges.
-  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+  const Args nobody = AsNobody(Dir.path);
+  if (nobody.empty())
     GTEST_SKIP() << "needs root and setpriv to run the history as another user";
-  std::filesystem::create_directories(Dir.File("lib"));
-  std::filesystem::copy_file(kBin + "sdsmart", Dir.File("sdsmart"));
-  std::filesystem::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1",
-                             Dir.File("lib/libsdsmart.so.1"));
   auto history_as_nobody = [&](const std::string &options, const std::string &saveAs) {
-    std::string text;
-    EXPECT_EQ(sdtest::RunShell("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups "
-                               "/usr/bin/env LD_LIBRARY_PATH=" +
-                                   Dir.File("lib") + " LC_ALL=C.UTF-8 " + Dir.File("sdsmart") +
-                                   " history --state-dir " + State + " " + options,
-                               &text),
-              0)
-        << text;
-    sdtest::WriteFile(Dir.File(saveAs), text);
-    return Normalised(text);
+    Args args = nobody;
+    for (const std::string &word : Words("history --state-dir " + State + " " + options))
+      args.push_back(word);
+    const Result r = Exec(args);
+    EXPECT_EQ(r.Status, 0) << r.All();
+    sdtest::WriteFile(Dir.File(saveAs), r.Out);
+    return Normalised(r.Out, Dir.path);
   };
   sdtest::ExpectGolden("history/card.txt", history_as_nobody("/dev/sdy", "card.txt"));
   sdtest::ExpectGolden("history/card-ascii.txt", history_as_nobody("--ascii " + kCid, "a.txt"));
   sdtest::ExpectGolden("history/cards.txt", history_as_nobody("", "cards.txt"));
   history_as_nobody("--json " + kCid, "card.json");
-  EXPECT_EQ(sdtest::RunShell("/usr/bin/python3 " + kSource + "/tests/packaging/validate_json.py " +
-                                 kSource + "/schema history=" + Dir.File("card.json") + " 2>&1",
-                             &out) %
-                77,
-            0)
-      << out;
+  ExpectValidJson("history", Dir.File("card.json"));
 }
 
 // A torn last line (power loss) and a file of garbage: the card is read, the
@@ -182,7 +157,7 @@ TEST_F(History, OnChangeRunsOncePerChange) {
   for (const auto &[card, status] :
        {std::pair{good, 0}, {good, 0}, {worn, 16}, {worn, 16}, {good, 0}, {good, 0}})
     ExpectRun(Run(card, now += 86400, "-H --on-change " + hook + " /dev/sdx"), status);
-  sdtest::ExpectGolden("history/on-change.log", Normalised(sdtest::ReadFile(log)));
+  sdtest::ExpectGolden("history/on-change.log", Normalised(sdtest::ReadFile(log), Dir.path));
   for (const auto &[command, said] :
        {std::pair<std::string, std::string>{"/no/such/hook", "cannot run it: No such file"},
         {"false", "it exited with status 1"}}) {

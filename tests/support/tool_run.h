@@ -168,6 +168,42 @@ inline Result Exec(const Args &argv, const std::function<void(pid_t)> &onStart =
   return r;
 }
 
+// The document at `path` validates against the schemas the tool ships, its
+// keys in their order (tests/packaging/validate_json.py; kind: card, scan,
+// all or history).
+inline void ExpectValidJson(const std::string &kind, const std::string &path,
+                            int line = __builtin_LINE()) {
+  const Result r = Exec({"/usr/bin/python3", kSource + "/tests/packaging/validate_json.py",
+                         kSource + "/schema", kind + "=" + path});
+  if (r.Status != 77) { // 77: python3-jsonschema is missing
+    EXPECT_EQ(r.Status, 0) << "checked at line " << line << ":\n" << r.All();
+  }
+}
+
+// Places that differ from run to run, named in the golden files.
+inline std::string Normalised(std::string text, const std::string &dir) {
+  for (const auto &[from, to] : {std::pair{dir, std::string("@DIR@")}, {kBin, "@BIN@/"}})
+    for (size_t at; (at = text.find(from)) != std::string::npos;)
+      text.replace(at, from.size(), to);
+  return text;
+}
+
+// sdsmart run as nobody, from copies in `dir` (nobody may not reach the
+// build tree, a checkout in a private folder); empty when this run cannot
+// switch users (it needs root and setpriv).
+inline Args AsNobody(const std::string &dir) {
+  if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+    return {};
+  std::filesystem::create_directories(dir + "/lib");
+  std::filesystem::copy_file(kBin + "sdsmart", dir + "/sdsmart");
+  std::filesystem::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1",
+                             dir + "/lib/libsdsmart.so.1");
+  chmod(dir.c_str(), 0755);
+  return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+          "--clear-groups",   "/usr/bin/env",  "LD_LIBRARY_PATH=" + dir + "/lib",
+          "LC_ALL=C.UTF-8",   dir + "/sdsmart"};
+}
+
 // Runs of the tool in a scratch folder of their own: the demo configuration
 // and a state directory in it, and card files made there.
 struct ToolFolder {

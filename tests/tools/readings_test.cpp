@@ -19,8 +19,7 @@ class Readings : public Sandbox {
 protected:
   // Whether the card saw a transfer (host events such as a close carry no lba).
   static bool Transferred(const std::string &transcript) {
-    std::string text;
-    return ReadWholeFile(transcript, text) && text.find("\"lba\"") != std::string::npos;
+    return !sdtest::Transfers(transcript).empty();
   }
   // The label sets of a metric's samples for one device.
   static std::set<std::string> Labels(const std::string &text, const std::string &metric,
