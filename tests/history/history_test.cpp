@@ -143,7 +143,7 @@ TEST_F(History, DamagedHistoryIsSkippedAndSaid) {
 }
 
 // The command runs once per change, with the card's facts; a missing or
-// failing command is a warning and the reading stands.
+// failing command is an error of the output bit and the reading stands.
 TEST_F(History, OnChangeRunsOncePerChange) {
   std::string log = Dir.File("log"), hook = Dir.File("hook");
   sdtest::WriteFile(hook, "#!/bin/sh\necho \"$SDSMART_EVENTS|$SDSMART_VERDICT|"
@@ -162,8 +162,8 @@ TEST_F(History, OnChangeRunsOncePerChange) {
        {std::pair<std::string, std::string>{"/no/such/hook", "cannot run it: No such file"},
         {"false", "it exited with status 1"}}) {
     std::filesystem::remove_all(State + "/cards");
-    ExpectRun(Run(worn, now, "-H --on-change " + command + " /dev/sdx"), 16,
-              "warning: --on-change " + command + " (verdict life-limit): " + said);
+    ExpectRun(Run(worn, now, "-H --on-change " + command + " /dev/sdx"), 48,
+              "error: --on-change " + command + " (verdict life-limit): " + said);
   }
 }
 

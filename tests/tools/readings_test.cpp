@@ -10,6 +10,8 @@
 
 #include <regex>
 #include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace sdsmart_tool {
@@ -74,7 +76,15 @@ TEST_F(Readings, ContradictionsAreWarningsThatNameTheValues) {
       {{{"MinEraseCount", 10}},
        "5",
        "erase counts 62 to 176 in the table, 10 to 176 in the header"},
-      {{{"BlocksPerVB", 0}}, "5", "4096 virtual blocks of 0 physical blocks each"}};
+      {{{"BlocksPerVB", 0}}, "5", "4096 virtual blocks of 0 physical blocks each"},
+      // What would fail a card decides nothing in a reading that contradicts
+      // itself: a life used up, a write-protect status.
+      {{{"TotalEraseCount", 4000000}, {"PECycleCount", 500}},
+       "5",
+       "average erase count 977 above maximum 176"},
+      {{{"MinEraseCount", 900}, {"WPStatus", 1}},
+       "4",
+       "minimum erase count 900 above maximum 176 (header)"}};
   for (const auto &[fields, select, reason] : cases) {
     SCOPED_TRACE(reason);
     std::string card = Card("odd", [&](json &c) { c["header"].update(fields); });
@@ -82,6 +92,7 @@ TEST_F(Readings, ContradictionsAreWarningsThatNameTheValues) {
            "WARNING\n  - implausible reading: " + reason + "\n");
     Result r = Run({"--card", card}, Tool({"--json", "--select", select, "/dev/sdx"}));
     EXPECT_EQ(json::parse(r.Out)["plausibility"]["contradictions"].size(), 1u) << r.Out;
+    EXPECT_EQ(json::parse(r.Out)["life"]["remaining_percent"], nullptr) << r.Out;
     r = Run({"--card", card}, Tool({"--prometheus", "--select", select, "/dev/sdx"}));
     EXPECT_NE(r.Out.find("sdsmart_reading_plausible{device=\"/dev/sdx\"} 0\n"), std::string::npos);
   }
@@ -146,6 +157,47 @@ TEST_F(Readings, OutputFailuresAreErrors) {
            std::string("sdsmart: error: cannot write standard output: ") + message);
     EXPECT_EQ(ImageSector0(), original) << out;
   }
+}
+
+// An output path replaces a regular file only, the one a link leads to; any
+// other target is refused with what it is, before the card is written, and
+// stays what it was.
+TEST_F(Readings, OutputsReplaceOnlyRegularFiles) {
+  const std::string fifo = Dir + "/fifo", dev = Dir + "/null", file = Dir + "/file";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const bool root = ::mknod(dev.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  WriteFileAtomically(file, "old\n", 0644, false);
+  const std::pair<std::string, std::string> links[] = {
+      {"to-file", file}, {"to-fifo", fifo}, {"to-nothing", Dir + "/none"}};
+  for (const auto &[name, target] : links)
+    ASSERT_EQ(::symlink(target.c_str(), (Dir + "/" + name).c_str()), 0);
+  const std::tuple<std::string, std::string, mode_t> cases[] = {
+      {fifo, "is a FIFO, not a regular file", S_IFIFO},
+      {dev, "is a character device, not a regular file", S_IFCHR},
+      {Dir, "is a directory, not a regular file", S_IFDIR},
+      {Dir + "/to-fifo", "is a FIFO, not a regular file", S_IFLNK},
+      {Dir + "/to-nothing", "cannot follow the symbolic link", S_IFLNK},
+      {Dir + "/to-file", "", S_IFLNK}};
+  const std::string transcript = Dir + "/transcript";
+  for (const auto &[path, refusal, kind] : cases) {
+    if (path == dev && !root)
+      continue; // making a device node takes root
+    SCOPED_TRACE(path);
+    const int status = refusal.empty() ? 0 : kExitOutput;
+    ::unlink(transcript.c_str());
+    Expect(Run({"--card", kUsb, "--transcript", transcript},
+               Tool({"--prometheus=" + path, "/dev/sdx"})),
+           status, refusal);
+    EXPECT_EQ(Transferred(transcript), refusal.empty());
+    Expect(Exec({kBin + "sdsmart", "config", "encode", kSource + "/demo/config.ini", "-o", path}),
+           status, refusal);
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, kind);
+  }
+  std::string text, plain;
+  ASSERT_TRUE(ReadWholeFile(file, text) && ReadWholeFile(kSource + "/demo/config.ini", plain));
+  EXPECT_EQ(text, EncodeConfig(plain));
 }
 
 // Three cards, one answering busy (slowly) for much longer than the

@@ -308,7 +308,7 @@ TEST_F(Sandbox, ConfigSubcommands) {
 
 // The device guard over the sysfs descriptions the virtual card presents:
 // only removable disks behind USB and mmcblk cards are written to; --force
-// takes any other disk but never a partition or an eMMC's boot area. A
+// takes any other disk but never a partition, an eMMC or its boot area. A
 // refused device gets no transfer at all, and --scan lists what the guard
 // takes.
 TEST_F(Sandbox, DeviceGuardWritesOnlyToCards) {
@@ -319,8 +319,9 @@ TEST_F(Sandbox, DeviceGuardWritesOnlyToCards) {
        "/dev/sdx is not an SD card: it is a fixed (not removable) disk attached through USB; "
        "sdsmart writes its command patterns over sector 0"},
       {"/dev/sdx", "sata", "/dev/sdx", 2, 0, "/dev/sdx is not an SD card: it is a SATA disk"},
-      {"/dev/mmcblk7", "emmc", "/dev/mmcblk7", 2, 0,
-       "/dev/mmcblk7 is not an SD card: it is an eMMC"},
+      {"/dev/mmcblk7", "emmc", "/dev/mmcblk7", 2, 2,
+       "/dev/mmcblk7 is not an SD card: it is an eMMC (flash memory built into the machine), "
+       "not a card\n"},
       {"/dev/loop3", "loop", "/dev/loop3", 2, 0,
        "/dev/loop3 is not an SD card: it is a loop device"},
       {"/dev/dm-0", "dm", "/dev/dm-0", 2, 0, "is not an SD card: it is a device-mapper device"},

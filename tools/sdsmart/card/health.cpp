@@ -15,13 +15,17 @@ std::string Percent(double v) {
 
 } // namespace
 
-HealthResult Evaluate(const CardCounters &c, const HealthLimits &limits) {
+HealthResult Evaluate(const CardCounters &c, const HealthLimits &limits,
+                      const std::vector<std::string> &contradictions) {
   HealthResult r;
   std::vector<std::string> failed, warned;
   std::optional<LifeFigures> life = Life(c);
   if (!life)
-    warned.push_back(std::string("remaining life is unknown (the card reports ") +
-                     (c.PeCycleCount == 0 ? "0 rated P/E cycles" : "0 virtual blocks") + ")");
+    warned.push_back(std::string("remaining life is unknown (") +
+                     (!contradictions.empty() ? "the reading is implausible"
+                      : c.PeCycleCount == 0   ? "the card reports 0 rated P/E cycles"
+                                              : "the card reports 0 virtual blocks") +
+                     ")");
   else if (life->Remaining <= limits.FailLife)
     failed.push_back("remaining life " + Percent(life->Remaining) +
                      " is at or below the failure limit " + Percent(limits.FailLife));
@@ -36,19 +40,19 @@ HealthResult Evaluate(const CardCounters &c, const HealthLimits &limits) {
   else if (*c.EccUncorrectable != 0)
     warned.push_back(std::to_string(*c.EccUncorrectable) + " uncorrectable ECC error" +
                      (*c.EccUncorrectable == 1 ? "" : "s"));
+  // A reading that contradicts itself fails no card: its contradictions come
+  // first, and what would have failed the card only warns.
+  if (!contradictions.empty()) {
+    warned.insert(warned.begin(), failed.begin(), failed.end());
+    warned.insert(warned.begin(), contradictions.begin(), contradictions.end());
+    failed.clear();
+  }
   r.Status = !failed.empty()   ? Verdict::Failed
              : !warned.empty() ? Verdict::Warning
                                : Verdict::Passed;
   r.Reasons = failed;
   r.Reasons.insert(r.Reasons.end(), warned.begin(), warned.end());
   return r;
-}
-
-void Downgrade(HealthResult &r, const std::vector<std::string> &reasons) {
-  for (const std::string &why : reasons)
-    r.Reasons.push_back(why);
-  if (!reasons.empty() && r.Status == Verdict::Passed)
-    r.Status = Verdict::Warning;
 }
 
 const char *VerdictName(Verdict v) {

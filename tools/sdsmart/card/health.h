@@ -27,12 +27,12 @@ struct HealthResult {
 //         write-protected.
 // WARNING: remaining life <= WarnLife, or uncorrectable ECC errors occurred,
 //          or the remaining life is unknown (no rated cycles or no blocks),
-//          or the reading contradicts itself (plausibility.h).
+//          or the reading contradicts itself (plausibility.h): then each
+//          contradiction is a reason, and what would have failed the card
+//          only warns.
 // PASSED otherwise. A count this run did not read is named in NotRead.
-HealthResult Evaluate(const CardCounters &counters, const HealthLimits &limits);
-
-// WARNING at least, with one reason a contradiction.
-void Downgrade(HealthResult &result, const std::vector<std::string> &reasons);
+HealthResult Evaluate(const CardCounters &counters, const HealthLimits &limits,
+                      const std::vector<std::string> &contradictions = {});
 
 const char *VerdictName(Verdict v); // "PASSED", "WARNING", "FAILED"
 int VerdictExitBits(Verdict v);

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The relations a reading must satisfy by the card's own formats. A reading
 // that contradicts itself (a counter never written, a minimum above its
-// maximum) is not a healthy card: it is WARNING, with the values named.
+// maximum) decides nothing: it is WARNING, with the values named, and gives
+// no life figure.
 #pragma once
 
 #include "card/card_data.h"
-#include "card/health.h"
 
 #include <string>
 #include <vector>
@@ -16,9 +16,13 @@ namespace sdsmart_tool {
 // reading holds together.
 std::vector<std::string> FindContradictions(const CardData &card);
 
-// A reading with contradictions is WARNING at least, one reason each.
-inline void AddPlausibility(const std::vector<std::string> &contradictions, HealthResult &r) {
-  Downgrade(r, contradictions);
+// A reading that contradicts itself gives no life figure: the counters life
+// comes from are among those in doubt. The outputs show it as unknown, the
+// history keeps the reading without it, and the forecast leaves it out.
+inline void SetAsideImplausibleLife(const std::vector<std::string> &contradictions,
+                                    CardCounters &counters) {
+  if (!contradictions.empty())
+    counters.LifeUsedPercent.reset();
 }
 
 } // namespace sdsmart_tool

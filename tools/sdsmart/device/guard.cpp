@@ -69,7 +69,7 @@ bool ClassifyMmc(const std::string &name, const std::string &entry, DeviceVerdic
               tail = end == std::string::npos ? "" : name.substr(end);
   if (tail.empty()) {
     bool emmc = ReadSysfsAttribute(entry + "/device/type") == "MMC";
-    v.Class = emmc ? DeviceClass::OtherDisk : DeviceClass::MmcCard;
+    v.Class = emmc ? DeviceClass::Emmc : DeviceClass::MmcCard;
     if (emmc)
       v.Why = "it is an eMMC (flash memory built into the machine), not a card";
     return true;

@@ -20,7 +20,8 @@ enum class DeviceClass {
   UsbRemovable,   // a removable SCSI disk behind USB: a card reader
   Partition,      // a partition of a disk: never, even with --force
   HardwareArea,   // mmcblkNbootM, mmcblkNrpmb: never, even with --force
-  OtherDisk,      // fixed, NVMe, virtual, loop, device-mapper, eMMC: with --force
+  Emmc,           // mmcblkN of an eMMC: never, even with --force
+  OtherDisk,      // fixed, NVMe, virtual, loop, device-mapper: with --force
   NotBlockDevice, // a FIFO, character device, file...: never (opening a FIFO hangs)
   UnknownToSysfs, // sysfs does not describe it: with --force
 };

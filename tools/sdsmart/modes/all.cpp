@@ -9,6 +9,7 @@
 #include "output/histogram.h"
 #include "run/card_runs.h"
 #include "run/run_plan.h"
+#include "state/on_change.h"
 #include "util/files.h"
 
 #include <algorithm>
@@ -79,14 +80,27 @@ std::string SignalText(int signal) {
   return "signal " + std::to_string(signal) + (name ? std::string(" (") + name + ")" : "");
 }
 
+// How long a card's run may take: --timeout, and the time of its --on-change
+// command after the reading, so that a slow command does not make a card
+// that was read one that timed out.
+struct CardTime {
+  unsigned Reading, Command;
+  unsigned Total() const { return Reading + Command; }
+  std::string Text() const {
+    return std::to_string(Total()) + " s" +
+           (Command ? " (" + std::to_string(Reading) + " s and " + std::to_string(Command) +
+                          " s for its --on-change command)"
+                    : "");
+  }
+};
+
 // Why a run left no word of its own: it did not start, or a signal ended it.
 // Empty when it exited.
-std::string Mishap(const CardRun &run, unsigned timeout) {
+std::string Mishap(const CardRun &run, const CardTime &timeout) {
   if (!run.Started)
     return run.NotStarted;
   if (run.TimedOut)
-    return "timed out: its run did not end within " + std::to_string(timeout) +
-           " s and was sent SIGTERM" +
+    return "timed out: its run did not end within " + timeout.Text() + " and was sent SIGTERM" +
            (run.Signal == SIGKILL ? ", then SIGKILL (a sector-0 journal it left is restored by "
                                     "the next run)"
                                   : "");
@@ -94,7 +108,8 @@ std::string Mishap(const CardRun &run, unsigned timeout) {
 }
 
 // What a card's run adds to the exit status; a mishap is said here.
-int CardBits(const std::string &device, const CardRun &run, unsigned timeout, RunStatus &status) {
+int CardBits(const std::string &device, const CardRun &run, const CardTime &timeout,
+             RunStatus &status) {
   std::string mishap = Mishap(run, timeout);
   if (!mishap.empty())
     status.Say("error", device + ": " + mishap);
@@ -103,7 +118,7 @@ int CardBits(const std::string &device, const CardRun &run, unsigned timeout, Ru
 
 // The card's entry of the devices array: its own document without the format
 // version, or, when its run printed none, one that says why.
-Json DeviceJson(const std::string &device, const CardRun &run, int bits, unsigned timeout) {
+Json DeviceJson(const std::string &device, const CardRun &run, int bits, const CardTime &timeout) {
   Json document = Json::parse(run.Out, nullptr, false);
   if (!document.is_object() || !document.contains("sdsmart")) {
     std::string mishap = Mishap(run, timeout);
@@ -180,7 +195,7 @@ int RunAllCards(const Options &o, RunStatus &status) {
   std::unique_ptr<PendingFile> file;
   if (!PrepareMetricsFile(o, status, file))
     return PublishAll(o, status, Json::array(), nullptr, nullptr);
-  unsigned timeout = o.Timeout ? *o.Timeout : kDefaultTimeoutSeconds;
+  const CardTime timeout{o.Timeout ? *o.Timeout : kDefaultTimeoutSeconds, OnChangeSecondsAtMost(o)};
   std::vector<std::string> errors;
   std::vector<ScanEntry> found = o.ScanPatterns.empty()
                                      ? ScanList({}, errors)
@@ -214,7 +229,8 @@ int RunAllCards(const Options &o, RunStatus &status) {
   std::vector<bool> ended(runs.size());
   std::vector<int> bits(runs.size());
   size_t printed = 0;
-  RunLimits limits{o.Jobs ? *o.Jobs : std::max<size_t>(runs.size(), 1), timeout, kKillGraceSeconds};
+  RunLimits limits{o.Jobs ? *o.Jobs : std::max<size_t>(runs.size(), 1), timeout.Total(),
+                   kKillGraceSeconds};
   size_t read = 0;
   RunChildren(
       runs, limits, stopSignal,

@@ -15,12 +15,23 @@
 namespace sdsmart_tool {
 namespace {
 
-// Encodes input and proves that the library reads the stored form before it
-// replaces anything: it is written next to the output (or to $TMPDIR) and
-// loaded first. Writes OutputFile itself; returns false on failure. With no
-// OutputFile, stored is left for standard output.
-bool EncodeChecked(const Options &o, const std::string &input, std::string &stored,
-                   RunStatus &status) {
+// The output file, replaced as every file of the tool is (util/files.h).
+int WriteOutput(const std::string &path, const std::string &data, RunStatus &status) {
+  try {
+    WriteFileAtomically(path, data, 0644, true);
+    return 0;
+  } catch (const std::exception &e) {
+    status.Say("error", e.what());
+    return kExitOutput;
+  }
+}
+
+// Encodes input and proves that the library reads the stored form before
+// anything is replaced: the probe is written next to the output (or to
+// $TMPDIR) and loaded first. Writes OutputFile itself; with no OutputFile,
+// stored is left for standard output. Returns the exit status.
+int EncodeChecked(const Options &o, const std::string &input, std::string &stored,
+                  RunStatus &status) {
   stored = EncodeConfig(input);
   const char *tmp = std::getenv("TMPDIR");
   std::string probe =
@@ -30,25 +41,18 @@ bool EncodeChecked(const Options &o, const std::string &input, std::string &stor
     WriteFileAtomically(probe, stored, 0644, true);
   } catch (const std::exception &e) {
     status.Say("error", e.what());
-    return false;
+    return kExitOutput;
   }
   std::ostringstream quiet;
   bool readable = CheckConfig(probe, quiet, std::cerr, o.ConfigFile + " (stored form)", false);
-  if (!readable || o.OutputFile.empty()) {
-    ::unlink(probe.c_str());
-    if (!readable)
-      status.Say("error", o.ConfigFile +
-                              ": the library could not read the stored form (see above); nothing "
-                              "written");
-    return readable;
+  ::unlink(probe.c_str());
+  if (!readable) {
+    status.Say("error", o.ConfigFile +
+                            ": the library could not read the stored form (see above); nothing "
+                            "written");
+    return kExitAcquisition;
   }
-  if (::rename(probe.c_str(), o.OutputFile.c_str()) != 0) {
-    status.Say("error",
-               "cannot rename " + probe + " to " + o.OutputFile + ": " + std::strerror(errno));
-    ::unlink(probe.c_str());
-    return false;
-  }
-  return true;
+  return o.OutputFile.empty() ? 0 : WriteOutput(o.OutputFile, stored, status);
 }
 
 } // namespace
@@ -67,10 +71,8 @@ int RunConfig(const Options &o, RunStatus &status) {
   if (o.Action == Mode::ConfigCheck)
     return CheckConfig(o.ConfigFile, std::cout, std::cerr) ? 0 : kExitAcquisition;
   if (o.Action == Mode::ConfigEncode) {
-    if (!EncodeChecked(o, input, output, status))
-      return kExitAcquisition;
-    if (!o.OutputFile.empty())
-      return 0;
+    if (int exit = EncodeChecked(o, input, output, status); exit != 0 || !o.OutputFile.empty())
+      return exit;
   } else {
     std::string why;
     if (!DecodeConfig(input, output, why)) {
@@ -82,13 +84,7 @@ int RunConfig(const Options &o, RunStatus &status) {
     std::cout << output;
     return 0;
   }
-  try {
-    WriteFileAtomically(o.OutputFile, output, 0644, true);
-  } catch (const std::exception &e) {
-    status.Say("error", e.what());
-    return kExitOutput;
-  }
-  return 0;
+  return WriteOutput(o.OutputFile, output, status);
 }
 
 } // namespace sdsmart_tool

@@ -93,9 +93,9 @@ void PrintReport(const Options &o, const RunRecord &run) {
 void Judge(const RunPlan &plan, RunRecord &run, RunStatus &status) {
   unsigned select = plan.Opts.Select ? *plan.Opts.Select : _FuncSel;
   run.Card = CollectCardData(plan.Opts.Device, plan.Verdict.Transport, select);
-  run.Health = Evaluate(run.Card->Counters, plan.Opts.Limits);
   run.Contradictions = FindContradictions(*run.Card);
-  AddPlausibility(run.Contradictions, *run.Health);
+  SetAsideImplausibleLife(run.Contradictions, run.Card->Counters);
+  run.Health = Evaluate(run.Card->Counters, plan.Opts.Limits, run.Contradictions);
   if (run.Card->EraseTableRead)
     run.Distribution = EraseCountRegions(run.Card->EraseCounts);
   status.Fail(VerdictExitBits(run.Health->Status));

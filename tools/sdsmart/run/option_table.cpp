@@ -162,6 +162,14 @@ const OptionSpec kOptionTable[] = {
     {Section::Acquisition, "on-change", 0, Arg::Required, Text<&Options::OnChange>, " COMMAND",
      "run COMMAND (no shell) when the verdict changes, a\n"
      "life limit is first crossed or the forecast end\nmoves 30 days earlier"},
+    {Section::Acquisition, "on-change-timeout", 0, Arg::Required,
+     [](OptionUse &u) {
+       return u.Number(u.O.OnChangeTimeout, 1, 86400, "seconds from 1 to 86400");
+     },
+     " SECONDS",
+     "with --on-change: a command still running after\n"
+     "SECONDS gets SIGTERM, SIGKILL 2 s later; a command\n"
+     "that fails sets exit bit 5 (default 60)"},
     {Section::Acquisition, "force", 'f', Arg::None, Flag<&Options::Force>, "",
      "read a disk the device guard refuses as neither a\n"
      "card reader nor an mmcblk card (never a partition),\n"
@@ -280,7 +288,8 @@ Exit status (a bit mask):
   bit 2 (4)   reading the SMART data (or a config/restore action) failed
   bit 3 (8)   health FAILED
   bit 4 (16)  health WARNING
-  bit 5 (32)  the output could not be written (standard output or a file)
+  bit 5 (32)  the output could not be written (standard output or a file),
+              or the --on-change command failed
   bit 6 (64)  sector 0 (the partition table) was left holding a command pattern
   128 + N     ended by signal N (SIGINT 130, SIGTERM 143, ...): the card was
               left as found

@@ -5,12 +5,21 @@
 #include "state/forecast.h"
 #include "util/files.h"
 
+#include "sdsmart/sdsmart.h"
+#include "sdsmart/unique_fd.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <iostream>
 #include <optional>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,10 +72,126 @@ std::string Events(const Announced &before, const Announced &now) {
   return events;
 }
 
-// The command with the card's facts in its environment; its standard output
-// goes to our standard error, so that a JSON document on ours stays whole.
-// "" when it ran and exited 0, else what went wrong.
-std::string Spawn(const std::string &command, const std::vector<std::string> &variables) {
+// The command's standard output and error come through a pipe of our own, so
+// that it holds none of our descriptors open; this much of it is passed on to
+// our standard error (never to standard output, where a JSON document may be).
+constexpr size_t kShownOutput = 4096;
+
+// How often the wait looks whether the command has ended.
+constexpr std::chrono::milliseconds kTick{50};
+
+// posix_spawn's attributes and file actions, destroyed on every path.
+struct SpawnSetup {
+  posix_spawnattr_t Attr;
+  posix_spawn_file_actions_t Actions;
+  SpawnSetup() {
+    posix_spawnattr_init(&Attr);
+    posix_spawn_file_actions_init(&Actions);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&Actions);
+    posix_spawnattr_destroy(&Attr);
+  }
+  SpawnSetup(const SpawnSetup &) = delete;
+  SpawnSetup &operator=(const SpawnSetup &) = delete;
+};
+
+// A started command, the leader of its own process group, and the read end
+// of its output.
+class Hook {
+public:
+  Hook(pid_t pid, CUniqueFd out) : Pid(pid), Out(std::move(out)) {}
+
+  // Waits until the command has exited, its time is up or a signal asks the
+  // run to stop; then ends what is left of its process group and reaps it.
+  // "" when it exited 0, else what went wrong.
+  std::string Finish(unsigned seconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (!Exited && !_Terminated && Step(deadline)) {
+    }
+    const bool ended = Exited, interrupted = !Exited && _Terminated;
+    // The command, or what it started that still holds its output: SIGTERM,
+    // then whatever is left of the group SIGKILL.
+    if (!Exited || Out.IsOpen()) {
+      ::kill(-Pid, SIGTERM);
+      const auto grace = Clock::now() + std::chrono::seconds(kOnChangeGraceSeconds);
+      while (!(Exited && !Out.IsOpen()) && Step(grace)) {
+      }
+    }
+    ::kill(-Pid, SIGKILL);
+    Relay();
+    Out.Close();
+    int wstatus = 0;
+    while (::waitpid(Pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    // The rest of the group, which became ours as its parents ended.
+    for (int other = 0; ::waitpid(-Pid, &other, 0) > 0 || errno == EINTR;) {
+    }
+    if (!ended)
+      return interrupted
+                 ? "it was stopped: the run was interrupted"
+                 : "it did not finish within " + std::to_string(seconds) + " s and was stopped";
+    if (WIFSIGNALED(wstatus))
+      return "it was ended by signal " + std::to_string(WTERMSIG(wstatus));
+    return WEXITSTATUS(wstatus) ? "it exited with status " + std::to_string(WEXITSTATUS(wstatus))
+                                : "";
+  }
+
+  size_t Dropped = 0; // bytes of output not passed on
+
+private:
+  using Clock = std::chrono::steady_clock;
+
+  // One wait for output or the command's end, at most a tick; false once
+  // `until` has passed.
+  bool Step(Clock::time_point until) {
+    const auto left = until - Clock::now();
+    if (left <= Clock::duration::zero())
+      return false;
+    pollfd fd{Out.Get(), POLLIN, 0}; // a closed one (-1) is skipped
+    const auto wait = std::min<Clock::duration>(left, kTick);
+    ::poll(&fd, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
+    Relay();
+    siginfo_t info{}; // WNOWAIT: the zombie keeps the group's id ours
+    Exited = Exited ||
+             (::waitid(P_PID, static_cast<id_t>(Pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+              info.si_pid == Pid);
+    return true;
+  }
+
+  // Passes on what the pipe holds now, a bounded amount (it does not block,
+  // and a command that writes without pause does not hold the wait); closes
+  // the pipe at its end.
+  void Relay() {
+    char buffer[4096];
+    for (int reads = 0; reads < 16 && Out.IsOpen(); ++reads) {
+      const ssize_t n = ::read(Out.Get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0 && errno == EAGAIN)
+        return;
+      if (n <= 0) {
+        Out.Close();
+        return;
+      }
+      const size_t shown = std::min(static_cast<size_t>(n), kShownOutput - Shown);
+      std::cerr.write(buffer, static_cast<std::streamsize>(shown)).flush();
+      Shown += shown;
+      Dropped += static_cast<size_t>(n) - shown;
+    }
+  }
+
+  pid_t Pid;
+  CUniqueFd Out;
+  bool Exited = false;
+  size_t Shown = 0;
+};
+
+// Starts the command with the card's facts in its environment, in a process
+// group of its own, standard input /dev/null, standard output and error on
+// the pipe whose write end is given.
+std::string Start(const std::string &command, const std::vector<std::string> &variables, int output,
+                  pid_t &pid) {
   std::vector<std::string> env;
   for (char **e = environ; *e; ++e)
     if (std::strncmp(*e, "SDSMART_", 8) != 0)
@@ -76,24 +201,63 @@ std::string Spawn(const std::string &command, const std::vector<std::string> &va
   for (std::string &e : env)
     envp.push_back(e.data());
   envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  SpawnSetup setup;
+  posix_spawn_file_actions_addopen(&setup.Actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&setup.Actions, output, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&setup.Actions, output, STDERR_FILENO);
+  // Its own group, so that its time limit ends all it started; the signals
+  // this run ignores and blocks are the command's to have as usual.
+  sigset_t none, ours;
+  sigemptyset(&none);
+  sigemptyset(&ours);
+  sigaddset(&ours, SIGPIPE);
+  sigaddset(&ours, SIGXFSZ);
+  posix_spawnattr_setflags(&setup.Attr,
+                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(&setup.Attr, 0);
+  posix_spawnattr_setsigdefault(&setup.Attr, &ours);
+  posix_spawnattr_setsigmask(&setup.Attr, &none);
+  const int rc =
+      ::posix_spawnp(&pid, command.c_str(), &setup.Actions, &setup.Attr, argv.data(), envp.data());
+  return rc ? std::string("cannot run it: ") + std::strerror(rc) : "";
+}
+
+// Runs the command for at most `seconds`; "" when it exited 0, else what
+// went wrong. Its output is passed on; what was cut is said.
+std::string Spawn(const std::string &command, const std::vector<std::string> &variables,
+                  unsigned seconds, RunStatus &status) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0)
+    return std::string("cannot make a pipe: ") + std::strerror(errno);
+  CUniqueFd readEnd(ends[0]), writeEnd(ends[1]);
+  // Above the standard descriptors, which the child replaces before it
+  // copies the write end onto two of them.
+  if (writeEnd.Get() <= STDERR_FILENO)
+    writeEnd = CUniqueFd(::fcntl(writeEnd.Get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+  ::fcntl(readEnd.Get(), F_SETFL, O_NONBLOCK);
+  // What the command leaves behind becomes ours to reap, so that nothing of
+  // its group outlives the run.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   pid_t pid = -1;
-  int rc = ::posix_spawnp(&pid, command.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0)
-    return std::string("cannot run it: ") + std::strerror(rc);
-  int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  std::string failure = Start(command, variables, writeEnd.Get(), pid);
+  writeEnd.Close();
+  if (failure.empty()) {
+    Hook hook(pid, std::move(readEnd));
+    failure = hook.Finish(seconds);
+    if (hook.Dropped)
+      status.Say("information", "--on-change " + command + ": its output was cut after " +
+                                    std::to_string(kShownOutput) + " bytes (" +
+                                    std::to_string(hook.Dropped) + " more)");
   }
-  if (WIFSIGNALED(wstatus))
-    return "it was ended by signal " + std::to_string(WTERMSIG(wstatus));
-  return WEXITSTATUS(wstatus) ? "it exited with status " + std::to_string(WEXITSTATUS(wstatus))
-                              : "";
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  return failure;
 }
 
 } // namespace
+
+unsigned OnChangeSecondsAtMost(const Options &o) {
+  return o.OnChange.empty() ? 0 : o.OnChangeTimeout + 2 * kOnChangeGraceSeconds;
+}
 
 void RunOnChange(const Options &o, const std::string &memoryFile, const std::string &stateFile,
                  RunStatus &status) {
@@ -115,14 +279,21 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
     std::string reasons;
     for (const std::string &r : run.Health ? run.Health->Reasons : std::vector<std::string>())
       reasons += (reasons.empty() ? "" : "; ") + r;
-    std::string failure = Spawn(
-        o.OnChange, {"SDSMART_EVENTS=" + events, "SDSMART_DEVICE=" + o.Device,
-                     "SDSMART_CARD_ID=" + (run.Forecast ? run.Forecast->CardId : ""),
-                     "SDSMART_VERDICT=" + now.Verdict, "SDSMART_PREVIOUS_VERDICT=" + before.Verdict,
-                     "SDSMART_REASONS=" + reasons, "SDSMART_STATE_FILE=" + stateFile,
-                     "SDSMART_LIFE_END=" + (end ? DateText(*end) : "")});
-    if (!failure.empty())
-      status.Say("warning", "--on-change " + o.OnChange + " (" + events + "): " + failure);
+    std::string failure =
+        Spawn(o.OnChange,
+              {"SDSMART_EVENTS=" + events, "SDSMART_DEVICE=" + o.Device,
+               "SDSMART_CARD_ID=" + (run.Forecast ? run.Forecast->CardId : ""),
+               "SDSMART_VERDICT=" + now.Verdict, "SDSMART_PREVIOUS_VERDICT=" + before.Verdict,
+               "SDSMART_REASONS=" + reasons, "SDSMART_STATE_FILE=" + stateFile,
+               "SDSMART_LIFE_END=" + (end ? DateText(*end) : "")},
+              o.OnChangeTimeout, status);
+    // Not announced: the next run announces the change again.
+    if (!failure.empty()) {
+      status.Say("error", "--on-change " + o.OnChange + " (" + events + "): " + failure +
+                              "; the next run announces the change again");
+      status.Fail(kExitOutput);
+      return;
+    }
   }
   Json memory;
   memory["verdict"] = now.Verdict;

@@ -2,8 +2,10 @@
 // --on-change COMMAND: runs COMMAND (no shell) when the card's verdict
 // changes, when its remaining life first crosses the warning or failure
 // limit, and when the forecast end date moves 30 days or more earlier than
-// the one last announced. What was announced is kept in memoryFile, so each
-// change runs the command once.
+// the one last announced. What was announced is kept in memoryFile once the
+// command has succeeded, so each change runs the command until it succeeds
+// once. The command has a time limit (--on-change-timeout) for its whole
+// process group; its failure fails the run (exit bit 5: an output of the run).
 #pragma once
 
 #include "run/options.h"
@@ -15,6 +17,13 @@ namespace sdsmart_tool {
 
 // The end date must move this much earlier to be announced again.
 constexpr int64_t kForecastMoveSeconds = 30 * 86400;
+
+// Between SIGTERM and SIGKILL to the command's process group.
+constexpr unsigned kOnChangeGraceSeconds = 2;
+
+// The most a run spends on its command, past its reading: its time limit, the
+// grace, and as much again for what the run does after it. 0 without one.
+unsigned OnChangeSecondsAtMost(const Options &o);
 
 void RunOnChange(const Options &o, const std::string &memoryFile, const std::string &stateFile,
                  RunStatus &status);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,28 @@ namespace {
 
 [[noreturn]] void Fail(const std::string &what, const std::string &path) {
   throw std::runtime_error(what + " " + path + ": " + std::strerror(errno));
+}
+
+// The file a replacement of `path` replaces: `path` itself when nothing is
+// there or a regular file is, the regular file a symbolic link leads to.
+// Anything else (a device node, FIFO, socket, folder, a link to one or to
+// nothing) is refused: renaming over it would replace what is not ours.
+std::string ReplaceableTarget(const std::string &path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0)
+    return path;
+  std::string target = path;
+  if (S_ISLNK(st.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved || ::stat(resolved.get(), &st) != 0)
+      Fail("cannot follow the symbolic link", path);
+    target = resolved.get();
+  }
+  if (!S_ISREG(st.st_mode))
+    throw std::runtime_error(path + " is " + FileKind(st.st_mode) +
+                             ", not a regular file: sdsmart replaces regular files only");
+  return target;
 }
 
 } // namespace
@@ -32,10 +55,11 @@ std::string DirectoryOf(const std::string &path) {
   return path.substr(0, slash);
 }
 
-PendingFile::PendingFile(const std::string &path, mode_t mode) : Path(path), Mode(mode) {
-  size_t slash = path.find_last_of('/');
-  std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
-  std::string tmpl = DirectoryOf(path) + "/." + base + ".XXXXXX";
+PendingFile::PendingFile(const std::string &path, mode_t mode)
+    : Path(ReplaceableTarget(path)), Mode(mode) {
+  size_t slash = Path.find_last_of('/');
+  std::string base = Path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string tmpl = DirectoryOf(Path) + "/." + base + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   Fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -69,6 +93,9 @@ void PendingFile::Commit(const std::string &data, bool sync) {
     Fail("cannot sync", Temporary);
   if (::close(fd.Release()) != 0)
     Fail("cannot close", Temporary);
+  // Whatever took the target's place since it was checked is not replaced.
+  if (ReplaceableTarget(Path) != Path)
+    throw std::runtime_error(Path + " became a symbolic link; it is not replaced");
   if (::rename(Temporary.c_str(), Path.c_str()) != 0)
     Fail("cannot rename the temporary file to", Path);
   Temporary.clear();

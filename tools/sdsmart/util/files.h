@@ -11,8 +11,11 @@ namespace sdsmart_tool {
 // once, so that a folder that is missing or not writable is found before any
 // other work; Commit fills it, flushes it to the disk when sync is set and
 // renames it over path (then syncs the directory). Readers never see a
-// half-written file; one never committed is removed. Both throw
-// std::runtime_error with the reason.
+// half-written file; one never committed is removed. Only a regular file is
+// replaced: a path that holds anything else (a device node, FIFO, socket,
+// folder) is refused, at once and again before the rename; a symbolic link
+// to a regular file is followed and that file replaced in its own folder.
+// Both throw std::runtime_error with the reason.
 class PendingFile {
 public:
   PendingFile(const std::string &path, mode_t mode);
