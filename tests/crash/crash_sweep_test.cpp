@@ -15,7 +15,6 @@
 #include <iostream>
 #include <memory>
 #include <thread>
-#include <vector>
 
 using namespace sdtest;
 using Kind = EntrySector::Kind;

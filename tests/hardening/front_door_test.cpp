@@ -4,14 +4,11 @@
 // end in a clear error (result 1, a code and a message), and change nothing
 // on disk or on the card.
 #include "config.h"
-#include "support.h"
 
 #include "sdsim/sdsim.h"
 #include "sdsmart/sdsmart.h"
 
 #include <csignal>
-#include <map>
-#include <string>
 #include <vector>
 
 using namespace sdtest;

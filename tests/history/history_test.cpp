@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <sys/stat.h>
 #include <thread>
 
 using namespace sdtest;

@@ -3,10 +3,6 @@
 // defaults and the failures.
 #include "session.h"
 
-#include "sdsmart/sdsmart.h"
-
-#include <cstdio>
-#include <fstream>
 #include <iterator>
 
 using namespace sdtest;

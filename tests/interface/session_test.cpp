@@ -3,14 +3,9 @@
 #include "session.h"
 
 #include "interface/boundary.h"
-#include "sdsmart/sdsmart.h"
-
-#include <sys/stat.h>
 
 #include <cstring>
 #include <memory>
-#include <stdexcept>
-#include <string>
 
 using namespace sdtest;
 

@@ -10,7 +10,6 @@
 //   SDSMART_REGENERATE=1 build-asan/tests/recording_tests
 #include "tool_run.h"
 
-#include <algorithm>
 #include <cstring>
 
 using namespace sdtest;

@@ -8,7 +8,6 @@
 #include "support.h"
 
 #include <map>
-#include <string>
 
 namespace sdtest {
 

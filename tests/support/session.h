@@ -3,7 +3,6 @@
 #pragma once
 
 #include "config.h"
-#include "support.h"
 
 #include "interface/session.h"
 #include "interface/session_record.h"

@@ -6,13 +6,9 @@
 
 #include <sdsmart/sdsmart.h>
 
-#include <gtest/gtest.h>
-
 #include <regex>
 #include <set>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {

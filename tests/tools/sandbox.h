@@ -14,14 +14,8 @@
 #include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <sys/wait.h>
 #include <thread>
 
 namespace sdsmart_tool {

@@ -5,22 +5,8 @@
 //
 // Regenerate the golden files after a deliberate change of the output:
 //   SDSMART_REGENERATE=1 ctest --test-dir build-asan -R tools.Sandbox.GoldenOutputs
-#include "config/codec.h"
-#include "run/run_status.h"
 #include "sandbox.h"
-#include "sector0/sector0.h"
-#include "util/files.h"
 
-#include "sdsmart/sector0_journal.h"
-#include "smart/entry_sector.h"
-
-#include "sdsmart/unique_fd.h"
-
-#include <nlohmann/json.hpp>
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 namespace sdsmart_tool {

@@ -8,10 +8,7 @@
 #include "tool_run.h"
 #include "util/files.h"
 
-#include <gtest/gtest.h>
-
 #include <optional>
-#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {

@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "sdsmart/ini_file.h"
 
 #include "config.h"
-#include "sdsmart/error.h"
 #include "sdsmart/sdsmart.h"
 
 #include <functional>
-
-#include <gtest/gtest.h>
 
 using namespace sdtest;
 
