@@ -92,13 +92,8 @@ struct Point {
   bool journalLeft = false, journalAfter = false, recovered = false;
 };
 
-class CrashSweep : public ::testing::TestWithParam<Configuration> {
+class CrashSweep : public ToolTest, public ::testing::WithParamInterface<Configuration> {
 protected:
-  void SetUp() override {
-    if (!ToolBuilt())
-      GTEST_SKIP() << "the tool or the card launcher is not built";
-  }
-
   // For each kill point k in 0..count-1, in a fresh folder: killed(box, k),
   // a run killed at k, what it left, then next(box) and what that left; two
   // points at a time (the machine has two cores).

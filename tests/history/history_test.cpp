@@ -23,13 +23,8 @@ constexpr int64_t kErases0 = 1228800, kErasesPerRun = 18432;
 const std::string kCid = "02544d5344534d31aa12345678019d01";
 const std::string kLimits = "--select 0 --warn-life 20 --fail-life 10 ";
 
-class History : public ::testing::Test {
+class History : public ToolTest {
 protected:
-  void SetUp() override {
-    if (!ToolBuilt())
-      GTEST_SKIP() << "sdsim is not built";
-  }
-
   // The bundled USB card under another node and CID with the given erase total.
   std::string Card(const std::string &name, const std::string &node, const std::string &cid,
                    int64_t erases) {

@@ -61,11 +61,10 @@ std::string Hex(const std::string &bytes) {
   return out;
 }
 
-class Recording : public ::testing::Test {
+class Recording : public ToolTest {
 protected:
   void SetUp() override {
-    if (!ToolBuilt())
-      GTEST_SKIP() << "sdsim is not built";
+    ToolTest::SetUp();
     UseKey(State, sdtest::ReadFile(kCorpus + "sdsim-test.key"));
   }
   void UseKey(const std::string &dir, const std::string &key) {

@@ -9,12 +9,8 @@ using namespace sdtest;
 
 namespace {
 
-class Recovery : public ::testing::Test {
+class Recovery : public ToolTest {
 protected:
-  void SetUp() override {
-    if (!ToolBuilt())
-      GTEST_SKIP() << "the tool or the card launcher is not built";
-  }
   // A card file NAME.json: the shipped USB card on IMAGE at NODE.
   std::string Card(const std::string &name, const std::string &node, const std::string &image,
                    uint64_t bytes, const std::string &kind = "usb-removable") {

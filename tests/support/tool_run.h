@@ -204,6 +204,15 @@ inline Args AsNobody(const std::string &dir) {
           "LC_ALL=C.UTF-8",   dir + "/sdsmart"};
 }
 
+// Tests of the built tool, skipped in a build without it.
+class ToolTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!ToolBuilt())
+      GTEST_SKIP() << "sdsim or sdsmart is not built";
+  }
+};
+
 // Runs of the tool in a scratch folder of their own: the demo configuration
 // and a state directory in it, and card files made there.
 struct ToolFolder {

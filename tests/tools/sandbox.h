@@ -29,13 +29,8 @@ using sdtest::kSource;
 using sdtest::kUsb;
 using sdtest::Result;
 
-class Sandbox : public ::testing::Test {
+class Sandbox : public sdtest::ToolTest {
 protected:
-  void SetUp() override {
-    if (!sdtest::ToolBuilt())
-      GTEST_SKIP() << "sdsim or sdsmart is not built";
-  }
-
   // A card file derived from a bundled card (small: an image of it is cheap).
   std::string Card(const std::string &name, const std::function<void(json &)> &change = {},
                    const std::string &base = kUsb) {
