@@ -57,17 +57,16 @@ TEST_F(SetUpTest, NodeNameSelectsTheTransportAndIsNotReadPastItsEnd) {
                {"mmcblk0", 1},
                {"/dev/MMCBLK0", 1}};
   for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
     // Each name sits at the very end of its own allocation: a prefix test
     // that reads past the terminating zero is seen by ASan.
     std::unique_ptr<char[]> exact(new char[std::strlen(c.name) + 1]);
     std::strcpy(exact.get(), c.name);
     _IsUsbDevice = c.usb ? 0 : 1;
     // No configuration here: the load fails, the name and transport are set.
-    EXPECT_EQ(SetDiskName(exact.get()), 1) << c.name;
-    EXPECT_EQ(GetErrorCode(), 16384) << c.name;
-    EXPECT_STREQ(GetErrorMessage(), "config file not exist.");
+    ExpectFailed(SetDiskName(exact.get()), 16384, "config file not exist.");
     EXPECT_EQ(_DiskName, c.name);
-    EXPECT_EQ(_IsUsbDevice, c.usb) << c.name;
+    EXPECT_EQ(_IsUsbDevice, c.usb);
   }
 }
 
@@ -76,9 +75,7 @@ TEST_F(SetUpTest, NullArgumentsAreRefused) {
   _ConfigPath = "/some/config";
   for (int (*set)(const char *) : {SetDiskName, SetConfigPath}) {
     _Error = CError();
-    EXPECT_EQ(set(nullptr), 1);
-    EXPECT_EQ(GetErrorCode(), 65534);
-    EXPECT_STREQ(GetErrorMessage(), "Unknown Error");
+    ExpectFailed(set(nullptr), 65534, "Unknown Error");
   }
   EXPECT_EQ(_DiskName, "/dev/sdz");
   EXPECT_EQ(_ConfigPath, "/some/config");
@@ -104,16 +101,10 @@ TEST_F(SessionTest, BoundaryKeepsLibraryErrorsWholeAndNamesOthersUnknown) {
   EXPECT_EQ(RunAtBoundary([] {}), 0);
   EXPECT_EQ(GetErrorCode(), -1);
 
-  EXPECT_EQ(RunAtBoundary([] { throw CBufferSizeError("SpecialMode2Cmd", 289, 512); }), 1);
-  EXPECT_EQ(GetErrorCode(), 45056);
-  EXPECT_STREQ(GetErrorMessage(), "[Error] : Buffer size < 512 at SpecialMode2Cmd, Line = 289");
-
-  EXPECT_EQ(RunAtBoundary([] { throw std::runtime_error("not ours"); }), 1);
-  EXPECT_EQ(GetErrorCode(), 65534);
-  EXPECT_STREQ(GetErrorMessage(), "Unknown Error");
-
-  EXPECT_EQ(RunAtBoundary([] { throw 7; }), 1);
-  EXPECT_EQ(GetErrorCode(), 65534);
+  ExpectFailed(RunAtBoundary([] { throw CBufferSizeError("SpecialMode2Cmd", 289, 512); }), 45056,
+               "[Error] : Buffer size < 512 at SpecialMode2Cmd, Line = 289");
+  ExpectFailed(RunAtBoundary([] { throw std::runtime_error("not ours"); }), 65534, "Unknown Error");
+  ExpectFailed(RunAtBoundary([] { throw 7; }), 65534, "Unknown Error");
 }
 
 } // namespace

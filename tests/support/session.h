@@ -13,11 +13,14 @@ namespace sdtest {
 // Puts the session record back to its load-time state.
 inline void ResetSession() { ResetSessionRecord(); }
 
-// A run (GetSmartInfo) that fails with `code` and `text`.
-inline void ExpectRunFails(int64_t code, const std::string &text) {
-  EXPECT_EQ(GetSmartInfo(), 1);
+// A call that failed (result 1) with `code` and `text`.
+inline void ExpectFailed(int result, int64_t code, const std::string &text) {
+  EXPECT_EQ(result, 1);
   EXPECT_EQ(GetErrorCode(), code);
   EXPECT_EQ(std::string(GetErrorMessage()), text);
+}
+inline void ExpectRunFails(int64_t code, const std::string &text) {
+  ExpectFailed(GetSmartInfo(), code, text);
 }
 
 class SessionTest : public ::testing::Test {
