@@ -21,8 +21,6 @@ using namespace sdtest;
 
 namespace {
 
-using Sector = std::array<std::uint8_t, 512>;
-
 std::string SelfPath() {
   char buf[4096] = {};
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

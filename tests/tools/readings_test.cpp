@@ -6,13 +6,9 @@
 
 #include <sdsmart/sdsmart.h>
 
-#include <gtest/gtest.h>
-
 #include <regex>
 #include <set>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {
@@ -21,8 +17,7 @@ class Readings : public Sandbox {
 protected:
   // Whether the card saw a transfer (host events such as a close carry no lba).
   static bool Transferred(const std::string &transcript) {
-    std::string text;
-    return ReadWholeFile(transcript, text) && text.find("\"lba\"") != std::string::npos;
+    return !sdtest::Transfers(transcript).empty();
   }
   // The label sets of a metric's samples for one device.
   static std::set<std::string> Labels(const std::string &text, const std::string &metric,
