@@ -46,6 +46,8 @@ TEST(Forecast, StatusRatesAndDatesFollowTheReadings) {
        "remaining life reaches 10 %",
        "2025-12"},
       {"no wear", {10, 10, 10}, -1, "no wear seen", 0.0, "Wear rate: no wear seen over 8 days", ""},
+      // The rounding of equal readings is no rate, and gives no date.
+      {"noise", {10, 10 + 1e-9, 10, 10 + 1e-9}, -1, "no wear seen", 0.0, "no wear seen", ""},
       {"limit reached",
        {85, 88, 91, 94},
        -1,

@@ -174,11 +174,14 @@ TEST_F(Sandbox, AllCardsMergeInOrderAndCombineTheirBits) {
   EXPECT_EQ(r.Out, "");
   // Runs killed mid-read: each card still has its entry, saying so.
   r = Run({"--kill", "10", "--card", kUsb, "--card", kNative},
-          Tool({"--all", "--json", "/dev/sdx", "/dev/mmcblk7"}));
+          Tool({"--all", "--json", "--prometheus=" + prom, "/dev/sdx", "/dev/mmcblk7"}));
   Expect(r, kExitAcquisition, "/dev/mmcblk7: its run was ended by signal 9");
   ExpectSchemaValid("all", r.Out);
   EXPECT_EQ(json::parse(r.Out)["devices"][1]["sdsmart"]["messages"][0]["string"],
             "its run was ended by signal 9 (Killed)");
+  ASSERT_TRUE(ReadWholeFile(prom, text));
+  EXPECT_NE(text.find("sdsmart_exit_status{device=\"/dev/mmcblk7\"} 4\n"), std::string::npos)
+      << text;
 }
 
 TEST_F(Sandbox, PermissionDeniedSaysWhoMayRead) {
