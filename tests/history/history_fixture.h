@@ -22,9 +22,10 @@ const std::string kLimits = "--select 0 --warn-life 20 --fail-life 10 ";
 class History : public ToolTest {
 protected:
   // A bundled card (the USB one unless named) under another node and CID
-  // with the given erase total.
+  // with the given erase total, and `more` changed.
   std::string Card(const std::string &name, const std::string &node, const std::string &cid,
-                   int64_t erases, const std::string &base = kUsb) {
+                   int64_t erases, const std::string &base = kUsb,
+                   const std::function<void(json &)> &more = {}) {
     return run.Card(
         name,
         [&](json &card) {
@@ -32,6 +33,8 @@ protected:
           card["header"]["CID"] = cid;
           card["header"]["TotalEraseCount"] = erases;
           card["header"]["MaxEraseCount"] = 6000; // above any average these totals give
+          if (more)
+            more(card);
         },
         base);
   }

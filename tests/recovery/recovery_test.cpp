@@ -33,9 +33,18 @@ protected:
     EXPECT_EQ(RunShell("cd " + dir.path + " && (" + script + ") 2>&1", &out), 0) << script << out;
     return out;
   }
-  // Kills a run in special mode: sector 0 holds the enter pattern.
-  void KillInSpecialMode(const std::string &card) {
+  // Kills a run in special mode: sector 0 holds the enter pattern; the
+  // journal lost with it, as when it lay on the card's own root.
+  void KillInSpecialMode(const std::string &card, bool loseJournal = false) {
     ASSERT_EQ(Tool(card, "/dev/sdx", "--kill 10").Status, 128 + 9);
+    if (loseJournal)
+      RunShell("rm -f " + dir.File("state/*.journal"));
+  }
+  // card.img of 64 MiB with one FAT partition in a DOS table, as /dev/sdx.
+  std::string DosCard() {
+    Sh("truncate -s 64M card.img && printf 'label: dos\\nstart=2048,type=c\\n' | sfdisk -q "
+       "card.img");
+    return Card("sd", "/dev/sdx", "card.img", 64 << 20);
   }
   ToolFolder run;
   const ScratchDir &dir = run.dir;
@@ -85,8 +94,7 @@ TEST_F(Recovery, RebuildGivesBackTheTableSfdiskWroteAndNeverWritesOverData) {
        "' | sfdisk -q card.img && " + l.make + " && " + kPlace +
        " && sfdisk --dump card.img > before.dump");
     const std::string card = Card("sd", "/dev/sdx", "card.img", l.mib << 20);
-    KillInSpecialMode(card);
-    RunShell("rm -f " + dir.File("state/*.journal")); // the journal lay on the lost root
+    KillInSpecialMode(card, true);
     const std::string pattern = Sector0("card.img");
     const std::string id = *l.diskId ? std::string(" --disk-id ") + l.diskId : "";
     ExpectRun(Tool(card, "--rebuild-sector0" + id + " /dev/sdx"), 0,
@@ -135,19 +143,12 @@ TEST_F(Recovery, RebuildOnGptGivesBackTheProtectiveMbr) {
        std::string(kPlace) + " && sfdisk --dump card.img > before.dump");
     const std::string table = Sector0("card.img");
     const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
-    KillInSpecialMode(card);
-    RunShell("rm -f " + dir.File("state/*.journal"));
+    KillInSpecialMode(card, true);
     Sh(c.damage);
     const std::string pattern = Sector0("card.img");
-    Result written = Tool(card, "--rebuild-sector0 --force /dev/sdx");
-    EXPECT_NE(written.All().find(c.said), std::string::npos) << written.All();
-    if (!c.writes) {
-      EXPECT_EQ(written.Status, 4) << written.All();
-      EXPECT_EQ(Sector0("card.img"), pattern);
-      continue;
-    }
-    EXPECT_EQ(written.Status, 0) << written.All();
-    EXPECT_EQ(Sector0("card.img"), table) << "the protective MBR sfdisk wrote, byte for byte";
+    ExpectRun(Tool(card, "--rebuild-sector0 --force /dev/sdx"), c.writes ? 0 : 4, c.said);
+    EXPECT_EQ(Sector0("card.img"), c.writes ? table : pattern)
+        << "the protective MBR sfdisk wrote, byte for byte, or nothing";
     if (c.damage == "true") {
       EXPECT_NE(Sh("sfdisk --dump card.img | diff before.dump - && sgdisk -v card.img")
                     .find("No problems found."),
@@ -198,9 +199,7 @@ TEST_F(Recovery, JournalFollowsTheCardAndOnlyTheCard) {
 // one sentence where it is and what restores it, with its exit bit, the
 // JSON field and the textfile series.
 TEST_F(Recovery, AFailedRestoreSaysSoAndKeepsTheJournal) {
-  Sh("truncate -s 64M card.img && printf 'label: dos\\nstart=2048,type=c\\n' | sfdisk -q card.img");
-  const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
-  const std::string table = Sector0("card.img");
+  const std::string card = DosCard(), table = Sector0("card.img");
   // Where the failure path's restore write and its read-back fall.
   Tool(card, "/dev/sdx", "--fail 10 --transcript " + dir.File("transcript"));
   const auto transfers = Transfers(dir.File("transcript"));
@@ -238,12 +237,11 @@ TEST_F(Recovery, AFailedRestoreSaysSoAndKeepsTheJournal) {
 // sector0.recovered and a textfile series, and as the --on-change event
 // "sector0-restored" (again after a failed command, once after a good one).
 TEST_F(Recovery, ARestoreFromTheJournalIsSaid) {
-  Sh("truncate -s 64M card.img && printf 'label: dos\\nstart=2048,type=c\\n' | sfdisk -q card.img");
+  const std::string card = DosCard();
   WriteFile(dir.File("hook"), "#!/bin/sh\ncd " + dir.path +
                                   "\necho \"$SDSMART_EVENTS $SDSMART_SECTOR0_RESTORED\" >> events\n"
                                   "exit $(cat status)\n");
   Sh("chmod +x hook");
-  const std::string card = Card("sd", "/dev/sdx", "card.img", 64 << 20);
   const std::string table = Sector0("card.img");
   const std::string prom = dir.File("sdsmart.prom");
   const std::string args =
@@ -270,10 +268,8 @@ TEST_F(Recovery, ARestoreFromTheJournalIsSaid) {
     EXPECT_EQ(r.All().find("warning: " + said) != std::string::npos, run.said) << r.All();
     const auto json = nlohmann::json::parse(r.Out);
     EXPECT_EQ(json.at("sdsmart").at("messages").dump().find(said) != std::string::npos, run.said);
-    EXPECT_EQ(json.at("sector0").contains("recovered"), run.said);
-    if (run.said) {
-      EXPECT_EQ(json["sector0"]["recovered"]["journal_time"], time);
-    }
+    EXPECT_EQ(json.value(nlohmann::json::json_pointer("/sector0/recovered/journal_time"), ""),
+              run.said ? time : "");
     const std::string text = ReadFile(prom);
     EXPECT_EQ(text.find("sdsmart_sector0_recovered_timestamp_seconds{device=\"/dev/sdx\"} " +
                         std::to_string(timegm(&taken))) != std::string::npos,
@@ -323,14 +319,10 @@ TEST_F(Recovery, TheBootDigestTellsCardsWithoutCidApart) {
   EXPECT_EQ(Sector0("a.img"), tableA);
 }
 
-// One damaged header does not switch a good card off, and clones that
-// nothing tells apart (no CID, no reader serial) are never skipped for one
-// another.
-TEST_F(Recovery, OneGlitchOrACloneNeverSkipsASupportedCard) {
-  Result glitch = Tool(kNative, "/dev/mmcblk7", "--bad-signature 2");
-  EXPECT_EQ(glitch.Status & 4, 4) << glitch.All();
-  Result next = Tool(kNative, "/dev/mmcblk7");
-  EXPECT_EQ(next.Status & 7, 0) << next.All();
+// Clones that nothing tells apart (no CID, no reader serial) are never
+// skipped for one another. (One run without a header switching no card off:
+// tools.Sandbox.UnsupportedCardIsWrittenToTwice.)
+TEST_F(Recovery, ACloneNeverSkipsASupportedCard) {
   const std::string both = run.Card("foreign", [](nlohmann::json &c) {
     c["entry"] = "NOTOURS1";
   }) + " --card " + run.Card("clone", [](nlohmann::json &c) { c["node"] = "/dev/sdy"; });

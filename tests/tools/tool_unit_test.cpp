@@ -53,6 +53,14 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"--config= x", Mode::Report, "", "--config needs a file name"},
       {"--state-dir= x", Mode::Report, "", "--state-dir needs a folder name"},
       {"--ascii x", Mode::Report, "", "--ascii applies to history only"},
+      // `history` reads files: an option that would do nothing there is refused.
+      {"history --select 1", Mode::History, "",
+       "--select has no effect in history, which reads the card histories only (it takes "
+       "--json, --ascii, --state-dir, --window and --fail-life)"},
+      {"--on-change /bin/true history", Mode::History, "",
+       "--on-change has no effect in history, which reads the card histories only (it takes "
+       "--json, --ascii, --state-dir, --window and --fail-life)"},
+      {"history --json --ascii --window 30 --fail-life 5 --state-dir /s", Mode::History, "", ""},
       {"--record-raw r -H x", Mode::Health, "",
        "--record-raw reads one card: it goes with a plain reading only"},
       {"--rebuild-sector0 --disk-id -1 x", Mode::RebuildSector0, "",
