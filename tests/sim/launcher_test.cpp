@@ -161,6 +161,14 @@ TEST(Faults, EachKindAsTheKernelInterfaceShowsIt) {
     EXPECT_EQ(Transfer(fd.Get(), c.native, false, 20, data.data()).rc, 0); // the next one passes
     sdsim::DetachAll();
   }
+  // A single-block command for two blocks is refused as the host refuses it.
+  sdsim::Card &card = sdsim::AttachFile(SDSIM_CARDS_DIR "/native.json");
+  CUniqueFd fd(::open(card.Node().c_str(), O_RDWR | O_CLOEXEC));
+  std::vector<std::uint8_t> two(1024);
+  const Result r = Transfer(fd.Get(), true, false, 0, two.data(), 2, 17);
+  EXPECT_EQ(r.rc, -1);
+  EXPECT_EQ(r.err, EINVAL);
+  sdsim::DetachAll();
 }
 
 // Runs only in a program the launcher started.
