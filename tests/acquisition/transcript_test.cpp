@@ -6,17 +6,6 @@
 
 using namespace sdtest;
 
-namespace {
-
-Json WithHeaderVersion(unsigned version, unsigned firstDetailBusy) {
-  Json j = LoadCardJson("usb.json");
-  j["header"]["HeaderVersion"] = version;
-  j["busy"]["first_detail"] = firstDetailBusy;
-  return j;
-}
-
-} // namespace
-
 class Transcripts : public AcquisitionTest {};
 
 struct TranscriptCase {
@@ -24,6 +13,8 @@ struct TranscriptCase {
   const char *cardFile;
   unsigned select;
   int headerVersion = -1, firstDetailBusy = 0; // -1: the card file's own header
+  unsigned char smartVersion = 2;
+  uint64_t capacityBytes = 0; // 0: the card file's own
 };
 
 void PrintTo(const TranscriptCase &c, std::ostream *os) { *os << c.name; }
@@ -33,9 +24,14 @@ class EachTranscript : public AcquisitionTest,
 
 TEST_P(EachTranscript, FunctionSelectSendsItsSequence) {
   const TranscriptCase &c = GetParam();
-  const Json json = c.headerVersion < 0 ? LoadCardJson(c.cardFile)
-                                        : WithHeaderVersion(c.headerVersion, c.firstDetailBusy);
+  Json json = LoadCardJson(c.cardFile);
+  if (c.headerVersion >= 0)
+    json["header"]["HeaderVersion"] = c.headerVersion,
+    json["busy"]["first_detail"] = c.firstDetailBusy;
+  if (c.capacityBytes)
+    json["capacity_bytes"] = c.capacityBytes;
   sdsim::Card &card = AttachNamed(json);
+  SetSmartVersion(c.smartVersion);
   _FuncSel = c.select;
   const Sector before = card.ReadSector(0);
   card.ClearTranscript();
@@ -44,6 +40,7 @@ TEST_P(EachTranscript, FunctionSelectSendsItsSequence) {
   ExpectGolden("transcripts/" + std::string(c.name) + ".txt", Describe(card.Transcript()));
   EXPECT_EQ(card.ReadSector(0), before);
   EXPECT_FALSE(card.InSpecialMode());
+  EXPECT_FALSE(Exists(card.HostFilePath()));
   EXPECT_EQ(card.PmtCleanCount(), c.select == 8 ? 1u : 0u);
 }
 
@@ -62,7 +59,13 @@ INSTANTIATE_TEST_SUITE_P(
         TranscriptCase{"native-global-read-counts-select2", "native.json", 2},
         TranscriptCase{"usb-select4", "usb.json", 4}, TranscriptCase{"usb-select7", "usb.json", 7},
         TranscriptCase{"usb-pmt-clean-select8", "usb.json", 8},
-        TranscriptCase{"native-pmt-clean-select8", "native.json", 8}),
+        TranscriptCase{"native-pmt-clean-select8", "native.json", 8},
+        // Version 3 on a card mounted read-write: the marked enter pattern,
+        // the host file written (4 units), two commands each read back (2
+        // units), the leave patterns. Above 33 GiB the unit is 1024 sectors,
+        // not 128.
+        TranscriptCase{"usb-host-file-select5", "usb.json", 5, -1, 0, 3},
+        TranscriptCase{"usb-64gib-host-file-select5", "usb.json", 5, -1, 0, 3, 64ull << 30}),
     [](const ::testing::TestParamInfo<TranscriptCase> &info) {
       std::string name = info.param.name;
       std::replace(name.begin(), name.end(), '-', '_');
@@ -92,55 +95,4 @@ TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
   EXPECT_EQ(card.PmtCleanCount(), 0u);
   EXPECT_EQ(card.ReadSector(0), before);
   EXPECT_FALSE(card.InSpecialMode());
-}
-
-// Version 3 on a card mounted read-write: the marked enter pattern, the
-// host file written, two commands each read back, the leave patterns.
-TEST_F(Transcripts, HostFileMethodOnAWritableMountedCard) {
-  for (bool large : {false, true}) {
-    SCOPED_TRACE(large ? "64 GiB card, version from the configuration" : "SetSmartVersion(3)");
-    if (large) {
-      ConfigSections config = CardConfig();
-      config[L"Version"][L"SMART Version Support"] = L"3";
-      WriteConfig(File("config"), config);
-    }
-    Json json = LoadCardJson("usb.json");
-    if (large)
-      json["capacity_bytes"] = 64ull << 30;
-    sdsim::Card &card = AttachNamed(json);
-    if (!large)
-      SetSmartVersion(3);
-    ASSERT_EQ(_SmartVerSupport, 3);
-    ASSERT_FALSE(card.MountPoint().empty());
-    const Sector before = card.ReadSector(0);
-    card.ClearTranscript();
-
-    ASSERT_EQ(GetSmartInfo(), 0) << GetErrorMessage() << "\n" << Describe(card.Transcript());
-    // Above 33 GiB the size query gives the 1024-sector unit. The file
-    // holds 4 units, and 2 units are read back after each command.
-    const unsigned unit = large ? 1024 : 128;
-    const Seq expected = {
-        R(0, "data"),
-        W0("enter v3"),
-        {"write", 0, 4 * unit, "file write"},
-        {"write", 0, 1, "file command 0x101"},
-        {"read", 0, 2 * unit, "file readback"},
-        {"write", 0, 1, "file command 0x103"},
-        {"read", 0, 2 * unit, "file readback"},
-        W0("enter v3"),
-        W0("leave"),
-        R(0, "data"),
-        kRestore,
-    };
-    EXPECT_EQ(card.Transcript(), expected) << Describe(card.Transcript());
-    EXPECT_FALSE(Exists(card.HostFilePath())) << card.HostFilePath();
-    EXPECT_EQ(card.ReadSector(0), before);
-    EXPECT_FALSE(card.InSpecialMode());
-    // The direct method's values (accessors/usb.txt) but for the library
-    // version, which names the SMART version; the larger card has a CSD of its own.
-    ExpectGolden(large ? "accessors/usb-64gib-host-file.txt" : "accessors/usb-host-file.txt",
-                 AccessorReport());
-    sdsim::DetachAll();
-    ResetSession();
-  }
 }
