@@ -44,7 +44,6 @@ protected:
     return run.Run("--now " + std::to_string(now) + " --card " + card, kLimits + options);
   }
 
-  ToolFolder run;
   const ScratchDir &Dir = run.dir;
   const std::string &State = run.state;
 };

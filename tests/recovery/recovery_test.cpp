@@ -46,7 +46,6 @@ protected:
        "card.img");
     return Card("sd", "/dev/sdx", "card.img", 64 << 20);
   }
-  ToolFolder run;
   const ScratchDir &dir = run.dir;
 };
 

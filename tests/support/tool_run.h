@@ -204,15 +204,6 @@ inline Args AsNobody(const std::string &dir) {
           "LC_ALL=C.UTF-8",   dir + "/sdsmart"};
 }
 
-// Tests of the built tool, skipped in a build without it.
-class ToolTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (!ToolBuilt())
-      GTEST_SKIP() << "sdsim or sdsmart is not built";
-  }
-};
-
 // Runs of the tool in a scratch folder of their own: the demo configuration
 // and a state directory in it, and card files made there.
 struct ToolFolder {
@@ -231,12 +222,26 @@ struct ToolFolder {
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
-  // sdsim SIM -- sdsmart --config C --state-dir S ARGS, each split at spaces.
-  Result Run(const std::string &sim, const std::string &args) const {
-    return Exec(UnderCard(Words(sim), Tool(Words(args))));
+  // sdsim SIM -- sdsmart --config C --state-dir S ARGS, each split at spaces
+  // (onStart and stdoutTo as Exec takes them).
+  Result Run(const std::string &sim, const std::string &args,
+             const std::function<void(pid_t)> &onStart = {},
+             const std::string &stdoutTo = "") const {
+    return Exec(UnderCard(Words(sim), Tool(Words(args))), onStart, stdoutTo);
   }
   ScratchDir dir;
   const std::string config = dir.File("config"), state = dir.File("state");
+};
+
+// Tests of the built tool, skipped in a build without it; `run` is their
+// folder.
+class ToolTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!ToolBuilt())
+      GTEST_SKIP() << "sdsim or sdsmart is not built";
+  }
+  ToolFolder run;
 };
 
 } // namespace sdtest

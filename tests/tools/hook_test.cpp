@@ -16,7 +16,7 @@ protected:
   // A card with about 5 % of its life left: its first reading announces
   // "verdict life-limit" (WARNING).
   std::string Worn(const std::string &node) {
-    return Card(node.substr(5), [&](json &c) {
+    return "--card " + run.Card(node.substr(5), [&](json &c) {
       c["node"] = node;
       c["header"]["PECycleCount"] = 125;
     });
@@ -53,21 +53,20 @@ protected:
 // bit, and every card was read (none reported as timed out).
 TEST_F(Hooks, HangingCommandIsStoppedAndFailsTheRun) {
   const std::string hang = Hook("hang", "sleep 1000");
-  const std::string cards[] = {Worn("/dev/sdx"), Worn("/dev/sdy")};
-  const std::tuple<std::string, Args, size_t> cases[] = {
-      {"1", {"/dev/sdx"}, 1},
+  const std::string cards = Worn("/dev/sdx") + " " + Worn("/dev/sdy");
+  const std::tuple<std::string, std::string, size_t> cases[] = {
+      {"1", "/dev/sdx", 1},
       // The command's limit is as long as the card's: a run whose timeout
       // held the command too would be stopped mid-command.
-      {"5", {"--all", "--timeout", "5", "/dev/sdx", "/dev/sdy"}, 2}};
+      {"5", "--all --timeout 5 /dev/sdx /dev/sdy", 2}};
   for (const auto &[seconds, options, runs] : cases) {
     std::filesystem::remove_all(State);
     ::unlink((Dir + "/pids").c_str());
-    Args args = Tool({"-H", "--on-change", hang, "--on-change-timeout", seconds});
-    args.insert(args.end(), options.begin(), options.end());
-    Result r = Run({"--card", cards[0], "--card", cards[1]}, args);
-    Expect(r, kExitHealthWarning | kExitOutput,
-           "error: --on-change " + hang + " (verdict life-limit): it did not finish within " +
-               seconds + " s and was stopped");
+    const Result r = run.Run(cards, "-H --on-change " + hang + " --on-change-timeout " + seconds +
+                                        " " + options);
+    ExpectRun(r, kExitHealthWarning | kExitOutput,
+              "error: --on-change " + hang + " (verdict life-limit): it did not finish within " +
+                  seconds + " s and was stopped");
     EXPECT_EQ(r.Err.find("timed out"), std::string::npos) << r.Err;
     size_t read = 0;
     for (size_t at = 0; (at = r.Out.find("WARNING\n", at)) != std::string::npos; ++at)
@@ -82,7 +81,7 @@ TEST_F(Hooks, HangingCommandIsStoppedAndFailsTheRun) {
 // change; the run after that has nothing to announce.
 TEST_F(Hooks, FailedCommandLeavesTheChangeToTheNextRun) {
   const std::string card = Worn("/dev/sdx"), fails = Hook("fails", "exit 3");
-  Result r = Run({"--card", card}, Tool({"--json", "--on-change", fails, "/dev/sdx"}));
+  const Result r = run.Run(card, "--json --on-change " + fails + " /dev/sdx");
   EXPECT_EQ(r.Status, kExitHealthWarning | kExitOutput) << r.Err;
   json tool = json::parse(r.Out)["sdsmart"];
   EXPECT_EQ(tool["exit_status"], kExitHealthWarning | kExitOutput);
@@ -94,8 +93,7 @@ TEST_F(Hooks, FailedCommandLeavesTheChangeToTheNextRun) {
       << tool;
   const std::string works = Hook("works", "true");
   for (int i = 0; i < 2; ++i)
-    Expect(Run({"--card", card}, Tool({"-H", "--on-change", works, "/dev/sdx"})),
-           kExitHealthWarning);
+    ExpectRun(run.Run(card, "-H --on-change " + works + " /dev/sdx"), kExitHealthWarning);
   std::string events;
   ReadWholeFile(Dir + "/events", events);
   EXPECT_EQ(events, "verdict life-limit\nverdict life-limit\n");

@@ -30,25 +30,25 @@ protected:
 TEST_F(Readings, EachValueIsReadInTheRunOrShownAsNotRead) {
   for (unsigned select = 0; select < 8; ++select) {
     SCOPED_TRACE("select " + std::to_string(select));
-    Args args = Tool({"--select", std::to_string(select), "--json", "/dev/mmcblk7"});
-    Result r = Run({"--card", kNative}, args);
+    const std::string selected = "--select " + std::to_string(select);
+    Result r = run.Run("--card " + kNative, selected + " --json /dev/mmcblk7");
     EXPECT_EQ(r.Status, select & 4 ? 16 : 0) << r.Err;
     json doc = json::parse(r.Out);
     EXPECT_EQ(doc["ecc"]["uncorrectable"], select & 4 ? json(1) : json(nullptr));
     EXPECT_EQ(doc["erase_count"]["min"].is_null(), !(select & 1));
     EXPECT_EQ(doc["per_vb_read_counts"].is_null(), !(select & 2));
-    ExpectSchemaValid("card", r.Out);
-    args[args.size() - 2] = "--prometheus";
-    r = Run({"--card", kNative}, args);
+    r = run.Run("--card " + kNative, selected + " --prometheus /dev/mmcblk7");
     EXPECT_EQ(r.Out.find("sdsmart_ecc_uncorrectable_errors_total") != std::string::npos,
               (select & 4) != 0);
     EXPECT_EQ(r.Out.find("source=\"table\"") != std::string::npos, (select & 1) != 0);
   }
-  Expect(Run({"--card", kNative}, Tool({"--select", "1", "/dev/mmcblk7"})), 0,
-         "Uncorrectable ECC:        not read (select bit 4)");
-  std::string transcript = Dir + "/transcript";
+  ExpectRun(run.Run("--card " + kNative, "--select 1 /dev/mmcblk7"), 0,
+            "Uncorrectable ECC:        not read (select bit 4)");
+  const std::string transcript = Dir + "/transcript";
   for (const char *refused : {"--select=32", "--smart-version=4"}) {
-    Expect(Run({"--card", kUsb, "--transcript", transcript}, Tool({refused, "/dev/sdx"})), 1);
+    ExpectRun(run.Run("--card " + kUsb + " --transcript " + transcript,
+                      refused + std::string(" /dev/sdx")),
+              1);
     EXPECT_EQ(sdtest::Transfers(transcript).size(), 0u) << refused;
   }
 }
@@ -79,50 +79,43 @@ TEST_F(Readings, ContradictionsAreWarningsThatNameTheValues) {
        "minimum erase count 900 above maximum 176 (header)"}};
   for (const auto &[fields, select, reason] : cases) {
     SCOPED_TRACE(reason);
-    std::string card = Card("odd", [&](json &c) { c["header"].update(fields); });
-    Expect(Run({"--card", card}, Tool({"-H", "--select", select, "/dev/sdx"})), 16,
-           "WARNING\n  - implausible reading: " + reason + "\n");
-    Result r = Run({"--card", card}, Tool({"--json", "--select", select, "/dev/sdx"}));
+    const std::string card =
+        "--card " + run.Card("odd", [&](json &c) { c["header"].update(fields); });
+    const std::string selected = std::string(" --select ") + select + " /dev/sdx";
+    ExpectRun(run.Run(card, "-H" + selected), 16,
+              "WARNING\n  - implausible reading: " + reason + "\n");
+    Result r = run.Run(card, "--json" + selected);
     EXPECT_EQ(json::parse(r.Out)["plausibility"]["contradictions"].size(), 1u) << r.Out;
     EXPECT_EQ(json::parse(r.Out)["life"]["remaining_percent"], nullptr) << r.Out;
-    r = Run({"--card", card}, Tool({"--prometheus", "--select", select, "/dev/sdx"}));
+    r = run.Run(card, "--prometheus" + selected);
     EXPECT_NE(r.Out.find("sdsmart_reading_plausible{device=\"/dev/sdx\"} 0\n"), std::string::npos);
     EXPECT_EQ(r.Out.find(" 4294967295\n"), std::string::npos) << "a field never written";
   }
-  std::string unrated = Card("unrated", [](json &c) { c["header"]["PECycleCount"] = 0; });
-  for (const char *form : {"-H", "--json", "--prometheus"}) {
-    Result r = Run({"--card", unrated}, Tool({form, "/dev/sdx"}));
-    Expect(r, 16, form == std::string("-H") ? "remaining life is unknown" : "");
+  const std::string unrated =
+      "--card " + run.Card("unrated", [](json &c) { c["header"]["PECycleCount"] = 0; });
+  for (const std::string form : {"-H", "--json", "--prometheus"}) {
+    const Result r = run.Run(unrated, form + " /dev/sdx");
+    ExpectRun(r, 16, form == "-H" ? "remaining life is unknown" : "");
     EXPECT_EQ(std::regex_search(r.Out, std::regex("\\b[+-]?[Ii]nf\\b|remaining_life")), false)
         << r.Out;
   }
 }
 
 TEST_F(Readings, RefusedBeforeTheFirstWrite) {
-  std::string plain, transcript = Dir + "/transcript";
-  ASSERT_TRUE(ReadWholeFile(kSource + "/demo/config.ini", plain));
-  const std::tuple<std::string, Args, int, std::string> cases[] = {
-      {"\"SDSMTES\";", {}, 4, "has 7 characters, not 8; nothing was written"},
-      {";", {}, 4, "the entry string of vendor 7 (section [SMART Entry], key 7) is missing"},
-      {"\"SDSMTEST\";",
-       {"--prometheus=" + Dir + "/none/x.prom"},
-       32,
+  const std::string plain = sdtest::ReadFile(kSource + "/demo/config.ini"), usb = "--card " + kUsb,
+                    transcript = Dir + "/transcript";
+  // (A --record file is prepared as the textfile is; a later --state-dir wins.)
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
+      {"\"SDSMTES\";", "", 4, "has 7 characters, not 8; nothing was written"},
+      {";", "", 4, "the entry string of vendor 7 (section [SMART Entry], key 7) is missing"},
+      {"\"SDSMTEST\";", "--prometheus=" + Dir + "/none/x.prom", 32,
        "cannot create a temporary file next to " + Dir + "/none/x.prom"},
-      {"\"SDSMTEST\";",
-       {"--record", Dir + "/none/x.rec"},
-       32,
-       "cannot create a temporary file next to " + Dir + "/none/x.rec"},
-      {"\"SDSMTEST\";", {"--state-dir", "/proc/self/none"}, 4, "(/proc/self/none)"}};
+      {"\"SDSMTEST\";", "--state-dir /proc/self/none", 4, "(/proc/self/none)"}};
   for (const auto &[entry, extra, status, message] : cases) {
     std::string text = plain;
     text.replace(text.find("\"SDSMTEST\";"), 11, entry);
     WriteFileAtomically(Config, EncodeConfig(text), 0644, false);
-    Args args = extra;
-    args.insert(args.begin(), {"--config", Config});
-    if (extra.empty() || extra[0] != "--state-dir")
-      args.insert(args.end(), {"--state-dir", State});
-    args.push_back("/dev/sdx");
-    Expect(Run({"--card", kUsb, "--transcript", transcript}, args), status, message);
+    ExpectRun(run.Run(usb + " --transcript " + transcript, extra + " /dev/sdx"), status, message);
     EXPECT_EQ(sdtest::Transfers(transcript).size(), 0u) << message;
   }
   // What is no block device is not opened for I/O, even with --force.
@@ -130,15 +123,15 @@ TEST_F(Readings, RefusedBeforeTheFirstWrite) {
   for (const auto &[node, what] : {std::pair{Dir + "/fifo", "a FIFO"},
                                    {std::string("/dev/null"), "a character device"},
                                    {Config, "a regular file"}})
-    Expect(Run({"--card", kUsb}, Tool({"--force", node})), 2,
-           node + " is not an SD card: it is " + what + ", not a block device\n");
+    ExpectRun(run.Run(usb, "--force " + node), 2,
+              node + " is not an SD card: it is " + what + ", not a block device\n");
   WriteFileAtomically(Config, plain, 0644, false);
-  Expect(Run({"--card", kUsb}, Tool({"/dev/sdx"})), 4,
-         "a plain-text configuration is stored with: sdsmart config encode " + Config);
+  ExpectRun(run.Run(usb, "/dev/sdx"), 4,
+            "a plain-text configuration is stored with: sdsmart config encode " + Config);
   ASSERT_EQ(::truncate(Config.c_str(), SDSMART_MAX_CONFIG_BYTES + 1), 0);
-  Expect(Run({"--card", kUsb}, Tool({"/dev/sdx"})), 4,
-         "more than a configuration file (" + std::to_string(SDSMART_MAX_CONFIG_BYTES) +
-             " bytes at most)");
+  ExpectRun(run.Run(usb, "/dev/sdx"), 4,
+            "more than a configuration file (" + std::to_string(SDSMART_MAX_CONFIG_BYTES) +
+                " bytes at most)");
 }
 
 // The report cannot be written: the card is read and restored all the same,
@@ -148,10 +141,9 @@ TEST_F(Readings, OutputFailuresAreErrors) {
                                      {"-", "it is closed"},
                                      {"|", "Broken pipe"}}) {
     Sector original;
-    std::string card = ImageCard("output", original);
-    Stdout = out;
-    Expect(Run({"--card", card}, Tool({"--json", "/dev/sdx"})), kExitOutput,
-           std::string("sdsmart: error: cannot write standard output: ") + message);
+    const std::string card = ImageCard("output", original);
+    ExpectRun(run.Run("--card " + card, "--json /dev/sdx", {}, out), kExitOutput,
+              std::string("sdsmart: error: cannot write standard output: ") + message);
     EXPECT_EQ(ImageSector0(), original) << out;
   }
 }
@@ -183,19 +175,18 @@ TEST_F(Readings, OutputsReplaceOnlyRegularFiles) {
     const int status = refusal.empty() ? 0 : kExitOutput;
     for (const std::string &output : {"--prometheus=" + path, "--record=" + path}) {
       ::unlink(transcript.c_str());
-      Expect(Run({"--card", kUsb, "--transcript", transcript}, Tool({output, "/dev/sdx"})), status,
-             refusal);
+      ExpectRun(run.Run("--card " + kUsb + " --transcript " + transcript, output + " /dev/sdx"),
+                status, refusal);
       EXPECT_EQ(sdtest::Transfers(transcript).empty(), !refusal.empty()) << output;
     }
-    Expect(Exec({kBin + "sdsmart", "config", "encode", kSource + "/demo/config.ini", "-o", path}),
-           status, refusal);
+    ExpectRun(
+        Exec({kBin + "sdsmart", "config", "encode", kSource + "/demo/config.ini", "-o", path}),
+        status, refusal);
     struct stat st {};
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & S_IFMT, kind);
   }
-  std::string text, plain;
-  ASSERT_TRUE(ReadWholeFile(file, text) && ReadWholeFile(kSource + "/demo/config.ini", plain));
-  EXPECT_EQ(text, EncodeConfig(plain));
+  EXPECT_EQ(sdtest::ReadFile(file), EncodeConfig(sdtest::ReadFile(kSource + "/demo/config.ini")));
 }
 
 // Three cards, one answering busy (slowly) for much longer than the
@@ -204,35 +195,34 @@ TEST_F(Readings, OutputsReplaceOnlyRegularFiles) {
 TEST_F(Readings, AllStopsAStuckCardAndCountsTheCards) {
   Sector original;
   ImageCard("image", original);
-  std::string stuck = Card("stuck", [&](json &c) {
+  const std::string stuck = run.Card("stuck", [&](json &c) {
     c["node"] = "/dev/sdz";
     c["image"] = Image;
     c["busy"] = {{"header", 100000}};
     c["latency"] = {{"transfer_us", 20000}};
   });
-  std::string worn = Card("worn", [](json &c) {
+  const std::string worn = run.Card("worn", [](json &c) {
     c["node"] = "/dev/sdy";
     c["header"]["PECycleCount"] = 130;
   });
-  std::string prom = Dir + "/sdsmart.prom", text;
-  Result r = Run({"--card", kUsb, "--card", worn, "--card", stuck},
-                 Tool({"--all", "--timeout", "5", "--prometheus=" + prom, "/dev/sdx", "/dev/sdy",
-                       "/dev/sdz"}));
-  Expect(r, kExitAcquisition | kExitHealthWarning,
-         "/dev/sdz: timed out: its run did not end within 5 s and was sent SIGTERM\n");
+  const std::string prom = Dir + "/sdsmart.prom";
+  ExpectRun(run.Run("--card " + kUsb + " --card " + worn + " --card " + stuck,
+                    "--all --timeout 5 --prometheus=" + prom + " /dev/sdx /dev/sdy /dev/sdz"),
+            kExitAcquisition | kExitHealthWarning,
+            "/dev/sdz: timed out: its run did not end within 5 s and was sent SIGTERM\n");
   EXPECT_EQ(ImageSector0(), original);
-  ASSERT_TRUE(ReadWholeFile(prom, text));
+  std::string text = sdtest::ReadFile(prom);
   EXPECT_NE(text.find("sdsmart_devices{state=\"found\"} 3\nsdsmart_devices{state=\"read\"} 2\n"),
             std::string::npos)
       << text;
   std::set<std::string> buckets = Labels(text, "sdsmart_erase_count_ratio_bucket", "/dev/sdx");
   EXPECT_EQ(buckets.size(), 16u);
   EXPECT_EQ(buckets, Labels(text, "sdsmart_erase_count_ratio_bucket", "/dev/sdy"));
-  Expect(Run({"--card", kUsb}, Tool({"--all", "--prometheus=" + prom, Dir + "/none*"})), 0);
-  ASSERT_TRUE(ReadWholeFile(prom, text));
-  EXPECT_EQ(text, "# HELP sdsmart_devices Card devices sdsmart --all found, and those it read.\n"
-                  "# TYPE sdsmart_devices gauge\nsdsmart_devices{state=\"found\"} 0\n"
-                  "sdsmart_devices{state=\"read\"} 0\n");
+  ExpectRun(run.Run("--card " + kUsb, "--all --prometheus=" + prom + " " + Dir + "/none*"), 0);
+  EXPECT_EQ(sdtest::ReadFile(prom),
+            "# HELP sdsmart_devices Card devices sdsmart --all found, and those it read.\n"
+            "# TYPE sdsmart_devices gauge\nsdsmart_devices{state=\"found\"} 0\n"
+            "sdsmart_devices{state=\"read\"} 0\n");
 }
 
 } // namespace

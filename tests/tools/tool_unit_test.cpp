@@ -22,17 +22,12 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"/dev/mmcblk0 --health", Mode::Health, "/dev/mmcblk0", ""},
       {"-Hf x", Mode::Health, "x", ""},
       {"-Hj x", Mode::Health, "", "-H prints the verdict only; it cannot be combined with --json"},
-      {"--scan --prometheus", Mode::Scan, "",
-       "--scan prints the device list; it cannot be combined with --prometheus"},
-      {"--prometheus x.prom", Mode::Report, "",
-       "--prometheus takes its file after '=': --prometheus=x.prom"},
       {"--prometheus out/sd /dev/sdb", Mode::Report, "",
        "--prometheus takes its file after '=': --prometheus=out/sd"},
       {"--prometheus /dev/sdb", Mode::Report, "/dev/sdb", ""},
       {"--select 8 x", Mode::Report, "",
        "--select wants 0 to 7 (1 erase counts, 2 read counts, 4 run-time bad blocks, 0 the "
        "header only), not '8'"},
-      {"--smart-version 4 x", Mode::Report, "", "--smart-version wants 2 or 3, not '4'"},
       {"--fail-life 97 x", Mode::Report, "",
        "--fail-life 97 must not be above the warning limit (--warn-life, default 10)"},
       {"--timeout 5 x", Mode::Report, "", "--timeout applies to --all only"},
@@ -49,8 +44,6 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"--warn-life 5 --fail-life 6 x", Mode::Report, "",
        "--fail-life 6 must not be above --warn-life 5"},
       {"--config", Mode::Report, "", "--config needs a value"},
-      {"x -c", Mode::Report, "", "-c needs a value"},
-      {"--config= x", Mode::Report, "", "--config needs a file name"},
       {"--state-dir= x", Mode::Report, "", "--state-dir needs a folder name"},
       {"--ascii x", Mode::Report, "", "--ascii applies to history only"},
       // `history` reads files: an option that would do nothing there is refused.
@@ -62,13 +55,10 @@ TEST(Options, ActionsDevicesAndRefusals) {
        "--record-raw reads one card: it goes with a plain reading only"},
       {"--rebuild-sector0 --disk-id -1 x", Mode::RebuildSector0, "",
        "--disk-id wants up to 8 hexadecimal digits, with or without 0x, not '-1'"},
-      {"--rebuild-sector0 --disk-id 0x55667788 x", Mode::RebuildSector0, "x", ""},
       {"--prometheus= x", Mode::Report, "", "--prometheus= needs a file name"},
       {"--json --prometheus x", Mode::Report, "",
        "--json and --prometheus cannot both write to standard output; give --prometheus=FILE"},
-      {"--scan -H", Mode::Scan, "", "-H cannot be combined with another action"},
       {"--all --scan", Mode::Scan, "", "--all cannot be combined with another action"},
-      {"--jobs 2 x", Mode::Report, "", "--jobs applies to --all only"},
       {"--all --jobs 0", Mode::Report, "", "--jobs wants a number from 1 to 4096, not '0'"},
       {"--health=1 x", Mode::Report, "", "--health takes no value"},
       {"config frobnicate f", Mode::Report, "",
@@ -80,10 +70,11 @@ TEST(Options, ActionsDevicesAndRefusals) {
     std::string error;
     EXPECT_EQ(ParseCommandLine(Words(line), o, error), !*message) << line;
     EXPECT_EQ(error, message) << line;
-    std::string parsed = o.Device + " " + std::to_string(static_cast<int>(o.Action));
-    EXPECT_EQ(*message ? "" : parsed,
-              *message ? "" : device + (" " + std::to_string(static_cast<int>(mode))))
-        << line;
+    if (!*message) {
+      EXPECT_EQ(o.Device + " " + std::to_string(static_cast<int>(o.Action)),
+                device + (" " + std::to_string(static_cast<int>(mode))))
+          << line;
+    }
   }
 }
 
