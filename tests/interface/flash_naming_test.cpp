@@ -56,20 +56,10 @@ TEST_F(FlashTypeTest, NamesByMakerCodeAndCycles) {
 
 TEST_F(FlashTypeTest, MissingAndMalformedConfiguration) {
   const unsigned char id[6] = {0x45, 0xDE, 0x94, 0x93, 0x76, 0x51};
-  try {
-    GetFlashTypeString(id, 1, 20000, path + L".absent");
-    FAIL() << "no error for a missing file";
-  } catch (const CError &e) {
-    EXPECT_EQ(e.GetCode(), -1);
-    EXPECT_EQ(e.GetText(), L"Can't find config file");
-  }
+  EXPECT_EQ(CatchError([&] { GetFlashTypeString(id, 1, 20000, path + L".absent"); }),
+            (Caught{SDSMART_E_UNCODED, L"Can't find config file"}));
   WriteConfig(narrow, {{L"Flash Type Name", {{L"45 de 94 93 76 51", L"a/b"}}}});
-  try {
-    GetFlashTypeString(id, 1, 20000, path);
-    FAIL() << "no error for a malformed file";
-  } catch (const CError &e) {
-    EXPECT_EQ(e.GetCode(), SDSMART_E_INI_SYNTAX);
-  }
+  EXPECT_EQ(CatchError([&] { GetFlashTypeString(id, 1, 20000, path); }).code, SDSMART_E_INI_SYNTAX);
   // No section at all is not an error.
   WriteConfig(narrow, {{L"Authorization", {{L"Vendor ID", L"7"}}}});
   EXPECT_EQ(GetFlashTypeString(id, 0, 0, path), L"Unknown");
