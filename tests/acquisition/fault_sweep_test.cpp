@@ -82,7 +82,7 @@ TEST_F(FaultSweep, EveryTransferOfTheDirectMethodOnBothTransports) {
         SCOPED_TRACE(std::string(sdsim::FaultName(kind)) + " at " + sdsim::ToString(clean[k]));
         const bool write = clean[k].op == "write";
         Probe(*card, {kind, card->TransferCount() + k, 1},
-              card->IsNative() ? "-1 ReadWriteSector error!!"
+              card->IsNative() ? std::to_string(SDSMART_E_UNCODED) + " ReadWriteSector error!!"
                                : std::to_string(SDSMART_E_USB_TRANSACTION) +
                                      " USB Transaction Error (" + (write ? "1)" : "0)"));
       }

@@ -41,7 +41,7 @@ TEST_F(DirectMethod, BusyWaitIsBounded) {
   // Select 1: enter, enter + leave, enter, then the header answers busy for ever.
   const sdsim::FaultKind busy = sdsim::FaultKind::BusyForever;
   const Outcome o = RunReader(card, 2, 1, &busy, 4);
-  EXPECT_EQ(o.code, -1);
+  EXPECT_EQ(o.code, SDSMART_E_UNCODED);
   EXPECT_EQ(o.text, L"Header is busy.");
   ASSERT_EQ(o.seen.size(), 4u + 5001u + 2u);
   EXPECT_EQ(Seq(o.seen.begin() + 4, o.seen.begin() + 4 + 5001), Seq(5001, R(1, "header 1")));
@@ -50,7 +50,7 @@ TEST_F(DirectMethod, BusyWaitIsBounded) {
 
 TEST_F(DirectMethod, UnknownSmartVersionTouchesNothing) {
   const Outcome o = RunReader(Attach(CardJson("/dev/sdx")), 4, 5);
-  EXPECT_EQ(o.code, -1);
+  EXPECT_EQ(o.code, SDSMART_E_UNCODED);
   EXPECT_EQ(o.text, L"Smart Version 4 is not correct");
   EXPECT_TRUE(o.seen.empty());
 }

@@ -110,7 +110,7 @@ struct AnyDrive : CSectorDevice {
 
 sdtest::Caught TransferFailure(bool native, bool write) {
   if (native)
-    return {-1, L"ReadWriteSector error!!"};
+    return {SDSMART_E_UNCODED, L"ReadWriteSector error!!"};
   return {SDSMART_E_USB_TRANSACTION,
           write ? L"USB Transaction Error (1)" : L"USB Transaction Error (0)"};
 }

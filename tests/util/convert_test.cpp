@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sdsmart/convert.h"
 #include "sdsmart/error.h"
+#include "sdsmart/sdsmart.h"
 #include "support.h"
 
 #include <clocale>
@@ -85,7 +86,7 @@ TEST(TextToIntegerTest, ParsesLikeTheLibraryAndNamesBadText) {
 
   const std::wstring empty = L"[ Error] : Cann't convert empty string to integer.";
   const auto fails = [](auto call, const std::wstring &text) {
-    EXPECT_EQ(CatchError(call), (Caught{-1, text}));
+    EXPECT_EQ(CatchError(call), (Caught{SDSMART_E_UNCODED, text}));
   };
   fails([] { StringToInteger(std::string()); }, empty);
   fails([] { StringToInteger64(std::wstring()); }, empty);
