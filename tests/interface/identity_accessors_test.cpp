@@ -37,7 +37,6 @@ TEST_F(IdentityTest, MPVersionPrefix) {
     const unsigned char *flash;
     const char *want;
   } cases[] = {
-      {"NV6459A0A", "", 1024, 2, 3, other, "6437.3.3.12"},
       {"NV6459A0A", "", 1024, 2, 7, other, "6459.7.3.12"},
       {"NV6459A0A", "", 2048, 2, 3, other, "6437.3.3.12"},
       {"NV6459A0A", "", 2049, 2, 3, other, "6459.3.3.12"},

@@ -195,7 +195,6 @@ TEST_F(ParserTest, HeadersAnnouncingMoreEntriesThanTheirDataAreRejected) {
       {"no detail sectors, no entries", Fields(1, 0, 0), 0},
       // Global format: 256 VBs a pair plus 512 a remainder sector.
       {"global: pairs and remainder cover", Fields(2, 1024, 5, 1), 0},
-      {"global: VBs beyond what pairs name", Fields(2, 1025, 5, 1), 0},
       {"global: sparse pairs, wide remainder", Fields(2, 2000, 2, 4), 0},
       {"global: more VBs than any detail table", Fields(2, 0xFFFF * 256 + 1, 1, 1),
        SDSMART_E_SMART_CONTENTS},
