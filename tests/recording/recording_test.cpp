@@ -65,19 +65,19 @@ class Recording : public ToolTest {
 protected:
   void SetUp() override {
     ToolTest::SetUp();
-    UseKey(State, sdtest::ReadFile(kCorpus + "sdsim-test.key"));
+    UseKey(run.state, sdtest::ReadFile(kCorpus + "sdsim-test.key"));
   }
   void UseKey(const std::string &dir, const std::string &key) {
     ::mkdir(dir.c_str(), 0700);
     sdtest::WriteFile(dir + "/recording.key", key);
   }
 
-  // sdsim SIM -- sdsmart --json ARGS: the JSON document without the command
-  // line (it names scratch paths), standard error in Err.
+  // sdsim SIM -- sdsmart --json ARGS in the folder, or with another state
+  // folder: the JSON document without the command line (it names scratch
+  // paths), standard error in Err.
   json Run(const std::string &sim, const std::string &args, const std::string &state = "") {
-    const Result r = Exec(UnderCard(
-        Words(sim), Words(kBin + "sdsmart --json --config " + kDemoConfig + " --state-dir " +
-                          (state.empty() ? State : state) + " " + args)));
+    const Result r =
+        run.Run(sim, "--json " + (state.empty() ? "" : "--state-dir " + state + " ") + args);
     Err = r.Err;
     json document = json::parse(r.Out, nullptr, false);
     if (document.is_object()) {
@@ -86,15 +86,12 @@ protected:
     }
     return document;
   }
-  std::string Transcript(const std::string &path) {
-    std::string text = sdtest::ReadFile(path), plain;
-    for (size_t at = 0, end; at < text.size(); at = end + 1) {
-      end = text.find('\n', at);
-      json line = json::parse(text.substr(at, end - at));
-      line.erase("pid");
-      plain += line.dump() + "\n";
-    }
-    return plain;
+  // The transfers of a transcript, without the run's pid.
+  static std::vector<json> Transcript(const std::string &path) {
+    std::vector<json> transfers = Transfers(path);
+    for (json &t : transfers)
+      t.erase("pid");
+    return transfers;
   }
   // Every byte of the recording: its text and its data decoded.
   std::string Contents(const std::string &path) {
@@ -110,8 +107,8 @@ protected:
     return all;
   }
 
-  sdtest::ScratchDir Dir;
-  std::string State = Dir.File("state"), Err;
+  const ScratchDir &Dir = run.dir;
+  std::string Err;
 };
 
 TEST_F(Recording, ReplayGivesTheOriginalRunWithTheRedactedFieldsOnly) {
