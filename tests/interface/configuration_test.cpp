@@ -3,7 +3,7 @@
 // defaults and the failures.
 #include "session.h"
 
-#include <iterator>
+#include "sdsmart/convert.h"
 
 using namespace sdtest;
 
@@ -14,33 +14,6 @@ protected:
   ScratchDir dir;
   std::string path = dir.File("vendor.cfg");
 };
-
-const ConfigSections FullConfig = {
-    {L"Authorization", {{L"Vendor ID", L"7"}}},
-    {L"SMART Entry", {{L"7", L"ABCDEFGH"}, {L"3", L"THREE333"}}},
-    {L"Version",
-     {{L"SMART Version Support", L"3"},
-      {L"Externel SDK Name", L"\"Acme SD Health 1.2\""},
-      {L"Use Externel SDK Name", L"1"}}},
-};
-
-TEST_F(ConfigurationTest, ScrambledFileLoadsEveryKey) {
-  WriteConfig(path, FullConfig);
-  // Stored scrambled: the section names are not there in the clear.
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(bytes.find(std::string("A\0u\0t\0h\0o\0r", 11)), std::string::npos);
-
-  EXPECT_EQ(SetConfigPath(path.c_str()), 0) << GetErrorMessage();
-  EXPECT_EQ(_ConfigPath, path);
-  EXPECT_EQ(_AuthorCode, 7);
-  EXPECT_EQ(_EntryStr, L"ABCDEFGH");
-  EXPECT_EQ(_SmartVerSupport, 3);
-  EXPECT_EQ(_ExternelSDKName, L"Acme SD Health 1.2");
-  EXPECT_TRUE(_UseExternelSDKName);
-  EXPECT_STREQ(GetLibraryVersion(), "Acme SD Health 1.2");
-  EXPECT_EQ(GetErrorCode(), -1); // a successful load leaves the last error alone
-}
 
 TEST_F(ConfigurationTest, DefaultLocationIsConfigInTheWorkingDirectoryOfSetDiskName) {
   WriteConfig(dir.File("config"), {{L"Authorization", {{L"Vendor ID", L"3"}}},
@@ -101,17 +74,21 @@ TEST_F(ConfigurationTest, FailedLoadsReportTheReaderAndKeepWhatWasReadBefore) {
 }
 
 TEST_F(ConfigurationTest, KeysAndTheirDefaults) {
-  // Before each load: SetSmartVersion(3), the external name in use.
+  // Before each load: SetSmartVersion(3), the external name "kept" and in use.
   const struct {
-    const wchar_t *vendor, *smartVersion, *useSdkName; // nullptr: key absent
+    const wchar_t *vendor, *smartVersion, *useSdkName, *sdkName; // nullptr: key absent
     int author;
     const wchar_t *entry;
     unsigned char wantVersion;
     bool wantUse;
+    const char *wantName;
   } cases[] = {
-      {L"0x1F", nullptr, nullptr, 31, L"RIGHTKEY", 3, true}, // entry key is the decimal number
-      {L"7", L"258", L"0", 7, L"SEVEN", 2, false},           // the low eight bits
-      {L"7", L"1", nullptr, 7, L"SEVEN", 1, true},           // the file overrides SetSmartVersion
+      // The entry key is the decimal number.
+      {L"0x1F", nullptr, nullptr, nullptr, 31, L"RIGHTKEY", 3, true, "kept"},
+      {L"7", L"258", L"0", nullptr, 7, L"SEVEN", 2, false, "kept"}, // the low eight bits
+      // The file overrides SetSmartVersion.
+      {L"7", L"1", nullptr, nullptr, 7, L"SEVEN", 1, true, "kept"},
+      {L"7", L"3", L"1", L"\"Acme SD Health 1.2\"", 7, L"SEVEN", 3, true, "Acme SD Health 1.2"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.vendor)));
@@ -122,6 +99,8 @@ TEST_F(ConfigurationTest, KeysAndTheirDefaults) {
       sections[L"Version"][L"SMART Version Support"] = c.smartVersion;
     if (c.useSdkName)
       sections[L"Version"][L"Use Externel SDK Name"] = c.useSdkName;
+    if (c.sdkName)
+      sections[L"Version"][L"Externel SDK Name"] = c.sdkName;
     SetSmartVersion(3);
     _ExternelSDKName = L"kept";
     _UseExternelSDKName = true;
@@ -130,10 +109,11 @@ TEST_F(ConfigurationTest, KeysAndTheirDefaults) {
     EXPECT_EQ(_AuthorCode, c.author);
     EXPECT_EQ(_EntryStr, c.entry);
     EXPECT_EQ(_SmartVerSupport, c.wantVersion);
-    EXPECT_EQ(_ExternelSDKName, L"kept");
+    EXPECT_EQ(ToNarrowString(_ExternelSDKName), c.wantName);
     EXPECT_EQ(_UseExternelSDKName, c.wantUse);
     const std::string number = "6459." + std::to_string(c.wantVersion) + ".0.0.228.0";
-    EXPECT_EQ(std::string(GetLibraryVersion()), c.wantUse ? "kept" : number);
+    EXPECT_EQ(std::string(GetLibraryVersion()), c.wantUse ? c.wantName : number);
+    EXPECT_EQ(GetErrorCode(), SDSMART_E_UNCODED); // a successful load leaves the last error alone
   }
 }
 
