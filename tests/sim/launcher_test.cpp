@@ -170,7 +170,6 @@ TEST(Launcher, ExitStatusFollowsTheProgramAndTheOptions) {
       {Launcher() + " 2>/dev/null", 2},
       {Launcher() + " --fault explode@1 -- true 2>/dev/null", 98},
       {Probe("--fail 0", "FirstTransferFails"), 0},
-      {Probe("--fault fail@0", "FirstTransferFails"), 0},
       {Probe("", "FirstTransferFails"), 1},
   };
   for (const auto &[command, status] : cases) {

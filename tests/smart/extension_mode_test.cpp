@@ -52,7 +52,6 @@ TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
   };
   const Case cases[] = {
       {"not mounted: direct method at once", Json::object(), 0, false},
-      {"read-only", MountJson("ro,nosuid,nodev"), SDSMART_E_WRITE_PROTECTED, false},
       {"ro at the end of a long option list",
        MountJson("rw,nosuid,nodev,noexec,relatime,uid=1000,gid=1000,fmask=0022,dmask=0022,"
                  "codepage=437,iocharset=ascii,shortname=mixed,showexec,utf8,flush,"
@@ -60,7 +59,6 @@ TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
        SDSMART_E_WRITE_PROTECTED, false},
       {"remount-ro and rootcontext are not ro", MountJson("rw,errors=remount-ro,rootcontext=x"), 0,
        true},
-      {"rw", MountJson("rw,relatime"), 0, true},
       {"shell syntax in the device name", MountJson(), 0, true, hostile},
       {"mount point with a space", MountJson("rw", spaced), 0, true, "/dev/sdx", spaced},
       {"mmcblk12's own partition", MountJson(), 0, true, "/dev/mmcblk12"},
