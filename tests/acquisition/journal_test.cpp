@@ -143,9 +143,9 @@ TEST_F(Journal, AVersionOneJournalIsStillApplied) {
 // on both transports and both methods, with and without a journal. The lock is taken before the
 // first write and released after the last transfer of a successful run.
 TEST_F(Journal, NoUnlockedCloseOverAPatternAndNoPartitionReread) {
-  const FaultKind once[] = {FaultKind::FailTransfer,  FaultKind::ErrorStatus,
-                            FaultKind::ShortTransfer, FaultKind::ErrorStatusWithData,
-                            FaultKind::BadSignature,  FaultKind::WrongDetailType};
+  // A failed transfer and a damaged answer (the other kinds of each unwind
+  // the same way).
+  const FaultKind once[] = {FaultKind::FailTransfer, FaultKind::BadSignature};
   size_t runs = 0;
   for (const char *file : {"usb.json", "native.json"})
     for (int version : {2, 3}) {
