@@ -138,9 +138,7 @@ TEST(CardHwId, SupportedControllersAndRefusals) {
   const std::pair<unsigned int, std::wstring> refused[] = {
       {0, L"Controller type is qM6152A1E, not NV6459A0A."},
       {14, L"Controller type is qM6163A0A, not NV6459A0A."},
-      {23, L"Controller type is qM6197A0C, not NV6459A0A."},
       {3, L"[Error] : Incorrect controller type = 3"},
-      {27, L"[Error] : Incorrect controller type = 27"},
       {ID_AUTO_DETECT, L"[Error] : Incorrect controller type = " + std::to_wstring(ID_AUTO_DETECT)},
   };
   for (const auto &[id, text] : refused)

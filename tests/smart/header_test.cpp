@@ -26,7 +26,6 @@ TEST(SmartHeader, ModelNv6461KeepsUnitFieldsInCardOrder) {
       {"NV6461", 6, true},
       {"XX-NV6461-A", 11, true},
       {"NV6462", 6, false},
-      {"AB\0NV6461", 9, false},             // after the end of the text
       {"0123456789ABCDEFNV6461", 22, true}, // runs on past HWVersion
       {"0123456789ABCDE\0NV6461", 22, false},
   };

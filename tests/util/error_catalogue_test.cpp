@@ -17,7 +17,6 @@ TEST(ErrorCatalogue, TextsOfUncodedErrors) {
       {MakeError(SendStatusFailed), L"Send Status Error \n"},
       {MakeError(StopTransmissionFailed), L"Stop Transmission Error \n"},
       {MakeError(SetBlockCountFailed), L"Set Block Count Error \n"},
-      {MakeError(CannotWriteFile, {L"a.bin"}), L"[Error] : Cannot write file, a.bin."},
       {MakeError(CannotReadFile, {L"a.bin"}), L"[Error] : Cannot read file, a.bin."},
   };
   for (const auto &[error, text] : pinned) {
