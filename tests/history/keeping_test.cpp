@@ -16,14 +16,6 @@ namespace {
 
 using namespace history_test;
 
-std::vector<json> Lines(const std::string &path) {
-  std::vector<json> lines;
-  std::istringstream in(sdtest::ReadFile(path));
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(json::parse(line));
-  return lines;
-}
-
 // The forecast over readings four days apart (used percent each), one of
 // them implausible.
 TEST(Forecast, StatusRatesAndDatesFollowTheReadings) {
@@ -105,13 +97,13 @@ TEST_F(History, ImplausibleReadingsAndWrongClocks) {
     const Result r = Run(run.card, run.now, "-H /dev/sdx");
     ExpectRun(r, run.status, run.status ? "WARNING" : "PASSED");
     ExpectRun(r, run.status, run.said);
-    EXPECT_EQ(Lines(path).size(), run.lines);
+    EXPECT_EQ(JsonLines(path).size(), run.lines);
     const json document = json::parse(sdtest::ReadFile(State + "/cards/" + kCid + ".json"));
     if (!run.said.empty()) {
       EXPECT_NE(document["sdsmart"]["messages"].dump().find("the clock says"), std::string::npos);
     }
   }
-  const std::vector<json> lines = Lines(path);
+  const std::vector<json> lines = JsonLines(path);
   EXPECT_EQ(lines[0]["implausible"], false);
   EXPECT_EQ(lines[1]["implausible"], true);
   EXPECT_EQ(lines[1]["remaining_percent"], nullptr);
@@ -142,7 +134,7 @@ TEST_F(History, CountsNotReadChangeNothing) {
                         std::to_string(day) + " 00:00 UTC");
   }
   EXPECT_EQ(sdtest::ReadFile(log), "verdict|WARNING|\n");
-  const std::vector<json> lines = Lines(State + "/history/" + kCid + ".jsonl");
+  const std::vector<json> lines = JsonLines(State + "/history/" + kCid + ".jsonl");
   ASSERT_EQ(lines.size(), 4u);
   for (size_t i = 0; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i]["verdict"], "WARNING") << i;
@@ -170,14 +162,9 @@ TEST_F(History, OversizeHistoryIsSaidAsSuch) {
 // reader who may not read a folder or file of it is told so.
 TEST_F(History, StateFolderIsOpenToReadersAndSaysWhatTheyMayNotRead) {
   const std::string made = Dir.File("made/state"), card = Card("c", "/dev/sdx", kCid, kErases0);
-  std::string out;
-  EXPECT_EQ(sdtest::RunShell("umask 077; " + kBin + "sdsim --now " + std::to_string(kStart) +
-                                 " --card " + card + " -- " + kBin + "sdsmart --config " +
-                                 run.config + " --state-dir " + made + " " + kLimits +
-                                 "-H /dev/sdx 2>&1",
-                             &out),
-            0)
-      << out;
+  const mode_t umask = ::umask(077); // the run's, as the test's children inherit it
+  ExpectRun(Run(card, kStart, "--state-dir " + made + " -H /dev/sdx"), 0);
+  ::umask(umask);
   for (const std::string &dir : {Dir.File("made"), made, made + "/history", made + "/cards"}) {
     struct stat st {};
     ASSERT_EQ(::stat(dir.c_str(), &st), 0) << dir;

@@ -95,15 +95,13 @@ protected:
   }
   // Every byte of the recording: its text and its data decoded.
   std::string Contents(const std::string &path) {
-    std::string text = sdtest::ReadFile(path), all = text;
-    for (size_t at = text.find('\n') + 1, end; at < text.size(); at = end + 1) {
-      end = text.find('\n', at);
-      const json line = json::parse(text.substr(at, end - at));
-      for (const json *part : {&line, &line.begin().value()})
+    std::string all = sdtest::ReadFile(path);
+    const std::vector<json> lines = JsonLines(path); // the card, then one request a line
+    for (auto line = lines.begin() + 1; line != lines.end(); ++line)
+      for (const json *part : {&*line, &line->begin().value()})
         for (const char *key : {"in", "out"})
           if (part->contains(key))
             all += Base64Decoded((*part)[key].get<std::string>());
-    }
     return all;
   }
 

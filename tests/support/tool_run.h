@@ -83,14 +83,21 @@ inline void ExpectRun(const Result &r, int status, const std::string &text = "",
   EXPECT_NE(r.All().find(text), std::string::npos) << text << "\n" << r.All();
 }
 
-// The transfers and host-file steps of a JSON-lines transcript (the host's
-// own events, such as locks and closes, carry no "lba").
-inline std::vector<nlohmann::json> Transfers(const std::string &transcript) {
+// The documents of a JSON-lines file (a transcript, a history, a recording).
+inline std::vector<nlohmann::json> JsonLines(const std::string &path) {
   std::vector<nlohmann::json> out;
-  std::istringstream lines(ReadFile(transcript));
+  std::istringstream lines(ReadFile(path));
   for (std::string line; std::getline(lines, line);)
-    if (auto t = nlohmann::json::parse(line, nullptr, false); t.contains("lba"))
-      out.push_back(t);
+    out.push_back(nlohmann::json::parse(line, nullptr, false));
+  return out;
+}
+
+// The transfers and host-file steps of a transcript (the host's own events,
+// such as locks and closes, carry no "lba").
+inline std::vector<nlohmann::json> Transfers(const std::string &transcript) {
+  std::vector<nlohmann::json> out = JsonLines(transcript);
+  out.erase(std::remove_if(out.begin(), out.end(), [](auto &t) { return !t.contains("lba"); }),
+            out.end());
   return out;
 }
 
