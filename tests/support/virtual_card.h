@@ -234,10 +234,16 @@ inline std::string AccessorReport() {
 
 // ---- The reader's view ----------------------------------------------------
 
-// One acquisition's objects, built the way the library's driver builds them.
-struct Acquisition {
+// The drive OpenDrive hands over for a card's node (one of two types), kept.
+struct Drives {
+  void Keep(std::unique_ptr<CUsbDrive> drive) { usb = std::move(drive); }
+  void Keep(std::unique_ptr<CMmcDrive> drive) { mmc = std::move(drive); }
   std::unique_ptr<CUsbDrive> usb;
   std::unique_ptr<CMmcDrive> mmc;
+};
+
+// One acquisition's objects, built the way the library's driver builds them.
+struct Acquisition : Drives {
   std::unique_ptr<CSpecialMode2Cmd> channel;
   std::unique_ptr<CSmartInfoReader> reader;
   bool terminated = false;
@@ -251,8 +257,6 @@ struct Acquisition {
     });
     reader = std::make_unique<CSmartInfoReader>(*channel, entry, node, terminated, version);
   }
-  void Keep(std::unique_ptr<CUsbDrive> drive) { usb = std::move(drive); }
-  void Keep(std::unique_ptr<CMmcDrive> drive) { mmc = std::move(drive); }
 };
 
 // What one Execute left behind in the reader and on the card.

@@ -2,25 +2,14 @@
 // Both drives and the card command interface against the virtual card, on
 // both transports: what reaches the card, what comes back, and how failures
 // are reported.
-#include "sdsmart/convert.h"
-#include "sdsmart/mmc_drive.h"
-#include "sdsmart/sdsmart.h"
-#include "sdsmart/usb_drive.h"
-#include "support.h"
 #include "transport/kernel_abi.h"
-#include "transport/sector_device.h"
-
-#include "sdsim/sdsim.h"
-
-#include <nlohmann/json.hpp>
+#include "virtual_card.h"
 
 #include <cstdarg>
 #include <cstring>
 #include <dlfcn.h>
 #include <functional>
-#include <memory>
 #include <sys/ioctl.h>
-#include <vector>
 
 namespace {
 
@@ -61,7 +50,7 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using Seq = std::vector<sdsim::Transfer>;
+using sdtest::Seq;
 const char *kMmcNode = "/dev/mmcblk7";
 
 sdsim::Card &Attach(bool native, uint64_t sectors = 0x40000, bool byteAddressed = false,
@@ -95,17 +84,13 @@ struct AnyDrive : CSectorDevice {
   explicit AnyDrive(const sdsim::Card &card) {
     OpenDrive(TransportOfNode(card.Node()), ToWideString(card.Node()), [this](auto drive) {
       static_cast<CSectorDevice &>(*this) = CSectorDevice(drive.get());
-      Keep(std::move(drive));
+      kept.Keep(std::move(drive));
     });
   }
   bool IsOpen() {
     return Visit([](auto &drive) { return drive.IsOpen(); });
   }
-  void Keep(std::unique_ptr<CUsbDrive> drive) { usb = std::move(drive); }
-  void Keep(std::unique_ptr<CMmcDrive> drive) { mmc = std::move(drive); }
-
-  std::unique_ptr<CUsbDrive> usb;
-  std::unique_ptr<CMmcDrive> mmc;
+  sdtest::Drives kept;
 };
 
 sdtest::Caught TransferFailure(bool native, bool write) {
@@ -139,7 +124,7 @@ TEST_P(BothTransports, CapacityAnswers) {
     AnyDrive drive(card);
     EXPECT_EQ(drive.CapacitySectors(), c.sectors);
     if (GetParam()) // the native drive's documented answer is in MiB
-      EXPECT_EQ(drive.mmc->ReadCapacity(), c.native);
+      EXPECT_EQ(drive.kept.mmc->ReadCapacity(), c.native);
     else {
       EXPECT_EQ(card.Transcript(), (Seq{{"cmd", 0, 0, "capacity"}}));
     }
