@@ -82,10 +82,7 @@ TEST_F(FrontDoor, HostileDeviceNamesGiveAnErrorAndTouchNothing) {
   // Things that are no card: a disk image (whose bytes must stay as they
   // are) and character devices.
   const std::string image = scratch.File("disk.img");
-  std::string bytes(64 * 512, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i)
-    bytes[i] = static_cast<char>(i * 13 + 1);
-  WriteFile(image, bytes);
+  WriteFile(image, std::string(64 * 512, '\x5A'));
   before = Snapshot(scratch.path);
   const std::vector<HostileName> names = {
       {"empty", ""},

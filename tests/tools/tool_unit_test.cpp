@@ -24,7 +24,6 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"-Hj x", Mode::Health, "", "-H prints the verdict only; it cannot be combined with --json"},
       {"--prometheus out/sd /dev/sdb", Mode::Report, "",
        "--prometheus takes its file after '=': --prometheus=out/sd"},
-      {"--prometheus /dev/sdb", Mode::Report, "/dev/sdb", ""},
       {"--select 8 x", Mode::Report, "",
        "--select wants 0 to 7 (1 erase counts, 2 read counts, 4 run-time bad blocks, 0 the "
        "header only), not '8'"},
