@@ -16,6 +16,7 @@
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace sdsmart_tool {
 namespace {
@@ -37,36 +38,24 @@ enum Fault {
   kClock1970,
   kHookFails,
   kHookHangs,
-  kFifo,
-  kKinds
+  kFifo
 };
+constexpr int kKinds = kFifo + 1;
 const char *const kFaultNames[kKinds] = {"none",       "kill",       "implausible",
                                          "busy",       "clock-back", "clock-1970",
                                          "hook-fails", "hook-hangs", "textfile-fifo"};
 
-struct Entry {
-  char Type = 0; // 'f' regular, 'd' folder, 'p' FIFO, 'l' link, 'o' other
-  int64_t Size = 0, Changed = 0;
-  bool operator!=(const Entry &o) const {
-    return Type != o.Type || Size != o.Size || Changed != o.Changed;
-  }
-};
+// What a run may change of a path: its kind, size, time and inode.
+using Entry = std::tuple<std::filesystem::file_type, int64_t, int64_t, ino_t>;
 using Tree = std::map<std::string, Entry>;
 
 Tree Snapshot(const std::string &dir) {
   Tree tree;
   for (const auto &e : std::filesystem::recursive_directory_iterator(dir)) {
     struct stat st {};
-    if (::lstat(e.path().c_str(), &st) != 0)
-      continue;
-    const char type = S_ISREG(st.st_mode)    ? 'f'
-                      : S_ISDIR(st.st_mode)  ? 'd'
-                      : S_ISFIFO(st.st_mode) ? 'p'
-                      : S_ISLNK(st.st_mode)  ? 'l'
-                                             : 'o';
-    tree[e.path().string()] = {
-        type, st.st_size,
-        int64_t(st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec + int64_t(st.st_ino))};
+    if (::lstat(e.path().c_str(), &st) == 0)
+      tree[e.path().string()] = {e.symlink_status().type(), st.st_size,
+                                 st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, st.st_ino};
   }
   return tree;
 }
@@ -87,25 +76,25 @@ protected:
   std::string Cid(int i) const {
     return "02544d5344534d31aa1234567" + std::to_string(i) + "019d01";
   }
-  std::string Sector0Hex(int i) const {
-    static const char *hex = "0123456789abcdef";
-    std::string s;
-    for (int k = 0; k < 512; ++k) {
-      const int b = (k * 131 + 7 + i * 17) & 0xFF;
-      s += {hex[b >> 4], hex[b & 15]};
-    }
-    return s;
+  static std::string Hex(const std::string &bytes) {
+    std::string hex;
+    for (unsigned char c : bytes)
+      hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+    return hex;
   }
+  // The card's own sector 0, as a card file gives it.
+  std::string Sector0Hex(int i) const {
+    std::string bytes(512, '\0');
+    for (int k = 0; k < 512; ++k)
+      bytes[k] = char((k * 131 + 7 + i * 17) & 0xFF);
+    return Hex(bytes);
+  }
+  // What its image holds there.
   std::string Sector0(int i) const {
     std::string bytes(512, '\0');
     CUniqueFd fd(
         ::open((Dir + "/card" + std::to_string(i) + ".img").c_str(), O_RDONLY | O_CLOEXEC));
-    std::string hex;
-    if (::pread(fd.Get(), bytes.data(), bytes.size(), 0) != 512)
-      return "";
-    for (unsigned char c : bytes)
-      hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
-    return hex;
+    return ::pread(fd.Get(), bytes.data(), bytes.size(), 0) == 512 ? Hex(bytes) : "";
   }
   bool Journal(int i) const {
     return ::access(CSectorJournal(State, Node(i)).Path().c_str(), F_OK) == 0;
@@ -226,11 +215,13 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
     for (const auto &[path, entry] : after) {
       if (path.rfind(State, 0) == 0) { // the tool's folders, files, links within
         const std::filesystem::path p(path);
-        Check(entry.Type == 'f' || entry.Type == 'd' ||
-                  (entry.Type == 'l' && std::filesystem::weakly_canonical(
-                                            p.parent_path() / std::filesystem::read_symlink(p))
-                                                .string()
-                                                .rfind(State + "/", 0) == 0),
+        const auto type = std::get<0>(entry);
+        using T = std::filesystem::file_type;
+        Check(type == T::regular || type == T::directory ||
+                  (type == T::symlink && std::filesystem::weakly_canonical(
+                                             p.parent_path() / std::filesystem::read_symlink(p))
+                                                 .string()
+                                                 .rfind(State + "/", 0) == 0),
               path + ": no regular file of the tool");
         continue;
       }
@@ -238,9 +229,11 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
       const bool ours = path == log || path == Dir + "/runs.log" || path == Dir + "/stdout" ||
                         path == Dir + "/stderr" || path.find(".img") != std::string::npos;
       if (path == prom)
-        Check(entry.Type == (Kind == kFifo ? 'p' : 'f'), "the textfile path changed its kind");
+        Check(std::get<0>(entry) == (Kind == kFifo ? std::filesystem::file_type::fifo
+                                                   : std::filesystem::file_type::regular),
+              "the textfile path changed its kind");
       else
-        Check(ours || (was != before.end() && !(was->second != entry)), path + " changed");
+        Check(ours || (was != before.end() && was->second == entry), path + " changed");
     }
     for (const auto &[path, entry] : before)
       Check(path.rfind(State + "/", 0) == 0 || after.count(path), path + " is gone");
