@@ -68,6 +68,12 @@ std::vector<std::string> Lines(const std::string &text) {
   return lines;
 }
 
+// A JSON object, or an empty one (a file not there, a line no reading).
+json Object(const std::string &text) {
+  json j = json::parse(text, nullptr, false);
+  return j.is_object() ? j : json::object();
+}
+
 std::string Passed(const std::string &verdict) { return verdict.empty() ? "PASSED" : verdict; }
 
 class Soak : public Sandbox {
@@ -301,15 +307,14 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
       const auto lines = Lines(sdtest::ReadFile(State + "/history/" + Cid(i) + ".jsonl"));
       int64_t previous = 0;
       for (const std::string &line : lines) {
-        const json reading = json::parse(line, nullptr, false);
+        const json reading = Object(line);
         const int64_t time = reading.value("time", int64_t(0));
         Check(time >= previous && time >= 1577836800, Cid(i) + ": reading out of order " + line);
         previous = std::max(previous, time);
       }
       // The forecast end lies near the date the card's wear rate gives.
-      const json forecast =
-          json::parse(sdtest::ReadFile(State + "/cards/" + Cid(i) + ".json"), nullptr, false)
-              .value("forecast", json::object());
+      const json forecast = Object(sdtest::ReadFile(State + "/cards/" + Cid(i) + ".json"))
+                                .value("forecast", json::object());
       const bool ok = forecast.value("status", "") == "ok";
       if (ok && kRates[i] == 0) // no wear: no end date (known to fail)
         Check(false, Cid(i) + ": a card without wear has a forecast " + forecast.dump(), true);
@@ -321,7 +326,7 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
       }
       if (lines.empty() || lines.back() == lastLine[Cid(i)])
         continue; // no reading this run
-      const json reading = json::parse(lines.back(), nullptr, false);
+      const json reading = Object(lines.back());
       if (Kind == kImplausible && i == victim)
         Check(reading.value("implausible", false), Cid(i) + ": implausible reading counted");
       if (Kind != kHookFails && Kind != kHookHangs && Kind != kKill && !slow) {
