@@ -32,10 +32,8 @@ TEST_F(Cancel, SetBeforeTheCallStopsAtTheFirstPoll) {
     const Sector before = card.ReadSector(0);
     card.ClearTranscript();
     SetTerminated(true);
-    EXPECT_EQ(GetSmartInfo(), 1);
+    ExpectRunFails(SDSMART_E_USER_TERMINATED, "User terminated");
     SetTerminated(false);
-    EXPECT_EQ(GetErrorCode(), SDSMART_E_USER_TERMINATED);
-    EXPECT_STREQ(GetErrorMessage(), "User terminated");
     const Seq expected = {R(0, "data"),   W0("enter v2"), W0("enter v2"), W0("leave"),
                           W0("enter v2"), W0("enter v2"), W0("leave"),    kRestore};
     EXPECT_EQ(card.Transcript(), expected) << Describe(card.Transcript());
@@ -74,13 +72,10 @@ TEST_F(Cancel, WhileTheCardAnswersBusyAtEachPoll) {
         std::this_thread::yield();
       SetTerminated(true);
     });
-    const int rc = GetSmartInfo();
+    ExpectRunFails(SDSMART_E_USER_TERMINATED, "User terminated");
     finished = true;
     host.join();
     SetTerminated(false);
-    EXPECT_EQ(rc, 1);
-    EXPECT_EQ(GetErrorCode(), SDSMART_E_USER_TERMINATED);
-    EXPECT_STREQ(GetErrorMessage(), "User terminated");
     const Seq seen = card.Transcript();
     EXPECT_GT(Count(seen, c.busyWhat), 50u) << Describe(Seq(seen.begin(), seen.begin() + 10));
     EXPECT_LT(Count(seen, c.busyWhat), busy) << "stopped before the card was ready";
@@ -128,14 +123,11 @@ TEST_F(DamagedAnswers, WrongEntryOrDamagedHeadersAreRefusedAndSectorZeroRestored
     card.ClearTranscript();
     if (c.fault)
       card.SetFault(*c.fault, 0, 0);
-    EXPECT_EQ(GetSmartInfo(), 1);
-    if (c.fault == sdsim::FaultKind::WrongDetailType) {
-      EXPECT_EQ(GetErrorCode(), SDSMART_E_DETAIL_TYPE_MISMATCH);
-      EXPECT_STREQ(GetErrorMessage(), "Type to indicated detail data is mismatched.");
-    } else {
-      EXPECT_EQ(GetErrorCode(), SDSMART_E_SMART_CONTENTS);
-      EXPECT_STREQ(GetErrorMessage(), "Incorrect S.M.A.R.T contents.");
-    }
+    if (c.fault == sdsim::FaultKind::WrongDetailType)
+      ExpectRunFails(SDSMART_E_DETAIL_TYPE_MISMATCH,
+                     "Type to indicated detail data is mismatched.");
+    else
+      ExpectRunFails(SDSMART_E_SMART_CONTENTS, "Incorrect S.M.A.R.T contents.");
     const Seq seen = card.Transcript();
     EXPECT_EQ(Count(seen, "detail"), 0u) << "no table sized from a bad header";
     if (!c.header) {
@@ -159,14 +151,12 @@ TEST_F(AcquisitionTest, FailedRestoreIsReportedAndARefusedRetryKeepsTheCopyOfSec
   card.AddFault({sdsim::FaultKind::FailTransfer, start + 5, 1});
   card.AddFault({sdsim::FaultKind::FailTransfer, start + 8, 1});
   card.ClearTranscript();
-  EXPECT_EQ(GetSmartInfo(), 1);
+  // The write error replaces the read error that caused the restore.
+  ExpectRunFails(SDSMART_E_USB_TRANSACTION, "USB Transaction Error (1)");
   const Seq seen = card.Transcript();
   ASSERT_EQ(seen.size(), 9u) << Describe(seen);
   EXPECT_EQ(seen[5].what, "failed") << Describe(seen);
   EXPECT_EQ(seen[8].what, "failed") << Describe(seen);
-  // The write error replaces the read error that caused the restore.
-  EXPECT_EQ(GetErrorCode(), SDSMART_E_USB_TRANSACTION);
-  EXPECT_STREQ(GetErrorMessage(), "USB Transaction Error (1)");
   EXPECT_FALSE(card.InSpecialMode());
   EXPECT_NE(card.ReadSector(0), before) << "the leave pattern is still there";
 
@@ -174,10 +164,8 @@ TEST_F(AcquisitionTest, FailedRestoreIsReportedAndARefusedRetryKeepsTheCopyOfSec
   // not throw away the copy the failed restore left: it is the only copy
   // the host has to put back.
   card.ClearTranscript();
-  EXPECT_EQ(GetSmartInfo(), 1);
-  EXPECT_EQ(GetErrorCode(), SDSMART_E_UNCODED);
-  EXPECT_STREQ(GetErrorMessage(),
-               "Sector 0 holds a special-mode pattern; restore the saved sector 0 first.");
+  ExpectRunFails(SDSMART_E_UNCODED,
+                 "Sector 0 holds a special-mode pattern; restore the saved sector 0 first.");
   EXPECT_EQ(Writes(card.Transcript()), 0u);
   ASSERT_EQ(_MBRBuffer.Size(), 512u);
   EXPECT_TRUE(std::equal(before.begin(), before.end(), _MBRBuffer.Data()));
@@ -192,9 +180,7 @@ TEST_F(AcquisitionTest, FailedBackupReadWritesNothing) {
   std::memset(_MBRBuffer.Data(), 0xAA, 512);
   card.SetFault(sdsim::FaultKind::FailTransfer, card.TransferCount(), 1);
   card.ClearTranscript();
-  EXPECT_EQ(GetSmartInfo(), 1);
-  EXPECT_EQ(GetErrorCode(), SDSMART_E_USB_TRANSACTION);
-  EXPECT_STREQ(GetErrorMessage(), "USB Transaction Error (0)");
+  ExpectRunFails(SDSMART_E_USB_TRANSACTION, "USB Transaction Error (0)");
   EXPECT_EQ(Writes(card.Transcript()), 0u) << Describe(card.Transcript());
   EXPECT_EQ(card.ReadSector(0), before);
 }
@@ -209,10 +195,8 @@ TEST_F(AcquisitionTest, SecondAcquisitionOfTheSameCardIsRefused) {
     ASSERT_TRUE(other.IsOpen());
     ASSERT_EQ(flock(other.Get(), LOCK_EX | LOCK_NB), 0);
     card.ClearTranscript();
-    EXPECT_EQ(GetSmartInfo(), 1);
-    EXPECT_EQ(GetErrorCode(), SDSMART_E_UNCODED);
-    EXPECT_EQ(std::string(GetErrorMessage()),
-              "Device is busy: another acquisition is running on " + card.Node());
+    ExpectRunFails(SDSMART_E_UNCODED,
+                   "Device is busy: another acquisition is running on " + card.Node());
     EXPECT_TRUE(card.Transcript().empty()) << Describe(card.Transcript());
   }
   EXPECT_EQ(GetSmartInfo(), 0) << GetErrorMessage();

@@ -10,7 +10,6 @@
 #include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
 
-#include <cstdio>
 #include <iostream>
 
 using namespace sdtest;

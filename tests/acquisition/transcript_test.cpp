@@ -80,9 +80,7 @@ TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
   // answers busy.
   card.SetFault(sdsim::FaultKind::BusyForever, card.TransferCount() + 2 + headerBusy + 1, 0);
 
-  EXPECT_EQ(GetSmartInfo(), 1);
-  EXPECT_EQ(GetErrorCode(), SDSMART_E_UNCODED);
-  EXPECT_STREQ(GetErrorMessage(), "Force Erase PMT Fail.");
+  ExpectRunFails(SDSMART_E_UNCODED, "Force Erase PMT Fail.");
   Seq expected = {R(0, "data"), W0("enter v2")};
   Add(expected, Seq(headerBusy + 1, R(16, "header 16")));
   for (unsigned i = 0; i < 5000; ++i)

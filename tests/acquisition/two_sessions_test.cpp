@@ -6,10 +6,6 @@
 #include "virtual_card.h"
 
 #include "interface/card_session.h"
-#include "sdsmart/convert.h"
-#include "sdsmart/special_mode2_cmd.h"
-
-#include <memory>
 
 using namespace sdtest;
 

@@ -5,29 +5,21 @@
 // not killed at all. After each kill `sdsmart --restore-sector0` runs with
 // the same state directory, and the image's sector 0 must be the card's own
 // again: never lost, never left holding a special-mode command pattern.
-#include "config/codec.h"
-#include "sector0/sector0.h"
-#include "support.h"
-#include "util/files.h"
+#include "tool_run.h"
 
 #include "sdsmart/sector0_journal.h"
 #include "smart/entry_sector.h"
 
-#include <nlohmann/json.hpp>
-
 #include <atomic>
 #include <csignal>
 #include <iostream>
+#include <memory>
 #include <thread>
-#include <vector>
 
 using namespace sdtest;
-using sdsmart_tool::Sector;
 using Kind = EntrySector::Kind;
 
 namespace {
-
-const std::string kBin = std::string(SDSMART_BINARY_DIR) + "/bin/";
 
 struct Configuration {
   std::string transport, node; // the shipped card it derives from, its node
@@ -39,186 +31,151 @@ const Configuration kConfigurations[] = {{"usb", "/dev/sdx", 2},
                                          {"native", "/dev/mmcblk7", 2},
                                          {"native", "/dev/mmcblk7", 3}};
 
-struct Outcome {
-  int status = -1; // exit status, or 128 + signal
-  std::string err;
+// A fresh folder with the shipped card of the configuration's transport,
+// backed by card.img (a known sector 0, tool_run.h), and the runs on it.
+struct Sandbox : ToolFolder {
+  explicit Sandbox(const Configuration &config) : c(config) {
+    card = Card(
+        "card",
+        [&](nlohmann::json &j) {
+          j["image"] = Image();
+          j["mount"]["point"] = dir.File("mnt"); // outlives each run, as a real card's does
+        },
+        kSource + "/sim/cards/" + c.transport + ".json");
+    original = WriteImage(Image());
+  }
+  std::string Image() const { return dir.File("card.img"); }
+  // A full run, with SIM_ARGS for the card.
+  Result Tool(const std::string &simArgs = "") const {
+    return Run("--card " + card + " " + simArgs,
+               "--smart-version " + std::to_string(c.version) + " -H " + c.node);
+  }
+  Result Restore(const std::string &simArgs = "") const {
+    return Run("--card " + card + " " + simArgs, "--restore-sector0 " + c.node);
+  }
+  // The plain C host (tests/crash/journal_host.c) with the state directory
+  // as its journal directory: named by SetJournalDirectory, or by
+  // SDSMART_JOURNAL_DIR alone.
+  Result Host(const std::string &simArgs, bool byEnvironment) const {
+    Args argv = UnderCard(Words("--card " + card + " " + simArgs),
+                          {CRASH_JOURNAL_HOST, c.node, config, std::to_string(c.version),
+                           byEnvironment ? "-" : state});
+    if (byEnvironment)
+      argv.insert(argv.begin(), {"/usr/bin/env", "SDSMART_JOURNAL_DIR=" + state});
+    return Exec(argv);
+  }
+  bool Journal() const { return Exists(CSectorJournal(state, c.node).Path()); }
+  Kind Left() const { return EntrySector::Classify(ImageSector0(Image()).data()); }
+  bool HostFileLeft() const { return Exists(dir.File("mnt/SmartFile6459.txt")); }
+  // The transfers (or host-file steps) in the transcript.
+  size_t Seen(bool steps) const {
+    size_t n = 0;
+    for (const auto &t : Transfers(dir.File("transcript")))
+      n += (t["what"].get<std::string>().rfind("file", 0) == 0) == steps;
+    return n;
+  }
+  const Configuration c;
+  std::string card;
+  Sector original{};
 };
 
-Sector ImageSector0(const std::string &dir) {
-  const std::string bytes = ReadFile(dir + "/card.img");
-  Sector s{};
-  EXPECT_GE(bytes.size(), s.size()) << dir;
-  std::copy_n(bytes.begin(), std::min(bytes.size(), s.size()), s.begin());
-  return s;
+std::string FaultAt(size_t k, const std::string &fault = "kill") {
+  return "--fault " + fault + "@" + std::to_string(k);
 }
 
-// Transfers and host-file steps in a JSON-lines transcript (the host's own
-// events, such as locks and closes, carry no "lba").
-std::pair<size_t, size_t> CountTranscript(const std::string &path) {
-  std::istringstream lines(ReadFile(path));
-  size_t transfers = 0, steps = 0;
-  for (std::string line; std::getline(lines, line);)
-    if (line.find("\"lba\"") != std::string::npos)
-      ++(line.find("\"what\":\"file") != std::string::npos ? steps : transfers);
-  return {transfers, steps};
-}
-
-// One kill point: the killed run, what it left, the restore and the outcome.
+// One kill point: the killed run, what it left, the next run and the outcome.
 struct Point {
   size_t k = 0, seen = 0; // where it was killed; transfers (or steps) the card saw
-  std::string dir;
-  Sector original{}, finalSector0{};
-  Outcome run, restore;
+  std::shared_ptr<Sandbox> box;
+  Result killed, next;
   Kind patternLeft = Kind::OtherData;
-  bool journalLeft = false, journalAfterRestore = false;
-  bool Recovered() const {
-    return finalSector0 == original &&
-           EntrySector::Classify(finalSector0.data()) == Kind::OtherData;
-  }
+  bool journalLeft = false, journalAfter = false, recovered = false;
 };
 
-class CrashSweep : public ::testing::TestWithParam<Configuration> {
+class CrashSweep : public ToolTest, public ::testing::WithParamInterface<Configuration> {
 protected:
-  void SetUp() override {
-    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
-      GTEST_SKIP() << "the card launcher is not built";
-    const std::string plain = ReadFile(std::string(SDSMART_SOURCE_DIR) + "/demo/config.ini");
-    WriteFile(config, sdsmart_tool::EncodeConfig(plain));
-  }
-
-  // The shipped card of the configuration's transport, made small (64 MiB)
-  // and backed by card.img, whose sector 0 holds known bytes that are no
-  // command pattern, as a partition table would. Returns that sector.
-  Sector MakeSandbox(const Configuration &c, const std::string &dir) {
-    EXPECT_TRUE(sdsmart_tool::MakeDirectories(dir + "/state", 0755));
-    auto card = nlohmann::json::parse(
-        ReadFile(std::string(SDSMART_SOURCE_DIR) + "/sim/cards/" + c.transport + ".json"));
-    card["capacity_bytes"] = 64 * 1024 * 1024;
-    card["image"] = dir + "/card.img";
-    card["mount"]["point"] = dir + "/mnt"; // outlives each run, as a real card's does
-    WriteFile(dir + "/card.json", card.dump());
-    Sector s{};
-    for (size_t i = 0; i < s.size(); ++i)
-      s[i] = static_cast<uint8_t>((i * 131 + 7) & 0xFF);
-    s[510] = 0x55;
-    s[511] = 0xAA;
-    WriteFile(dir + "/card.img", std::string(s.begin(), s.end()));
-    return s;
-  }
-
-  // sdsim --card DIR/card.json SIM_ARGS -- sdsmart ARGS, output beside NAME.
-  Outcome Launch(const std::string &dir, const std::string &simArgs, const std::string &args,
-                 const std::string &name) {
-    Outcome r;
-    r.status = RunShell(kBin + "sdsim --card " + dir + "/card.json " + simArgs + " -- " + kBin +
-                        "sdsmart --state-dir " + dir + "/state " + args + " >" + dir + "/" + name +
-                        ".out 2>" + dir + "/" + name + ".err");
-    r.err = ReadFile(dir + "/" + name + ".err");
-    return r;
-  }
-  Outcome Tool(const Configuration &c, const std::string &dir, const std::string &simArgs = "") {
-    return Launch(dir, simArgs,
-                  "--config " + config + " --smart-version " + std::to_string(c.version) + " -H " +
-                      c.node,
-                  "run");
-  }
-  Outcome Restore(const Configuration &c, const std::string &dir, const std::string &simArgs = "",
-                  const std::string &name = "restore") {
-    return Launch(dir, simArgs, "--restore-sector0 " + c.node, name);
-  }
-  bool JournalExists(const Configuration &c, const std::string &dir) {
-    return Exists(CSectorJournal(dir + "/state", c.node).Path());
-  }
-
-  // The plain C host (tests/crash/journal_host.c) with DIR/state as its
-  // journal directory, under the card launcher: named by SetJournalDirectory,
-  // or by SDSMART_JOURNAL_DIR alone.
-  Outcome Host(const Configuration &c, const std::string &dir, const std::string &simArgs,
-               const std::string &name) {
-    Outcome r;
-    const std::string state = dir + "/state";
-    r.status = RunShell((byEnvironment ? "SDSMART_JOURNAL_DIR=" + state + " " : std::string()) +
-                        kBin + "sdsim --card " + dir + "/card.json " + simArgs + " -- " +
-                        CRASH_JOURNAL_HOST + " " + c.node + " " + config + " " +
-                        std::to_string(c.version) + " " + (byEnvironment ? "-" : state) + " >" +
-                        dir + "/" + name + ".out 2>" + dir + "/" + name + ".err");
-    r.err = ReadFile(dir + "/" + name + ".err");
-    return r;
-  }
-
-  // A fresh sandbox, the run killed by `fault` at k, then the restore.
-  Point KillAndRestore(const Configuration &c, const std::string &fault, size_t k) {
-    Point p;
-    p.k = k;
-    p.dir = scratch.File(c.transport + std::to_string(c.version) + fault + std::to_string(k));
-    p.original = MakeSandbox(c, p.dir);
-    p.run =
-        Tool(c, p.dir,
-             "--transcript " + p.dir + "/transcript --fault " + fault + "@" + std::to_string(k));
-    const auto [transfers, steps] = CountTranscript(p.dir + "/transcript");
-    p.seen = fault == "kill" ? transfers : steps;
-    p.journalLeft = JournalExists(c, p.dir);
-    p.patternLeft = EntrySector::Classify(ImageSector0(p.dir).data());
-    p.restore = Restore(c, p.dir);
-    p.finalSector0 = ImageSector0(p.dir);
-    p.journalAfterRestore = JournalExists(c, p.dir);
-    return p;
-  }
-
-  // make(i) for i in 0..count-1, two at a time (the machine has two cores).
-  template <typename Make> std::vector<Point> Parallel(size_t count, Make make) {
+  // For each kill point k in 0..count-1, in a fresh folder: killed(box, k),
+  // a run killed at k, what it left, then next(box) and what that left; two
+  // points at a time (the machine has two cores).
+  template <typename Killed, typename Next>
+  std::vector<Point> Sweep(size_t count, Killed killed, Next next, bool steps = false) {
     std::vector<Point> points(count);
-    std::atomic<size_t> next{0};
+    std::atomic<size_t> at{0};
     std::vector<std::thread> workers;
     for (int w = 0; w < 2; ++w)
       workers.emplace_back([&] {
-        for (size_t i; (i = next++) < count;)
-          points[i] = make(i);
+        for (size_t k; (k = at++) < count;) {
+          Point &p = points[k];
+          p.k = k;
+          p.box = std::make_shared<Sandbox>(GetParam());
+          p.killed = killed(*p.box, k);
+          p.seen = p.box->Seen(steps);
+          p.patternLeft = p.box->Left();
+          p.journalLeft = p.box->Journal();
+          p.next = next(*p.box);
+          p.recovered =
+              ImageSector0(p.box->Image()) == p.box->original && p.box->Left() == Kind::OtherData;
+          p.journalAfter = p.box->Journal();
+        }
       });
     for (std::thread &t : workers)
       t.join();
     return points;
   }
 
-  // A clean run: its transfers and host-file steps.
-  std::pair<size_t, size_t> CleanRun(const Configuration &c) {
-    const std::string dir = scratch.File(c.transport + std::to_string(c.version) + "clean");
-    const Sector original = MakeSandbox(c, dir);
-    const Outcome run = Tool(c, dir, "--transcript " + dir + "/transcript");
-    EXPECT_EQ(run.status & 7, 0) << run.err;
-    EXPECT_EQ(ImageSector0(dir), original);
-    EXPECT_FALSE(JournalExists(c, dir));
-    EXPECT_FALSE(Exists(dir + "/mnt/SmartFile6459.txt")) << "a finished run removes the host file";
-    return CountTranscript(dir + "/transcript");
-  }
-
-  // Sweeps kill points 0..events (the last one past the end: not killed).
-  void Sweep(const Configuration &c, const std::string &fault, size_t events) {
-    const std::vector<Point> points =
-        Parallel(events + 1, [&](size_t k) { return KillAndRestore(c, fault, k); });
+  // What every point shows: a pattern left behind has its copy saved, and
+  // the next run brings sector 0 back and removes the journal. Returns the
+  // points left in special mode.
+  static size_t ExpectRecovered(const std::vector<Point> &points, const std::string &name) {
     size_t recovered = 0, inSpecialMode = 0;
     for (const Point &p : points) {
-      SCOPED_TRACE(c.Name() + ", " + fault + " at " + std::to_string(p.k));
-      recovered += p.Recovered();
+      SCOPED_TRACE(name + " at " + std::to_string(p.k));
       inSpecialMode += p.patternLeft != Kind::OtherData;
-      EXPECT_EQ(p.finalSector0, p.original) << "sector 0 was not restored";
-      EXPECT_EQ(EntrySector::Classify(p.finalSector0.data()), Kind::OtherData);
-      EXPECT_EQ(p.k < events ? p.run.status : p.run.status & 7, p.k < events ? 128 + SIGKILL : 0)
-          << p.run.err;
-      EXPECT_EQ(p.seen, p.k < events ? p.k : events) << "the kill fell exactly before event k";
       if (p.patternLeft != Kind::OtherData) {
         EXPECT_TRUE(p.journalLeft) << "sector 0 holds a pattern and no copy was saved";
       }
-      EXPECT_EQ(p.restore.status, p.journalLeft ? 0 : 4) << p.restore.err;
-      if (!p.journalLeft) {
-        EXPECT_NE(p.restore.err.find("no saved sector 0"), std::string::npos) << p.restore.err;
-      }
-      EXPECT_FALSE(p.journalAfterRestore) << "the restore removes the journal";
+      EXPECT_TRUE(p.recovered) << "sector 0 was not restored";
+      EXPECT_FALSE(p.journalAfter) << "the next run removes the journal";
+      recovered += p.recovered && !p.journalAfter;
     }
-    std::cout << "[" << c.Name() << ", " << fault << "] crash points: " << points.size()
-              << ", recovered: " << recovered << ", left in special mode: " << inSpecialMode
-              << std::endl;
-    EXPECT_EQ(recovered, points.size());
+    std::cout << "[" << name << "] crash points: " << points.size() << ", recovered: " << recovered
+              << ", left in special mode: " << inSpecialMode << std::endl;
+    return inSpecialMode;
+  }
+
+  // A clean run: its transfers and host-file steps.
+  std::pair<size_t, size_t> CleanRun() {
+    const Sandbox box(GetParam());
+    const Result run = box.Tool("--transcript " + box.dir.File("transcript"));
+    EXPECT_EQ(run.Status & 7, 0) << run.Err;
+    EXPECT_EQ(ImageSector0(box.Image()), box.original);
+    EXPECT_FALSE(box.Journal());
+    EXPECT_FALSE(box.HostFileLeft()) << "a finished run removes the host file";
+    return {box.Seen(false), box.Seen(true)};
+  }
+
+  // The full run killed by `fault` before each of `events` in turn, and
+  // once past the end (not killed), each followed by the restore.
+  void SweepTool(const std::string &fault, size_t events) {
+    const Configuration &c = GetParam();
+    const auto points = Sweep(
+        events + 1,
+        [&](const Sandbox &b, size_t k) {
+          return b.Tool("--transcript " + b.dir.File("transcript") + " " + FaultAt(k, fault));
+        },
+        [](const Sandbox &b) { return b.Restore(); }, fault == "file-kill");
+    for (const Point &p : points) {
+      SCOPED_TRACE(c.Name() + ", " + fault + " at " + std::to_string(p.k));
+      EXPECT_EQ(p.k < events ? p.killed.Status : p.killed.Status & 7,
+                p.k < events ? 128 + SIGKILL : 0)
+          << p.killed.Err;
+      EXPECT_EQ(p.seen, p.k < events ? p.k : events) << "the kill fell exactly before event k";
+      EXPECT_EQ(p.next.Status, p.journalLeft ? 0 : 4) << p.next.Err;
+      if (!p.journalLeft) {
+        EXPECT_NE(p.next.Err.find("no saved sector 0"), std::string::npos) << p.next.Err;
+      }
+    }
+    const size_t inSpecialMode = ExpectRecovered(points, c.Name() + ", " + fault);
     if (fault == "file-kill") {
       EXPECT_EQ(inSpecialMode, events) << "every host-file step happens in special mode";
       return;
@@ -230,112 +187,74 @@ protected:
       if (p.patternLeft != Kind::OtherData && (!mid || p.k <= events / 2))
         mid = &p;
     ASSERT_NE(mid, nullptr) << "no kill point left the card in special mode";
-    const Outcome again = Tool(c, mid->dir);
-    EXPECT_EQ(again.status & 7, 0) << "after the restore of the kill at " << mid->k << again.err;
-    EXPECT_EQ(ImageSector0(mid->dir), mid->original);
-    EXPECT_FALSE(Exists(mid->dir + "/mnt/SmartFile6459.txt"));
+    const Result again = mid->box->Tool();
+    EXPECT_EQ(again.Status & 7, 0) << "after the restore of the kill at " << mid->k << again.Err;
+    EXPECT_EQ(ImageSector0(mid->box->Image()), mid->box->original);
+    EXPECT_FALSE(mid->box->HostFileLeft());
   }
 
-  // Sweeps the C host killed before each transfer of a full run in turn.
-  void SweepCHost(const Configuration &c);
-
-  ScratchDir scratch;
-  std::string config = scratch.File("config");
-  bool byEnvironment = false;
+  // The C host killed before each transfer of a full run in turn; its next
+  // run restores sector 0 from the library's journal and reads the card.
+  void SweepCHost(bool byEnvironment) {
+    const Sandbox clean(GetParam());
+    ASSERT_EQ(clean.Host("--transcript " + clean.dir.File("transcript"), byEnvironment).Status, 0);
+    ASSERT_EQ(ImageSector0(clean.Image()), clean.original);
+    ASSERT_GT(clean.Seen(false), 0u);
+    const auto points = Sweep(
+        clean.Seen(false),
+        [&](const Sandbox &b, size_t k) { return b.Host(FaultAt(k), byEnvironment); },
+        [&](const Sandbox &b) { return b.Host("", byEnvironment); });
+    for (const Point &p : points) {
+      EXPECT_EQ(p.killed.Status, 128 + SIGKILL) << p.killed.Err;
+      EXPECT_EQ(p.next.Status, 0) << p.next.Err;
+    }
+    EXPECT_GT(ExpectRecovered(points, std::string(byEnvironment ? "C host, SDSMART_JOURNAL_DIR, "
+                                                                : "C host, ") +
+                                          GetParam().Name()),
+              0u);
+  }
 };
 
 TEST_P(CrashSweep, EveryTransferAndHostFileStepOfAFullRunIsRecovered) {
-  const Configuration &c = GetParam();
-  const auto [transfers, steps] = CleanRun(c);
+  const auto [transfers, steps] = CleanRun();
   ASSERT_GT(transfers, 0u);
-  EXPECT_EQ(steps > 0, c.version == 3) << "version 3 moves the data through the host file";
-  Sweep(c, "kill", transfers);
-  if (c.version == 3)
-    Sweep(c, "file-kill", steps);
+  EXPECT_EQ(steps > 0, GetParam().version == 3) << "version 3 moves the data through the host file";
+  SweepTool("kill", transfers);
+  if (GetParam().version == 3)
+    SweepTool("file-kill", steps);
 }
 
 // The restore itself may be killed too: before its write the card keeps its
 // pattern and the journal stays; either way a second restore finishes.
 TEST_P(CrashSweep, ARestoreKilledAtAnyTransferCanBeRunAgain) {
-  const Configuration &c = GetParam();
-  const std::string killRun = "--fault kill@" + std::to_string(CleanRun(c).first / 2);
-  const std::string probe = scratch.File(c.transport + std::to_string(c.version) + "probe");
-  MakeSandbox(c, probe);
-  ASSERT_EQ(Tool(c, probe, killRun).status, 128 + SIGKILL);
-  ASSERT_EQ(Restore(c, probe, "--transcript " + probe + "/restore-transcript").status, 0);
-  const size_t restoreTransfers = CountTranscript(probe + "/restore-transcript").first;
-  ASSERT_GT(restoreTransfers, 0u);
-  const auto points = Parallel(restoreTransfers, [&](size_t k) {
-    Point p;
-    p.dir = scratch.File(c.transport + std::to_string(c.version) + "restore" + std::to_string(k));
-    p.original = MakeSandbox(c, p.dir);
-    Tool(c, p.dir, killRun); // as the probe: killed in special mode
-    p.run = Restore(c, p.dir, "--fault kill@" + std::to_string(k), "first-restore");
-    p.journalLeft = JournalExists(c, p.dir);
-    p.restore = Restore(c, p.dir);
-    p.finalSector0 = ImageSector0(p.dir);
-    p.journalAfterRestore = JournalExists(c, p.dir);
-    return p;
-  });
+  const std::string killRun = FaultAt(CleanRun().first / 2);
+  const Sandbox probe(GetParam());
+  ASSERT_EQ(probe.Tool(killRun).Status, 128 + SIGKILL);
+  ASSERT_EQ(probe.Restore("--transcript " + probe.dir.File("transcript")).Status, 0);
+  ASSERT_GT(probe.Seen(false), 0u);
+  const auto points = Sweep(
+      probe.Seen(false),
+      [&](const Sandbox &b, size_t k) {
+        b.Tool(killRun); // as the probe: killed in special mode
+        return b.Restore(FaultAt(k));
+      },
+      [](const Sandbox &b) { return b.Restore(); });
   for (const Point &p : points) {
-    EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
+    EXPECT_EQ(p.killed.Status, 128 + SIGKILL) << p.killed.Err;
     EXPECT_TRUE(p.journalLeft) << "the journal goes only after a verified write";
-    EXPECT_EQ(p.restore.status, 0) << p.restore.err;
-    EXPECT_TRUE(p.Recovered());
-    EXPECT_FALSE(p.journalAfterRestore);
+    EXPECT_EQ(p.next.Status, 0) << p.next.Err;
   }
+  ExpectRecovered(points, GetParam().Name() + ", restore killed");
 }
 
 // A fleet agent in plain C with a journal directory, killed before each
 // transfer of a full run in turn: its next run restores sector 0 from the
 // library's journal and then reads the card.
-TEST_P(CrashSweep, ACHostWithAJournalRecoversOnItsNextRun) { SweepCHost(GetParam()); }
+TEST_P(CrashSweep, ACHostWithAJournalRecoversOnItsNextRun) { SweepCHost(false); }
 
 // The same host that never calls SetJournalDirectory, with
 // SDSMART_JOURNAL_DIR set as the packaged service sets it.
-TEST_P(CrashSweep, ACHostWithOnlySdsmartJournalDirRecoversOnItsNextRun) {
-  byEnvironment = true;
-  SweepCHost(GetParam());
-}
-
-void CrashSweep::SweepCHost(const Configuration &c) {
-  const std::string clean = scratch.File(c.transport + std::to_string(c.version) + "host");
-  const Sector original = MakeSandbox(c, clean);
-  ASSERT_EQ(Host(c, clean, "--transcript " + clean + "/transcript", "clean").status, 0);
-  ASSERT_EQ(ImageSector0(clean), original);
-  const size_t transfers = CountTranscript(clean + "/transcript").first;
-  ASSERT_GT(transfers, 0u);
-  const auto points = Parallel(transfers, [&](size_t k) {
-    Point p;
-    p.k = k;
-    p.dir = scratch.File(c.transport + std::to_string(c.version) + "host" + std::to_string(k));
-    p.original = MakeSandbox(c, p.dir);
-    p.run = Host(c, p.dir, "--fault kill@" + std::to_string(k), "killed");
-    p.patternLeft = EntrySector::Classify(ImageSector0(p.dir).data());
-    p.journalLeft = JournalExists(c, p.dir);
-    p.restore = Host(c, p.dir, "", "next");
-    p.finalSector0 = ImageSector0(p.dir);
-    p.journalAfterRestore = JournalExists(c, p.dir);
-    return p;
-  });
-  size_t recovered = 0, inSpecialMode = 0;
-  for (const Point &p : points) {
-    SCOPED_TRACE("C host killed before transfer " + std::to_string(p.k));
-    EXPECT_EQ(p.run.status, 128 + SIGKILL) << p.run.err;
-    inSpecialMode += p.patternLeft != Kind::OtherData;
-    if (p.patternLeft != Kind::OtherData) {
-      EXPECT_TRUE(p.journalLeft) << "sector 0 holds a pattern and no copy was saved";
-    }
-    EXPECT_EQ(p.restore.status, 0) << p.restore.err;
-    EXPECT_FALSE(p.journalAfterRestore) << "a completed run removes its journal";
-    recovered += p.restore.status == 0 && p.Recovered() && !p.journalAfterRestore;
-  }
-  std::cout << (byEnvironment ? "[C host, SDSMART_JOURNAL_DIR, " : "[C host, ") << c.Name()
-            << "] crash points: " << points.size() << ", recovered: " << recovered
-            << " (left in special mode: " << inSpecialMode << ")" << std::endl;
-  EXPECT_GT(inSpecialMode, 0u);
-  EXPECT_EQ(recovered, points.size());
-}
+TEST_P(CrashSweep, ACHostWithOnlySdsmartJournalDirRecoversOnItsNextRun) { SweepCHost(true); }
 
 INSTANTIATE_TEST_SUITE_P(Configurations, CrashSweep, ::testing::ValuesIn(kConfigurations),
                          [](const ::testing::TestParamInfo<Configuration> &info) {

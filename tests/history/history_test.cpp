@@ -19,10 +19,11 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
   std::string script = "for i in $(seq 0 399); do n=sdx; [ $((i % 2)) = 1 ] && n=sdy; "
                        "SDSIM_CARDS=" +
                        Dir.path + "/card$i.json SDSIM_NOW=$((" + std::to_string(kStart) +
-                       " + i * " + std::to_string(kStep) + ")) " + Tool("-H /dev/$n") +
+                       " + i * " + std::to_string(kStep) + ")) " + kBin + "sdsmart --config " +
+                       run.config + " --state-dir " + State + " " + kLimits + "-H /dev/$n" +
                        " >/dev/null 2>&1 || echo \"run $i: $?\"; done";
   for (int i = 0; i < 400; ++i)
-    Card("card" + std::to_string(i) + ".json", i % 2 ? "/dev/sdy" : "/dev/sdx", kCid,
+    Card("card" + std::to_string(i), i % 2 ? "/dev/sdy" : "/dev/sdx", kCid,
          kErases0 + i * kErasesPerRun);
   std::string stateFile = State + "/cards/" + kCid + ".json", out;
   std::atomic<bool> done{false};
@@ -37,9 +38,9 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
   reader.join();
   EXPECT_EQ(out, "");
   EXPECT_EQ(partial, 0) << "of " << reads << " reads";
-  std::string other = Card("other.json", "/dev/sdx", "035344534d3332478012345678011601", kErases0);
+  std::string other = Card("other", "/dev/sdx", "035344534d3332478012345678011601", kErases0);
   for (int64_t day = 0; day < 3; ++day)
-    EXPECT_EQ(Run(other, kStart + day * 86400, "-H /dev/sdx", out), 0) << out;
+    ExpectRun(Run(other, kStart + day * 86400, "-H /dev/sdx"), 0);
 
   // One history a card, kept small by thinning.
   std::string history = sdtest::ReadFile(State + "/history/" + kCid + ".jsonl");
@@ -57,49 +58,33 @@ TEST_F(History, TwoYearsOfRunsGiveTheForecastOfTheCardFiles) {
   json forecast = json::parse(sdtest::ReadFile(stateFile))["forecast"];
   const double byHand = kStart + (kRated * 0.9 - kErases0) / kErasesPerRun * kStep;
   EXPECT_LE(std::fabs(forecast["limit_timestamp"].get<double>() - byHand), 86400) << forecast;
-  EXPECT_EQ(sdtest::RunShell("/usr/bin/python3 " + kSource + "/tests/packaging/validate_json.py " +
-                                 kSource + "/schema card=" + stateFile + " 2>&1",
-                             &out) %
-                77,
-            0)
-      << out;
+  ExpectValidJson("card", stateFile);
 
   // `sdsmart history` reads files only, as a user without privileges.
-  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+  const Args nobody = AsNobody(Dir.path);
+  if (nobody.empty())
     GTEST_SKIP() << "needs root and setpriv to run the history as another user";
-  std::filesystem::create_directories(Dir.File("lib"));
-  std::filesystem::copy_file(kBin + "sdsmart", Dir.File("sdsmart"));
-  std::filesystem::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1",
-                             Dir.File("lib/libsdsmart.so.1"));
   auto history_as_nobody = [&](const std::string &options, const std::string &saveAs) {
-    std::string text;
-    EXPECT_EQ(sdtest::RunShell("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups "
-                               "/usr/bin/env LD_LIBRARY_PATH=" +
-                                   Dir.File("lib") + " LC_ALL=C.UTF-8 " + Dir.File("sdsmart") +
-                                   " history --state-dir " + State + " " + options,
-                               &text),
-              0)
-        << text;
-    sdtest::WriteFile(Dir.File(saveAs), text);
-    return Normalised(text);
+    Args args = nobody;
+    for (const std::string &word : Words("history --state-dir " + State + " " + options))
+      args.push_back(word);
+    const Result r = Exec(args);
+    EXPECT_EQ(r.Status, 0) << r.All();
+    sdtest::WriteFile(Dir.File(saveAs), r.Out);
+    return Normalised(r.Out, Dir.path);
   };
   sdtest::ExpectGolden("history/card.txt", history_as_nobody("/dev/sdy", "card.txt"));
   sdtest::ExpectGolden("history/card-ascii.txt", history_as_nobody("--ascii " + kCid, "a.txt"));
   sdtest::ExpectGolden("history/cards.txt", history_as_nobody("", "cards.txt"));
   history_as_nobody("--json " + kCid, "card.json");
-  EXPECT_EQ(sdtest::RunShell("/usr/bin/python3 " + kSource + "/tests/packaging/validate_json.py " +
-                                 kSource + "/schema history=" + Dir.File("card.json") + " 2>&1",
-                             &out) %
-                77,
-            0)
-      << out;
+  ExpectValidJson("history", Dir.File("card.json"));
 }
 
 // A torn last line (power loss) and a file of garbage: the card is read, the
 // run says what it moved aside, and the history holds readings only
 // afterwards; the lines moved are appended to the rejected file.
 TEST_F(History, DamagedHistoryIsMovedAsideAndSaid) {
-  std::string card = Card("card.json", "/dev/sdx", kCid, kErases0), out;
+  const std::string card = Card("card", "/dev/sdx", kCid, kErases0);
   std::string path = State + "/history/" + kCid + ".jsonl";
   std::string rejected = State + "/history/" + kCid + ".rejected";
   for (const auto &[damage, said] :
@@ -112,9 +97,9 @@ TEST_F(History, DamagedHistoryIsMovedAsideAndSaid) {
          "moved 3 lines that are no reading to " + rejected}}) {
     ASSERT_TRUE(sdsmart_tool::MakeDirectories(State + "/history", 0755));
     sdtest::WriteFile(path, damage);
-    EXPECT_EQ(Run(card, kStart, "/dev/sdx", out), 0) << out;
-    EXPECT_NE(out.find(path + ": " + said), std::string::npos) << out;
-    EXPECT_NE(out.find("Wear rate: not enough history (1 reading over 0 days;"), std::string::npos);
+    const Result r = Run(card, kStart, "/dev/sdx");
+    ExpectRun(r, 0, path + ": " + said);
+    ExpectRun(r, 0, "Wear rate: not enough history (1 reading over 0 days;");
     std::string text = sdtest::ReadFile(path);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
     EXPECT_EQ(text.rfind("{\"time\":1735689600,\"remaining_percent\":90.0", 0), 0u) << text;
@@ -126,27 +111,25 @@ TEST_F(History, DamagedHistoryIsMovedAsideAndSaid) {
 // The command runs once per change, with the card's facts; a missing or
 // failing command is an error of the output bit and the reading stands.
 TEST_F(History, OnChangeRunsOncePerChange) {
-  std::string log = Dir.File("log"), hook = Dir.File("hook"), out;
+  std::string log = Dir.File("log"), hook = Dir.File("hook");
   sdtest::WriteFile(hook, "#!/bin/sh\necho \"$SDSMART_EVENTS|$SDSMART_VERDICT|"
                           "$SDSMART_PREVIOUS_VERDICT|$SDSMART_DEVICE|$SDSMART_CARD_ID|"
                           "$SDSMART_STATE_FILE|$SDSMART_REASONS|$SDSMART_LIFE_END\" >> " +
                               log + "\n");
   ::chmod(hook.c_str(), 0755);
-  std::string good = Card("good.json", "/dev/sdx", kCid, kErases0);
-  std::string worn = Card("worn.json", "/dev/sdx", kCid, kRated * 0.85);
+  std::string good = Card("good", "/dev/sdx", kCid, kErases0);
+  std::string worn = Card("worn", "/dev/sdx", kCid, kRated * 0.85);
   int64_t now = kStart;
   for (const auto &[card, status] :
        {std::pair{good, 0}, {good, 0}, {worn, 16}, {worn, 16}, {good, 0}, {good, 0}})
-    EXPECT_EQ(Run(card, now += 86400, "-H --on-change " + hook + " /dev/sdx", out), status) << out;
-  sdtest::ExpectGolden("history/on-change.log", Normalised(sdtest::ReadFile(log)));
+    ExpectRun(Run(card, now += 86400, "-H --on-change " + hook + " /dev/sdx"), status);
+  sdtest::ExpectGolden("history/on-change.log", Normalised(sdtest::ReadFile(log), Dir.path));
   for (const auto &[command, said] :
        {std::pair<std::string, std::string>{"/no/such/hook", "cannot run it: No such file"},
         {"false", "it exited with status 1"}}) {
     std::filesystem::remove_all(State + "/cards");
-    EXPECT_EQ(Run(worn, now, "-H --on-change " + command + " /dev/sdx", out), 48) << out;
-    EXPECT_NE(out.find("error: --on-change " + command + " (verdict life-limit): " + said),
-              std::string::npos)
-        << out;
+    ExpectRun(Run(worn, now, "-H --on-change " + command + " /dev/sdx"), 48,
+              "error: --on-change " + command + " (verdict life-limit): " + said);
   }
 }
 

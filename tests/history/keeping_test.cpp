@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // What the history keeps and says when a run is not as it should be: a
 // reading that contradicts itself, a clock set back or not set, counts a run
-// did not read, lines that are no reading, a file over the bound, a folder
-// the reader may not read, and options that do nothing there.
+// did not read, lines that are no reading, a file over the bound, and a folder
+// the reader may not read.
 #include "history_fixture.h"
 
-#include "run/options.h"
 #include "state/forecast.h"
 
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -30,83 +30,47 @@ TEST(Forecast, StatusRatesAndDatesFollowTheReadings) {
   constexpr int64_t kDay = 86400;
   struct Case {
     const char *name;
-    std::vector<double> used;
-    int implausible; // index, or -1
+    const char *used; // one reading each
+    int implausible;  // index, or -1
     const char *status;
     std::optional<double> perDay; // the JSON's used_percent_per_day
+    const char *zeroDate;         // the JSON's zero_date begins so
     const char *said;             // in the report's line
-    const char *zeroDate;         // the JSON's zero_date begins so ("" for null)
   };
   const Case cases[] = {
-      {"implausible left out",
-       {10, 11, 12, 13, 60},
-       4,
-       "ok",
-       0.25,
-       "remaining life reaches 10 %",
-       "2025-12"},
-      {"no wear", {10, 10, 10}, -1, "no wear seen", 0.0, "Wear rate: no wear seen over 8 days", ""},
-      {"limit reached",
-       {85, 88, 91, 94},
-       -1,
-       "ok",
-       0.75,
-       "remaining life at or below 10 % since 2025-01-09, 0 % around 2025-01",
-       "2025-01-21"},
-      {"used up",
-       {98, 99, 100, 101},
-       -1,
-       "exhausted",
-       0.25,
-       "; life exhausted since 2025-01-09\n",
-       "2025-01-09"},
-      {"used up, one reading",
-       {100},
-       -1,
-       "exhausted",
-       std::nullopt,
+      {"implausible left out", "10 11 12 13 60", 4, "ok", 0.25, "2025-12",
+       "remaining life reaches 10 %"},
+      {"no wear", "10 10 10", -1, "no wear seen", 0.0, "null",
+       "Wear rate: no wear seen over 8 days"},
+      // The rounding of equal readings is no rate, and gives no date.
+      {"noise", "10 10.000000001 10 10.000000001", -1, "no wear seen", 0.0, "null", "no wear seen"},
+      {"limit reached", "85 88 91 94", -1, "ok", 0.75, "2025-01-21",
+       "remaining life at or below 10 % since 2025-01-09, 0 % around 2025-01"},
+      {"used up", "98 99 100 101", -1, "exhausted", 0.25, "2025-01-09",
+       "; life exhausted since 2025-01-09\n"},
+      {"used up, one reading", "100", -1, "exhausted", std::nullopt, "2025-01-01",
        "Wear rate: not enough history (1 reading over 0 days; a forecast needs at least 3 over 7 "
-       "days); life exhausted since 2025-01-01\n",
-       "2025-01-01"},
+       "days); life exhausted since 2025-01-01\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<sdsmart_tool::HistoryReading> readings;
-    for (size_t i = 0; i < c.used.size(); ++i) {
+    for (const std::string &used : Words(c.used)) {
       sdsmart_tool::HistoryReading r;
-      r.Time = kStart + static_cast<int64_t>(i) * 4 * kDay;
-      r.UsedPercent = c.used[i];
-      r.RemainingPercent = 100 - c.used[i];
-      r.Implausible = static_cast<int>(i) == c.implausible;
+      r.Time = kStart + static_cast<int64_t>(readings.size()) * 4 * kDay;
+      r.UsedPercent = std::stod(used);
+      r.RemainingPercent = 100 - *r.UsedPercent;
+      r.Implausible = static_cast<int>(readings.size()) == c.implausible;
       readings.push_back(r);
     }
     const auto f = sdsmart_tool::MakeForecast(readings, 90, 10);
     const json j = json::parse(sdsmart_tool::ForecastJson(f).dump());
     EXPECT_EQ(j["status"], c.status) << j;
     EXPECT_EQ(j["used_percent_per_day"], c.perDay ? json(*c.perDay) : json(nullptr)) << j;
-    EXPECT_EQ(j["zero_date"].is_null(), !*c.zeroDate) << j;
-    if (*c.zeroDate) {
-      EXPECT_EQ(j["zero_date"].get<std::string>().rfind(c.zeroDate, 0), 0u) << j;
-    }
+    const std::string zero = j["zero_date"].is_null() ? "null" : j["zero_date"].get<std::string>();
+    EXPECT_EQ(zero.substr(0, std::strlen(c.zeroDate)), c.zeroDate) << j;
     const std::string line = sdsmart_tool::ForecastLine(f);
     EXPECT_NE(line.find(c.said), std::string::npos) << line;
-  }
-}
-
-// `history` reads files: an option that would do nothing there is refused.
-TEST(HistoryOptions, ThoseWithoutEffectAreRefused) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"history", "--select", "1"}, "--select has no effect in history"},
-      {{"history", "--on-change", "/bin/true", "/dev/sdx"}, "--on-change has no effect in history"},
-      {{"--warn-life", "30", "history"}, "--warn-life has no effect in history"},
-      {{"history", "--json", "--ascii", "--window", "30", "--fail-life", "5", "--state-dir", "/s"},
-       ""},
-  };
-  for (const auto &[args, refusal] : cases) {
-    sdsmart_tool::Options o;
-    std::string error;
-    EXPECT_EQ(sdsmart_tool::ParseCommandLine(args, o, error), refusal.empty()) << error;
-    EXPECT_EQ(error.substr(0, refusal.size()), refusal);
   }
 }
 
@@ -114,11 +78,10 @@ TEST(HistoryOptions, ThoseWithoutEffectAreRefused) {
 // without it; a clock before the last reading or before 2020 keeps the
 // reading out of the history and says so, and the run reads the card.
 TEST_F(History, ImplausibleReadingsAndWrongClocks) {
-  const std::string card = Card("card.json", "/dev/sdx", kCid, kErases0);
-  json broken = json::parse(sdtest::ReadFile(card));
-  broken["header"]["PowerCycleCount"] = 0xFFFFFFFFu;
-  const std::string implausible = Dir.File("implausible.json");
-  sdtest::WriteFile(implausible, broken.dump());
+  const std::string card = Card("card", "/dev/sdx", kCid, kErases0);
+  const std::string implausible =
+      Card("implausible", "/dev/sdx", kCid, kErases0, kUsb,
+           [](json &c) { c["header"]["PowerCycleCount"] = 0xFFFFFFFFu; });
   const std::string path = State + "/history/" + kCid + ".jsonl";
   const struct {
     std::string card;
@@ -137,12 +100,11 @@ TEST_F(History, ImplausibleReadingsAndWrongClocks) {
        1},
       {implausible, kStart + 3 * 86400, 16, "", 2},
   };
-  std::string out;
   for (const auto &run : runs) {
     SCOPED_TRACE(run.now);
-    EXPECT_EQ(Run(run.card, run.now, "-H /dev/sdx", out), run.status) << out;
-    EXPECT_NE(out.find(run.status ? "WARNING" : "PASSED"), std::string::npos) << out;
-    EXPECT_NE(out.find(run.said), std::string::npos) << out;
+    const Result r = Run(run.card, run.now, "-H /dev/sdx");
+    ExpectRun(r, run.status, run.status ? "WARNING" : "PASSED");
+    ExpectRun(r, run.status, run.said);
     EXPECT_EQ(Lines(path).size(), run.lines);
     const json document = json::parse(sdtest::ReadFile(State + "/cards/" + kCid + ".json"));
     if (!run.said.empty()) {
@@ -160,31 +122,24 @@ TEST_F(History, ImplausibleReadingsAndWrongClocks) {
 // of the two announce nothing after the first verdict and the history keeps
 // the count as not read and the verdict as it stands.
 TEST_F(History, CountsNotReadChangeNothing) {
-  const std::string card = Card("card.json", "/dev/sdx", kCid, kErases0);
-  json c = json::parse(sdtest::ReadFile(card));
-  c["runtime_status"]["generate"]["ecc_errors"] = 2;
-  sdtest::WriteFile(card, c.dump());
+  const std::string card = Card("card", "/dev/sdx", kCid, kErases0, kUsb,
+                                [](json &c) { c["runtime_status"]["generate"]["ecc_errors"] = 2; });
   const std::string log = Dir.File("log"), hook = Dir.File("hook");
   sdtest::WriteFile(hook, "#!/bin/sh\necho \"$SDSMART_EVENTS|$SDSMART_VERDICT|"
                           "$SDSMART_PREVIOUS_VERDICT\" >> " +
                               log + "\n");
   ::chmod(hook.c_str(), 0755);
-  std::string out;
   for (int day = 1; day <= 4; ++day) {
     const bool ecc = day % 2 == 1;
-    EXPECT_EQ(Run(card, kStart + day * 86400,
-                  std::string("-H --on-change ") + hook + (ecc ? " --select 5" : "") + " /dev/sdx",
-                  out),
-              ecc ? 16 : 0)
-        << out;
-    if (!ecc) {
-      EXPECT_NE(out.find("uncorrectable ECC errors were not read (select bit 4): the card's "
-                         "history and --on-change keep its verdict WARNING, with the 2 counted by "
-                         "its reading of 2025-01-0" +
-                         std::to_string(day) + " 00:00 UTC"),
-                std::string::npos)
-          << out;
-    }
+    const Result r =
+        Run(card, kStart + day * 86400,
+            std::string("-H --on-change ") + hook + (ecc ? " --select 5" : "") + " /dev/sdx");
+    ExpectRun(r, ecc ? 16 : 0,
+              ecc ? ""
+                  : "uncorrectable ECC errors were not read (select bit 4): the card's history "
+                    "and --on-change keep its verdict WARNING, with the 2 counted by its reading "
+                    "of 2025-01-0" +
+                        std::to_string(day) + " 00:00 UTC");
   }
   EXPECT_EQ(sdtest::ReadFile(log), "verdict|WARNING|\n");
   const std::vector<json> lines = Lines(State + "/history/" + kCid + ".jsonl");
@@ -198,32 +153,28 @@ TEST_F(History, CountsNotReadChangeNothing) {
 // A file far over any history the tool keeps is left alone and said as such,
 // by the run and by `history`.
 TEST_F(History, OversizeHistoryIsSaidAsSuch) {
-  const std::string card = Card("card.json", "/dev/sdx", kCid, kErases0);
+  const std::string card = Card("card", "/dev/sdx", kCid, kErases0);
   const std::string path = State + "/history/" + kCid + ".jsonl";
   ASSERT_TRUE(sdsmart_tool::MakeDirectories(State + "/history", 0755));
   sdtest::WriteFile(path, "");
   std::filesystem::resize_file(path, 17u << 20);
   const std::string said = path + " is larger than the 16 MiB a history may be";
-  std::string text;
-  EXPECT_EQ(Run(card, kStart, "-H /dev/sdx", text), 4) << text;
-  EXPECT_NE(text.find("error: " + said), std::string::npos) << text;
-  EXPECT_NE(text.find("PASSED"), std::string::npos) << text;
-  EXPECT_EQ(
-      sdtest::RunShell(kBin + "sdsmart history --state-dir " + State + " " + kCid + " 2>&1", &text),
-      4);
-  EXPECT_NE(text.find(said), std::string::npos) << text;
+  const Result r = Run(card, kStart, "-H /dev/sdx");
+  ExpectRun(r, 4, "error: " + said);
+  ExpectRun(r, 4, "PASSED");
+  ExpectRun(Exec({kBin + "sdsmart", "history", "--state-dir", State, kCid}), 4, said);
   EXPECT_EQ(std::filesystem::file_size(path), 17u << 20);
 }
 
 // A state folder the tool makes is readable by all (whatever the umask); a
 // reader who may not read a folder or file of it is told so.
 TEST_F(History, StateFolderIsOpenToReadersAndSaysWhatTheyMayNotRead) {
-  const std::string made = Dir.File("made/state"),
-                    card = Card("c.json", "/dev/sdx", kCid, kErases0);
+  const std::string made = Dir.File("made/state"), card = Card("c", "/dev/sdx", kCid, kErases0);
   std::string out;
   EXPECT_EQ(sdtest::RunShell("umask 077; " + kBin + "sdsim --now " + std::to_string(kStart) +
-                                 " --card " + card + " -- " + Tool("-H --state-dir " + made) +
-                                 " /dev/sdx 2>&1",
+                                 " --card " + card + " -- " + kBin + "sdsmart --config " +
+                                 run.config + " --state-dir " + made + " " + kLimits +
+                                 "-H /dev/sdx 2>&1",
                              &out),
             0)
       << out;
@@ -232,12 +183,9 @@ TEST_F(History, StateFolderIsOpenToReadersAndSaysWhatTheyMayNotRead) {
     ASSERT_EQ(::stat(dir.c_str(), &st), 0) << dir;
     EXPECT_EQ(st.st_mode & 07777, 0755u) << dir;
   }
-  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+  const Args nobody = AsNobody(Dir.path);
+  if (nobody.empty())
     GTEST_SKIP() << "needs root and setpriv to read the history as another user";
-  std::filesystem::create_directories(Dir.File("lib"));
-  std::filesystem::copy_file(kBin + "sdsmart", Dir.File("sdsmart"));
-  std::filesystem::copy_file(SDSMART_BINARY_DIR "/lib/libsdsmart.so.1",
-                             Dir.File("lib/libsdsmart.so.1"));
   const struct {
     std::string closed, asked, said;
   } cases[] = {
@@ -248,14 +196,10 @@ TEST_F(History, StateFolderIsOpenToReadersAndSaysWhatTheyMayNotRead) {
   };
   for (const auto &c : cases) {
     ::chmod(c.closed.c_str(), std::filesystem::is_directory(c.closed) ? 0700 : 0600);
-    EXPECT_EQ(sdtest::RunShell("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups "
-                               "/usr/bin/env LD_LIBRARY_PATH=" +
-                                   Dir.File("lib") + " " + Dir.File("sdsmart") +
-                                   " history --state-dir " + made + " " + c.asked + " 2>&1",
-                               &out),
-              4)
-        << out;
-    EXPECT_NE(out.find(c.said), std::string::npos) << out;
+    Args args = nobody;
+    for (const std::string &word : Words("history --state-dir " + made + " " + c.asked))
+      args.push_back(word);
+    ExpectRun(Exec(args), 4, c.said);
     ::chmod(c.closed.c_str(), std::filesystem::is_directory(c.closed) ? 0755 : 0644);
   }
 }
@@ -263,7 +207,7 @@ TEST_F(History, StateFolderIsOpenToReadersAndSaysWhatTheyMayNotRead) {
 // A card that was read is of the family read here: no record of it as not
 // supported stays, whether none was there or one of an earlier version.
 TEST_F(History, ReadCardLeavesNoUnsupportedRecord) {
-  const std::string card = Card("native.json", "/dev/mmcblk7", kCid, 2000000, "native");
+  const std::string card = Card("native", "/dev/mmcblk7", kCid, 2000000, kNative);
   const std::string record = State + "/unsupported-cid-" + kCid + ".json";
   const std::pair<std::string, std::string> before[] = {
       {"", ""},
@@ -271,14 +215,14 @@ TEST_F(History, ReadCardLeavesNoUnsupportedRecord) {
        "/dev/mmcblk7 was read: it is no longer remembered as not supported"},
       {R"({"since":"2026-01-02T03:04:05Z","node":"/dev/mmcblk7","header_seen":true})", ""},
   };
-  std::string out;
   for (const auto &[stored, said] : before) {
     if (!stored.empty())
       sdtest::WriteFile(record, stored);
-    EXPECT_EQ(Run(card, kStart, "-H /dev/mmcblk7", out) & ~16, 0) << out;
+    const Result r = Run(card, kStart, "-H /dev/mmcblk7");
+    EXPECT_EQ(r.Status & ~16, 0) << r.All();
     EXPECT_FALSE(sdtest::Exists(record)) << stored;
-    EXPECT_EQ(out.find("remembered") != std::string::npos, !said.empty()) << out;
-    EXPECT_NE(out.find(said), std::string::npos) << out;
+    EXPECT_EQ(r.All().find("remembered") != std::string::npos, !said.empty()) << r.All();
+    EXPECT_NE(r.All().find(said), std::string::npos) << r.All();
   }
   for (const auto &entry : std::filesystem::directory_iterator(State))
     EXPECT_NE(entry.path().filename().string().rfind("unsupported-", 0), 0u) << entry.path();

@@ -4,10 +4,6 @@
 
 #include "sdsmart/convert.h"
 #include "sdsmart/flash_naming.h"
-#include "sdsmart/sdsmart.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 using namespace sdtest;
 

@@ -2,10 +2,7 @@
 // Identity and version accessors over a header the test fills in.
 #include "session.h"
 
-#include "sdsmart/sdsmart.h"
-
 #include <cstring>
-#include <string>
 
 using namespace sdtest;
 

@@ -3,14 +3,9 @@
 #include "session.h"
 
 #include "interface/boundary.h"
-#include "sdsmart/sdsmart.h"
-
-#include <sys/stat.h>
 
 #include <cstring>
 #include <memory>
-#include <stdexcept>
-#include <string>
 
 using namespace sdtest;
 
@@ -32,9 +27,7 @@ TEST_F(SetUpTest, VersionZeroAndOneAreRefusedBeforeTheCard) {
   for (unsigned char version : {0, 1}) {
     SetSmartVersion(version);
     EXPECT_EQ(_SmartVerSupport, version);
-    EXPECT_EQ(GetSmartInfo(), 1);
-    EXPECT_EQ(GetErrorCode(), 12290);
-    EXPECT_STREQ(GetErrorMessage(), "Unsupported SMART Version");
+    ExpectRunFails(12290, "Unsupported SMART Version");
     EXPECT_EQ(_UsbDrive, nullptr); // nothing was built for the node
     EXPECT_EQ(_MmcDrive, nullptr);
   }
@@ -45,10 +38,7 @@ TEST_F(SetUpTest, NodeThatCannotBeOpenedReplacesThePreviousError) {
   for (const char *node : {"/nonexistent/sdsmart-node", "/dev/mmcblk-sdsmart-absent"}) {
     _DiskName = node;
     _IsUsbDevice = std::strncmp(node, "/dev/mmcblk", 11) == 0 ? 0 : 1;
-    EXPECT_EQ(GetSmartInfo(), 1);
-    EXPECT_EQ(GetErrorCode(), 4106);
-    EXPECT_EQ(std::string(GetErrorMessage()),
-              std::string("Drive not found, please detect again! ") + node);
+    ExpectRunFails(4106, std::string("Drive not found, please detect again! ") + node);
   }
 }
 
@@ -67,17 +57,16 @@ TEST_F(SetUpTest, NodeNameSelectsTheTransportAndIsNotReadPastItsEnd) {
                {"mmcblk0", 1},
                {"/dev/MMCBLK0", 1}};
   for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
     // Each name sits at the very end of its own allocation: a prefix test
     // that reads past the terminating zero is seen by ASan.
     std::unique_ptr<char[]> exact(new char[std::strlen(c.name) + 1]);
     std::strcpy(exact.get(), c.name);
     _IsUsbDevice = c.usb ? 0 : 1;
     // No configuration here: the load fails, the name and transport are set.
-    EXPECT_EQ(SetDiskName(exact.get()), 1) << c.name;
-    EXPECT_EQ(GetErrorCode(), 16384) << c.name;
-    EXPECT_STREQ(GetErrorMessage(), "config file not exist.");
+    ExpectFailed(SetDiskName(exact.get()), 16384, "config file not exist.");
     EXPECT_EQ(_DiskName, c.name);
-    EXPECT_EQ(_IsUsbDevice, c.usb) << c.name;
+    EXPECT_EQ(_IsUsbDevice, c.usb);
   }
 }
 
@@ -86,9 +75,7 @@ TEST_F(SetUpTest, NullArgumentsAreRefused) {
   _ConfigPath = "/some/config";
   for (int (*set)(const char *) : {SetDiskName, SetConfigPath}) {
     _Error = CError();
-    EXPECT_EQ(set(nullptr), 1);
-    EXPECT_EQ(GetErrorCode(), 65534);
-    EXPECT_STREQ(GetErrorMessage(), "Unknown Error");
+    ExpectFailed(set(nullptr), 65534, "Unknown Error");
   }
   EXPECT_EQ(_DiskName, "/dev/sdz");
   EXPECT_EQ(_ConfigPath, "/some/config");
@@ -114,16 +101,10 @@ TEST_F(SessionTest, BoundaryKeepsLibraryErrorsWholeAndNamesOthersUnknown) {
   EXPECT_EQ(RunAtBoundary([] {}), 0);
   EXPECT_EQ(GetErrorCode(), -1);
 
-  EXPECT_EQ(RunAtBoundary([] { throw CBufferSizeError("SpecialMode2Cmd", 289, 512); }), 1);
-  EXPECT_EQ(GetErrorCode(), 45056);
-  EXPECT_STREQ(GetErrorMessage(), "[Error] : Buffer size < 512 at SpecialMode2Cmd, Line = 289");
-
-  EXPECT_EQ(RunAtBoundary([] { throw std::runtime_error("not ours"); }), 1);
-  EXPECT_EQ(GetErrorCode(), 65534);
-  EXPECT_STREQ(GetErrorMessage(), "Unknown Error");
-
-  EXPECT_EQ(RunAtBoundary([] { throw 7; }), 1);
-  EXPECT_EQ(GetErrorCode(), 65534);
+  ExpectFailed(RunAtBoundary([] { throw CBufferSizeError("SpecialMode2Cmd", 289, 512); }), 45056,
+               "[Error] : Buffer size < 512 at SpecialMode2Cmd, Line = 289");
+  ExpectFailed(RunAtBoundary([] { throw std::runtime_error("not ours"); }), 65534, "Unknown Error");
+  ExpectFailed(RunAtBoundary([] { throw 7; }), 65534, "Unknown Error");
 }
 
 } // namespace

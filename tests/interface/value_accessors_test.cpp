@@ -2,8 +2,6 @@
 // SMART value accessors over a header the test fills in.
 #include "session.h"
 
-#include "sdsmart/sdsmart.h"
-
 #include <cmath>
 #include <cstring>
 #include <vector>

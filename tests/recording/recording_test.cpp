@@ -8,20 +8,16 @@
 // Regenerate the corpus (tests/data/recordings/*.rec) and its golden files
 // after a deliberate change:
 //   SDSMART_REGENERATE=1 build-asan/tests/recording_tests
-#include "support.h"
+#include "tool_run.h"
 
-#include <nlohmann/json.hpp>
-
-#include <algorithm>
 #include <cstring>
+
+using namespace sdtest;
 
 namespace {
 
 using nlohmann::json;
 
-const std::string kSource = SDSMART_SOURCE_DIR;
-const std::string kBin = std::string(SDSMART_BINARY_DIR) + "/bin/";
-const std::string kConfig = std::string(SDSMART_BINARY_DIR) + "/demo/config";
 const std::string kCorpus = kSource + "/tests/data/recordings/";
 
 struct Variant {
@@ -65,11 +61,10 @@ std::string Hex(const std::string &bytes) {
   return out;
 }
 
-class Recording : public ::testing::Test {
+class Recording : public ToolTest {
 protected:
   void SetUp() override {
-    if (::access((kBin + "sdsim").c_str(), X_OK) != 0)
-      GTEST_SKIP() << "sdsim is not built";
+    ToolTest::SetUp();
     UseKey(State, sdtest::ReadFile(kCorpus + "sdsim-test.key"));
   }
   void UseKey(const std::string &dir, const std::string &key) {
@@ -80,13 +75,11 @@ protected:
   // sdsim SIM -- sdsmart --json ARGS: the JSON document without the command
   // line (it names scratch paths), standard error in Err.
   json Run(const std::string &sim, const std::string &args, const std::string &state = "") {
-    std::string out;
-    sdtest::RunShell(kBin + "sdsim " + sim + " -- " + kBin + "sdsmart --json --config " + kConfig +
-                         " --state-dir " + (state.empty() ? State : state) + " " + args + " 2>" +
-                         Dir.File("err"),
-                     &out);
-    Err = sdtest::ReadFile(Dir.File("err"));
-    json document = json::parse(out, nullptr, false);
+    const Result r = Exec(UnderCard(
+        Words(sim), Words(kBin + "sdsmart --json --config " + kDemoConfig + " --state-dir " +
+                          (state.empty() ? State : state) + " " + args)));
+    Err = r.Err;
+    json document = json::parse(r.Out, nullptr, false);
     if (document.is_object()) {
       document["sdsmart"].erase("argv");
       document.erase("forecast"); // from the history in the state folder, not the card
@@ -126,8 +119,8 @@ TEST_F(Recording, ReplayGivesTheOriginalRunWithTheRedactedFieldsOnly) {
     SCOPED_TRACE(v.Name);
     const std::string card = "--card " + kSource + "/sim/cards/" + v.Card;
     const std::string rec = Dir.File(v.Name + ".rec");
-    std::string sector0;
-    sdtest::RunShell(kBin + "sdsim " + card + " -- head -c 512 " + v.Node, &sector0);
+    const std::string sector0 =
+        Exec(UnderCard(Words(card), {"/usr/bin/head", "-c", "512", v.Node})).Out;
     json original = Run(card + " --transcript " + Dir.File("t0"), v.Args + " " + v.Node);
     Run(card + " --transcript " + Dir.File("t1"), "--record " + rec + " " + v.Args + " " + v.Node);
     EXPECT_EQ(Transcript(Dir.File("t0")), Transcript(Dir.File("t1")));

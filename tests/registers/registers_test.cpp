@@ -9,7 +9,6 @@
 #include "sdsmart/cid.h"
 #include "sdsmart/crc.h"
 #include "sdsmart/csd.h"
-#include "sdsmart/error.h"
 #include "sdsmart/sdsmart.h"
 
 #include <tuple>

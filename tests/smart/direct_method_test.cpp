@@ -4,7 +4,6 @@
 // area; here what that cannot reach or does not show.
 #include "virtual_card.h"
 
-#include <map>
 #include <tuple>
 
 using namespace sdtest;

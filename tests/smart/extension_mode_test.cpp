@@ -6,8 +6,6 @@
 // file is gone and the card is out of special mode.
 #include "virtual_card.h"
 
-#include <sys/stat.h>
-
 using namespace sdtest;
 using sdsim::FaultKind;
 

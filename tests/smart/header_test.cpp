@@ -3,7 +3,6 @@
 #include "sdsmart/smart_info_header.h"
 #include "support.h"
 
-#include <array>
 #include <cstring>
 
 using namespace sdtest;

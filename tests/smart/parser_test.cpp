@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Detail page parsers on data already in memory (the form the host-file
 // method hands them), and the table sizing checks that guard them.
-#include "sdsmart/error.h"
 #include "sdsmart/sdsmart.h"
 #include "sdsmart/smart_info_header.h"
 #include "sdsmart/smart_info_reader.h"
@@ -10,9 +9,7 @@
 #include "support.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
 #include <iterator>
 #include <vector>

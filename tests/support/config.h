@@ -4,9 +4,10 @@
 #pragma once
 
 #include "sdsmart/ini_file.h"
+#include "sdsmart/ini_file_loader.h"
+#include "support.h"
 
 #include <map>
-#include <string>
 
 namespace sdtest {
 
@@ -15,6 +16,20 @@ using ConfigSections = std::map<std::wstring, std::map<std::wstring, std::wstrin
 // The entry string and vendor the virtual cards answer to.
 constexpr const char *kEntry = "SDSMTEST";
 constexpr int kVendor = 7;
+
+// Text stored the way the configuration tools store it: FF FE, then
+// UTF-16LE units (the text here stays within U+FFFF), scrambled if asked.
+inline void WriteIniText(const std::string &path, std::wstring text, bool scrambled = false) {
+  if (scrambled)
+    ScrambleIniText(text, kConfigFileSeed);
+  std::string bytes = "\xFF\xFE";
+  bytes.reserve(2 + 2 * text.size());
+  for (wchar_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>((c >> 8) & 0xFF);
+  }
+  WriteFile(path, bytes);
+}
 
 inline void WriteConfig(const std::string &path, const ConfigSections &sections,
                         bool plain = false) {

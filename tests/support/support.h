@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,8 @@
 #include <string>
 
 namespace sdtest {
+
+using Sector = std::array<std::uint8_t, 512>;
 
 // A fresh directory under TMPDIR, removed with everything in it.
 class ScratchDir {

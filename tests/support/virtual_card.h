@@ -6,15 +6,11 @@
 // the library's driver builds, run directly).
 #pragma once
 
-#include "config.h"
 #include "session.h"
-#include "support.h"
 
 #include "sdsim/sdsim.h"
 #include "sdsmart/convert.h"
-#include "sdsmart/error.h"
 #include "sdsmart/mmc_drive.h"
-#include "sdsmart/sdsmart.h"
 #include "sdsmart/smart_info_reader.h"
 #include "sdsmart/special_mode2_cmd.h"
 #include "sdsmart/usb_drive.h"
@@ -22,17 +18,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include <array>
 #include <iomanip>
 #include <memory>
-#include <sstream>
-#include <string>
 #include <vector>
 
 namespace sdtest {
 
 using Json = nlohmann::json;
-using Sector = std::array<std::uint8_t, 512>;
 using Seq = std::vector<sdsim::Transfer>;
 
 // ---- Cards ----------------------------------------------------------------

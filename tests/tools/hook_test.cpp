@@ -6,8 +6,6 @@
 #include "sandbox.h"
 
 #include <cerrno>
-#include <csignal>
-#include <sstream>
 #include <tuple>
 
 namespace sdsmart_tool {

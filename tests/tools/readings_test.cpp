@@ -6,24 +6,15 @@
 
 #include <sdsmart/sdsmart.h>
 
-#include <gtest/gtest.h>
-
 #include <regex>
 #include <set>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {
 
 class Readings : public Sandbox {
 protected:
-  // Whether the card saw a transfer (host events such as a close carry no lba).
-  static bool Transferred(const std::string &transcript) {
-    std::string text;
-    return ReadWholeFile(transcript, text) && text.find("\"lba\"") != std::string::npos;
-  }
   // The label sets of a metric's samples for one device.
   static std::set<std::string> Labels(const std::string &text, const std::string &metric,
                                       const std::string &device) {
@@ -58,7 +49,7 @@ TEST_F(Readings, EachValueIsReadInTheRunOrShownAsNotRead) {
   std::string transcript = Dir + "/transcript";
   for (const char *refused : {"--select=32", "--smart-version=4"}) {
     Expect(Run({"--card", kUsb, "--transcript", transcript}, Tool({refused, "/dev/sdx"})), 1);
-    EXPECT_FALSE(Transferred(transcript)) << refused;
+    EXPECT_EQ(sdtest::Transfers(transcript).size(), 0u) << refused;
   }
 }
 
@@ -132,7 +123,7 @@ TEST_F(Readings, RefusedBeforeTheFirstWrite) {
       args.insert(args.end(), {"--state-dir", State});
     args.push_back("/dev/sdx");
     Expect(Run({"--card", kUsb, "--transcript", transcript}, args), status, message);
-    EXPECT_FALSE(Transferred(transcript)) << message;
+    EXPECT_EQ(sdtest::Transfers(transcript).size(), 0u) << message;
   }
   // What is no block device is not opened for I/O, even with --force.
   ASSERT_EQ(::mkfifo((Dir + "/fifo").c_str(), 0600), 0);
@@ -194,7 +185,7 @@ TEST_F(Readings, OutputsReplaceOnlyRegularFiles) {
       ::unlink(transcript.c_str());
       Expect(Run({"--card", kUsb, "--transcript", transcript}, Tool({output, "/dev/sdx"})), status,
              refusal);
-      EXPECT_EQ(Transferred(transcript), refusal.empty()) << output;
+      EXPECT_EQ(sdtest::Transfers(transcript).empty(), !refusal.empty()) << output;
     }
     Expect(Exec({kBin + "sdsmart", "config", "encode", kSource + "/demo/config.ini", "-o", path}),
            status, refusal);

@@ -5,23 +5,15 @@
 #include "output/output.h"
 #include "run/options.h"
 #include "run/run_plan.h"
-#include "support.h"
+#include "tool_run.h"
 #include "util/files.h"
 
-#include <gtest/gtest.h>
-
-#include <iterator>
 #include <optional>
-#include <sstream>
-#include <unistd.h>
 
 namespace sdsmart_tool {
 namespace {
 
-std::vector<std::string> Split(const std::string &line) {
-  std::istringstream in(line);
-  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
-}
+using sdtest::Words;
 
 // Each line parses to the action and device given, or fails with the text.
 // (Every action runs from its command line in the end-to-end tests.)
@@ -61,6 +53,14 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"--config= x", Mode::Report, "", "--config needs a file name"},
       {"--state-dir= x", Mode::Report, "", "--state-dir needs a folder name"},
       {"--ascii x", Mode::Report, "", "--ascii applies to history only"},
+      // `history` reads files: an option that would do nothing there is refused.
+      {"history --select 1", Mode::History, "",
+       "--select has no effect in history, which reads the card histories only (it takes "
+       "--json, --ascii, --state-dir, --window and --fail-life)"},
+      {"--on-change /bin/true history", Mode::History, "",
+       "--on-change has no effect in history, which reads the card histories only (it takes "
+       "--json, --ascii, --state-dir, --window and --fail-life)"},
+      {"history --json --ascii --window 30 --fail-life 5 --state-dir /s", Mode::History, "", ""},
       {"--record-raw r -H x", Mode::Health, "",
        "--record-raw reads one card: it goes with a plain reading only"},
       {"--rebuild-sector0 --disk-id -1 x", Mode::RebuildSector0, "",
@@ -81,7 +81,7 @@ TEST(Options, ActionsDevicesAndRefusals) {
   for (const auto &[line, mode, device, message] : cases) {
     Options o;
     std::string error;
-    EXPECT_EQ(ParseCommandLine(Split(line), o, error), !*message) << line;
+    EXPECT_EQ(ParseCommandLine(Words(line), o, error), !*message) << line;
     EXPECT_EQ(error, message) << line;
     std::string parsed = o.Device + " " + std::to_string(static_cast<int>(o.Action));
     EXPECT_EQ(*message ? "" : parsed,
@@ -93,7 +93,7 @@ TEST(Options, ActionsDevicesAndRefusals) {
 TEST(Options, ValuesOfEveryForm) {
   Options o;
   std::string error;
-  ASSERT_TRUE(ParseCommandLine(Split("--config=/etc/x --smart-version 3 --select=0x7 --warn-life "
+  ASSERT_TRUE(ParseCommandLine(Words("--config=/etc/x --smart-version 3 --select=0x7 --warn-life "
                                      "20.5 --fail-life=2 --prometheus=/m --state-dir /s -jo f x"),
                                o, error))
       << error;
@@ -103,16 +103,16 @@ TEST(Options, ValuesOfEveryForm) {
   EXPECT_TRUE(o.Json && o.Prometheus);
   ASSERT_TRUE(ParseCommandLine({"--prometheus", "/dev/sdb"}, o, error)) << error;
   EXPECT_TRUE(o.Prometheus && o.PrometheusFile.empty() && !o.Select && o.Device == "/dev/sdb");
-  ASSERT_TRUE(ParseCommandLine(Split("--rebuild-sector0 --disk-id 0XaBcD0123 x"), o, error));
+  ASSERT_TRUE(ParseCommandLine(Words("--rebuild-sector0 --disk-id 0XaBcD0123 x"), o, error));
   EXPECT_EQ(*o.DiskId, 0xabcd0123u);
   // --all hands each card's run the options as typed, less its own and the
   // textfile's.
-  ASSERT_TRUE(ParseCommandLine(Split("-H --all --jobs=3 --timeout 9 -c /c --warn-life=20 "
+  ASSERT_TRUE(ParseCommandLine(Words("-H --all --jobs=3 --timeout 9 -c /c --warn-life=20 "
                                      "/dev/sd[bc] /dev/mmcblk0"),
                                o, error))
       << error;
-  EXPECT_EQ(o.PassOn, Split("-H -c /c --warn-life 20"));
-  EXPECT_EQ(o.ScanPatterns, Split("/dev/sd[bc] /dev/mmcblk0"));
+  EXPECT_EQ(o.PassOn, Words("-H -c /c --warn-life 20"));
+  EXPECT_EQ(o.ScanPatterns, Words("/dev/sd[bc] /dev/mmcblk0"));
   EXPECT_TRUE(o.All && o.Action == Mode::Health && *o.Jobs == 3 && o.Device.empty());
 }
 

@@ -2,7 +2,6 @@
 // Both drives and the card command interface against the virtual card, on
 // both transports: what reaches the card, what comes back, and how failures
 // are reported.
-#include "sdsmart/error.h"
 #include "sdsmart/mmc_drive.h"
 #include "sdsmart/sdsmart.h"
 #include "sdsmart/usb_drive.h"
@@ -12,14 +11,11 @@
 
 #include "sdsim/sdsim.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdarg>
 #include <cstring>
 #include <dlfcn.h>
 #include <functional>
 #include <memory>
-#include <string>
 #include <sys/ioctl.h>
 #include <vector>
 

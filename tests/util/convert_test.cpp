@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "sdsmart/convert.h"
 #include "sdsmart/error.h"
+#include "support.h"
 
 #include <clocale>
 #include <cstdlib>
-#include <functional>
 #include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
+
+using namespace sdtest;
 
 namespace {
 
@@ -33,17 +35,6 @@ private:
   const char *vars[2] = {"LANG", "LC_ALL"};
   std::optional<std::string> saved[2];
 };
-
-std::wstring ErrorText(const std::function<void()> &f) {
-  try {
-    f();
-  } catch (const CError &e) {
-    EXPECT_EQ(e.GetCode(), -1);
-    return e.GetText();
-  }
-  ADD_FAILURE() << "no CError thrown";
-  return L"";
-}
 
 } // namespace
 
@@ -93,13 +84,13 @@ TEST(TextToIntegerTest, ParsesLikeTheLibraryAndNamesBadText) {
   EXPECT_EQ(HexStringToInteger64(L"123456789"), 0x123456789ul);
 
   const std::wstring empty = L"[ Error] : Cann't convert empty string to integer.";
-  EXPECT_EQ(ErrorText([] { StringToInteger(std::string()); }), empty);
-  EXPECT_EQ(ErrorText([] { StringToInteger64(std::wstring()); }), empty);
-  EXPECT_EQ(ErrorText([] { HexStringToInteger(std::string()); }), empty);
-  EXPECT_EQ(ErrorText([] { StringToInteger("abc"); }),
-            L"[Error] : Cann't convert \"abc\" to integer.");
-  EXPECT_EQ(ErrorText([] { StringToInteger64(L"-x"); }),
-            L"[Error] : Cann't convert \"-x\" to integer.");
-  EXPECT_EQ(ErrorText([] { HexStringToInteger64(L"0xg"); }),
-            L"[Error] : Cann't convert \"0xg\" to integer.");
+  const auto fails = [](auto call, const std::wstring &text) {
+    EXPECT_EQ(CatchError(call), (Caught{-1, text}));
+  };
+  fails([] { StringToInteger(std::string()); }, empty);
+  fails([] { StringToInteger64(std::wstring()); }, empty);
+  fails([] { HexStringToInteger(std::string()); }, empty);
+  fails([] { StringToInteger("abc"); }, L"[Error] : Cann't convert \"abc\" to integer.");
+  fails([] { StringToInteger64(L"-x"); }, L"[Error] : Cann't convert \"-x\" to integer.");
+  fails([] { HexStringToInteger64(L"0xg"); }, L"[Error] : Cann't convert \"0xg\" to integer.");
 }

@@ -1,35 +1,18 @@
 // SPDX-License-Identifier: MIT
-#include "sdsmart/ini_file.h"
 
-#include "sdsmart/error.h"
+#include "config.h"
 #include "sdsmart/sdsmart.h"
-#include "support.h"
 
 #include <functional>
-
-#include <gtest/gtest.h>
 
 using namespace sdtest;
 
 namespace {
 
-// Stores text the way the configuration tools do: FF FE, then UTF-16LE units
-// (the text here stays within U+FFFF), scrambled when a seed is given.
-void PutIni(const std::string &path, std::wstring text, const unsigned int *seed = nullptr) {
-  if (seed)
-    ScrambleIniText(text, *seed);
-  std::string bytes = "\xFF\xFE";
-  for (wchar_t c : text) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>((c >> 8) & 0xFF);
-  }
-  WriteFile(path, bytes);
-}
-
 class IniTest : public ::testing::Test {
 protected:
   CIniFile Load(const std::wstring &text) {
-    PutIni(dir.File("config"), text);
+    WriteIniText(dir.File("config"), text);
     CIniFile ini;
     ini.Open(name, CIniFile::ModeLoad);
     return ini;

@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "sdsmart/io_file.h"
 
-#include "sdsmart/error.h"
 #include "sdsmart/sdsmart.h"
 #include "support.h"
 
-#include <fcntl.h>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 using namespace sdtest;
 

@@ -134,13 +134,24 @@ Json DeviceJson(const std::string &device, const CardRun &run, int bits, const C
   return document;
 }
 
-std::string CardMetrics(const std::string &device, const std::string &file) {
+// The card's metrics, its exit status the one this run gives it: a run
+// killed or ended by a signal after (or before) it wrote its file did not
+// end as its file says.
+std::string CardMetrics(const std::string &device, const std::string &file, int bits) {
   std::string text;
-  if (!file.empty() && ReadWholeFile(file, text))
-    return text;
-  RunRecord record; // a run that wrote none: the card could not be read
-  record.Device = device;
-  return RenderPrometheus(record);
+  if (file.empty() || !ReadWholeFile(file, text)) {
+    RunRecord record; // a run that wrote none: the card could not be read
+    record.Device = device;
+    record.ExitStatus = bits;
+    return RenderPrometheus(record);
+  }
+  const std::string sample = "\nsdsmart_exit_status{";
+  const size_t at = text.find(sample);
+  const size_t value = at == std::string::npos ? at : text.find("} ", at);
+  const size_t end = value == std::string::npos ? value : text.find('\n', value);
+  if (end != std::string::npos)
+    text.replace(value + 2, end - value - 2, std::to_string(bits));
+  return text;
 }
 
 // One section a card in the readable forms; its messages follow on standard
@@ -257,7 +268,7 @@ int RunAllCards(const Options &o, RunStatus &status) {
     if (o.Json)
       devices.push_back(DeviceJson(found[i].Name, runs[i], bits[i], timeout));
     if (o.Prometheus)
-      metrics.push_back(CardMetrics(found[i].Name, metricsFiles[i]));
+      metrics.push_back(CardMetrics(found[i].Name, metricsFiles[i], bits[i]));
   }
   std::string merged = DeviceCounts(found.size(), read) + MergePrometheus(metrics);
   return PublishAll(o, status, devices, o.Prometheus ? &merged : nullptr, file.get());

@@ -91,7 +91,10 @@ WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned 
   }
   if (!f.RateKnown)
     return f;
-  if (!(f.UsedPerDay > 0)) {
+  // A slope far below what one erase makes is the rounding of equal
+  // readings taken at uneven times; its limit dates would lie past any date.
+  if (!(f.UsedPerDay >= kLeastWearPercentPerDay)) {
+    f.UsedPerDay = 0;
     f.Status = "no wear seen";
     return f;
   }

@@ -16,6 +16,8 @@ namespace sdsmart_tool {
 // A forecast rests on at least this much history.
 constexpr size_t kForecastMinReadings = 3;
 constexpr double kForecastMinDays = 7;
+// Slower wear is no wear: 1 % of the card's life in about 2700 years.
+constexpr double kLeastWearPercentPerDay = 1e-6;
 
 struct WearForecast {
   std::string CardId;

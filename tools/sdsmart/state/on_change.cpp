@@ -86,7 +86,9 @@ std::string Events(const Announced &before, const Announced &now) {
     add("verdict");
   if (now.LifeLevel > before.LifeLevel)
     add("life-limit");
-  if (now.LifeEnd && before.LifeEnd && *now.LifeEnd <= *before.LifeEnd - kForecastMoveSeconds)
+  // Dates read back from a file: compared without overflow, whatever they are.
+  if (now.LifeEnd && before.LifeEnd &&
+      static_cast<__int128>(*before.LifeEnd) - *now.LifeEnd >= kForecastMoveSeconds)
     add("forecast");
   if (!now.Sector0Restored.empty())
     add("sector0-restored");
