@@ -57,9 +57,6 @@ TEST(Options, ActionsDevicesAndRefusals) {
       {"history --select 1", Mode::History, "",
        "--select has no effect in history, which reads the card histories only (it takes "
        "--json, --ascii, --state-dir, --window and --fail-life)"},
-      {"--on-change /bin/true history", Mode::History, "",
-       "--on-change has no effect in history, which reads the card histories only (it takes "
-       "--json, --ascii, --state-dir, --window and --fail-life)"},
       {"history --json --ascii --window 30 --fail-life 5 --state-dir /s", Mode::History, "", ""},
       {"--record-raw r -H x", Mode::Health, "",
        "--record-raw reads one card: it goes with a plain reading only"},

@@ -128,20 +128,21 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
   }
   const HealthResult standing = StandingHealth(plan, run, history.Readings, status);
   HistoryReading reading = ReadingOf(run, standing, static_cast<int64_t>(std::time(nullptr)));
-  const std::string torn = history.TornEnd ? " (the last one was cut off)" : "";
+  // Lines that are no reading: skipped, or moved where the history is rewritten.
+  auto sayUnread = [&](const std::string &done, const std::string &where) {
+    if (history.Skipped)
+      status.Say("warning", path + ": " + done + " " + Lines(history.Skipped) + " that " +
+                                (history.Skipped == 1 ? "is" : "are") + " no reading" +
+                                (history.TornEnd ? " (the last one was cut off)" : "") + where);
+  };
   if (std::string clock = ClockProblem(reading.Time, history.Readings); !clock.empty()) {
     status.Say("warning", clock + ": this reading is not added to the card's history " + path +
                               "; set the system clock");
-    if (history.Skipped)
-      status.Say("warning", path + ": skipped " + Lines(history.Skipped) + " that " +
-                                (history.Skipped == 1 ? "is" : "are") + " no reading" + torn);
+    sayUnread("skipped", "");
   } else {
     try {
       AppendReading(path, history, reading, int64_t{o.HistoryIntervalHours} * 3600);
-      if (history.Skipped)
-        status.Say("warning", path + ": moved " + Lines(history.Skipped) + " that " +
-                                  (history.Skipped == 1 ? "is" : "are") + " no reading" + torn +
-                                  " to " + RejectedPath(path));
+      sayUnread("moved", " to " + RejectedPath(path));
     } catch (const std::exception &e) {
       status.Say("error",
                  std::string("the reading was not added to the card's history: ") + e.what());
