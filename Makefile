@@ -37,10 +37,10 @@ test: test-deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
-# The long fleet soak: SOAK_RUNS hourly timer runs of sdsmart --all over the
+# The long fleet soak: two years of hourly timer runs (SOAK_RUNS) of sdsmart --all over the
 # virtual cards (`make test` runs a short one; docs/reliability.md). Another
 # seed: make soak SDSMART_SOAK_SEED=N.
-SOAK_RUNS ?= 2000
+SOAK_RUNS ?= 17520
 soak: test-deps
 	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DSDSMART_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target soak_tests
