@@ -7,14 +7,12 @@
 #include "run/run_status.h"
 #include "tool_run.h"
 
-#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <random>
 #include <sys/stat.h>
-#include <thread>
 
 namespace sdsmart_tool {
 namespace {
@@ -111,24 +109,15 @@ protected:
     if (!ok)
       Violations.push_back("run " + std::to_string(RunNo) + " (" + Kind + "): " + what);
   }
-  // wrap... sdsim sim... -- tool..., stopped (and a violation) past its bound.
-  sdtest::Result Run(Args wrap, const Args &sim, const Args &tool) {
-    std::atomic<bool> ended{false}, overran{false};
-    std::thread watchdog;
+  // The run under the card, in a `timeout` that stops it past its bound
+  // (124), after `wrap` when given.
+  sdtest::Result Run(const Args &wrap, const Args &sim, const Args &tool) {
+    Args run = {"/usr/bin/timeout", "-k", "5", std::to_string(kBoundSeconds)};
+    run.insert(run.end(), wrap.begin(), wrap.end());
     const Args card = sdtest::UnderCard(sim, tool);
-    wrap.insert(wrap.end(), card.begin(), card.end());
-    const sdtest::Result r = sdtest::Exec(wrap, [&](pid_t run) {
-      watchdog = std::thread([&ended, &overran, run] {
-        for (int tick = 0; tick < kBoundSeconds * 20 && !ended; ++tick)
-          std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (!ended)
-          overran = true, ::kill(-run, SIGKILL);
-      });
-    });
-    ended = true;
-    if (watchdog.joinable())
-      watchdog.join();
-    Check(!overran, "the run did not end within its bound");
+    run.insert(run.end(), card.begin(), card.end());
+    const sdtest::Result r = sdtest::Exec(run);
+    Check(r.Status != 124, "the run did not end within its bound");
     Check(r.Status != 125, "the full disk was not made: " + r.Err);
     return r;
   }
