@@ -109,19 +109,6 @@ protected:
       Violations.push_back("run " + std::to_string(RunNo) + " (" + Kind + "): " + what + "\n" +
                            Said);
   }
-  // The run under the card, in a `timeout` that stops it past its bound
-  // (124), after `wrap` when given.
-  sdtest::Result Run(const Args &wrap, const Args &sim, const Args &tool) {
-    Args run = {"/usr/bin/timeout", "-k", "5", std::to_string(kBoundSeconds)};
-    run.insert(run.end(), wrap.begin(), wrap.end());
-    const Args card = sdtest::UnderCard(sim, tool);
-    run.insert(run.end(), card.begin(), card.end());
-    const sdtest::Result r = sdtest::Exec(run);
-    Check(r.Status != 124, "the run did not end within its bound");
-    Check(r.Status != 125, "the full disk was not made: " + r.Err);
-    return r;
-  }
-
   sdtest::ToolFolder Folder;
   int RunNo = 0;
   std::string Kind, Said; // the run's fault, and the start of what it said
@@ -167,11 +154,11 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
     const int killAt = std::uniform_int_distribution<int>(1, 45)(random);
     if (Kind == "swap") // two cards change places, for good
       std::swap(node[victim], node[(victim + 1) % kCards]);
-    for (char c = 'j'; Kind == "rename" && c <= 'z'; ++c) // a card comes back under a new name
-      if (std::find(node.begin(), node.end(), std::string("/dev/sd") + c) == node.end()) {
-        node[victim] = std::string("/dev/sd") + c;
-        break;
-      }
+    if (Kind == "rename") { // a card comes back under a name never used before
+      node[victim] = "/dev/sd";
+      for (int n = RunNo + 676; n; n /= 26)
+        node[victim] += char('a' + n % 26);
+    }
     const int64_t day = RunNo * step;
     const int64_t now = Kind == "clock-back"   ? kStart + day - 3 * kDay
                         : Kind == "clock-1970" ? 10 * kDay
@@ -198,8 +185,13 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
       wrap = {"/usr/bin/unshare", "-m", "/bin/sh", "-c", kFullDiskRun, "soak", state};
     }
     const auto before = Snapshot(dir);
-    const sdtest::Result r = Run(wrap, sim, tool);
+    Args run = {"/usr/bin/timeout", "-k", "5", std::to_string(kBoundSeconds)}; // 124 past it
+    for (const Args &part : {wrap, sdtest::UnderCard(sim, tool)})
+      run.insert(run.end(), part.begin(), part.end());
+    const sdtest::Result r = sdtest::Exec(run);
     Said = r.Err.substr(0, 400);
+    Check(r.Status != 124 && r.Status != 125,
+          "the run did not end within its bound, or no full disk");
 
     // Each sector 0 is the card's own, or a journal holds it after a kill.
     for (int i = 0; i < kCards; ++i) {
