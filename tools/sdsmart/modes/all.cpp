@@ -208,9 +208,9 @@ int RunAllCards(const Options &o, RunStatus &status) {
     return PublishAll(o, status, Json::array(), nullptr, nullptr);
   const CardTime timeout{o.Timeout ? *o.Timeout : kDefaultTimeoutSeconds, OnChangeSecondsAtMost(o)};
   std::vector<std::string> errors;
-  std::vector<ScanEntry> found = o.ScanPatterns.empty()
-                                     ? ScanList({}, errors)
-                                     : ProbeCandidates(o.ScanPatterns, "/sys", errors);
+  std::vector<ScanEntry> found =
+      o.ScanPatterns.empty() ? ScanList({}, errors, ScanDetail::Names)
+                             : ProbeCandidates(o.ScanPatterns, "/sys", errors, ScanDetail::Names);
   for (const std::string &e : errors) {
     status.Say("warning", e);
     status.Fail(kExitOpenFailed);
