@@ -63,6 +63,12 @@ std::map<std::string, std::string> Snapshot(const std::string &dir) {
   return tree;
 }
 
+// A JSON object, or an empty one (a file not there, a line no reading).
+json Object(const std::string &text) {
+  json j = json::parse(text, nullptr, false);
+  return j.is_object() ? j : json::object();
+}
+
 std::string Hex(const std::string &bytes) {
   std::string hex;
   for (unsigned char c : bytes)
@@ -258,12 +264,12 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
       const auto lines = Split(ReadFile(state + "/history/" + Cid(i) + ".jsonl"));
       int64_t previous = 0;
       for (const std::string &line : lines) {
-        const int64_t time = json::parse(line, nullptr, false).value("time", int64_t(0));
+        const int64_t time = Object(line).value("time", int64_t(0));
         Check(time >= previous && time >= 1577836800, Cid(i) + ": reading out of order " + line);
         previous = std::max(previous, time);
       }
-      const json card = json::parse(ReadFile(state + "/cards/" + Cid(i) + ".json"), nullptr, false),
-                 forecast = card.is_object() ? card.value("forecast", json::object()) : json();
+      const json forecast = Object(
+          Object(ReadFile(state + "/cards/" + Cid(i) + ".json")).value("forecast", json()).dump());
       if (forecast.value("status", "") == "ok") {
         Check(kRates[i] > 0, Cid(i) + ": a card without wear has an end date");
         const double byRate = kStart + (0.9 - kUsedAtStart) / kRates[i] * kDay;
@@ -274,7 +280,7 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
       }
       if (lines.size() <= readingsBefore[i])
         continue; // no reading this run
-      const json reading = json::parse(lines.back(), nullptr, false);
+      const json reading = Object(lines.back());
       if (Kind == "implausible" && i == victim)
         Check(reading.value("implausible", false), Cid(i) + ": implausible reading counted");
       const std::string &taken = announced[Cid(i)];
