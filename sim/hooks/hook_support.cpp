@@ -3,13 +3,61 @@
 
 #include "hooks/real_calls.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
 #include <sys/mman.h>
 #include <unistd.h>
 
 namespace sdsim {
+namespace {
+
+struct TextCookie {
+  std::string Text;
+  std::size_t Position = 0;
+};
+
+ssize_t TextRead(void *cookie, char *buffer, std::size_t size) {
+  auto &c = *static_cast<TextCookie *>(cookie);
+  if (c.Position >= c.Text.size())
+    return 0;
+  const std::size_t n = std::min(size, c.Text.size() - c.Position);
+  std::memcpy(buffer, c.Text.data() + c.Position, n);
+  c.Position += n;
+  return static_cast<ssize_t>(n);
+}
+
+// As lseek on a file: any position at or after the start, beyond the end too.
+int TextSeek(void *cookie, off64_t *offset, int whence) {
+  auto &c = *static_cast<TextCookie *>(cookie);
+  off64_t base = 0;
+  if (whence == SEEK_CUR)
+    base = static_cast<off64_t>(c.Position);
+  else if (whence == SEEK_END)
+    base = static_cast<off64_t>(c.Text.size());
+  else if (whence != SEEK_SET) {
+    errno = EINVAL;
+    return -1;
+  }
+  off64_t to = 0;
+  if (__builtin_add_overflow(base, *offset, &to) || to < 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  c.Position = static_cast<std::size_t>(to);
+  *offset = to;
+  return 0;
+}
+
+int TextClose(void *cookie) {
+  delete static_cast<TextCookie *>(cookie);
+  return 0;
+}
+
+} // namespace
 
 __attribute__((noinline)) bool IsNull(const void *p) { return p == nullptr; }
 
@@ -28,6 +76,15 @@ int ContentFd(const std::string &text, int flags) {
   }
   Real().lseek(fd, 0, SEEK_SET);
   return fd;
+}
+
+FILE *TextStream(std::string text) {
+  auto cookie = std::make_unique<TextCookie>();
+  cookie->Text = std::move(text);
+  FILE *stream = fopencookie(cookie.get(), "r", {TextRead, nullptr, TextSeek, TextClose});
+  if (stream)
+    cookie.release(); // the stream's close frees it
+  return stream;
 }
 
 void Pause(std::uint32_t us) {

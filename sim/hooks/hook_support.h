@@ -5,6 +5,7 @@
 #include "registry/registry.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -17,6 +18,9 @@ bool IsNull(const void *p);
 bool StartsWith(const std::string &text, const char *prefix);
 // A descriptor holding fixed text, read like a file.
 int ContentFd(const std::string &text, int flags);
+// A read-only stream of fixed text, which it owns: read, seek and closed like
+// a file's, but with no descriptor behind it (fileno gives -1).
+FILE *TextStream(std::string text);
 // The card's latency: sleeps `us` microseconds of the monotonic clock (signals
 // do not shorten it). Called with no lock held.
 void Pause(std::uint32_t us);

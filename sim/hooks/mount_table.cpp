@@ -5,6 +5,7 @@
 #include "hooks/real_calls.h"
 #include "registry/registry.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <mntent.h>
@@ -30,17 +31,18 @@ std::string Escaped(const std::string &text) {
   return out;
 }
 
-std::string ReadRealFile(const char *path) {
-  std::string text;
+// The whole of a real file; false, with errno set, when it cannot be opened.
+bool ReadRealFile(const char *path, std::string &text) {
+  text.clear();
   const int fd = Real().open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0)
-    return text;
+    return false;
   char buffer[4096];
   ssize_t n;
   while ((n = Real().read(fd, buffer, sizeof buffer)) > 0)
     text.append(buffer, static_cast<std::size_t>(n));
   Real().close(fd);
-  return text;
+  return true;
 }
 
 bool IsMounted(const CardState &card) {
@@ -115,8 +117,9 @@ bool IsMountInfo(const std::string &path) {
          path == "/proc/" + std::to_string(::getpid()) + "/mountinfo";
 }
 
-std::string MountTable(Registry &registry) {
-  std::string text = ReadRealFile("/proc/self/mounts");
+bool MountTable(Registry &registry, std::string &text) {
+  if (!ReadRealFile("/proc/self/mounts", text) && (errno == EMFILE || errno == ENFILE))
+    return false;
   for (const auto &card : registry.All()) {
     if (!IsMounted(*card))
       continue;
@@ -124,12 +127,13 @@ std::string MountTable(Registry &registry) {
     text += c.MountDevice + " " + Escaped(card->MountPoint()) + " " + c.MountFsType + " " +
             c.MountOptions + " 0 0\n";
   }
-  return text;
+  return true;
 }
 
 // What mount(8) and findmnt(8) read.
 std::string MountInfo(Registry &registry) {
-  std::string text = ReadRealFile("/proc/self/mountinfo");
+  std::string text;
+  ReadRealFile("/proc/self/mountinfo", text);
   unsigned id = 90000;
   for (const auto &card : registry.All()) {
     if (!IsMounted(*card))
@@ -157,10 +161,12 @@ FILE *setmntent(const char *file, const char *mode) {
   std::string text;
   {
     Lock lock(registry.Mutex());
-    text = MountTable(registry);
+    if (!MountTable(registry, text))
+      return nullptr;
   }
-  const int fd = ContentFd(text, O_CLOEXEC);
-  return fd < 0 ? nullptr : fdopen(fd, "r");
+  // No descriptor behind the stream: a memory file would cost every read of
+  // the table several system calls (its creation, writing, reading, closing).
+  return TextStream(std::move(text));
 }
 
 FILE *popen(const char *command, const char *mode) {

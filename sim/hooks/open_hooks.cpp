@@ -36,8 +36,10 @@ int OpenHook(int dirFd, const char *path, int flags, mode_t mode, bool at) {
   if (SysfsOpen(registry, p, flags, sysfsFd))
     return sysfsFd;
   const bool reading = (flags & O_ACCMODE) == O_RDONLY;
-  if (reading && IsMountTable(p))
-    return ContentFd(MountTable(registry), flags);
+  if (reading && IsMountTable(p)) {
+    std::string text;
+    return MountTable(registry, text) ? ContentFd(text, flags) : -1;
+  }
   if (reading && IsMountInfo(p))
     return ContentFd(MountInfo(registry), flags);
   if (CardState *card = registry.ByHostFile(p)) {

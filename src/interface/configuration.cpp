@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 std::wstring GetDbFullPath() {
   if (_ConfigPath.empty())
@@ -48,9 +49,12 @@ bool Unchanged(const ParsedFile &last, const std::wstring &path, const struct st
 std::shared_ptr<const CIniFile> LoadConfiguration(const std::wstring &path) {
   static std::mutex mutex;
   static ParsedFile last;
+  const std::string narrow = ToNarrowString(path);
   struct stat st {};
-  if (stat(ToNarrowString(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<unsigned long>(st.st_size) > MaxConfigurationBytes)
+  // FileExists's two questions, the stat also serving the checks below.
+  if (stat(narrow.c_str(), &st) != 0 || access(narrow.c_str(), R_OK) != 0)
+    return nullptr;
+  if (!S_ISREG(st.st_mode) || static_cast<unsigned long>(st.st_size) > MaxConfigurationBytes)
     throw COpenFileError(path);
   std::lock_guard<std::mutex> hold(mutex);
   if (Unchanged(last, path, st))
@@ -63,11 +67,9 @@ std::shared_ptr<const CIniFile> LoadConfiguration(const std::wstring &path) {
 }
 
 void ReloadAuthorFile() {
-  const std::wstring path = GetDbFullPath();
-  if (!FileExists(path.c_str()))
+  const std::shared_ptr<const CIniFile> file = LoadConfiguration(GetDbFullPath());
+  if (!file)
     throw MakeError(Errors::ConfigFileMissing);
-
-  const std::shared_ptr<const CIniFile> file = LoadConfiguration(path);
   const CIniFile &ini = *file;
   _AuthorCode = ini.ReadInteger(L"Authorization", L"Vendor ID");
   // The key is always the decimal form, however the vendor number is written.

@@ -16,10 +16,11 @@ std::wstring GetDbFullPath();
 // reader's errors otherwise); values read before a failure stay stored.
 void ReloadAuthorFile();
 
-// Opens the configuration file at path (known to exist) as the scrambled INI
-// file it must be. Anything but a regular file of at most
-// MaxConfigurationBytes is refused with COpenFileError, so that a
-// FIFO cannot block the caller and a huge file cannot exhaust its memory.
+// Opens the configuration file at path as the scrambled INI file it must
+// be; null when there is none that can be read (FileExists). Anything but a
+// regular file of at most MaxConfigurationBytes is refused with
+// COpenFileError, so that a FIFO cannot block the caller and a huge file
+// cannot exhaust its memory.
 //
 // Every acquisition reads the file again for its flash type names, most
 // often just after SetConfigPath read it: the last file parsed is kept and

@@ -56,9 +56,10 @@ std::wstring FlashMIDToString(int makerId) {
 std::wstring GetFlashTypeString(const unsigned char *id, unsigned char flashTypeCode,
                                 unsigned int peCycles, const std::wstring &configPath) {
   const std::wstring key = FlashIDToString(id);
-  if (!FileExists(configPath.c_str()))
+  const std::shared_ptr<const CIniFile> file = LoadConfiguration(configPath);
+  if (!file)
     throw MakeError(Errors::NoConfigFile);
-  std::wstring name = LoadConfiguration(configPath)->ReadString(L"Flash Type Name", key, L"");
+  std::wstring name = file->ReadString(L"Flash Type Name", key, L"");
 
   // High-endurance parts are named by the maker's own term for their mode.
   if (flashTypeCode == 1 && peCycles >= 20000) {

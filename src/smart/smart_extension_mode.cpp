@@ -6,6 +6,7 @@
 #include "sdsmart/special_mode2_cmd.h"
 #include "sdsmart/unique_fd.h"
 #include "smart/card_protocol.h"
+#include "smart/mount_table.h"
 #include "smart/smart_reader_errors.h"
 #include "transport/transfer_observer.h"
 
@@ -50,29 +51,6 @@ struct CMountTableCloser {
   void operator()(FILE *f) const { endmntent(f); }
 };
 
-// The card's own file system is mounted from the node itself or from one of
-// its partitions: the node followed by digits ("/dev/sdb1") or by "p" and
-// digits ("/dev/mmcblk0p1"). A node whose name ends in a digit takes the "p"
-// form only, so that "/dev/mmcblk1" never claims "/dev/mmcblk12".
-bool IsNodeOrPartition(const char *source, const std::string &node) {
-  if (node.empty() || std::strncmp(source, node.c_str(), node.size()) != 0)
-    return false;
-  const char *rest = source + node.size();
-  if (*rest == '\0')
-    return true;
-  const bool endsInDigit = node.back() >= '0' && node.back() <= '9';
-  if (*rest == 'p')
-    ++rest;
-  else if (endsInDigit)
-    return false;
-  if (*rest == '\0')
-    return false;
-  for (; *rest; ++rest)
-    if (*rest < '0' || *rest > '9')
-      return false;
-  return true;
-}
-
 bool HasOptionToken(const char *options, const char *token) {
   const size_t len = std::strlen(token);
   const char *p = options;
@@ -93,27 +71,16 @@ void CSmartInfoReader::CheckUnFormatAndWriteProtected() {
   WriteProtected = false;
   SmartFilePath.clear();
 
-  const std::string node = ToNarrowString(DiskName);
   std::unique_ptr<FILE, CMountTableCloser> table(setmntent(kMountTable, "re"));
-  if (!table) {
-    Unformatted = true;
-    return;
-  }
-  // Room for a long mount line; getmntent_r writes what it uses, so it is
-  // not cleared first.
-  constexpr int kLineSize = 64 * 1024;
-  const std::unique_ptr<char[]> line(new char[kLineSize]);
-  struct mntent entry;
-  while (getmntent_r(table.get(), &entry, line.get(), kLineSize)) {
-    if (!IsNodeOrPartition(entry.mnt_fsname, node))
-      continue;
-    // getmntent has already decoded the octal escapes ("\040" is a space).
-    const std::wstring mountPoint = ToWideString(entry.mnt_dir);
-    if (ToNarrowString(mountPoint) != entry.mnt_dir)
-      break; // a mount point the locale cannot carry: the file cannot be named
-    SmartFilePath = mountPoint + L"/" + ToWideString(SmartFileName);
-    WriteProtected = HasOptionToken(entry.mnt_opts, "ro");
-    return;
+  CardMount mount;
+  if (table && FindCardMount(table.get(), ToNarrowString(DiskName), mount)) {
+    const std::wstring mountPoint = ToWideString(mount.Directory);
+    // A mount point the locale cannot carry: the file cannot be named.
+    if (ToNarrowString(mountPoint) == mount.Directory) {
+      SmartFilePath = mountPoint + L"/" + ToWideString(SmartFileName);
+      WriteProtected = HasOptionToken(mount.Options.c_str(), "ro");
+      return;
+    }
   }
   Unformatted = true;
 }

@@ -22,10 +22,11 @@ class ExtensionMode : public CardTest {}; // runs the reader with SMART version 
 
 // The mount table decides between the methods. It is read without a shell:
 // a device name full of shell syntax runs nothing, a mount point may hold a
-// space, "ro" counts wherever it stands in the options, and only the card's
-// own partitions count (mmcblk12p1 is not one of mmcblk1's).
+// blank, a tab or a backslash (escaped in the table), "ro" counts wherever it
+// stands in the options, and only the card's own partitions count (mmcblk12p1
+// is not one of mmcblk1's).
 TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
-  const std::string marker = dir.path + "/ran", spaced = dir.path + "/SD card";
+  const std::string marker = dir.path + "/ran", spaced = dir.path + "/SD card\t\\2";
   ASSERT_EQ(mkdir(spaced.c_str(), 0700), 0);
   // No plain spaces (a mount source never holds one unescaped); the shell
   // would still split at ${IFS}.
@@ -49,7 +50,7 @@ TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
       {"remount-ro and rootcontext are not ro", MountJson("rw,errors=remount-ro,rootcontext=x"), 0,
        true},
       {"shell syntax in the device name", MountJson(), 0, true, hostile},
-      {"mount point with a space", MountJson("rw", spaced), 0, true, "/dev/sdx", spaced},
+      {"escaped mount point", MountJson("rw", spaced), 0, true, "/dev/sdx", spaced},
       {"mmcblk12's own partition", MountJson(), 0, true, "/dev/mmcblk12"},
       {"mmcblk1 beside a mounted mmcblk12", Json::object(), 0, false, "/dev/mmcblk1", "", true},
   };

@@ -61,7 +61,7 @@ std::string ScanEntry::Caption() const {
   return caption;
 }
 
-std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot) {
+std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot, ScanDetail detail) {
   std::vector<ScanEntry> out;
   std::string dir = sysRoot + "/block";
   DIR *d = ::opendir(dir.c_str());
@@ -79,15 +79,16 @@ std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot) {
     ScanEntry e;
     e.Name = "/dev/" + name;
     e.Transport = v.Transport;
-    FillFromSys(e, sysRoot + "/class/block/" + name);
+    if (detail == ScanDetail::Captions)
+      FillFromSys(e, sysRoot + "/class/block/" + name);
     out.push_back(e);
   }
   return out;
 }
 
 std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
-                                       const std::string &sysRoot,
-                                       std::vector<std::string> &errors) {
+                                       const std::string &sysRoot, std::vector<std::string> &errors,
+                                       ScanDetail detail) {
   std::vector<ScanEntry> out;
   for (const std::string &pattern : patterns) {
     glob_t g{};
@@ -113,19 +114,22 @@ std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
       ScanEntry e;
       e.Name = path;
       e.Transport = v.Transport;
-      e.SizeBytes = SizeOf(fd.Get());
-      fd.Close();
-      uint64_t known = e.SizeBytes;
-      FillFromSys(e, sysRoot + "/class/block/" + v.Name);
-      if (known)
-        e.SizeBytes = known;
+      if (detail == ScanDetail::Captions) {
+        e.SizeBytes = SizeOf(fd.Get());
+        fd.Close();
+        uint64_t known = e.SizeBytes;
+        FillFromSys(e, sysRoot + "/class/block/" + v.Name);
+        if (known)
+          e.SizeBytes = known;
+      }
       out.push_back(e);
     }
   }
   return out;
 }
 
-std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std::string &devRoot) {
+std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std::string &devRoot,
+                                          ScanDetail detail) {
   std::vector<std::string> names;
   for (char c = 'a'; c <= 'z'; ++c)
     names.push_back(std::string("sd") + c);
@@ -143,7 +147,8 @@ std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std:
     ScanEntry e;
     e.Name = path;
     e.Transport = v.Transport;
-    e.SizeBytes = SizeOf(fd.Get());
+    if (detail == ScanDetail::Captions)
+      e.SizeBytes = SizeOf(fd.Get());
     out.push_back(e);
   }
   return out;

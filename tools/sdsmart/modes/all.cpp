@@ -12,6 +12,8 @@
 #include "state/on_change.h"
 #include "util/files.h"
 
+#include "sdsmart/convert.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -208,9 +210,9 @@ int RunAllCards(const Options &o, RunStatus &status) {
     return PublishAll(o, status, Json::array(), nullptr, nullptr);
   const CardTime timeout{o.Timeout ? *o.Timeout : kDefaultTimeoutSeconds, OnChangeSecondsAtMost(o)};
   std::vector<std::string> errors;
-  std::vector<ScanEntry> found = o.ScanPatterns.empty()
-                                     ? ScanList({}, errors)
-                                     : ProbeCandidates(o.ScanPatterns, "/sys", errors);
+  std::vector<ScanEntry> found =
+      o.ScanPatterns.empty() ? ScanList({}, errors, ScanDetail::Names)
+                             : ProbeCandidates(o.ScanPatterns, "/sys", errors, ScanDetail::Names);
   for (const std::string &e : errors) {
     status.Say("warning", e);
     status.Fail(kExitOpenFailed);
@@ -236,6 +238,10 @@ int RunAllCards(const Options &o, RunStatus &status) {
   if (isatty(STDOUT_FILENO)) // the reports are drawn for this terminal
     ::setenv("COLUMNS", std::to_string(TerminalWidth(STDOUT_FILENO)).c_str(), 1);
   CatchStopSignals();
+  // The runs convert text in the environment's locale, which the library
+  // builds once a process: built here, each forked run finds it built, as it
+  // finds the libraries loaded.
+  ToWideString(std::string());
   // Each card's section as soon as the cards before it are done.
   std::vector<bool> ended(runs.size());
   std::vector<int> bits(runs.size());

@@ -8,9 +8,9 @@
 namespace sdsmart_tool {
 
 std::vector<ScanEntry> ScanList(const std::vector<std::string> &patterns,
-                                std::vector<std::string> &errors) {
-  return Merge(Merge(ScanSysBlock("/sys"), ProbeUnlistedNodes("/sys", "/dev")),
-               ProbeCandidates(patterns, "/sys", errors));
+                                std::vector<std::string> &errors, ScanDetail detail) {
+  return Merge(Merge(ScanSysBlock("/sys", detail), ProbeUnlistedNodes("/sys", "/dev", detail)),
+               ProbeCandidates(patterns, "/sys", errors, detail));
 }
 
 int RunScan(const Options &o, RunStatus &status) {
