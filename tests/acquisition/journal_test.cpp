@@ -49,9 +49,9 @@ protected:
 } // namespace
 
 TEST_F(Journal, SetUpRefusesAMissingDirectoryAndNullTurnsItOff) {
-  EXPECT_EQ(SetJournalDirectory(File("none").c_str()), 1);
-  EXPECT_EQ(std::string(GetErrorMessage()),
-            "The journal directory " + File("none") + " cannot be used: No such file or directory");
+  ExpectFailed(SetJournalDirectory(File("none").c_str()), SDSMART_E_UNCODED,
+               "The journal directory " + File("none") +
+                   " cannot be used: No such file or directory");
   EXPECT_EQ(SetJournalDirectory(JournalDir().c_str()), 0);
   EXPECT_EQ(SetJournalDirectory(""), 0);
   EXPECT_EQ(SetJournalDirectory(nullptr), 0);

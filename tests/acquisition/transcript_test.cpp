@@ -6,8 +6,6 @@
 
 using namespace sdtest;
 
-class Transcripts : public AcquisitionTest {};
-
 struct TranscriptCase {
   const char *name; // of the golden file
   const char *cardFile;
@@ -69,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST_F(Transcripts, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
+TEST_F(AcquisitionTest, UnconfirmedPmtCleanGivesUpAfterItsPolls) {
   const Json json = LoadCardJson("usb.json");
   sdsim::Card &card = AttachNamed(json);
   _FuncSel = 8;

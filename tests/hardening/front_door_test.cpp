@@ -33,10 +33,7 @@ std::map<std::string, std::string> Snapshot(const std::string &dir) {
   return out;
 }
 
-struct HostileName {
-  const char *label;
-  std::string name;
-};
+using HostileName = std::pair<const char *, std::string>; // what it is, the text
 
 class FrontDoor : public ::testing::Test {
 protected:
@@ -96,11 +93,11 @@ TEST_F(FrontDoor, HostileDeviceNamesGiveAnErrorAndTouchNothing) {
       {"disk image", image},
       {"null device", "/dev/null"},
   };
-  for (const HostileName &n : names) {
+  for (const auto &[label, name] : names) {
     for (unsigned char version : {2, 3}) {
-      const std::string what = std::string(n.label) + ", version " + std::to_string(version);
+      const std::string what = std::string(label) + ", version " + std::to_string(version);
       // Naming is accepted or refused, but never crashes.
-      const int named = SetDiskName(n.name.c_str());
+      const int named = SetDiskName(name.c_str());
       EXPECT_TRUE(named == 0 || named == 1) << what;
       SetSmartVersion(version);
       ExpectClearError(GetSmartInfo(), what);
@@ -166,9 +163,9 @@ TEST_F(FrontDoor, BadConfigurationPathsGiveAnError) {
       {"invalid UTF-8", scratch.File("\xFF\xFE")},
       {"100 MiB configuration", huge},
   };
-  for (const HostileName &p : paths) {
-    ExpectClearError(SetConfigPath(p.name.c_str()), p.label);
-    ExpectNothingChanged(p.label);
+  for (const auto &[label, path] : paths) {
+    ExpectClearError(SetConfigPath(path.c_str()), label);
+    ExpectNothingChanged(label);
   }
 
   ASSERT_EQ(SetConfigPath(config.c_str()), 0) << GetErrorMessage();

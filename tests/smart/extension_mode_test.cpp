@@ -16,21 +16,9 @@ Json MountJson(const std::string &options = "rw,nosuid,nodev,relatime",
   return {{"mount", {{"point", point}, {"options", options}}}};
 }
 
-std::string MakeDir(const ScratchDir &dir, const std::string &name) {
-  const std::string p = dir.File(name);
-  EXPECT_EQ(mkdir(p.c_str(), 0700), 0) << p;
-  return p;
-}
-
 } // namespace
 
-class ExtensionMode : public CardTest {
-protected:
-  Outcome Run(sdsim::Card &card, unsigned char select, const FaultKind *fault = nullptr,
-              uint64_t at = 0) {
-    return RunReader(card, 3, select, fault, at);
-  }
-};
+class ExtensionMode : public CardTest {}; // runs the reader with SMART version 3
 
 // The mount table decides between the methods. It is read without a shell:
 // a device name full of shell syntax runs nothing, a mount point may hold a
@@ -38,7 +26,8 @@ protected:
 // stands in the options, and only the card's own partitions count (mmcblk12p1
 // is not one of mmcblk1's).
 TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
-  const std::string marker = dir.path + "/ran", spaced = MakeDir(dir, "SD card\t\\2");
+  const std::string marker = dir.path + "/ran", spaced = dir.path + "/SD card\t\\2";
+  ASSERT_EQ(mkdir(spaced.c_str(), 0700), 0);
   // No plain spaces (a mount source never holds one unescaped); the shell
   // would still split at ${IFS}.
   const std::string hostile = "/dev/sdx;touch${IFS}" + marker + ";$(touch${IFS}" + marker +
@@ -73,7 +62,7 @@ TEST_F(ExtensionMode, MountStateDecidesTheMethod) {
       Attach(CardJson("/dev/mmcblk12", mounted));
     }
     sdsim::Card &card = Attach(CardJson(c.node, c.beside12 ? Json{{"mmc_host", 6}} : c.mount));
-    const Outcome o = Run(card, 1);
+    const Outcome o = RunReader(card, 3, 1);
     EXPECT_EQ(o.code, c.code);
     EXPECT_EQ(Contains(o.seen, "enter v3"), c.v3) << Describe(o.seen);
     EXPECT_EQ(Contains(o.seen, "file command 0x101"), c.v3) << Describe(o.seen);
@@ -117,7 +106,8 @@ TEST_F(ExtensionMode, AnswersInTheFile) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson(), c.entries));
-    const Outcome o = Run(card, 1, c.fault == FaultKind::FailTransfer ? nullptr : &c.fault);
+    const Outcome o =
+        RunReader(card, 3, 1, c.fault == FaultKind::FailTransfer ? nullptr : &c.fault);
     const bool final = c.code != 0;
     EXPECT_EQ(o.code, c.code);
     EXPECT_EQ(o.text, c.text);
@@ -133,11 +123,12 @@ TEST_F(ExtensionMode, AnswersInTheFile) {
 }
 
 TEST_F(ExtensionMode, LinkAtTheHostFilePathIsNotFollowed) {
-  const std::string point = MakeDir(dir, "card"), target = dir.path + "/precious";
+  const std::string point = dir.path + "/card", target = dir.path + "/precious";
+  ASSERT_EQ(mkdir(point.c_str(), 0700), 0);
   WriteFile(target, "keep me");
   ASSERT_EQ(symlink(target.c_str(), (point + "/SmartFile6459.txt").c_str()), 0);
   sdsim::Card &card = Attach(CardJson("/dev/sdx", MountJson("rw", point)));
-  const Outcome o = Run(card, 1);
+  const Outcome o = RunReader(card, 3, 1);
   ASSERT_EQ(o.code, 0) << "falls back to the direct method";
   EXPECT_TRUE(Contains(o.seen, "enter v2"));
   EXPECT_EQ(o.erase, ExpectedErase(card));

@@ -64,13 +64,11 @@ protected:
   CSmartInfoReader reader{channel, L"ABCDEFGH", L"/dev/null-card", terminated, version};
 
   void Load(const HeaderFields &s) { reader.LoadHeader(HostHeader(s)); }
-  std::wstring text; // of the last error
   // Feeds data to the parser the loaded header's type names; the error code, 0 when none.
   int64_t Parse(const std::vector<unsigned char> &data, unsigned char source = 3) {
     try {
       reader.ReadDetailData(source, data.data(), data.size());
     } catch (const CError &e) {
-      text = e.GetText();
       return e.GetCode();
     }
     return 0;

@@ -35,8 +35,7 @@ protected:
   // Each command that ran is gone with its whole process group.
   void ExpectHooksGone(size_t count, int line = __builtin_LINE()) {
     SCOPED_TRACE("checked at line " + std::to_string(line));
-    std::string text;
-    ReadWholeFile(Dir + "/pids", text);
+    const std::string text = sdtest::ReadFile(Dir + "/pids");
     std::istringstream pids(text);
     size_t n = 0;
     for (pid_t pid; pids >> pid; ++n) {
