@@ -99,9 +99,10 @@ public:
   // Every journal file in `directory` ("sector0-*.journal"), sorted.
   static std::vector<std::string> List(const std::string &directory);
   // The journal in `directory` whose copy fits `card`, whatever node it was
-  // written under: the one of the card's own node first. Damaged files of
-  // other nodes are passed over. When several fit with different copies,
-  // nothing is chosen and `ambiguous` names them.
+  // written under: the one of the card's own node first, unless only the
+  // capacity tells it (no CID, no boot digest). Damaged files of other nodes
+  // are passed over. When several fit with different copies, nothing is
+  // chosen and `ambiguous` names them.
   static std::optional<CSectorJournal> FindForCard(const std::string &directory,
                                                    const CCardIdentity &card,
                                                    const SectorReader &read,

@@ -70,6 +70,8 @@ std::optional<CJournalRecord> CEntryJournal::AdoptJournalOfCard() {
   std::string ambiguous;
   std::optional<CSectorJournal> found =
       CSectorJournal::FindForCard(Directory, Card, ReadSector, ambiguous);
+  if (!ambiguous.empty())
+    throw MakeError(Errors::JournalAmbiguous, {Wide(ambiguous), Wide(Card.Describe())});
   if (!found)
     return std::nullopt;
   Journal = *found;
@@ -82,9 +84,8 @@ void CEntryJournal::Backup() {
   if (EntrySector::Classify(found.Data()) != EntrySector::Kind::OtherData) {
     // A run died with its pattern in place: only this card's own copy may
     // go back, found by the card's identity whatever node it was taken on.
-    if (!saved || !JournalFitsCard(*saved, Card, ReadSector))
-      if (std::optional<CJournalRecord> own = AdoptJournalOfCard())
-        saved = own;
+    if (std::optional<CJournalRecord> own = AdoptJournalOfCard())
+      saved = own;
     if (!saved)
       throw MakeError(Errors::PatternInSectorZero);
     if (!JournalFitsCard(*saved, Card, ReadSector))

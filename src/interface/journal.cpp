@@ -342,7 +342,9 @@ std::optional<CSectorJournal> CSectorJournal::FindForCard(const std::string &dir
       record = Decode(text, why);
     if (!record || !JournalFitsCard(*record, card, read))
       continue;
-    if (path == own.Path())
+    // Capacity alone does not tell two cards apart: the node's own copy is
+    // taken only when no other such copy fits (the cards may have swapped).
+    if (path == own.Path() && !(record->Card.Cid.empty() && record->Card.BootDigest.empty()))
       return AtPath(path);
     if (!chosen) {
       chosen = AtPath(path);

@@ -92,6 +92,10 @@ inline constexpr ErrorMessage JournalOfAnotherCard{
     ErrorCode::Uncoded, L"Sector 0 holds a special-mode pattern, but the journal {} belongs to "
                         L"another card ({}; this card: {}); it is not applied and nothing was "
                         L"written."};
+inline constexpr ErrorMessage JournalAmbiguous{
+    ErrorCode::Uncoded, L"Sector 0 holds a special-mode pattern, and the journals {} both fit this "
+                        L"card ({}) with different copies; neither is applied and nothing was "
+                        L"written."};
 inline constexpr ErrorMessage JournalDiffers{
     ErrorCode::Uncoded, L"The journal {} of an interrupted run holds another sector 0 than this "
                         L"card's ({}; this card: {}); nothing was written. Restore it to its "

@@ -310,6 +310,27 @@ TEST_F(Recovery, TheBootDigestTellsCardsWithoutCidApart) {
   EXPECT_EQ(Sector0("a.img"), tableA);
 }
 
+// Two cards only their capacity tells apart (no CID, no partition to
+// digest), killed and then swapped between nodes: neither node's copy is
+// guessed while the other's fits too; the one named is taken.
+TEST_F(Recovery, CardsOnlyTheCapacityTellsApartAreNotGuessed) {
+  Sh("truncate -s 64M a.img b.img && echo a | dd of=a.img conv=notrunc status=none");
+  const std::string ownA = Sector0("a.img");
+  KillInSpecialMode(Card("b", "/dev/sdx", "b.img", 64 << 20));
+  Sh("mv state/sector0-dev_sdx.journal state/sector0-dev_sdy.journal");
+  KillInSpecialMode(Card("a", "/dev/sdx", "a.img", 64 << 20));
+  const std::string a = Card("a", "/dev/sdy", "a.img", 64 << 20), patternA = Sector0("a.img");
+  for (const auto &[next, status] :
+       {std::pair{"/dev/sdy", 4 | 64}, {"--restore-sector0 /dev/sdy", 4}}) {
+    ExpectRun(Tool(a, next), status, "both fit");
+    EXPECT_EQ(Sector0("a.img"), patternA) << next;
+  }
+  ExpectRun(Tool(a, "--restore-sector0 --journal " + dir.File("state/sector0-dev_sdx.journal") +
+                        " /dev/sdy"),
+            0);
+  EXPECT_EQ(Sector0("a.img"), ownA);
+}
+
 // Clones that nothing tells apart (no CID, no reader serial) are never
 // skipped for one another. (One run without a header switching no card off:
 // tools.Sandbox.UnsupportedCardIsWrittenToTwice.)

@@ -8,9 +8,11 @@
 #include "tool_run.h"
 
 #include <cmath>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 
 namespace sdsmart_tool {
@@ -82,13 +84,18 @@ protected:
     return "02544d5344534d31aa1234567" + std::to_string(i) + "019d01";
   }
   std::string Image(int i) const { return Folder.dir.File("card" + std::to_string(i) + ".img"); }
-  // The card's own sector 0 (hexadecimal, as card files and journals hold it).
-  static std::string Own(int i) {
+  // The card's own sector 0: a DOS table of one partition from sector 2048,
+  // whose boot sector (the card's number) tells cards without a CID apart.
+  static std::string OwnBytes(int i) {
     std::string bytes(512, '\0');
-    for (int k = 0; k < 512; ++k)
+    for (int k = 0; k < 446; ++k)
       bytes[k] = char((k * 131 + 7 + i * 17) & 0xFF);
-    return Hex(bytes);
+    bytes[446 + 4] = 0x0c, bytes[446 + 9] = 0x08, bytes[446 + 14] = 0x01; // 65536 from 2048
+    bytes[510] = 0x55, bytes[511] = char(0xAA);
+    return bytes;
   }
+  // Hexadecimal, as card files and journals hold it.
+  static std::string Own(int i) { return Hex(OwnBytes(i)); }
   bool Journal(int i) const {
     for (const auto &e : std::filesystem::recursive_directory_iterator(Folder.state))
       if (e.path().extension() == ".journal" &&
@@ -136,14 +143,18 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
   sdtest::WriteFile(
       hook, "#!/bin/sh\nm=$(cat " + mode + ")\ncase $m in hook-slow) sleep 2;; esac\n" +
                 "echo \"$SDSMART_CARD_ID|$SDSMART_EVENTS|$SDSMART_PREVIOUS_VERDICT|"
-                "$SDSMART_VERDICT|$m\" >> " +
+                "$SDSMART_VERDICT|$m|$SDSMART_SECTOR0_RESTORED\" >> " +
                 log + "\ncase $m in hook-fails) exit 3;; hook-hangs) exec sleep 60;; esac\n");
   ::chmod(hook.c_str(), 0755);
   std::vector<std::string> node;
-  for (char c = 'b'; c < 'b' + kCards; ++c)
-    node.push_back(std::string("/dev/sd") + c);
-  std::map<std::string, std::string> announced;       // the verdict a working hook took, per card
-  std::map<std::string, int> restores, kills, faults; // per card, and per fault
+  for (int i = 0; i < kCards; ++i) {
+    node.push_back(std::string("/dev/sd") + char('b' + i));
+    std::ofstream image(Image(i), std::ios::binary);
+    image << OwnBytes(i) << std::string(2047 * 512, '\0') << "soak card " << i;
+  }
+  std::map<std::string, std::string> announced;         // the verdict a working hook took, per card
+  std::map<std::string, int> kills, faults;             // per card, and per fault
+  std::map<std::string, std::set<std::string>> repairs; // per card, the journals' times
   size_t logSeen = 0;
   std::vector<std::string> bag;
   for (RunNo = 0; RunNo < runs; ++RunNo) {
@@ -243,13 +254,15 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
       Check(all == r.Status, "textfile's exit status " + std::to_string(all) + ", exit status " +
                                  std::to_string(r.Status));
     }
-    // Each change is announced once to a working hook, in order; a repair
-    // no more often than a kill left one to do.
+    // Each change is announced once to a working hook, in order; no more
+    // repairs than kills left to do (a repair not taken is announced again).
     for (const std::string &e : fresh) {
       std::vector<std::string> f = Split(e, '|');
-      f.resize(5);
-      restores[f[0]] += f[1].find("sector0-restored") != std::string::npos;
-      Check(restores[f[0]] <= kills[f[0]], e + ": a repair announced that was never needed");
+      f.resize(6);
+      if (f[1].find("sector0-restored") != std::string::npos)
+        repairs[f[0]].insert(f[5]);
+      Check(repairs[f[0]].size() <= size_t(kills[f[0]]),
+            e + ": a repair announced that was never needed");
       std::string &last = announced[f[0]]; // "" stands for PASSED
       if (f[4] == "hook-fails" || f[4] == "hook-hangs" || f[1].find("verdict") == std::string::npos)
         continue;

@@ -60,10 +60,11 @@ void ReportSector0(const Options &o, RunStatus &status, bool read) {
     }
     if (intact == false)
       status.Say("error", "sector 0 of " + o.Device +
-                              " holds a command pattern and no journal of this card was found, "
-                              "so its partition table is lost until sdsmart --restore-sector0 " +
-                              o.Device + " finds a copy or sdsmart --rebuild-sector0 " + o.Device +
-                              " rebuilds it");
+                              " holds a command pattern and no journal was found that is this "
+                              "card's alone, so its partition table is lost until sdsmart "
+                              "--restore-sector0 [--journal FILE] " +
+                              o.Device + " writes back its copy or sdsmart --rebuild-sector0 " +
+                              o.Device + " rebuilds it");
   }
   if (intact == false)
     status.Fail(kExitSector0);
