@@ -79,7 +79,7 @@ fuzz:
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian packages (libsdsmart1, libsdsmart-dev, sdsmart, sdsmart-sim;
+# The Debian packages (libsdsmart1, libsdsmart-dev, sdsmart, sdsmart-sim, python3-sdsmart;
 # cmake/package.cmake) from their own tree, built with Debian's hardening
 # flags and without the install RPATH the tool carries for other prefixes.
 deb: export DEB_BUILD_MAINT_OPTIONS = hardening=+all

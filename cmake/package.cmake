@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: MIT
-# `make deb`: four Debian packages built by CPack from a release tree
+# `make deb`: five Debian packages built by CPack from a release tree
 # configured with -DSDSMART_DEB=ON and the prefix /usr, one an install
 # component (cmake/install.cmake):
 #   libsdsmart1     runtime: the library, with shlibs and a symbols file
@@ -7,14 +7,16 @@
 #   sdsmart         tools: the tool, its units, rules, schemas and sample
 #                   configuration
 #   sdsmart-sim     sim: the virtual card, for host developers' tests
+#   python3-sdsmart python: the Python module for fleet scripts (python/)
 set(SDSMART_DEB_MAINTAINER "sdsmart developers <sdsmart-dev@example.org>" CACHE STRING
   "Maintainer field of the Debian packages")
 
-set(deb_components runtime devel tools sim)
+set(deb_components runtime devel tools sim python)
 set(deb_runtime_name libsdsmart1)
 set(deb_devel_name libsdsmart-dev)
 set(deb_tools_name sdsmart)
 set(deb_sim_name sdsmart-sim)
+set(deb_python_name python3-sdsmart)
 
 if(SDSMART_DEB)
   include(GNUInstallDirs)
@@ -40,6 +42,10 @@ if(SDSMART_DEB)
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${deb_tools_name} COMPONENT tools)
   install(FILES ${deb_doc}/sdsmart.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
   install(FILES ${deb_doc}/sdsim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT sim)
+  # Where Debian's python3 finds the modules of packages (sources only: no
+  # byte code in a package).
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/sdsmart DESTINATION lib/python3/dist-packages
+    COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
 
   # The symbols file: the interface a host may use (abi/symbols.list) as the
   # built library exports it, each symbol with the version that brought it.
@@ -87,6 +93,13 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+# Pure Python: one package for every architecture, which runs the tool of
+# any build at least as new (no exact version: that would bind it to one
+# architecture's build).
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, sdsmart (>= ${PROJECT_VERSION})")
 
 # CPack indents the lines after the first and turns the empty one into " .".
 set(sdsmart_about "sdsmart reads the health and wear data (remaining life, erase counts, bad
@@ -116,8 +129,17 @@ against cards they do not have, and against cards that fail part-way.
 
 This package holds the launcher, the card library it preloads, sample cards
 and the configuration they answer to.")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "S.M.A.R.T. health and wear data of SD cards - Python module
+${sdsmart_about}
+
+The Python 3 module sdsmart runs the sdsmart tool and gives its JSON
+documents as typed results (None for a value not read), a card that failed
+as an exception with the library's error code and message, and the cards'
+histories and wear forecasts from the tool's state folder without
+privileges. python3 -m sdsmart prints one line per card.")
 include(CPack)
 cpack_add_component(runtime)
 cpack_add_component(devel DEPENDS runtime)
 cpack_add_component(tools DEPENDS runtime)
 cpack_add_component(sim)
+cpack_add_component(python)

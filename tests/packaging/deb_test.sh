@@ -1,14 +1,15 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# `make deb` builds four packages that lintian passes without errors or
+# `make deb` builds five packages that lintian passes without errors or
 # warnings and that work once unpacked: host programs in C and C++ build
 # against libsdsmart-dev + libsdsmart1 alone (pkg-config and find_package),
-# the tool runs with the packaged library, and sdsmart-sim on its own runs the
-# packaged tool against its sample card.
+# the tool runs with the packaged library, sdsmart-sim on its own runs the
+# packaged tool against its sample card, and python3-sdsmart's summary reads
+# it there.
 # Usage: deb_test.sh SOURCE_DIR WORK_DIR CONSUMER_DIR
 set -eu
 src=$1 work=$2 consumer=$3
-for t in dpkg-deb dpkg-buildflags dpkg-shlibdeps cpack pkg-config lintian c++; do
+for t in dpkg-deb dpkg-buildflags dpkg-shlibdeps cpack pkg-config lintian c++ python3; do
   command -v "$t" >/dev/null || { echo "$t is not installed: skipped"; exit 77; }
 done
 fail() { echo "$*"; exit 1; }
@@ -27,11 +28,15 @@ arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 lib=usr/lib/$multiarch
 set -- "$work"/build/*.deb
-[ $# -eq 4 ] || fail "expected four packages in $work/build: $*"
-for p in libsdsmart1 libsdsmart-dev sdsmart sdsmart-sim; do
-  [ -f "$work/build/${p}_${version}_$arch.deb" ] || fail "no package $p: $*"
+[ $# -eq 5 ] || fail "expected five packages in $work/build: $*"
+# The Python module is the one package for every architecture.
+deb() {
+  case $1 in python3-*) echo "$work/build/${1}_${version}_all.deb" ;;
+  *) echo "$work/build/${1}_${version}_$arch.deb" ;; esac
+}
+for p in libsdsmart1 libsdsmart-dev sdsmart sdsmart-sim python3-sdsmart; do
+  [ -f "$(deb "$p")" ] || fail "no package $p: $*"
 done
-deb() { echo "$work/build/${1}_${version}_$arch.deb"; }
 
 # Each file in the package it belongs to, and only there.
 expect() {
@@ -52,9 +57,14 @@ expect sdsmart usr/bin/sdsmart usr/share/man/man1/sdsmart.1.gz etc/sdsmart/confi
   usr/lib/systemd/system/sdsmart-textfile.service usr/lib/systemd/system/sdsmart-textfile.timer
 expect sdsmart-sim usr/bin/sdsim usr/share/man/man1/sdsim.1.gz usr/share/sdsmart-sim/config \
   usr/share/sdsmart-sim/cards/usb.json usr/share/sdsmart-sim/cards/native.json
-for p in libsdsmart-dev sdsmart sdsmart-sim; do
+python=usr/lib/python3/dist-packages/sdsmart
+expect python3-sdsmart $python/__init__.py $python/__main__.py $python/run.py $python/state.py
+for p in libsdsmart-dev sdsmart sdsmart-sim python3-sdsmart; do
   if grep -E '/libsdsmart\.so\.1' "$work/$p.list"; then fail "$p carries the library"; fi
 done
+grep -E '__pycache__|\.pyc$' "$work/python3-sdsmart.list" && fail "python3-sdsmart carries byte code"
+[ "$(dpkg-deb -f "$(deb python3-sdsmart)" Depends)" = "python3:any, sdsmart (>= $version)" ] ||
+  fail "python3-sdsmart Depends: $(dpkg-deb -f "$(deb python3-sdsmart)" Depends)"
 grep -E 'include/|\.pc$|libsdsmart\.so$' "$work/libsdsmart1.list" && fail "libsdsmart1 carries development files"
 
 # Control data: shlibs and a symbols file of the interface, versioned
@@ -141,3 +151,16 @@ LD_LIBRARY_PATH=$tool/$lib "$sim/usr/bin/sdsim" --card "$sim/usr/share/sdsmart-s
 # 16: the sample card is worn enough for a warning; any other bit is a failure.
 [ $((status & ~16)) -eq 0 ] || { cat "$work/sim.json"; fail "sdsmart under sdsim: $status"; }
 grep -q '"VC-A100-SDSIM"' "$work/sim.json" || fail "no card in $(head -c 300 "$work/sim.json")"
+
+# python3-sdsmart unpacked runs that tool there: one line for the card.
+py=$work/python-root
+rm -rf "$py" "$work/state"
+mkdir -p "$work/state"
+dpkg-deb -x "$(deb python3-sdsmart)" "$py"
+status=0
+PYTHONPATH=$py/usr/lib/python3/dist-packages PYTHONDONTWRITEBYTECODE=1 LD_LIBRARY_PATH=$tool/$lib \
+  "$sim/usr/bin/sdsim" --card "$sim/usr/share/sdsmart-sim/cards/usb.json" -- python3 -m sdsmart \
+  --program "$tool/usr/bin/sdsmart" --config "$sim/usr/share/sdsmart-sim/config" \
+  --state-dir "$work/state" >"$work/python.txt" || status=$?
+[ $((status & ~16)) -eq 0 ] && grep -Eq '^/dev/sdx [0-9a-f]{32} (PASSED|WARNING) life ' "$work/python.txt" ||
+  fail "python3 -m sdsmart: $status: $(cat "$work/python.txt")"
