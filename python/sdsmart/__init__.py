@@ -12,10 +12,10 @@ state folder without privileges.
 from .errors import SdsmartError, ToolError
 from .report import (Blocks, Card, CardReport, Device, Ecc, EraseBucket, EraseCount, Forecast,
                      LibraryError, Life, Message, Plausibility, Power, Run, Sector0, SmartStatus,
-                     card_report)
+                     card_report, format_understood)
 from .run import (DEFAULT_TIMEOUT, EXIT_ACQUISITION, EXIT_COMMAND_LINE, EXIT_HEALTH_FAILED,
                   EXIT_HEALTH_WARNING, EXIT_OPEN_FAILED, EXIT_OUTPUT, EXIT_SECTOR0, AllReport,
-                  exit_bits, failure, read_all, read_card, run_tool)
+                  failure, read_all, read_card, run_tool)
 from .state import (DEFAULT_STATE_DIR, History, Reading, card_state, known_cards, latest,
                     parse_reading, read_history)
 

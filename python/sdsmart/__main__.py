@@ -41,7 +41,7 @@ def main(argv=None) -> int:
     p.add_argument("--program", default="sdsmart", help="the sdsmart tool (default: on PATH)")
     p.add_argument("--state-dir", help="the tool's state folder")
     p.add_argument("--config", help="the tool's configuration file")
-    p.add_argument("--select", type=int, help="detail selector (0 to 7)")
+    p.add_argument("--select", help="detail selector (0 to 7)")
     p.add_argument("--timeout", type=float, default=DEFAULT_TIMEOUT,
                    help="seconds the tool may take (default %(default)g)")
     a = p.parse_args(argv)

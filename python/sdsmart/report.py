@@ -214,6 +214,18 @@ class CardReport:
         return self.sdsmart.exit_status if self.sdsmart else None
 
 
+# The major format version this module reads: a later one may have renamed
+# keys, which would read as values not read.
+FORMAT_MAJOR = 1
+
+
+def format_understood(document) -> bool:
+    """Whether a whole document (not an entry of --all) is of a format
+    version this module reads."""
+    version = document.get("json_format_version") if isinstance(document, dict) else None
+    return isinstance(version, list) and len(version) == 2 and version[0] == FORMAT_MAJOR
+
+
 def card_report(document) -> Optional[CardReport]:
     """A CardReport of a parsed JSON document; None when it is no object."""
     return _build(CardReport, document)

@@ -13,7 +13,7 @@ from dataclasses import dataclass, field
 from typing import List, Optional, Sequence
 
 from .errors import SdsmartError, ToolError
-from .report import CardReport, Run, _build, _many, _one, card_report
+from .report import CardReport, Run, _build, _many, _one, card_report, format_understood
 
 # The tool's exit bits (sdsmart(1), EXIT STATUS).
 EXIT_COMMAND_LINE = 1 << 0
@@ -103,6 +103,10 @@ def run_tool(args: Sequence[str], *, program: str = "sdsmart", prefix: Sequence[
         why = f": {said[-1]}" if said else ""
         raise ToolError(f"{program} printed no JSON document (exit status {child.returncode}){why}",
                         device=device, exit_status=child.returncode)
+    if not format_understood(document):
+        raise ToolError(f"{program} printed a document of format "
+                        f"{document.get('json_format_version')}, which this module does not read",
+                        device=device, exit_status=child.returncode, document=document)
     return child.returncode, document
 
 
@@ -154,13 +158,3 @@ def read_all(candidates: Sequence[str] = (), *, jobs: Optional[int] = None,
     _, document = run_tool(args, program=program, prefix=prefix, timeout=timeout)
     return _build(AllReport, document)
 
-
-def exit_bits(status: Optional[int]) -> List[str]:
-    """The names of the bits set in an exit status of the tool."""
-    if status is None:
-        return ["did not exit"]
-    if status >= 128:
-        return [f"ended by signal {status - 128}"]
-    names = ["command line", "device not usable", "reading failed", "health FAILED",
-             "health WARNING", "output not written", "sector 0 holds a command pattern"]
-    return [n for bit, n in enumerate(names) if status & (1 << bit)]

@@ -10,7 +10,7 @@ from dataclasses import dataclass
 from typing import List, Optional
 
 from .errors import SdsmartError
-from .report import CardReport, card_report
+from .report import CardReport, card_report, format_understood
 
 DEFAULT_STATE_DIR = "/var/lib/sdsmart"
 
@@ -101,10 +101,9 @@ def _report(path: str) -> CardReport:
         document = json.loads(_read_text(path))
     except ValueError as e:
         raise SdsmartError(f"{path} holds no JSON document: {e}") from e
-    report = card_report(document)
-    if report is None:
-        raise SdsmartError(f"{path} holds no card document")
-    return report
+    if not format_understood(document):
+        raise SdsmartError(f"{path} holds no card document of a format this module reads")
+    return card_report(document)
 
 
 def card_state(card_id: str, state_dir: str = DEFAULT_STATE_DIR) -> CardReport:

@@ -82,6 +82,11 @@ class Failures(ScratchTest):
             ("no JSON", lambda: sdsmart.read_all(program="true"), 0),
             ("no end", lambda: sdsmart.run_tool(["60"], program="sleep", timeout=0.2), None),
         ]
+        later = os.path.join(self.dir, "later")
+        with open(later, "w") as f:
+            f.write("#!/bin/sh\necho '{\"json_format_version\": [2, 0], \"sdsmart\": {}}'\n")
+        os.chmod(later, 0o755)
+        cases.append(("a later format", lambda: sdsmart.read_card("/dev/sdx", program=later), 0))
         for what, run, status in cases:
             with self.subTest(what), self.assertRaises(sdsmart.ToolError) as caught:
                 run()
