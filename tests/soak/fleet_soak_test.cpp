@@ -171,10 +171,13 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
     const int killAt = std::uniform_int_distribution<int>(1, 45)(random);
     if (Kind == "swap") // two cards change places, for good
       std::swap(node[victim], node[(victim + 1) % kCards]);
-    if (Kind == "rename") { // a card comes back under a name never used before
-      node[victim] = "/dev/sd";
-      for (int n = RunNo + 676; n; n /= 26)
-        node[victim] += char('a' + n % 26);
+    if (Kind == "rename") { // a card comes back under a node name no card has now
+      std::string name;
+      do
+        name =
+            std::string("/dev/sd") + char('b' + std::uniform_int_distribution<int>(0, 24)(random));
+      while (std::count(node.begin(), node.end(), name));
+      node[victim] = name;
     }
     const int64_t day = RunNo * step;
     const int64_t now = Kind == "clock-back"   ? kStart + day - 3 * kDay
@@ -247,12 +250,21 @@ TEST_F(Soak, FleetOfWearingCardsUnderFaults) {
     Check(!(hookFailed || slowed || Kind == "textfile-fifo") || (r.Status & kExitOutput),
           "an output failure, exit status " + std::to_string(r.Status));
     if (Kind != "textfile-fifo" && Kind != "full-disk") {
-      int all = 0;
-      for (const std::string &line : Split(ReadFile(prom)))
+      int all = 0, found = -1, read = -1;
+      for (const std::string &line : Split(ReadFile(prom))) {
+        const int value = std::atoi(line.substr(line.rfind(' ') + 1).c_str());
         if (line.rfind("sdsmart_exit_status{", 0) == 0)
-          all |= std::atoi(line.substr(line.rfind(' ') + 1).c_str());
+          all |= value;
+        else if (line.rfind("sdsmart_devices{state=\"found\"}", 0) == 0)
+          found = value;
+        else if (line.rfind("sdsmart_devices{state=\"read\"}", 0) == 0)
+          read = value;
+      }
       Check(all == r.Status, "textfile's exit status " + std::to_string(all) + ", exit status " +
                                  std::to_string(r.Status));
+      // No card is lost to the scan, and a run without a card fault reads every card.
+      Check(found == kCards && (read == kCards || Kind == "kill" || Kind == "busy"),
+            std::to_string(found) + " cards found, " + std::to_string(read) + " read");
     }
     // Each change is announced once to a working hook, in order; no more
     // repairs than kills left to do (a repair not taken is announced again).
