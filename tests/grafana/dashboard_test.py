@@ -10,13 +10,12 @@ uncorrectable ECC errors, one that is lost before the last reading and one
 that cannot be read. Every expression of every panel is then evaluated
 through Prometheus' query API with the dashboard's variables filled in as
 Grafana fills them, and the values are compared with the tool's own JSON
-documents. Last, one metric of the textfile is renamed: the same checks must
-fail.
+documents. Last, each metric the panels use is renamed in the textfile in
+turn: the same checks must then fail for every panel that uses it.
 
 Usage: dashboard_test.py BUILD_DIR SOURCE_DIR WORK_DIR SERVERS_DIR
 Exit status 77 (skipped) when the servers are not unpacked.
 """
-import copy
 import json
 import math
 import os
@@ -339,14 +338,36 @@ def check_variables(servers, dashboard):
     assert {WEAR, ECC, UNREAD} <= set(devices), devices
 
 
-def rename_metric(old, new):
-    """The textfile with one metric renamed, replaced atomically as the tool replaces it."""
+def families(dashboard):
+    """The tool's metric families the panels query (a histogram's by its base name)."""
+    names = set()
+    for panel in panels_of(dashboard):
+        for target in panel["targets"]:
+            names |= set(re.findall(r"\bsdsmart_\w+", target["expr"]))
+    return sorted({re.sub(r"_bucket$", "", n) for n in names})
+
+
+def write_textfile(text):
+    """Replaced atomically, as the tool replaces it."""
     path = os.path.join(TEXTFILE_DIR, "sdsmart.prom")
-    with open(path) as f:
-        text = re.sub(r"\b%s\b" % old, new, f.read())
-    with open(path + ".renamed", "w") as f:
+    with open(path + ".new", "w") as f:
         f.write(text)
-    os.rename(path + ".renamed", path)
+    os.rename(path + ".new", path)
+
+
+def renaming_caught(servers, dashboard, docs, original, family):
+    """Whether renaming FAMILY in the textfile fails every panel that uses it."""
+    renamed = family.replace("sdsmart_", "sdsmart_renamed_", 1)
+    write_textfile(re.sub(r"\b%s(_bucket|_sum|_count)?\b" % family, renamed + r"\1", original))
+    servers.until("%s renamed to be scraped" % family, lambda: (
+        servers.query('{__name__=~"%s.*"}' % renamed) and
+        not servers.query('{__name__=~"%s(_bucket)?"}' % family)))
+    caught = {f[0] for f in check(servers, dashboard, docs)}
+    users = {p["title"] for p in panels_of(dashboard)
+             if any(re.search(r"\b%s(_bucket)?\b" % family, t["expr"]) for t in p["targets"])}
+    if not users <= caught:
+        print("renaming %s was not caught by %s" % (family, sorted(users - caught)))
+    return users <= caught
 
 
 def main():
@@ -371,18 +392,14 @@ def main():
         panels = sum(1 for _ in panels_of(dashboard))
         print("%d panels: every expression answers with the cards' values" % panels)
 
-        renamed = "sdsmart_remaining_life_ratio"
-        rename_metric(renamed, "sdsmart_remaining_life_share")
-        servers.until("the renamed metric to be scraped", lambda: (
-            servers.query("sdsmart_remaining_life_share") and not servers.query(renamed)))
-        failures = check(servers, dashboard, copy.deepcopy(docs))
-        users = {p["title"] for p in panels_of(dashboard)
-                 if any(renamed in t["expr"] for t in p["targets"])}
-        caught = {f[0] for f in failures}
-        if not users or not users <= caught:
-            print("renaming %s was not caught for %s: %s" % (renamed, users - caught, failures))
+        # A metric renamed in the textfile fails every panel that shows it.
+        with open(os.path.join(TEXTFILE_DIR, "sdsmart.prom")) as f:
+            original = f.read()
+        names = families(dashboard)
+        missed = [n for n in names if not renaming_caught(servers, dashboard, docs, original, n)]
+        if missed:
             return 1
-        print("renaming %s fails %d checks of %s" % (renamed, len(failures), sorted(users)))
+        print("renaming any of %d metrics fails the panels that use it" % len(names))
         return 0
     finally:
         servers.stop()
