@@ -52,6 +52,8 @@ if(TARGET sdsmart_cli)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart COMPONENT tools)
   install(FILES ${PROJECT_SOURCE_DIR}/contrib/prometheus/sdsmart.rules.yml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart/prometheus COMPONENT tools)
+  install(FILES ${PROJECT_SOURCE_DIR}/contrib/grafana/sdsmart-dashboard.json
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart/grafana COMPONENT tools)
   # Under the prefix: systemd reads /usr/lib and /usr/local/lib/systemd/system.
   set(SDSMART_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
     "Folder of the systemd units, relative to the prefix or absolute")

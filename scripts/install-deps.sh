@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that one use of the tree needs, and only those
-# that are missing. Usage: install-deps.sh [--promtool DIR] [--kernel DIR] SET...
+# that are missing. Usage: install-deps.sh [--promtool DIR] [--prometheus-servers DIR]
+# [--kernel DIR] SET...
 #   build  configure and build the library, the tool and the virtual card
 #          (make, make demo, make install)
 #   test   the suite (make test; it also builds the package: add deb)
@@ -10,6 +11,10 @@
 # --promtool DIR: unpacks promtool from Debian's prometheus package into DIR
 # (DIR/usr/bin/promtool) without installing the package, whose server would
 # start on a machine with systemd.
+# --prometheus-servers DIR: unpacks the servers of Debian's prometheus and
+# prometheus-node-exporter packages into DIR (DIR/usr/bin/prometheus,
+# DIR/usr/bin/prometheus-node-exporter), not installed for the same reason;
+# the Grafana dashboard's test starts them on ports of its own.
 # --kernel DIR: unpacks the kernel that Debian's linux-image-amd64 stands for
 # (DIR/boot/vmlinuz-RELEASE, DIR/lib/modules/RELEASE) for the QEMU test,
 # without installing it: an installed kernel runs the initramfs and boot
@@ -37,10 +42,11 @@ bench_packages=(
 )
 fuzz_packages=(clang libclang-rt-14-dev)
 
-promtool_dir="" kernel_dir=""
+promtool_dir="" servers_dir="" kernel_dir=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --promtool) promtool_dir=$2 ;;
+    --prometheus-servers) servers_dir=$2 ;;
     --kernel) kernel_dir=$2 ;;
     *) break ;;
   esac
@@ -88,14 +94,30 @@ download_dir() {
   fi
 }
 
-if [ -n "$promtool_dir" ] && [ ! -x "$promtool_dir/usr/bin/promtool" ]; then
-  echo "unpacking promtool from Debian's prometheus package into $promtool_dir"
-  update
+# unpack PACKAGE DIR FILE...: FILEs (./usr/bin/...) of the package into DIR,
+# unless they are there.
+unpack() {
+  local package=$1 dir=$2 file missing=0
+  shift 2
+  for file in "$@"; do
+    [ -x "$dir/$file" ] || missing=1
+  done
+  [ "$missing" -eq 1 ] || return 0
+  echo "unpacking $* from Debian's $package package into $dir"
   download_dir
-  (cd "$download" && apt-get download -qq prometheus)
-  mkdir -p "$promtool_dir"
-  dpkg-deb --fsys-tarfile "$download"/prometheus_*.deb |
-    tar -x -C "$promtool_dir" ./usr/bin/promtool
+  if ! ls "$download/${package}"_*.deb >/dev/null 2>&1; then
+    update
+    (cd "$download" && apt-get download -qq "$package")
+  fi
+  mkdir -p "$dir"
+  dpkg-deb --fsys-tarfile "$download/${package}"_*.deb | tar -x -C "$dir" "$@"
+}
+if [ -n "$promtool_dir" ]; then
+  unpack prometheus "$promtool_dir" ./usr/bin/promtool
+fi
+if [ -n "$servers_dir" ]; then
+  unpack prometheus "$servers_dir" ./usr/bin/prometheus
+  unpack prometheus-node-exporter "$servers_dir" ./usr/bin/prometheus-node-exporter
 fi
 
 # The metapackage names the versioned kernel package (linux-image-RELEASE);

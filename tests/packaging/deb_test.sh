@@ -54,6 +54,7 @@ expect sdsmart usr/bin/sdsmart usr/share/man/man1/sdsmart.1.gz etc/sdsmart/confi
   usr/share/doc/sdsmart/README \
   usr/share/sdsmart/sdsmart-card.schema.json usr/share/sdsmart/sdsmart-scan.schema.json \
   usr/share/sdsmart/sdsmart-all.schema.json usr/share/sdsmart/prometheus/sdsmart.rules.yml \
+  usr/share/sdsmart/grafana/sdsmart-dashboard.json \
   usr/lib/systemd/system/sdsmart-textfile.service usr/lib/systemd/system/sdsmart-textfile.timer
 expect sdsmart-sim usr/bin/sdsim usr/share/man/man1/sdsim.1.gz usr/share/sdsmart-sim/config \
   usr/share/sdsmart-sim/cards/usb.json usr/share/sdsmart-sim/cards/native.json
