@@ -44,6 +44,11 @@ TEST_F(Readings, EachValueIsReadInTheRunOrShownAsNotRead) {
   }
   ExpectRun(run.Run("--card " + kNative, "--select 1 /dev/mmcblk7"), 0,
             "Uncorrectable ECC:        not read (select bit 4)");
+  // A card whose registers the library could not read has no capacity, not 0.
+  EXPECT_EQ(run.Run("--card " + sdtest::kSource + "/sim/cards/native_sdsc.json", "--prometheus "
+                                                                                 "/dev/mmcblk6")
+                .Out.find("sdsmart_capacity_bytes"),
+            std::string::npos);
   const std::string transcript = Dir + "/transcript";
   ExpectRun(run.Run("--card " + kUsb + " --transcript " + transcript, "--select=32 /dev/sdx"), 1);
   EXPECT_EQ(sdtest::Transfers(transcript).size(), 0u);

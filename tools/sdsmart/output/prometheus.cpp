@@ -142,8 +142,9 @@ std::string RenderPrometheus(const RunRecord &run) {
   if (run.Health)
     e.Metric("sdsmart_smart_warning", "gauge", "1 when the health verdict is WARNING.",
              run.Health->Status == Verdict::Warning ? 1 : 0);
-  e.Metric("sdsmart_capacity_bytes", "gauge", "User capacity of the card from its CSD register.",
-           static_cast<double>(id.CapacityBytes));
+  if (id.CapacityBytes) // 0: the CSD was not read or does not decode
+    e.Metric("sdsmart_capacity_bytes", "gauge", "User capacity of the card from its CSD register.",
+             static_cast<double>(id.CapacityBytes));
   if (std::optional<LifeFigures> life = Life(c)) {
     e.Metric("sdsmart_remaining_life_ratio", "gauge",
              "Remaining share of the rated endurance (may be below 0).", life->Remaining / 100.0);
