@@ -22,10 +22,12 @@ deps:
 # The suite, and the package it builds and checks. promtool, the Prometheus
 # server and node exporter of the dashboard's test, and the kernel of the
 # QEMU test come unpacked into the test tree from Debian's prometheus,
-# prometheus-node-exporter and linux-image-amd64 packages, not installed.
+# prometheus-node-exporter and linux-image-amd64 packages, and the MQTT
+# test's broker from mosquitto's, not installed.
 test-deps:
 	@./scripts/install-deps.sh --promtool $(ASAN_BUILD)/prometheus \
-	  --prometheus-servers $(ASAN_BUILD)/prometheus --kernel $(ASAN_BUILD)/kernel \
+	  --prometheus-servers $(ASAN_BUILD)/prometheus --mqtt-broker $(ASAN_BUILD)/mosquitto \
+	  --kernel $(ASAN_BUILD)/kernel \
 	  build test deb
 
 # The suites are built by `make test` alone: this tree needs no test tools.

@@ -46,6 +46,11 @@ if(SDSMART_DEB)
   # byte code in a package).
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/sdsmart DESTINATION lib/python3/dist-packages
     COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
+  # The MQTT hook for Home Assistant (sdsmart --on-change ... --on-every-reading).
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/mqtt/sdsmart-mqtt
+    DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/sdsmart COMPONENT python)
+  install(FILES ${PROJECT_SOURCE_DIR}/contrib/mqtt/mqtt.conf
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/sdsmart/mqtt COMPONENT python)
 
   # The symbols file: the interface a host may use (abi/symbols.list) as the
   # built library exports it, each symbol with the version that brought it.
@@ -100,6 +105,7 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, sdsmart (>= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS python3-paho-mqtt)
 
 # CPack indents the lines after the first and turns the empty one into " .".
 set(sdsmart_about "sdsmart reads the health and wear data (remaining life, erase counts, bad
@@ -136,7 +142,9 @@ The Python 3 module sdsmart runs the sdsmart tool and gives its JSON
 documents as typed results (None for a value not read), a card that failed
 as an exception with the library's error code and message, and the cards'
 histories and wear forecasts from the tool's state folder without
-privileges. python3 -m sdsmart prints one line per card.")
+privileges. python3 -m sdsmart prints one line per card. It also holds
+sdsmart-mqtt, the hook that passes each reading to Home Assistant through
+an MQTT broker (with python3-paho-mqtt).")
 include(CPack)
 cpack_add_component(runtime)
 cpack_add_component(devel DEPENDS runtime)

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that one use of the tree needs, and only those
 # that are missing. Usage: install-deps.sh [--promtool DIR] [--prometheus-servers DIR]
-# [--kernel DIR] SET...
+# [--mqtt-broker DIR] [--kernel DIR] SET...
 #   build  configure and build the library, the tool and the virtual card
 #          (make, make demo, make install)
 #   test   the suite (make test; it also builds the package: add deb)
@@ -15,6 +15,10 @@
 # prometheus-node-exporter packages into DIR (DIR/usr/bin/prometheus,
 # DIR/usr/bin/prometheus-node-exporter), not installed for the same reason;
 # the Grafana dashboard's test starts them on ports of its own.
+# --mqtt-broker DIR: unpacks the broker of Debian's mosquitto package
+# (DIR/usr/sbin/mosquitto, DIR/usr/bin/mosquitto_passwd), not installed: its
+# service would start on port 1883; the MQTT test starts it on a port of its
+# own. The libraries it links come with the test set.
 # --kernel DIR: unpacks the kernel that Debian's linux-image-amd64 stands for
 # (DIR/boot/vmlinuz-RELEASE, DIR/lib/modules/RELEASE) for the QEMU test,
 # without installing it: an installed kernel runs the initramfs and boot
@@ -33,6 +37,9 @@ test_packages=(libgtest-dev libgmock-dev binutils abigail-tools
   # the card images the sector-0 rebuild is tested against, and sgdisk -v
   # that checks a rebuilt GPT card
   dosfstools mtools exfatprogs e2fsprogs gdisk
+  # the MQTT hook and its test: the client library, mosquitto_sub, and what
+  # the unpacked broker links (--mqtt-broker)
+  python3-paho-mqtt mosquitto-clients libcjson1 libdlt2 libssl3 libwrap0 libcap2 libsystemd0
 )
 deb_packages=(dpkg-dev file lintian pkg-config)
 bench_packages=(
@@ -42,11 +49,12 @@ bench_packages=(
 )
 fuzz_packages=(clang libclang-rt-14-dev)
 
-promtool_dir="" servers_dir="" kernel_dir=""
+promtool_dir="" servers_dir="" broker_dir="" kernel_dir=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --promtool) promtool_dir=$2 ;;
     --prometheus-servers) servers_dir=$2 ;;
+    --mqtt-broker) broker_dir=$2 ;;
     --kernel) kernel_dir=$2 ;;
     *) break ;;
   esac
@@ -118,6 +126,9 @@ fi
 if [ -n "$servers_dir" ]; then
   unpack prometheus "$servers_dir" ./usr/bin/prometheus
   unpack prometheus-node-exporter "$servers_dir" ./usr/bin/prometheus-node-exporter
+fi
+if [ -n "$broker_dir" ]; then
+  unpack mosquitto "$broker_dir" ./usr/sbin/mosquitto ./usr/bin/mosquitto_passwd
 fi
 
 # The metapackage names the versioned kernel package (linux-image-RELEASE);

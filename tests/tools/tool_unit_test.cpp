@@ -28,6 +28,7 @@ TEST(Options, ActionsDevicesAndRefusals) {
        "--select wants 0 to 7 (1 erase counts, 2 read counts, 4 run-time bad blocks, 0 the "
        "header only), not '8'"},
       {"--timeout 5 x", Mode::Report, "", "--timeout applies to --all only"},
+      {"--on-every-reading x", Mode::Report, "", "--on-every-reading applies to --on-change only"},
       {"--restore-sector0 --force x", Mode::RestoreSector0, "x", ""},
       {"-- -odd-name", Mode::Report, "-odd-name", ""},
       {"config check f", Mode::ConfigCheck, "", ""},

@@ -12,6 +12,7 @@
 #include "run/run_plan.h"
 #include "sector0/sector0.h"
 #include "state/history.h"
+#include "state/on_change.h"
 #include "state/unsupported_memory.h"
 
 #include <sdsmart/sdsmart.h>
@@ -169,6 +170,9 @@ int Publish(RunPlan &plan, RunStatus &status) {
   RunRecord &run = status.Run();
   if (run.Card)
     KeepHistory(plan, status);
+  else if (o.OnEveryReading && !plan.StateDir.empty() && status.Status() != 0 &&
+           !status.WasInterrupted())
+    RunOnUnread(o, plan.StateDir, status);
   run.ExitStatus = status.Status();
   if (o.Prometheus && !o.PrometheusFile.empty() && !plan.Metrics && !status.Failed(kExitOutput))
     PrepareMetricsFile(o, status, plan.Metrics);

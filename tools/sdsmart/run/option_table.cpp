@@ -177,6 +177,10 @@ const OptionSpec kOptionTable[] = {
      "with --on-change: a command still running after\n"
      "SECONDS gets SIGTERM, SIGKILL 2 s later; a command\n"
      "that fails sets exit bit 5 (default 60)"},
+    {Section::Acquisition, "on-every-reading", 0, Arg::None, Flag<&Options::OnEveryReading>, "",
+     "with --on-change: run the command after every\n"
+     "reading too (event \"reading\"), and when a card\n"
+     "last read at the device is not read (\"unread\")"},
     {Section::Acquisition, "force", 'f', Arg::None, Flag<&Options::Force>, "",
      "read a disk the device guard refuses as neither a\n"
      "card reader nor an mmcblk card (never a partition),\n"

@@ -129,8 +129,9 @@ struct Parse {
       return true;
     if ((o.Jobs || o.Timeout) && !o.All)
       Error = std::string(o.Jobs ? "--jobs" : "--timeout") + " applies to --all only";
-    else if (WasGiven("on-change-timeout") && o.OnChange.empty())
-      Error = "--on-change-timeout applies to --on-change only";
+    else if ((WasGiven("on-change-timeout") || o.OnEveryReading) && o.OnChange.empty())
+      Error = std::string(o.OnEveryReading ? "--on-every-reading" : "--on-change-timeout") +
+              " applies to --on-change only";
     else if (!o.JournalFile.empty() && o.Action != Mode::RestoreSector0)
       Error = "--journal applies to --restore-sector0 only";
     else if (o.DiskId && o.Action != Mode::RebuildSector0)

@@ -54,12 +54,13 @@ struct Options {
   std::optional<uint32_t> DiskId; // --rebuild-sector0 --disk-id HEX
 
   // The card's history: --window DAYS, --history-interval HOURS,
-  // --on-change COMMAND with its --on-change-timeout SECONDS, and --ascii for
-  // the chart of `history`.
+  // --on-change COMMAND with its --on-change-timeout SECONDS and
+  // --on-every-reading, and --ascii for the chart of `history`.
   unsigned WindowDays = 90;
   unsigned HistoryIntervalHours = 24;
   std::string OnChange;
   unsigned OnChangeTimeout = 60;
+  bool OnEveryReading = false;
   bool Ascii = false;
 };
 

@@ -3,6 +3,7 @@
 
 #include "output/output.h"
 #include "state/forecast.h"
+#include "state/state_file.h"
 #include "util/files.h"
 
 #include "sdsmart/sdsmart.h"
@@ -210,6 +211,21 @@ private:
   size_t Shown = 0;
 };
 
+// The variables the tool gives its command: never passed on from its own
+// environment, where a stale one would read as this run's (a hook's own
+// settings, SDSMART_MQTT_CONFIG, pass).
+bool IsHookVariable(const char *entry) {
+  static const char *const kNames[] = {
+      "SDSMART_EVENTS",     "SDSMART_DEVICE",           "SDSMART_CARD_ID",
+      "SDSMART_VERDICT",    "SDSMART_PREVIOUS_VERDICT", "SDSMART_REASONS",
+      "SDSMART_STATE_FILE", "SDSMART_LIFE_END",         "SDSMART_SECTOR0_RESTORED"};
+  const char *equals = std::strchr(entry, '=');
+  const size_t length = equals ? static_cast<size_t>(equals - entry) : std::strlen(entry);
+  return std::any_of(std::begin(kNames), std::end(kNames), [&](const char *name) {
+    return std::strlen(name) == length && std::strncmp(entry, name, length) == 0;
+  });
+}
+
 // Starts the command with the card's facts in its environment, in a process
 // group of its own, standard input /dev/null, standard output and error on
 // the pipe whose write end is given.
@@ -217,7 +233,7 @@ std::string Start(const std::string &command, const std::vector<std::string> &va
                   pid_t &pid) {
   std::vector<std::string> env;
   for (char **e = environ; *e; ++e)
-    if (std::strncmp(*e, "SDSMART_", 8) != 0)
+    if (!IsHookVariable(*e))
       env.push_back(*e);
   env.insert(env.end(), variables.begin(), variables.end());
   std::vector<char *> envp, argv{const_cast<char *>(command.c_str()), nullptr};
@@ -294,6 +310,9 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
   now.LifeEnd = end;
   now.Sector0Restored = run.Sector0Restored.empty() ? before.Sector0Restored : run.Sector0Restored;
   std::string events = Events(before, now);
+  const bool changed = !events.empty();
+  if (o.OnEveryReading)
+    events += changed ? " reading" : "reading";
   // An end date that crept earlier by less than the step stays as announced,
   // so that slow drift adds up to an event.
   if (end && before.LifeEnd && *end < *before.LifeEnd &&
@@ -315,7 +334,8 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
     // Not announced: the next run announces the change again.
     if (!failure.empty()) {
       status.Say("error", "--on-change " + o.OnChange + " (" + events + "): " + failure +
-                              "; the next run announces the change again");
+                              (changed ? "; the next run announces the change again"
+                                       : "; the next run passes on its reading"));
       status.Fail(kExitOutput);
       // A restore is this run's news alone: kept for the next run to announce.
       if (now.Sector0Restored != before.Sector0Restored) {
@@ -327,6 +347,23 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
   }
   now.Sector0Restored.clear(); // announced
   SaveAnnounced(memoryFile, now, status);
+}
+
+void RunOnUnread(const Options &o, const std::string &stateDir, RunStatus &status) {
+  const std::string id = LatestCardId(stateDir + "/latest", o.Device);
+  if (id.empty())
+    return;
+  const RunRecord &run = status.Run();
+  const std::string failure =
+      Spawn(o.OnChange,
+            {"SDSMART_EVENTS=unread", "SDSMART_DEVICE=" + o.Device, "SDSMART_CARD_ID=" + id,
+             "SDSMART_REASONS=" + (run.Error ? run.Error->Message : std::string()),
+             "SDSMART_STATE_FILE=" + stateDir + "/cards/" + id + ".json"},
+            o.OnChangeTimeout, status);
+  if (!failure.empty()) {
+    status.Say("error", "--on-change " + o.OnChange + " (unread): " + failure);
+    status.Fail(kExitOutput);
+  }
 }
 
 } // namespace sdsmart_tool

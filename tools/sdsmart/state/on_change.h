@@ -25,9 +25,13 @@ constexpr unsigned kOnChangeGraceSeconds = 2;
 // grace, and as much again for what the run does after it. 0 without one.
 unsigned OnChangeSecondsAtMost(const Options &o);
 
+// With --on-every-reading every reading runs the command too (event
+// "reading"), and a run that read no card runs it for the card the device's
+// latest link leads to (event "unread", SDSMART_STATE_FILE its last reading).
 // standing: the card's verdict as its history keeps it (counts this run did
 // not read taken from the last reading that read them).
 void RunOnChange(const Options &o, const std::string &memoryFile, const std::string &stateFile,
                  const HealthResult &standing, RunStatus &status);
+void RunOnUnread(const Options &o, const std::string &stateDir, RunStatus &status);
 
 } // namespace sdsmart_tool
