@@ -28,7 +28,7 @@ protected:
     WriteFileAtomically(path,
                         "#!/bin/sh\necho $$ >> " + Dir + "/pids\necho \"$SDSMART_EVENTS\" >> " +
                             Dir + "/events\n" + body + "\n",
-                        0755, false);
+                        0755, Sync::None);
     return path;
   }
 

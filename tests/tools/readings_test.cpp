@@ -115,7 +115,7 @@ TEST_F(Readings, RefusedBeforeTheFirstWrite) {
   for (const auto &[entry, extra, status, message] : cases) {
     std::string text = plain;
     text.replace(text.find("\"SDSMTEST\";"), 11, entry);
-    WriteFileAtomically(Config, EncodeConfig(text), 0644, false);
+    WriteFileAtomically(Config, EncodeConfig(text), 0644, Sync::None);
     ExpectRun(run.Run(usb + " --transcript " + transcript, extra + " /dev/sdx"), status, message);
     EXPECT_EQ(sdtest::Transfers(transcript).size(), 0u) << message;
   }
@@ -124,7 +124,7 @@ TEST_F(Readings, RefusedBeforeTheFirstWrite) {
   ASSERT_EQ(::mkfifo((Dir + "/fifo").c_str(), 0600), 0);
   ExpectRun(run.Run(usb, "--force " + Dir + "/fifo"), 2,
             Dir + "/fifo is not an SD card: it is a FIFO, not a block device\n");
-  WriteFileAtomically(Config, plain, 0644, false);
+  WriteFileAtomically(Config, plain, 0644, Sync::None);
   ExpectRun(run.Run(usb, "/dev/sdx"), 4,
             "a plain-text configuration is stored with: sdsmart config encode " + Config);
   ASSERT_EQ(::truncate(Config.c_str(), SDSMART_MAX_CONFIG_BYTES + 1), 0);
@@ -155,7 +155,7 @@ TEST_F(Readings, OutputsReplaceOnlyRegularFiles) {
   const std::string fifo = Dir + "/fifo", dev = Dir + "/null", file = Dir + "/file";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const bool root = ::mknod(dev.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
-  WriteFileAtomically(file, "old\n", 0644, false);
+  WriteFileAtomically(file, "old\n", 0644, Sync::None);
   const std::pair<std::string, std::string> links[] = {
       {"to-file", file}, {"to-fifo", fifo}, {"to-nothing", Dir + "/none"}};
   for (const auto &[name, target] : links)

@@ -226,7 +226,7 @@ TEST_F(Sandbox, ABareCopyIsRestoredByRestoreSectorZeroOnly) {
       << "the card was left in special mode";
   ASSERT_EQ(::unlink(JournalPath().c_str()), 0);
   const std::string legacy = LegacyJournalPath(State, "/dev/sdx");
-  WriteFileAtomically(legacy, std::string(original.begin(), original.end()), 0600, false);
+  WriteFileAtomically(legacy, std::string(original.begin(), original.end()), 0600, Sync::None);
   ExpectRun(run.Run(card, "/dev/sdx"), kExitAcquisition | kExitSector0,
             "sdsmart --restore-sector0 /dev/sdx");
   EXPECT_EQ(ImageSector0(), pattern) << "nothing was written";
@@ -235,7 +235,7 @@ TEST_F(Sandbox, ABareCopyIsRestoredByRestoreSectorZeroOnly) {
   // A copy that differs from an ordinary sector 0 is written only when forced.
   Sector other = original;
   other[0] ^= 0xFF;
-  WriteFileAtomically(legacy, std::string(other.begin(), other.end()), 0600, false);
+  WriteFileAtomically(legacy, std::string(other.begin(), other.end()), 0600, Sync::None);
   ExpectRun(run.Run(card, "--restore-sector0 /dev/sdx"), 4,
             "use --force if the copy belongs to this card");
   EXPECT_EQ(ImageSector0(), original);
@@ -252,7 +252,7 @@ TEST_F(Sandbox, ConfigSubcommands) {
   WriteFileAtomically(plain,
                       "\xEF\xBB\xBF[Authorization]\nVendor ID = 9; // caf\xC3\xA9 \xF0\x9F\x98\x80 "
                       "\xFF\r\n[SMART Entry]\r\n9 = \"ABCDEFGH\";\r\n",
-                      0644, false);
+                      0644, Sync::None);
   auto config = [&](const std::string &args) {
     return Exec(sdtest::Words(kBin + "sdsmart config " + args));
   };
@@ -266,14 +266,14 @@ TEST_F(Sandbox, ConfigSubcommands) {
   EXPECT_EQ(check.Out.find("ABCDEFGH"), std::string::npos) << "values stay secret";
   ExpectRun(config("check " + plain), 4, "it does not start with the FF FE mark");
   // A text the library cannot read is not stored, and the earlier file stays.
-  WriteFileAtomically(plain, "[A]\r\nk = a/b;\r\n", 0644, false);
+  WriteFileAtomically(plain, "[A]\r\nk = a/b;\r\n", 0644, Sync::None);
   ExpectRun(config("encode " + plain + " -o " + stored), 4, "nothing written");
   ExpectRun(config("check " + stored), 0, "Vendor ID");
-  WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = a/b;\r\n"), 0644, false);
+  WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = a/b;\r\n"), 0644, Sync::None);
   ExpectRun(config("check " + stored), 4, "error 20480");
   ExpectRun(config("check " + stored), 4, "the error is on line 2 of the plain text");
   // A value without its ';' swallows the next section; a node is no file.
-  WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = 9\r\n[B]\r\nv = 1;\r\n"), 0644, false);
+  WriteFileAtomically(stored, EncodeConfig("[A]\r\nk = 9\r\n[B]\r\nv = 1;\r\n"), 0644, Sync::None);
   ExpectRun(config("check " + stored), 4,
             stored + ": section [B] on line 3 is not read as a section");
   ExpectRun(config("check /dev/zero"), 4, "/dev/zero: it is a character device, not a file");
@@ -352,7 +352,7 @@ TEST_F(Sandbox, UnsupportedCardIsWrittenToTwice) {
   }
   std::string plain = sdtest::ReadFile(kSource + "/demo/config.ini");
   plain.replace(plain.find("SDSMTEST"), 8, "NOTOURS1");
-  WriteFileAtomically(Config, EncodeConfig(plain), 0644, false);
+  WriteFileAtomically(Config, EncodeConfig(plain), 0644, Sync::None);
   ExpectRun(run.Run(card, "-H /dev/mmcblk7"), 16, "it is no longer remembered as not supported");
 }
 

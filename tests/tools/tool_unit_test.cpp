@@ -130,10 +130,12 @@ protected:
             bool listed = true) {
     std::string dev = Dir + "/devices/" + busPath + "/block/" + name;
     ASSERT_TRUE(MakeDirectories(dev + "/device", 0755) && MakeDirectories(Dir + "/block", 0755));
-    WriteFileAtomically(dev + "/removable", std::string(removable) + "\n", 0644, false);
-    WriteFileAtomically(dev + "/size", std::to_string(sectors) + "\n", 0644, false);
-    WriteFileAtomically(dev + "/device/" + (mmc ? "type" : "vendor"), vendor + "\n", 0644, false);
-    WriteFileAtomically(dev + "/device/" + (mmc ? "name" : "model"), model + "  \n", 0644, false);
+    WriteFileAtomically(dev + "/removable", std::string(removable) + "\n", 0644, Sync::None);
+    WriteFileAtomically(dev + "/size", std::to_string(sectors) + "\n", 0644, Sync::None);
+    WriteFileAtomically(dev + "/device/" + (mmc ? "type" : "vendor"), vendor + "\n", 0644,
+                        Sync::None);
+    WriteFileAtomically(dev + "/device/" + (mmc ? "name" : "model"), model + "  \n", 0644,
+                        Sync::None);
     std::string target = "../devices/" + busPath + "/block/" + name;
     if (listed) {
       ASSERT_EQ(::symlink(target.c_str(), (Dir + "/block/" + name).c_str()), 0);
@@ -164,7 +166,7 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   std::string dev = Dir + "/dev";
   ASSERT_TRUE(MakeDirectories(dev, 0755));
   for (const char *name : {"sdb", "sdx", "sdy", "mmcblk7", "mmcblk7p1", "sdaa"})
-    WriteFileAtomically(dev + "/" + name, std::string(4096, '\0'), 0600, false);
+    WriteFileAtomically(dev + "/" + name, std::string(4096, '\0'), 0600, Sync::None);
   found = ProbeUnlistedNodes(Dir, dev);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0].Name + " " + TransportKey(found[0].Transport), dev + "/sdx usb");

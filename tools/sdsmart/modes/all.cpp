@@ -136,17 +136,17 @@ Json DeviceJson(const std::string &device, const CardRun &run, int bits, const C
   return document;
 }
 
-// The card's metrics, its exit status the one this run gives it: a run
-// killed or ended by a signal after (or before) it wrote its file did not
-// end as its file says.
-std::string CardMetrics(const std::string &device, const std::string &file, int bits) {
-  std::string text;
-  if (file.empty() || !ReadWholeFile(file, text)) {
+// The card's metrics (given: what its run wrote; null or empty when it wrote
+// none or a signal ended it), its exit status the one this run gives it: a
+// run killed or timed out after it wrote them did not end as they say.
+std::string CardMetrics(const std::string &device, const std::string *given, int bits) {
+  if (!given || given->empty()) {
     RunRecord record; // a run that wrote none: the card could not be read
     record.Device = device;
     record.ExitStatus = bits;
     return RenderPrometheus(record);
   }
+  std::string text = *given;
   const std::string sample = "\nsdsmart_exit_status{";
   const size_t at = text.find(sample);
   const size_t value = at == std::string::npos ? at : text.find("} ", at);
@@ -184,7 +184,7 @@ int PublishAll(const Options &o, RunStatus &status, const Json &devices, const s
   RunRecord &run = status.Run();
   if (metrics && file) {
     try {
-      file->Commit(*metrics, false);
+      file->Commit(*metrics, Sync::None);
     } catch (const std::exception &e) {
       status.Say("error", e.what());
       status.Fail(kExitOutput);
@@ -219,8 +219,12 @@ int RunAllCards(const Options &o, RunStatus &status) {
   }
   if (found.empty())
     status.Say("information", "no card devices found");
-  ScratchDir scratch(o.Prometheus);
-  if (o.Prometheus && scratch.Path.empty()) {
+  // The cards' metrics come back on their standard output, unless that
+  // carries their JSON documents: then each run leaves a file in a scratch
+  // folder.
+  const bool metricsOnPipe = o.Prometheus && !o.Json;
+  ScratchDir scratch(o.Prometheus && !metricsOnPipe);
+  if (o.Prometheus && !metricsOnPipe && scratch.Path.empty()) {
     status.Say("error",
                std::string("cannot make a folder for the cards' metrics: ") + std::strerror(errno));
     status.Fail(kExitAcquisition);
@@ -231,7 +235,9 @@ int RunAllCards(const Options &o, RunStatus &status) {
   for (size_t i = 0; i < found.size(); ++i) {
     runs[i].Argv = {status.Run().Argv.empty() ? "sdsmart" : status.Run().Argv[0]};
     runs[i].Argv.insert(runs[i].Argv.end(), o.PassOn.begin(), o.PassOn.end());
-    if (o.Prometheus)
+    if (metricsOnPipe)
+      runs[i].Argv.push_back("--prometheus");
+    else if (o.Prometheus)
       runs[i].Argv.push_back("--prometheus=" + (metricsFiles[i] = scratch.File(i)));
     runs[i].Argv.insert(runs[i].Argv.end(), {"--", found[i].Name});
   }
@@ -273,8 +279,13 @@ int RunAllCards(const Options &o, RunStatus &status) {
   for (size_t i = 0; i < runs.size(); ++i) {
     if (o.Json)
       devices.push_back(DeviceJson(found[i].Name, runs[i], bits[i], timeout));
+    std::string text;
+    const std::string *given = metricsOnPipe ? (runs[i].Signal ? nullptr : &runs[i].Out)
+                               : !metricsFiles[i].empty() && ReadWholeFile(metricsFiles[i], text)
+                                   ? &text
+                                   : nullptr;
     if (o.Prometheus)
-      metrics.push_back(CardMetrics(found[i].Name, metricsFiles[i], bits[i]));
+      metrics.push_back(CardMetrics(found[i].Name, given, bits[i]));
   }
   std::string merged = DeviceCounts(found.size(), read) + MergePrometheus(metrics);
   return PublishAll(o, status, devices, o.Prometheus ? &merged : nullptr, file.get());

@@ -18,7 +18,7 @@ namespace {
 // The output file, replaced as every file of the tool is (util/files.h).
 int WriteOutput(const std::string &path, const std::string &data, RunStatus &status) {
   try {
-    WriteFileAtomically(path, data, 0644, true);
+    WriteFileAtomically(path, data, 0644, Sync::Rename);
     return 0;
   } catch (const std::exception &e) {
     status.Say("error", e.what());
@@ -38,7 +38,7 @@ int EncodeChecked(const Options &o, const std::string &input, std::string &store
       (o.OutputFile.empty() ? std::string(tmp ? tmp : "/tmp") : DirectoryOf(o.OutputFile)) +
       "/.sdsmart-config-check-" + std::to_string(::getpid());
   try {
-    WriteFileAtomically(probe, stored, 0644, true);
+    WriteFileAtomically(probe, stored, 0644, Sync::Rename);
   } catch (const std::exception &e) {
     status.Say("error", e.what());
     return kExitOutput;

@@ -183,7 +183,7 @@ int Publish(RunPlan &plan, RunStatus &status) {
       std::cout << text;
     } else if (metrics) {
       try {
-        metrics->Commit(text, false);
+        metrics->Commit(text, Sync::None);
       } catch (const std::exception &e) {
         status.Say("error", e.what());
         status.Fail(kExitOutput);

@@ -88,7 +88,7 @@ bool RecordingKey(const std::string &stateDir, std::array<uint8_t, 16> &key) {
   if (::getrandom(key.data(), key.size(), 0) != static_cast<ssize_t>(key.size()))
     return false;
   try {
-    WriteFileAtomically(path, std::string(key.begin(), key.end()), 0600, true);
+    WriteFileAtomically(path, std::string(key.begin(), key.end()), 0600, Sync::Rename);
   } catch (const std::exception &) {
     return false;
   }
@@ -139,7 +139,7 @@ void Recorder::Finish(const RunRecord &run) {
   else
     Redact(Data, run.Card ? run.Card->Identity.Cid : std::vector<uint8_t>{}, Key);
   try {
-    File->Commit(RecordingText(Data, run), true);
+    File->Commit(RecordingText(Data, run), Sync::Rename);
   } catch (const std::exception &e) {
     Status.Say("error", std::string("no recording written: ") + e.what());
     Status.Fail(kExitOutput);

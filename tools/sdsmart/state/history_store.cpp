@@ -205,7 +205,7 @@ void AppendReading(const std::string &path, const LoadedHistory &before,
     std::string text;
     for (const HistoryReading &r : kept)
       text += ReadingJson(r).dump() + "\n";
-    WriteFileAtomically(path, text, 0644, true);
+    WriteFileAtomically(path, text, 0644, Sync::Rename);
     return;
   }
   AppendSynced(path, ReadingJson(reading).dump() + "\n");

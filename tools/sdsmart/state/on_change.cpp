@@ -64,7 +64,7 @@ void SaveAnnounced(const std::string &path, const Announced &a, RunStatus &statu
   if (!a.Sector0Restored.empty())
     memory["sector0_restored"] = a.Sector0Restored;
   try {
-    WriteFileAtomically(path, memory.dump() + "\n", 0644, true);
+    WriteFileAtomically(path, memory.dump() + "\n", 0644, Sync::Contents);
   } catch (const std::exception &e) {
     status.Say("warning", std::string("--on-change: ") + e.what());
   }

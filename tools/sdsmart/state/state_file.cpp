@@ -26,11 +26,15 @@ void WriteCardState(const std::string &path, const std::string &latestDir,
                     const std::string &device, const std::string &document) {
   if (!MakeDirectories(DirectoryOf(path), 0755) || !MakeDirectories(latestDir, 0755))
     Fail("cannot make the folders of " + path);
-  WriteFileAtomically(path, document, 0644, true);
+  WriteFileAtomically(path, document, 0644, Sync::Contents);
   // The link is replaced in one rename as well: a reader finds the old card
   // or the new one.
   std::string link = latestDir + "/" + NodeName(device) + ".json";
   std::string target = "../" + NodeName(DirectoryOf(path)) + "/" + NodeName(path);
+  char current[PATH_MAX];
+  const ssize_t n = ::readlink(link.c_str(), current, sizeof current);
+  if (n > 0 && std::string(current, static_cast<size_t>(n)) == target)
+    return; // the same card as last time
   std::string temporary = link + ".new";
   ::unlink(temporary.c_str());
   if (::symlink(target.c_str(), temporary.c_str()) != 0)

@@ -133,7 +133,7 @@ int UnsupportedMemory::Remember(const std::string &node, const std::string &reas
             {"node", node},
             {"reason", reason},
             {"failures", failures}};
-  WriteFileAtomically(Path, record.dump(2) + "\n", 0644, false);
+  WriteFileAtomically(Path, record.dump(2) + "\n", 0644, Sync::None);
   return failures;
 }
 

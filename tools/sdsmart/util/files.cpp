@@ -75,7 +75,7 @@ PendingFile::~PendingFile() {
     ::unlink(Temporary.c_str());
 }
 
-void PendingFile::Commit(const std::string &data, bool sync) {
+void PendingFile::Commit(const std::string &data, Sync sync) {
   CUniqueFd fd(Fd);
   Fd = -1;
   size_t done = 0;
@@ -89,7 +89,7 @@ void PendingFile::Commit(const std::string &data, bool sync) {
   }
   if (::fchmod(fd.Get(), Mode) != 0)
     Fail("cannot set the mode of", Temporary);
-  if (sync && ::fsync(fd.Get()) != 0)
+  if (sync != Sync::None && ::fsync(fd.Get()) != 0)
     Fail("cannot sync", Temporary);
   if (::close(fd.Release()) != 0)
     Fail("cannot close", Temporary);
@@ -99,14 +99,14 @@ void PendingFile::Commit(const std::string &data, bool sync) {
   if (::rename(Temporary.c_str(), Path.c_str()) != 0)
     Fail("cannot rename the temporary file to", Path);
   Temporary.clear();
-  if (sync) {
+  if (sync == Sync::Rename) {
     CUniqueFd dirFd(::open(DirectoryOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.IsOpen())
       ::fsync(dirFd.Get());
   }
 }
 
-void WriteFileAtomically(const std::string &path, const std::string &data, mode_t mode, bool sync) {
+void WriteFileAtomically(const std::string &path, const std::string &data, mode_t mode, Sync sync) {
   PendingFile(path, mode).Commit(data, sync);
 }
 
