@@ -38,7 +38,8 @@ json CardJson(const CardIdentity &id) {
     card["product_revision"] = id.ProductRevision;
     card["serial_number"] = id.SerialNumber;
     card["manufacturing_date"] = id.ManufacturingDate;
-    card["capacity_bytes"] = id.CapacityBytes;
+    // 0: the CSD does not decode; not read, never a capacity of 0.
+    card["capacity_bytes"] = id.CapacityBytes ? json(id.CapacityBytes) : json(nullptr);
     card["cid"] = HexBytes(id.Cid);
     card["csd"] = HexBytes(id.Csd);
     card["scr"] = HexBytes(id.Scr);
