@@ -26,7 +26,8 @@ EXIT_SECTOR0 = 1 << 6
 
 # A card run of the tool ends within its own --timeout (default 300 s) and
 # grace; this leaves it time for that.
-DEFAULT_TIMEOUT = 330.0
+TOOL_CARD_TIMEOUT = 300
+DEFAULT_TIMEOUT = TOOL_CARD_TIMEOUT + 30.0
 # After SIGTERM: the time the tool has to restore sector 0 before SIGKILL.
 TERMINATE_GRACE = 10.0
 
@@ -147,10 +148,15 @@ def read_card(device: str, *, select: Optional[int] = None, state_dir=None, conf
 def read_all(candidates: Sequence[str] = (), *, jobs: Optional[int] = None,
              select: Optional[int] = None, state_dir=None, config=None,
              extra_args: Sequence[str] = (), program: str = "sdsmart",
-             prefix: Sequence[str] = (), timeout: float = DEFAULT_TIMEOUT) -> AllReport:
+             prefix: Sequence[str] = (), timeout: Optional[float] = None) -> AllReport:
     """Reads every card of the host (or the candidates given) with
     ``sdsmart --all --json``; a card that fails is in failures, the others
-    in cards. Raises ToolError when the tool gave no document."""
+    in cards. Raises ToolError when the tool gave no document. The default
+    timeout gives each wave of at most jobs cards the time of one card's
+    run (all cards are one wave without jobs)."""
+    if timeout is None:
+        timeout = (_card_timeout(extra_args) *
+                   _waves(candidates, jobs, program, prefix))
     extra = list(extra_args) + (["--jobs", str(jobs)] if jobs is not None else [])
     args = ["--all", "--json", *_options(state_dir, config, select, extra)]
     if candidates:
@@ -158,3 +164,29 @@ def read_all(candidates: Sequence[str] = (), *, jobs: Optional[int] = None,
     _, document = run_tool(args, program=program, prefix=prefix, timeout=timeout)
     return _build(AllReport, document)
 
+
+def _card_timeout(extra_args: Sequence[str]) -> float:
+    """The time of one card's run: the tool's --timeout among the extra
+    arguments with the same margin as its default, or the default."""
+    words = [str(a) for a in extra_args]
+    for i, word in enumerate(words):
+        value = (word.split("=", 1)[1] if word.startswith("--timeout=") else
+                 words[i + 1] if word == "--timeout" and i + 1 < len(words) else None)
+        if value is not None and value.isdigit():
+            return float(value) + DEFAULT_TIMEOUT - TOOL_CARD_TIMEOUT
+    return DEFAULT_TIMEOUT
+
+
+def _waves(candidates: Sequence[str], jobs: Optional[int], program: str,
+           prefix: Sequence[str]) -> int:
+    """How many cards' runs follow one another under --jobs: the
+    candidates, or the cards sdsmart --scan finds (it writes nothing)."""
+    if not jobs:
+        return 1
+    if candidates:
+        cards = len(candidates)
+    else:
+        _, scan = run_tool(["--scan", "--json"], program=program, prefix=prefix,
+                           timeout=DEFAULT_TIMEOUT)
+        cards = len(scan.get("devices") or [])
+    return max(1, -(-cards // max(jobs, 1)))

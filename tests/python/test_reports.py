@@ -28,6 +28,18 @@ class Reports(ScratchTest):
         self.assertEqual((result.exit_status, len(result.cards), result.failures),
                          (status, len(SAMPLES), []))
 
+    def test_the_default_limit_of_read_all_waits_for_every_wave_of_jobs(self):
+        from sdsmart.run import DEFAULT_TIMEOUT, _card_timeout, _waves
+        args = self.module_args(SAMPLES)
+        # (candidates, jobs): waves of one card's time; the scan counts the cards.
+        for given, jobs, waves in (((), None, 1), (("a", "b", "c"), 2, 2),
+                                   ((), 1, len(SAMPLES)), ((), 3, 2)):
+            with self.subTest(candidates=given, jobs=jobs):
+                self.assertEqual(_waves(given, jobs, args["program"], args["prefix"]), waves)
+        for extra, seconds in (((), DEFAULT_TIMEOUT), (("--timeout", "600"), 630),
+                               (("--jobs", "2", "--timeout=10"), 40)):
+            self.assertEqual(_card_timeout(extra), seconds, extra)
+
     def test_a_selection_leaves_its_values_none(self):
         # Select 0 reads the header alone: no table, no run-time status.
         expected, _ = self.tool(["usb"], "--json", "--select", "0", "/dev/sdx",
