@@ -98,6 +98,14 @@ class HomeAssistantTest(unittest.TestCase):
         self.addCleanup(self.broker.stop)
         with open(os.path.join(self.dir, "password"), "w") as f:
             f.write(PUBLISHER[1] + "\n")
+        # The hook runs under the virtual card's preload, which in the
+        # sanitized build carries the ASan runtime: Python's allocations
+        # left at its exit are not the tool's to check for leaks.
+        self.hook = os.path.join(self.dir, "hook")
+        with open(self.hook, "w") as f:
+            f.write('#!/bin/sh\nASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" '
+                    f'exec {HOOK}\n')
+        os.chmod(self.hook, 0o755)
 
     def hook_config(self, password_file=True, port=None):
         path = os.path.join(self.dir, "mqtt.conf")
@@ -123,7 +131,7 @@ class HomeAssistantTest(unittest.TestCase):
             argv += ["--card", c]
         argv += ["--", os.path.join(BUILD, "bin/sdsmart"), "--config",
                  os.path.join(BUILD, "demo/config"), "--state-dir", self.state,
-                 "--on-change", HOOK, "--on-every-reading"]
+                 "--on-change", self.hook, "--on-every-reading"]
         argv += ["--all", *devices] if len(devices) > 1 else devices
         environment = {k: v for k, v in os.environ.items() if not k.startswith("SDSMART_MQTT")}
         environment.update(env)
