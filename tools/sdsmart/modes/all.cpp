@@ -136,17 +136,25 @@ Json DeviceJson(const std::string &device, const CardRun &run, int bits, const C
   return document;
 }
 
-// The card's metrics (given: what its run wrote; null or empty when it wrote
-// none or a signal ended it), its exit status the one this run gives it: a
-// run killed or timed out after it wrote them did not end as they say.
-std::string CardMetrics(const std::string &device, const std::string *given, int bits) {
-  if (!given || given->empty()) {
+// What a card's run wrote as its metrics: its output, or with a scratch file
+// that file; empty when it wrote none or a signal ended it.
+std::string WrittenMetrics(const CardRun &run, const std::string &file) {
+  if (file.empty())
+    return run.Signal ? "" : run.Out;
+  std::string text;
+  return ReadWholeFile(file, text) ? text : "";
+}
+
+// The card's metrics (text: what its run wrote), its exit status the one
+// this run gives it: a run killed or timed out after it wrote them did not
+// end as they say.
+std::string CardMetrics(const std::string &device, std::string text, int bits) {
+  if (text.empty()) {
     RunRecord record; // a run that wrote none: the card could not be read
     record.Device = device;
     record.ExitStatus = bits;
     return RenderPrometheus(record);
   }
-  std::string text = *given;
   const std::string sample = "\nsdsmart_exit_status{";
   const size_t at = text.find(sample);
   const size_t value = at == std::string::npos ? at : text.find("} ", at);
@@ -279,13 +287,9 @@ int RunAllCards(const Options &o, RunStatus &status) {
   for (size_t i = 0; i < runs.size(); ++i) {
     if (o.Json)
       devices.push_back(DeviceJson(found[i].Name, runs[i], bits[i], timeout));
-    std::string text;
-    const std::string *given = metricsOnPipe ? (runs[i].Signal ? nullptr : &runs[i].Out)
-                               : !metricsFiles[i].empty() && ReadWholeFile(metricsFiles[i], text)
-                                   ? &text
-                                   : nullptr;
     if (o.Prometheus)
-      metrics.push_back(CardMetrics(found[i].Name, given, bits[i]));
+      metrics.push_back(
+          CardMetrics(found[i].Name, WrittenMetrics(runs[i], metricsFiles[i]), bits[i]));
   }
   std::string merged = DeviceCounts(found.size(), read) + MergePrometheus(metrics);
   return PublishAll(o, status, devices, o.Prometheus ? &merged : nullptr, file.get());

@@ -3,6 +3,7 @@
 
 #include "output/output.h"
 #include "state/forecast.h"
+#include "state/history.h"
 #include "state/state_file.h"
 #include "util/files.h"
 
@@ -358,7 +359,7 @@ void RunOnUnread(const Options &o, const std::string &stateDir, RunStatus &statu
       Spawn(o.OnChange,
             {"SDSMART_EVENTS=unread", "SDSMART_DEVICE=" + o.Device, "SDSMART_CARD_ID=" + id,
              "SDSMART_REASONS=" + (run.Error ? run.Error->Message : std::string()),
-             "SDSMART_STATE_FILE=" + stateDir + "/cards/" + id + ".json"},
+             "SDSMART_STATE_FILE=" + StatePath(stateDir, id)},
             o.OnChangeTimeout, status);
   if (!failure.empty()) {
     status.Say("error", "--on-change " + o.OnChange + " (unread): " + failure);
