@@ -234,6 +234,52 @@ void ParseSysfs(const Json &card, CardConfig &config) {
     FailCardFile("a card has at most 7 partitions");
 }
 
+std::uint8_t Byte(const Json &value, const std::string &name) {
+  const std::uint64_t n = JsonNumber(value, name);
+  if (n > 255)
+    FailCardFile(name + " must be 0 to 255");
+  return static_cast<std::uint8_t>(n);
+}
+
+// The registers: eMMC ones for that kind, else an SD card's; the card
+// file's "emmc", "ssr" and "ocr" over them (CID, CSD and SCR come with the
+// header fields).
+void ParseRegisters(const Json &card, CardConfig &config) {
+  const auto serial = static_cast<std::uint32_t>(std::hash<std::string>{}(config.Node));
+  if (config.IsEmmc()) {
+    config.Csd = DefaultEmmcCsd();
+    config.Cid = DefaultEmmcCid(serial);
+  } else {
+    config.Csd = DefaultCsd(config.CapacitySectors, config.ByteAddressed);
+    config.Cid = DefaultCid(serial);
+  }
+  config.Scr = {{0x02, 0x35, 0x80, 0x03, 0x00, 0x00, 0x00, 0x00}};
+  config.Ssr = card.contains("ssr") ? HexBytes<64>(card["ssr"], "ssr")
+                                    : DefaultSsr(config.CapacitySectors, config.ByteAddressed);
+  if (card.contains("ocr")) {
+    const std::uint64_t ocr = JsonNumber(card["ocr"], "ocr");
+    if (ocr > 0xFFFFFFFFull)
+      FailCardFile("ocr must fit 32 bits");
+    config.Ocr = static_cast<std::uint32_t>(ocr);
+  }
+  if (!card.contains("emmc"))
+    return;
+  const Json &emmc = card["emmc"];
+  if (!config.IsEmmc() || !emmc.is_object())
+    FailCardFile("\"emmc\" must be an object, on a card of sysfs kind \"emmc\"");
+  EmmcConfig &e = config.Emmc;
+  if (emmc.contains("life_time")) {
+    const Json &life = emmc["life_time"];
+    if (!life.is_array() || life.size() != 2)
+      FailCardFile("emmc.life_time must be [A, B]");
+    e.LifeTimeA = Byte(life[0], "emmc.life_time");
+    e.LifeTimeB = Byte(life[1], "emmc.life_time");
+  }
+  e.PreEolInfo = Byte(emmc.value("pre_eol", Json(e.PreEolInfo)), "emmc.pre_eol");
+  e.ExtCsdRev = Byte(emmc.value("ext_csd_rev", Json(e.ExtCsdRev)), "emmc.ext_csd_rev");
+  e.SysfsLife = emmc.value("sysfs_life", true);
+}
+
 unsigned BusyCount(const Json &busy, const char *key) {
   return static_cast<unsigned>(JsonNumber(busy.value(key, Json(0)), std::string("busy.") + key));
 }
@@ -259,9 +305,7 @@ CardConfig ParseCard(const Json &card, const std::string &baseDir) {
   if (card.contains("mmc_host"))
     config.MmcHost = static_cast<unsigned>(JsonNumber(card["mmc_host"], "mmc_host"));
 
-  config.Csd = DefaultCsd(config.CapacitySectors, config.ByteAddressed);
-  config.Cid = DefaultCid(static_cast<std::uint32_t>(std::hash<std::string>{}(config.Node)));
-  config.Scr = {{0x02, 0x35, 0x80, 0x03, 0x00, 0x00, 0x00, 0x00}};
+  ParseRegisters(card, config);
   ParseHeader(card.value("header", Json()), config);
   ParseTables(card, config);
 

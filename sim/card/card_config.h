@@ -18,6 +18,7 @@ struct ReplayScript;
 
 constexpr std::uint32_t kNoReadCount = 0xFFFFFFFF;
 constexpr std::size_t kSector = 512;
+constexpr std::uint32_t kEmmcBootSectors = 8192; // each of an eMMC's two boot areas: 4 MiB
 
 // The per-VB tables (card values), all of the entry count.
 struct VbTables {
@@ -53,6 +54,14 @@ private:
   std::shared_ptr<State> Shared; // copies of a config share one set of tables
 };
 
+// What an eMMC (sysfs kind "emmc") reports in its EXT_CSD and sysfs.
+struct EmmcConfig {
+  std::uint8_t LifeTimeA = 1, LifeTimeB = 1; // DEVICE_LIFE_TIME_EST_TYP_A/B (bytes 268, 269)
+  std::uint8_t PreEolInfo = 1;               // PRE_EOL_INFO (byte 267)
+  std::uint8_t ExtCsdRev = 8;                // EXT_CSD_REV (byte 192)
+  bool SysfsLife = true; // the kernel shows life_time and pre_eol_info (older ones do not)
+};
+
 struct CardConfig {
   std::string Node;
   std::uint64_t CapacitySectors = 0;
@@ -85,6 +94,10 @@ struct CardConfig {
   std::array<std::uint8_t, 6> FlashId{};
   std::array<std::uint8_t, 16> Cid{}, Csd{};
   std::array<std::uint8_t, 8> Scr{};
+  std::array<std::uint8_t, 64> Ssr{}; // SD Status (ACMD13)
+  // The OCR as the kernel keeps it: the voltage window the host chose.
+  std::uint32_t Ocr = 0x00200000;
+  EmmcConfig Emmc;
   bool UseDetailCountEx = true;
 
   LazyTables VbTableSource;
@@ -107,6 +120,7 @@ struct CardConfig {
   std::shared_ptr<const ReplayScript> Script;
 
   bool IsNative() const { return Node.rfind("/dev/mmcblk", 0) == 0; }
+  bool IsEmmc() const { return SysfsKind == "emmc"; }
 };
 
 // "usb-removable", "usb-fixed", "sata", "nvme", "virtio", "loop", "dm",

@@ -66,18 +66,31 @@ std::string PartitionSuffix(const std::string &disk, unsigned partition) {
   return (digit ? "p" : "") + std::to_string(partition);
 }
 
+std::string BootSuffix(const SysfsEntry &e) {
+  return e.Boot ? "boot" + std::to_string(e.Boot - 1) : "";
+}
+
 std::string EntryNode(const SysfsEntry &e) {
   const std::string &node = e.Card->Config().Node;
-  return node + PartitionSuffix(BaseName(node), e.Partition);
+  return node + BootSuffix(e) + PartitionSuffix(BaseName(node), e.Partition);
 }
 
 std::string Folder(const SysfsEntry &e) {
   const Layout l = LayoutOf(*e.Card);
   const std::string disk = BaseName(e.Card->Config().Node);
-  std::string folder = l.Parent + (l.BlockFolder ? "/block/" : "/") + disk;
+  std::string folder = l.Parent + (l.BlockFolder ? "/block/" : "/") + disk + BootSuffix(e);
   if (e.Partition)
     folder += "/" + disk + PartitionSuffix(disk, e.Partition);
   return folder;
+}
+
+// An eMMC's user area (mmcblkN, not one of its areas named as the card's
+// node) comes with two boot areas.
+unsigned BootAreas(const CardState &card) {
+  const std::string name = BaseName(card.Config().Node);
+  const bool disk = name.size() > 6 && name.rfind("mmcblk", 0) == 0 &&
+                    name.find_first_not_of("0123456789", 6) == std::string::npos;
+  return card.Config().IsEmmc() && disk ? 2 : 0;
 }
 
 // Every entry of the attached cards that have not vanished, partitions first
@@ -87,7 +100,14 @@ template <typename F> bool FindEntry(Registry &registry, F match, SysfsEntry &ou
     if (card->Vanished())
       continue;
     for (unsigned p = card->Config().Partitions + 1; p-- > 0;) {
-      const SysfsEntry e{card.get(), p};
+      const SysfsEntry e{card.get(), p, 0};
+      if (match(e)) {
+        out = e;
+        return true;
+      }
+    }
+    for (unsigned b = 1; b <= BootAreas(*card); ++b) {
+      const SysfsEntry e{card.get(), 0, b};
       if (match(e)) {
         out = e;
         return true;
@@ -95,40 +115,6 @@ template <typename F> bool FindEntry(Registry &registry, F match, SysfsEntry &ou
     }
   }
   return false;
-}
-
-std::string Hex(const std::uint8_t *p, std::size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < n; ++i) {
-    text += digits[p[i] >> 4];
-    text += digits[p[i] & 15];
-  }
-  return text;
-}
-
-// The register files behind a native card's device link, 32 hex characters
-// and a newline for the registers, as the kernel prints them.
-bool DeviceText(const CardConfig &c, const std::string &file, std::string &text) {
-  char buffer[64];
-  if (file == "csd") {
-    text = Hex(c.Csd.data(), 16) + "\n";
-  } else if (file == "cid") {
-    text = Hex(c.Cid.data(), 16) + "\n";
-  } else if (file == "scr") {
-    text = Hex(c.Scr.data(), 8) + "\n";
-  } else if (file == "type") {
-    text = c.SysfsKind == "emmc" ? "MMC\n" : "SD\n";
-  } else if (file == "name") {
-    text = std::string(reinterpret_cast<const char *>(&c.Cid[3]), 5) + "\n";
-  } else if (file == "serial") {
-    std::snprintf(buffer, sizeof buffer, "0x%02x%02x%02x%02x\n", c.Cid[9], c.Cid[10], c.Cid[11],
-                  c.Cid[12]);
-    text = buffer;
-  } else {
-    return false;
-  }
-  return true;
 }
 
 // "/proc/self/fd/N" or "/proc/PID/fd/N" of this process naming a node
@@ -248,6 +234,8 @@ dev_t DeviceNumber(Registry &registry, const SysfsEntry &entry) {
     ++index;
   }
   const Layout l = LayoutOf(*entry.Card);
+  if (entry.Boot) // boot areas take disk numbers after those of 32 cards
+    return makedev(l.Major, l.MinorBase + l.PerDisk * (32 + 2 * index + entry.Boot - 1));
   return makedev(l.Major, l.MinorBase + l.PerDisk * index + entry.Partition);
 }
 
@@ -262,15 +250,19 @@ bool SysfsText(Registry &registry, const SysfsEntry &entry, const std::string &r
     const std::uint64_t partition =
         (c.CapacitySectors - std::min<std::uint64_t>(c.CapacitySectors, 8192)) /
         std::max(1u, c.Partitions);
-    text = std::to_string(disk ? c.CapacitySectors : partition) + "\n";
+    text = std::to_string(entry.Boot ? kEmmcBootSectors
+                          : disk     ? c.CapacitySectors
+                                     : partition) +
+           "\n";
   } else if (rest == "ro") {
-    text = "0\n";
+    text = entry.Boot ? "1\n" : "0\n"; // the kernel keeps boot areas read-only
+  } else if (rest == "force_ro" && disk && (c.SysfsKind == "mmc" || c.IsEmmc())) {
+    text = entry.Boot ? "1\n" : "0\n";
   } else if (rest == "removable" && disk) {
     text = c.SysfsKind == "usb-removable" ? "1\n" : "0\n";
   } else if (rest == "partition" && !disk) {
     text = std::to_string(entry.Partition) + "\n";
-  } else if (StartsWith(rest, "device/") && disk &&
-             (c.SysfsKind == "mmc" || c.SysfsKind == "emmc")) {
+  } else if (StartsWith(rest, "device/") && disk && (c.SysfsKind == "mmc" || c.IsEmmc())) {
     return DeviceText(c, rest.substr(7), text);
   } else {
     return false;

@@ -13,12 +13,16 @@
 namespace sdsim {
 
 class CardState;
+struct CardConfig;
 class Registry;
 
-// The whole disk of a card (Partition 0) or one of its partitions.
+// The whole disk of a card (Partition 0) or one of its partitions; for an
+// eMMC also its boot areas (Boot 1 and 2: NODEboot0, NODEboot1), disks of
+// their own beside the user area.
 struct SysfsEntry {
   CardState *Card = nullptr;
   unsigned Partition = 0;
+  unsigned Boot = 0;
 };
 
 // The entry a node path stands for ("/dev/sdx", "/dev/sdx1", "/dev/mmcblk7p1").
@@ -35,5 +39,8 @@ bool SysfsText(Registry &registry, const SysfsEntry &entry, const std::string &r
 // when the path is one; false when it is not a card's.
 bool SysfsOpen(Registry &registry, const std::string &path, int flags, int &fd);
 bool IsSysfsFile(Registry &registry, const std::string &path);
+// A file behind a native card's device link ("cid", "life_time", ...):
+// false when the kernel shows no such file for the card.
+bool DeviceText(const CardConfig &config, const std::string &file, std::string &text);
 
 } // namespace sdsim

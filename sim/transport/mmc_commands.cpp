@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "transport/mmc_commands.h"
 
+#include "card/card_registers.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -65,6 +67,26 @@ int MmcNoDataCommand(CardState &card, mmc_ioc_cmd &command, Outcome outcome) {
   }
   card.Record("cmd", 0, 0, outcome == Outcome::Short ? what + " (short)" : what);
   command.response[0] = kStatusOk;
+  return 0;
+}
+
+int MmcSendExtCsd(CardState &card, mmc_ioc_cmd &command, Outcome outcome) {
+  const std::string what = "ext csd";
+  if (outcome == Outcome::Fail || outcome == Outcome::Short) {
+    // A data phase cut short moves less than the one block: nothing usable.
+    card.Record("cmd", 0, 0, outcome == Outcome::Fail ? "failed" : what + " (short)");
+    return Fail(EIO);
+  }
+  if (outcome == Outcome::ErrorStatus) {
+    card.Record("cmd", 0, 0, "error status");
+    command.response[0] = kStatusOk | kError;
+    return 0;
+  }
+  const auto ext = ExtCsd(card.Config());
+  std::memcpy(reinterpret_cast<void *>(static_cast<std::uintptr_t>(command.data_ptr)), ext.data(),
+              ext.size());
+  command.response[0] = kStatusOk;
+  card.Record("cmd", 0, 0, what);
   return 0;
 }
 

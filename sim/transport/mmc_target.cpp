@@ -2,8 +2,10 @@
 // The card in a native SD host: MMC_IOC_CMD requests are checked the way the
 // kernel's MMC block driver, the host controller and an SD card would, then
 // the command goes to its handler (mmc_commands.cpp). Reads and writes are
-// CMD17/18/24/25; the card also answers CMD13, CMD12 and CMD23. Any other
-// command gets no response, as on the bus.
+// CMD17/18/24/25; the card also answers CMD13, CMD12 and CMD23, and an eMMC
+// CMD8 (SEND_EXT_CSD; an SD card's CMD8 is SEND_IF_COND, which the host's
+// ioctl gets no answer to). Any other command gets no response, as on the
+// bus.
 #include "transport/mmc_commands.h"
 #include "transport/targets.h"
 
@@ -32,16 +34,22 @@ bool IsDataCommand(unsigned op) {
          op == kMmcWriteMultiple;
 }
 
+// An eMMC's SEND_EXT_CSD: one 512-byte block read.
+bool IsExtCsd(const CardState &card, unsigned op) {
+  return op == kMmcSendExtCsd && card.Config().IsEmmc();
+}
+
 // What the driver, the host or the bus refuse before the card acts: the
 // errno, or 0.
-int RequestError(const mmc_ioc_cmd &c) {
+int RequestError(const CardState &card, const mmc_ioc_cmd &c) {
   const std::uint64_t bytes = std::uint64_t{c.blksz} * c.blocks;
   if (bytes > kMaxBytes)
     return EOVERFLOW;
   if (bytes && !c.data_ptr)
     return EFAULT;
   const unsigned op = c.opcode;
-  const bool data = IsDataCommand(op);
+  const bool extCsd = IsExtCsd(card, op);
+  const bool data = IsDataCommand(op) || extCsd;
   const bool write = op == kMmcWriteSingle || op == kMmcWriteMultiple;
   // A command the card does not know (or an application command it has not
   // got) gets no response: the host times out.
@@ -60,7 +68,7 @@ int RequestError(const mmc_ioc_cmd &c) {
     return c.blksz || c.blocks || c.write_flag ? EINVAL : 0;
   if (c.blksz != 512 || c.blocks == 0 || !c.data_ptr)
     return EINVAL;
-  if ((op == kMmcReadSingle || op == kMmcWriteSingle) && c.blocks != 1)
+  if ((op == kMmcReadSingle || op == kMmcWriteSingle || extCsd) && c.blocks != 1)
     return EINVAL;
   if (c.write_flag != (write ? 1 : 0))
     return EINVAL;
@@ -75,13 +83,15 @@ int MmcIoctl(CardState &card, void *arg) {
     return Fail(EFAULT);
   if (card.Vanished())
     return Fail(ENODEV);
-  if (const int error = RequestError(*command))
+  if (const int error = RequestError(card, *command))
     return Fail(error);
   const bool data = IsDataCommand(command->opcode);
   const Outcome outcome = card.BeginTransfer(data);
   if (outcome == Outcome::Vanished)
     return Fail(ENODEV);
   std::memset(command->response, 0, sizeof command->response);
+  if (IsExtCsd(card, command->opcode))
+    return MmcSendExtCsd(card, *command, outcome);
   return data ? MmcDataCommand(card, *command, outcome) : MmcNoDataCommand(card, *command, outcome);
 }
 

@@ -46,12 +46,13 @@ namespace sdsim {
 // One entry of a card's transcript.
 //   op:    "read" or "write" for sector transfers and host-file I/O;
 //          "cmd" for transfers without sector data (SCSI TEST UNIT READY,
-//          INQUIRY, READ CAPACITY; MMC CMD13, CMD12, CMD23).
+//          INQUIRY, READ CAPACITY; MMC CMD13, CMD12, CMD23, an eMMC's CMD8).
 //   lba:   first sector (for host-file events: file offset / 512).
 //   count: sectors (for host-file events: bytes / 512, rounded up).
 //   what:  "enter v2", "enter v3", "leave", "header T", "detail T k",
 //          "pmt poll", "data" (ordinary block I/O), "capacity",
-//          "test unit ready", "inquiry", "status", "stop", "set block count";
+//          "test unit ready", "inquiry", "status", "stop", "set block count",
+//          "ext csd";
 //          host-file events: "file command 0x101", "file write",
 //          "file readback"; faulty or refused transfers: "failed",
 //          "error status", "phase error", "illegal request", ..., or the
