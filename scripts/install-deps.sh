@@ -40,6 +40,8 @@ test_packages=(libgtest-dev libgmock-dev binutils abigail-tools
   # the MQTT hook and its test: the client library, mosquitto_sub, and what
   # the unpacked broker links (--mqtt-broker)
   python3-paho-mqtt mosquitto-clients libcjson1 libdlt2 libssl3 libwrap0 libcap2 libsystemd0
+  # mmc extcsd read: a second reading of an eMMC's extended CSD
+  mmc-utils
 )
 deb_packages=(dpkg-dev file lintian pkg-config)
 bench_packages=(

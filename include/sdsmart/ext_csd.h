@@ -36,6 +36,11 @@ inline constexpr ExtCsdField CMD_SET_REV         {"CMD_SET_REV",          189, 1
 inline constexpr ExtCsdField POWER_CLASS         {"POWER_CLASS",          187, 1};
 inline constexpr ExtCsdField HS_TIMING           {"HS_TIMING",            185, 1};
 inline constexpr ExtCsdField BUS_WIDTH           {"BUS_WIDTH",            183, 1};
+// The device's life estimate (eMMC 5.0, EXT_CSD_REV 7 and later): not part
+// of Parse's listing, which stays as it was.
+inline constexpr ExtCsdField DEVICE_LIFE_TIME_EST_TYP_B{"DEVICE_LIFE_TIME_EST_TYP_B", 269, 1};
+inline constexpr ExtCsdField DEVICE_LIFE_TIME_EST_TYP_A{"DEVICE_LIFE_TIME_EST_TYP_A", 268, 1};
+inline constexpr ExtCsdField PRE_EOL_INFO        {"PRE_EOL_INFO",         267, 1};
 // clang-format on
 // clang-format off
 inline constexpr ExtCsdField All[] = {

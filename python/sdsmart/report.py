@@ -51,6 +51,7 @@ class Run:
 class Device:
     name: Optional[str]
     transport: Optional[str]  # usb or mmc
+    health_source: Optional[str]  # vendor_smart or emmc_life (format 1.5)
 
 
 @dataclass
@@ -176,6 +177,64 @@ class Forecast:
 
 
 @dataclass
+class Reader:
+    vendor: Optional[str]
+    model: Optional[str]
+    serial: Optional[str]
+
+
+@dataclass
+class CardRegisters:
+    """What sysfs shows of a card that gave no SMART data (format 1.5): its
+    standard registers (hex) and their decoded fields, or its USB reader."""
+    cid: Optional[str]
+    csd: Optional[str]
+    scr: Optional[str]
+    ssr: Optional[str]
+    ocr: Optional[int]
+    manufacturer_id: Optional[int]
+    oem_id: Optional[str]
+    product_name: Optional[str]
+    product_revision: Optional[int]
+    serial_number: Optional[int]
+    manufacturing_date: Optional[str]  # YYYY-MM
+    capacity_bytes: Optional[int]
+    node_bytes: Optional[int]
+    speed_class: Optional[int]
+    uhs_speed_grade: Optional[int]
+    video_speed_class: Optional[int]
+    au_size_bytes: Optional[int]
+    preferred_erase_size_bytes: Optional[int]
+    reader: Optional[Reader] = field(metadata=_one(Reader))
+
+
+@dataclass
+class EmmcBand:
+    """An eMMC life estimate: the raw value and the share of the rated life
+    used, in percent; None bounds for a value not reported or reserved, no
+    upper bound once the life is exceeded."""
+    value: Optional[int]
+    used_from_percent: Optional[int]
+    used_to_percent: Optional[int]
+    text: Optional[str]
+
+
+@dataclass
+class PreEol:
+    value: Optional[int]  # 1 normal, 2 warning, 3 urgent
+    text: Optional[str]
+
+
+@dataclass
+class Emmc:
+    """An eMMC's own life estimate, read without writing."""
+    life_time_a: Optional[EmmcBand] = field(metadata=_one(EmmcBand))
+    life_time_b: Optional[EmmcBand] = field(metadata=_one(EmmcBand))
+    pre_eol: Optional[PreEol] = field(metadata=_one(PreEol))
+    source: Optional[str] = field(default=None, metadata={"key": "from"})  # sysfs or ext_csd
+
+
+@dataclass
 class CardReport:
     """One card's document (of ``sdsmart --json DEVICE``, an entry of
     ``--all``, or a state file). Everything from card on is None unless the
@@ -185,6 +244,8 @@ class CardReport:
     device: Optional[Device] = field(metadata=_one(Device))
     error: Optional[LibraryError] = field(metadata=_one(LibraryError))
     sector0: Optional[Sector0] = field(metadata=_one(Sector0))
+    registers: Optional[CardRegisters] = field(metadata=_one(CardRegisters))
+    emmc: Optional[Emmc] = field(metadata=_one(Emmc))
     card: Optional[Card] = field(metadata=_one(Card))
     smart_status: Optional[SmartStatus] = field(metadata=_one(SmartStatus))
     plausibility: Optional[Plausibility] = field(metadata=_one(Plausibility))

@@ -126,10 +126,21 @@ read_foreign() {
 check_read_usb() { read_foreign "/dev/$USB_READ"; }
 # The SD card's CID (in sysfs) tells it from any clone, so after two runs
 # without a header it is remembered and a third run writes nothing.
+# That run shows the card by what sysfs holds: each register the kernel
+# shows, as it shows it.
 check_read_sd() {
   read_foreign /dev/mmcblk0
-  run sdsmart /dev/mmcblk0
+  sector0 /dev/mmcblk0 /tmp/before
+  run sdsmart --json /dev/mmcblk0
   grep -q "not supported (remembered since" /tmp/out || fail "the third run did not skip the card"
+  grep -q '"health_source": "registers"' /tmp/out || fail "the third run is not a registers reading"
+  for register in cid csd scr ssr; do
+    file=/sys/class/block/mmcblk0/device/$register
+    [ -e "$file" ] || continue
+    grep -q "\"$register\": \"$(cat "$file")\"" /tmp/out || fail "$register is not the kernel's"
+  done
+  sector0 /dev/mmcblk0 /tmp/after
+  cmp -s /tmp/before /tmp/after || fail "sector 0 of /dev/mmcblk0 changed on the registers reading"
 }
 
 check_guard() {

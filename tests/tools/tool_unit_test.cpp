@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The tool's parts on their own: the command line, the health rules, the
 // sysfs scan and the erase-count chart.
+#include "card/emmc_life.h"
+#include "config/card_rules.h"
 #include "device/scan.h"
 #include "output/output.h"
 #include "run/options.h"
@@ -154,11 +156,17 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   Disk("sdc", "pci0/usb2/2-2/2-2:1.0/host2/target2:0:0/2:0:0:0", "0", 1000, "WD", "Disk", false);
   Disk("mmcblk0", "platform/fe320000.mmc/mmc_host/mmc1/mmc1:aaaa", "0", 15523840, "SD", "SC16G",
        true);
-  Disk("mmcblk0boot0", "platform/x/mmc_host/mmc0/mmc0:0001", "0", 8192, "MMC", "boot", true);
+  // An eMMC is listed for its read-only life estimate; its boot areas never.
+  Disk("mmcblk1", "platform/x/mmc_host/mmc0/mmc0:0001", "0", 30535680, "MMC", "EM16G", true);
+  Disk("mmcblk1boot0", "platform/x/mmc_host/mmc0/mmc0:0001", "0", 8192, "MMC", "boot", true);
   std::vector<ScanEntry> found = ScanSysBlock(Dir);
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 # native SD host, SD SC16G, 7.95 GB");
-  EXPECT_EQ(found[1].Caption(), "/dev/sdb # USB card reader, Generic STORAGE DEVICE, 31.91 GB");
+  ASSERT_EQ(found.size(), 3u);
+  const std::string vendorPath = "; vendor SMART (writes sector 0 during the run)";
+  EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 # native SD host, SD SC16G, 7.95 GB" + vendorPath);
+  EXPECT_EQ(found[1].Caption(),
+            "/dev/mmcblk1 # eMMC, MMC EM16G, 15.63 GB; eMMC life estimate (read-only)");
+  EXPECT_EQ(found[2].Caption(),
+            "/dev/sdb # USB card reader, Generic STORAGE DEVICE, 31.91 GB" + vendorPath);
   // Nodes sysfs describes by name but does not list are probed by name; a
   // node sysfs does not describe at all (sdy) is no card.
   Disk("sdx", "pci0/usb3/3-1/3-1:1.0/host4/target4:0:0/4:0:0:0", "1", 1000, "", "", false, false);
@@ -171,6 +179,91 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0].Name + " " + TransportKey(found[0].Transport), dev + "/sdx usb");
   EXPECT_EQ(found[1].Name + " " + TransportKey(found[1].Transport), dev + "/mmcblk7 mmc");
+}
+
+// The life bands and pre-EOL states of the JEDEC extended CSD and the
+// verdicts they give with the default limits (10 % left warns, 0 % fails).
+TEST(EmmcLife, BandsPreEolAndVerdicts) {
+  const std::tuple<uint8_t, uint8_t, uint8_t, const char *, Verdict, size_t> cases[] = {
+      {0x01, 0x01, 0x01, "0-10 % used", Verdict::Passed, 0},
+      {0x09, 0x02, 0x01, "80-90 % used", Verdict::Passed, 0},
+      {0x0A, 0x01, 0x01, "90-100 % used", Verdict::Warning, 0},
+      {0x0B, 0x01, 0x01, "life exceeded", Verdict::Failed, 0},
+      {0x01, 0x0B, 0x01, "0-10 % used", Verdict::Failed, 0},
+      {0x03, 0x03, 0x02, "20-30 % used", Verdict::Warning, 0},
+      {0x03, 0x03, 0x03, "20-30 % used", Verdict::Failed, 0},
+      // Not reported or reserved: named as not read, deciding nothing.
+      {0x00, 0x02, 0x01, "not reported", Verdict::Passed, 1},
+      {0x0C, 0x02, 0x04, "reserved value 0x0c", Verdict::Passed, 2},
+      {0x00, 0x00, 0x00, "not reported", Verdict::Warning, 3},
+  };
+  for (const auto &[a, b, eol, text, verdict, notRead] : cases) {
+    const EmmcLife life{"sysfs", a, b, eol};
+    const HealthResult r = EvaluateEmmc(life, HealthLimits());
+    EXPECT_EQ(BandText(a), text) << int(a);
+    EXPECT_EQ(r.Status, verdict) << int(a) << " " << int(b) << " " << int(eol);
+    EXPECT_EQ(r.NotRead.size(), notRead) << int(a) << " " << int(b) << " " << int(eol);
+  }
+  // --warn-life 30: the band 70-80 % used leaves at most 30 %.
+  EXPECT_EQ(EvaluateEmmc({"sysfs", 0x08, 0x01, 0x01}, {30.0, 0.0}).Status, Verdict::Warning);
+  EXPECT_EQ(EvaluateEmmc({"sysfs", 0x07, 0x01, 0x01}, {30.0, 0.0}).Status, Verdict::Passed);
+}
+
+TEST(EmmcLife, ExtendedCsdAndSysfsTexts) {
+  unsigned char extCsd[512] = {};
+  extCsd[192] = 8; // EXT_CSD_REV: eMMC 5.1
+  extCsd[267] = 0x02, extCsd[268] = 0x04, extCsd[269] = 0x0B;
+  EmmcLife life = LifeFromExtCsd(extCsd);
+  EXPECT_EQ(life.PreEol * 0x10000 + life.LifeA * 0x100 + life.LifeB, 0x02040B);
+  extCsd[192] = 6; // eMMC 4.5: the bytes are reserved
+  life = LifeFromExtCsd(extCsd);
+  EXPECT_EQ(life.PreEol + life.LifeA + life.LifeB, 0);
+  uint8_t a = 0, b = 0, eol = 0;
+  EXPECT_TRUE(ParseLifeTime("0x0a 0x01", a, b) && a == 0x0A && b == 0x01);
+  EXPECT_TRUE(ParsePreEol("0x03", eol) && eol == 3);
+  for (const char *bad : {"", "0x01", "1 2", "0x01 0x100", "0x01  0x02", "0x01 0x02x"})
+    EXPECT_FALSE(ParseLifeTime(bad, a, b)) << bad;
+  EXPECT_FALSE(ParsePreEol("3", eol));
+}
+
+// Each rule names the model it applies to and no other; a broken line
+// says where and why.
+TEST_F(TempDir, CardRulesApplyToTheModelTheyName) {
+  const std::string file = Dir + "/cards.conf";
+  WriteFileAtomically(file,
+                      "# fleet rules\n"
+                      "manfid=0x00007e name=OFAM1 path=never\n\n"
+                      "name=SDSIM warn-life=25 fail-life=5  # our own\n"
+                      "oemid=0x5449 path=vendor\n",
+                      0644, Sync::None);
+  CardRules rules;
+  std::string error;
+  ASSERT_TRUE(LoadCardRules(file, true, rules, error)) << error;
+  const std::tuple<CardModel, unsigned> models[] = {{{"0x00007e", "0x5158", "OFAM1"}, 2},
+                                                    {{"0x00007f", "0x5158", "OFAM1"}, 0},
+                                                    {{"0x000003", "0x5449", "SDSIM"}, 4},
+                                                    {{"0x000003", "0x5449", "OTHER"}, 5},
+                                                    {{"", "", ""}, 0}};
+  for (const auto &[model, line] : models) {
+    const CardRule *rule = rules.For(model);
+    EXPECT_EQ(rule ? rule->Line : 0, line) << model.Name;
+  }
+  EXPECT_EQ(rules.For({"", "", "SDSIM"})->WarnLife, 25.0);
+  EXPECT_FALSE(rules.Rules[0].VendorPath.value_or(true));
+  const std::pair<const char *, const char *> broken[] = {
+      {"path=never\n", "line 1: names no model"},
+      {"name=X path=sometimes\n", "line 1: path is never or vendor, not \"sometimes\""},
+      {"\nname=X warn-life=120\n", "line 2: warn-life is a percentage from 0 to 100"},
+      {"name=X colour=red\n", "line 1: unknown key \"colour\""},
+      {"name\n", "line 1: \"name\" is no key=value word"}};
+  for (const auto &[text, why] : broken) {
+    WriteFileAtomically(file, text, 0644, Sync::None);
+    EXPECT_FALSE(LoadCardRules(file, false, rules, error));
+    EXPECT_NE(error.find(why), std::string::npos) << error;
+  }
+  // A default file that is not there is no rule; one the operator named is.
+  EXPECT_TRUE(LoadCardRules(Dir + "/none", false, rules, error) && rules.Rules.empty());
+  EXPECT_FALSE(LoadCardRules(Dir + "/none", true, rules, error));
 }
 
 TEST(EraseCountChart, RegionsCoverEveryUsedEntryAndBarsFitTheWidth) {

@@ -47,11 +47,18 @@ HealthResult Evaluate(const CardCounters &c, const HealthLimits &limits,
     warned.insert(warned.begin(), contradictions.begin(), contradictions.end());
     failed.clear();
   }
+  return Conclude(failed, warned, r.NotRead);
+}
+
+HealthResult Conclude(std::vector<std::string> failed, const std::vector<std::string> &warned,
+                      std::vector<std::string> notRead) {
+  HealthResult r;
   r.Status = !failed.empty()   ? Verdict::Failed
              : !warned.empty() ? Verdict::Warning
                                : Verdict::Passed;
-  r.Reasons = failed;
+  r.Reasons = std::move(failed);
   r.Reasons.insert(r.Reasons.end(), warned.begin(), warned.end());
+  r.NotRead = std::move(notRead);
   return r;
 }
 

@@ -34,6 +34,11 @@ struct HealthResult {
 HealthResult Evaluate(const CardCounters &counters, const HealthLimits &limits,
                       const std::vector<std::string> &contradictions = {});
 
+// The verdict of what failed and what warned: FAILED with any failure,
+// WARNING with any warning, else PASSED; the reasons failures first.
+HealthResult Conclude(std::vector<std::string> failed, const std::vector<std::string> &warned,
+                      std::vector<std::string> notRead = {});
+
 const char *VerdictName(Verdict v); // "PASSED", "WARNING", "FAILED"
 int VerdictExitBits(Verdict v);
 

@@ -89,6 +89,30 @@ const char *TransportKey(CardTransport transport) {
   return transport == CardTransport::NativeHost ? "mmc" : "usb";
 }
 
+const char *HealthSourceKey(HealthSource source) {
+  switch (source) {
+  case HealthSource::EmmcLife:
+    return "emmc_life";
+  case HealthSource::Registers:
+    return "registers";
+  case HealthSource::VendorSmart:
+    break;
+  }
+  return "vendor_smart";
+}
+
+const char *HealthSourceText(HealthSource source) {
+  switch (source) {
+  case HealthSource::EmmcLife:
+    return "eMMC life estimate (read-only)";
+  case HealthSource::Registers:
+    return "identity and standard registers only (read-only)";
+  case HealthSource::VendorSmart:
+    break;
+  }
+  return "vendor SMART (writes sector 0 during the run)";
+}
+
 std::string RealPath(const std::string &path) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
                                                        &std::free);
@@ -156,12 +180,13 @@ bool ClassifyNode(const std::string &path, const std::string &sysRoot, DeviceVer
   return true;
 }
 
-bool GuardDevice(Options &o, RunStatus &status, DeviceVerdict &verdict) {
+bool GuardDevice(Options &o, RunStatus &status, DeviceVerdict &verdict, GuardUse use) {
   const bool exists = ClassifyNode(o.Device, "/sys", verdict);
   status.Run().Transport = verdict.Transport;
   if (!exists)
     return true; // opening it says what is wrong
-  if (!verdict.IsCard()) {
+  const bool readOnly = use == GuardUse::ReadHealth && verdict.Class == DeviceClass::Emmc;
+  if (!verdict.IsCard() && !readOnly) {
     std::string text = o.Device + " is not an SD card: " + verdict.Why;
     if (verdict.ForceAllows())
       text += "; sdsmart writes its command patterns over sector 0 of the device it reads, so it "

@@ -35,6 +35,20 @@ enum class CardTransport { UsbReader, NativeHost };
 // "usb" or "mmc": the spelling of the JSON documents, textfiles and --scan.
 const char *TransportKey(CardTransport transport);
 
+// What a run reads a node's health by: the vendor SMART path (writes
+// command patterns over sector 0 for the length of the run) for cards, the
+// eMMC's own life estimate (read-only) for an eMMC, and for a card known not
+// to take the vendor path its identity and standard registers only
+// (read-only: no health data).
+enum class HealthSource { VendorSmart, EmmcLife, Registers };
+
+// "vendor_smart", "emmc_life", "registers": the spelling of documents and
+// textfiles.
+const char *HealthSourceKey(HealthSource source);
+// "vendor SMART (writes sector 0 during the run)", "eMMC life estimate
+// (read-only)", "identity and standard registers only (read-only)".
+const char *HealthSourceText(HealthSource source);
+
 struct DeviceVerdict {
   DeviceClass Class = DeviceClass::UnknownToSysfs;
   std::string Name; // the kernel's name ("sdb"); "" when unknown
@@ -48,6 +62,11 @@ struct DeviceVerdict {
   bool ForceAllows() const {
     return IsCard() || Class == DeviceClass::OtherDisk || Class == DeviceClass::UnknownToSysfs;
   }
+  // A node whose health can be read: a card, or an eMMC read without writing.
+  bool HasHealth() const { return IsCard() || Class == DeviceClass::Emmc; }
+  HealthSource Source() const {
+    return Class == DeviceClass::Emmc ? HealthSource::EmmcLife : HealthSource::VendorSmart;
+  }
 };
 
 // The block device the kernel names `name`, from <sysRoot>/class/block/NAME
@@ -59,11 +78,18 @@ DeviceVerdict ClassifyBlockDevice(const std::string &name, const std::string &sy
 // transport by the name): opening it will say why.
 bool ClassifyNode(const std::string &path, const std::string &sysRoot, DeviceVerdict &verdict);
 
-// The guard before an acquisition: true when the node may be written to. A
+// What the guarded run does to the node.
+enum class GuardUse {
+  Write,      // writes to it: cards only (others with --force)
+  ReadHealth, // an acquisition: an eMMC passes too, to be read without writing
+};
+
+// The guard before a run: true when the node may be used as `use` says. A
 // refusal says why and sets the exit bit of a device that cannot be used.
 // The device is replaced by the node its links lead to, the name the
 // library chooses its transport by; the run's record gets the transport.
-bool GuardDevice(Options &options, RunStatus &status, DeviceVerdict &verdict);
+bool GuardDevice(Options &options, RunStatus &status, DeviceVerdict &verdict,
+                 GuardUse use = GuardUse::Write);
 
 // realpath(3); "" when the path does not resolve.
 std::string RealPath(const std::string &path);

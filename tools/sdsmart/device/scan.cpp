@@ -48,9 +48,10 @@ uint64_t SizeOf(int fd) {
 } // namespace
 
 std::string ScanEntry::Caption() const {
-  std::string caption =
-      Name + " # " +
-      (Transport == CardTransport::NativeHost ? "native SD host" : "USB card reader");
+  std::string caption = Name + " # " +
+                        (Source == HealthSource::EmmcLife         ? "eMMC"
+                         : Transport == CardTransport::NativeHost ? "native SD host"
+                                                                  : "USB card reader");
   std::string what = Vendor;
   if (!Model.empty())
     what += (what.empty() ? "" : " ") + Model;
@@ -58,7 +59,7 @@ std::string ScanEntry::Caption() const {
     caption += ", " + what;
   if (SizeBytes)
     caption += ", " + HumanBytes(SizeBytes);
-  return caption;
+  return caption + "; " + HealthSourceText(Source) + (Decided.empty() ? "" : ": " + Decided);
 }
 
 std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot, ScanDetail detail) {
@@ -74,11 +75,12 @@ std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot, ScanDetail detai
   std::sort(names.begin(), names.end());
   for (const std::string &name : names) {
     DeviceVerdict v = ClassifyBlockDevice(name, sysRoot);
-    if (!v.IsCard())
+    if (!v.HasHealth())
       continue;
     ScanEntry e;
     e.Name = "/dev/" + name;
     e.Transport = v.Transport;
+    e.Source = v.Source();
     if (detail == ScanDetail::Captions)
       FillFromSys(e, sysRoot + "/class/block/" + name);
     out.push_back(e);
@@ -106,14 +108,15 @@ std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
         continue;
       }
       DeviceVerdict v;
-      if (!ClassifyNode(path, sysRoot, v) || !v.IsCard()) {
+      if (!ClassifyNode(path, sysRoot, v) || !v.HasHealth()) {
         if (!wildcard) // a pattern meets partitions and other disks as a matter of course
-          errors.push_back(path + " is not an SD card: " + v.Why);
+          errors.push_back(path + " is neither an SD card nor an eMMC: " + v.Why);
         continue;
       }
       ScanEntry e;
       e.Name = path;
       e.Transport = v.Transport;
+      e.Source = v.Source();
       if (detail == ScanDetail::Captions) {
         e.SizeBytes = SizeOf(fd.Get());
         fd.Close();
@@ -142,11 +145,12 @@ std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std:
     DeviceVerdict v = ClassifyBlockDevice(name, sysRoot);
     std::string path = devRoot + "/" + name;
     CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!v.IsCard() || !fd.IsOpen())
+    if (!v.HasHealth() || !fd.IsOpen())
       continue;
     ScanEntry e;
     e.Name = path;
     e.Transport = v.Transport;
+    e.Source = v.Source();
     if (detail == ScanDetail::Captions)
       e.SizeBytes = SizeOf(fd.Get());
     out.push_back(e);

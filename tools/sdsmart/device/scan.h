@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // --scan: the card devices of this machine: the disks under /sys/block that
 // the device guard takes for cards (removable SCSI disks behind USB, mmcblk
-// disks of SD cards); explicit candidates (paths or glob patterns) given on
+// disks of SD cards) or for an eMMC (never its boot and RPMB areas), each
+// with what its health is read by; explicit candidates (paths or glob patterns) given on
 // the command line are opened and classified the same way.
 #pragma once
 
@@ -16,7 +17,9 @@ namespace sdsmart_tool {
 struct ScanEntry {
   std::string Name; // "/dev/sdb"
   CardTransport Transport = CardTransport::UsbReader;
-  std::string Vendor; // from sysfs, may be empty
+  HealthSource Source = HealthSource::VendorSmart;
+  std::string Decided; // the card rule that settled the source ("FILE line N"), if any
+  std::string Vendor;  // from sysfs, may be empty
   std::string Model;
   uint64_t SizeBytes = 0; // 0 when unknown
   std::string Caption() const;

@@ -48,6 +48,10 @@ struct RunPlan;
 // was made beforehand, else it is made here.
 int Publish(RunPlan &plan, RunStatus &status);
 
+// An eMMC's acquisition: its life estimate, read without writing, judged
+// and published (modes/emmc.cpp).
+int ReadEmmc(RunPlan &plan, RunStatus &status);
+
 // Explains why the node cannot be opened and sets the open bit; false when
 // it cannot (modes/read.cpp).
 bool CheckDeviceOpens(const std::string &device, RunStatus &status);

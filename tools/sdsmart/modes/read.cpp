@@ -6,6 +6,7 @@
 // its next safe point.
 #include "card/health.h"
 #include "card/plausibility.h"
+#include "device/read_registers.h"
 #include "modes/modes.h"
 #include "output/histogram.h"
 #include "record/record.h"
@@ -80,7 +81,7 @@ void ReportInterruption(const Options &o, RunStatus &status) {
 void PrintReport(const Options &o, const RunRecord &run) {
   if (o.Action == Mode::Health && run.Health) {
     std::cout << RenderHealthOnly(run);
-  } else if (run.Card) {
+  } else if (run.Card || run.Emmc || run.Registers) {
     ReportStyle style;
     style.Width = TerminalWidth(STDOUT_FILENO);
     style.Glyph = isatty(STDOUT_FILENO) && Utf8Locale() ? "\u2588" : "#";
@@ -100,6 +101,14 @@ void Judge(const RunPlan &plan, RunRecord &run, RunStatus &status) {
   if (run.Card->EraseTableRead)
     run.Distribution = EraseCountRegions(run.Card->EraseCounts);
   status.Fail(VerdictExitBits(run.Health->Status));
+}
+
+// A card known not to take the vendor path: what it shows without a write,
+// and no health data (the exit bit of a card that could not be read).
+int PublishRegisters(RunPlan &plan, RunStatus &status) {
+  status.Run().Registers = ReadCardRegisters(plan.Verdict, "/sys");
+  status.Fail(kExitAcquisition);
+  return Publish(plan, status);
 }
 
 } // namespace
@@ -126,10 +135,16 @@ int RunAcquisition(const Options &given, RunStatus &status) {
   RunPlan plan;
   if (!SettleRun(given, status, plan))
     return Publish(plan, status);
+  if (plan.Source == HealthSource::EmmcLife)
+    return ReadEmmc(plan, status);
+  if (plan.Source == HealthSource::Registers)
+    return PublishRegisters(plan, status);
   const Options &o = plan.Opts;
   UnsupportedMemory unsupported(plan.StateDir, o.Device, plan.Verdict, plan.Entry);
-  if (SkipRememberedCard(o, unsupported, status))
-    return Publish(plan, status);
+  if (SkipRememberedCard(o, unsupported, status)) {
+    plan.Source = status.Run().Source = HealthSource::Registers;
+    return PublishRegisters(plan, status);
+  }
   if (SetJournalDirectory(plan.StateDir.c_str()) != 0) {
     status.LibraryFailure("journal directory " + plan.StateDir, GetErrorCode(), GetErrorMessage());
     status.Fail(kExitAcquisition);
@@ -155,6 +170,8 @@ int RunAcquisition(const Options &given, RunStatus &status) {
     ReportSector0(o, status, rc == 0);
   if (!caughtSignal)
     NoteAcquisition(o, unsupported, rc == 0, status);
+  if (rc != 0 && !caughtSignal && AnsweredNoSmartHeader())
+    status.Run().Registers = ReadCardRegisters(plan.Verdict, "/sys");
   if (caughtSignal)
     ReportInterruption(o, status);
   else if (rc != 0)
@@ -170,7 +187,7 @@ int Publish(RunPlan &plan, RunStatus &status) {
   RunRecord &run = status.Run();
   if (run.Card)
     KeepHistory(plan, status);
-  else if (o.OnEveryReading && !plan.StateDir.empty() && status.Status() != 0 &&
+  else if (!run.Emmc && o.OnEveryReading && !plan.StateDir.empty() && status.Status() != 0 &&
            !status.WasInterrupted())
     RunOnUnread(o, plan.StateDir, status);
   run.ExitStatus = status.Status();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // --scan: the card devices found, one caption a line or as JSON.
 #include "device/scan.h"
+#include "config/card_rules.h"
 #include "modes/modes.h"
 
 #include <iostream>
@@ -13,9 +14,35 @@ std::vector<ScanEntry> ScanList(const std::vector<std::string> &patterns,
                ProbeCandidates(patterns, "/sys", errors, detail));
 }
 
+namespace {
+
+// A card of a model never to be written is read without writing: the scan
+// says so, and which rule says it.
+void ApplyCardRules(const Options &o, std::vector<ScanEntry> &found, RunStatus &status) {
+  CardRules rules;
+  std::string error;
+  const bool named = !o.CardRulesFile.empty();
+  if (!LoadCardRules(named ? o.CardRulesFile : kDefaultCardRules, named, rules, error)) {
+    status.Say("warning", "card rules " + error);
+    status.Fail(kExitOpenFailed);
+    return;
+  }
+  for (ScanEntry &e : found) {
+    const CardRule *rule = rules.For(ModelOf("/sys", e.Name.substr(e.Name.rfind('/') + 1)));
+    if (rule && rule->VendorPath == std::optional<bool>(false) &&
+        e.Source == HealthSource::VendorSmart) {
+      e.Source = HealthSource::Registers;
+      e.Decided = "never written (" + rules.File + " line " + std::to_string(rule->Line) + ")";
+    }
+  }
+}
+
+} // namespace
+
 int RunScan(const Options &o, RunStatus &status) {
   std::vector<std::string> errors;
   std::vector<ScanEntry> found = ScanList(o.ScanPatterns, errors);
+  ApplyCardRules(o, found, status);
   for (const std::string &e : errors) {
     status.Say("warning", e);
     status.Fail(kExitOpenFailed);
@@ -27,6 +54,7 @@ int RunScan(const Options &o, RunStatus &status) {
     for (const ScanEntry &e : found)
       devices.push_back({{"name", e.Name},
                          {"transport", TransportKey(e.Transport)},
+                         {"health_source", HealthSourceKey(e.Source)},
                          {"vendor", e.Vendor},
                          {"model", e.Model},
                          {"size_bytes", e.SizeBytes},

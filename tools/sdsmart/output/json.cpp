@@ -56,6 +56,64 @@ json CardJson(const CardIdentity &id) {
   return card;
 }
 
+json StatusJson(const HealthResult &health) {
+  json reasons = json::array(), notRead = json::array();
+  for (const std::string &r : health.Reasons)
+    reasons.push_back(r);
+  for (const std::string &r : health.NotRead)
+    notRead.push_back(r);
+  return {{"passed", health.Status != Verdict::Failed},
+          {"verdict", VerdictName(health.Status)},
+          {"reasons", reasons},
+          {"not_read", notRead}};
+}
+
+// A life band as the standard counts it: the raw value, and the share used
+// as a range; null bounds for a value not reported or reserved.
+json BandJson(uint8_t value) {
+  const std::optional<LifeBand> band = BandOf(value);
+  return {{"value", value},
+          {"used_from_percent", band ? json(band->UsedFrom) : json(nullptr)},
+          {"used_to_percent", band ? Optional(band->UsedTo) : json(nullptr)},
+          {"text", BandText(value)}};
+}
+
+json EmmcJson(const EmmcLife &life) {
+  return {{"from", life.From},
+          {"life_time_a", BandJson(life.LifeA)},
+          {"life_time_b", BandJson(life.LifeB)},
+          {"pre_eol", {{"value", life.PreEol}, {"text", PreEolText(life.PreEol)}}}};
+}
+
+json RegistersJson(const CardRegisters &r) {
+  auto hex = [](const std::vector<uint8_t> &bytes) {
+    return bytes.empty() ? json(nullptr) : json(HexBytes(bytes));
+  };
+  auto text = [](const std::string &s) { return s.empty() ? json(nullptr) : json(Printable(s)); };
+  return {{"cid", hex(r.Cid)},
+          {"csd", hex(r.Csd)},
+          {"scr", hex(r.Scr)},
+          {"ssr", hex(r.Ssr)},
+          {"ocr", Optional(r.Ocr)},
+          {"manufacturer_id", Optional(r.ManufacturerId)},
+          {"oem_id", text(r.OemId)},
+          {"product_name", text(r.ProductName)},
+          {"product_revision", Optional(r.ProductRevision)},
+          {"serial_number", Optional(r.SerialNumber)},
+          {"manufacturing_date", text(r.ManufacturingDate)},
+          {"capacity_bytes", Optional(r.CapacityBytes)},
+          {"node_bytes", Optional(r.NodeBytes)},
+          {"speed_class", Optional(r.SpeedClass)},
+          {"uhs_speed_grade", Optional(r.UhsSpeedGrade)},
+          {"video_speed_class", Optional(r.VideoSpeedClass)},
+          {"au_size_bytes", Optional(r.AuSizeBytes)},
+          {"preferred_erase_size_bytes", Optional(r.PreferredEraseSize)},
+          {"reader",
+           {{"vendor", text(r.ReaderVendor)},
+            {"model", text(r.ReaderModel)},
+            {"serial", text(r.ReaderSerial)}}}};
+}
+
 } // namespace
 
 Json BuildJson(const RunRecord &run) {
@@ -73,13 +131,22 @@ Json BuildJson(const RunRecord &run) {
   j["sdsmart"] = tool;
 
   if (!run.Device.empty())
-    j["device"] = {{"name", run.Device}, {"transport", TransportKey(run.Transport)}};
+    j["device"] = {{"name", run.Device},
+                   {"transport", TransportKey(run.Transport)},
+                   {"health_source", HealthSourceKey(run.Source)}};
   if (run.Error)
     j["error"] = {{"code", run.Error->Code}, {"message", run.Error->Message}};
   if (run.Sector0Intact)
     j["sector0"] = {{"intact", *run.Sector0Intact}};
   if (!run.Sector0Restored.empty())
     j["sector0"]["recovered"] = {{"journal_time", run.Sector0Restored}};
+  if (run.Registers)
+    j["registers"] = RegistersJson(*run.Registers);
+  if (run.Emmc) {
+    j["emmc"] = EmmcJson(*run.Emmc);
+    if (run.Health)
+      j["smart_status"] = StatusJson(*run.Health);
+  }
   if (!run.Card)
     return j;
 
@@ -87,17 +154,8 @@ Json BuildJson(const RunRecord &run) {
   const CardCounters &c = d.Counters;
   j["card"] = CardJson(d.Identity);
 
-  if (run.Health) {
-    json reasons = json::array(), notRead = json::array();
-    for (const std::string &r : run.Health->Reasons)
-      reasons.push_back(r);
-    for (const std::string &r : run.Health->NotRead)
-      notRead.push_back(r);
-    j["smart_status"] = {{"passed", run.Health->Status != Verdict::Failed},
-                         {"verdict", VerdictName(run.Health->Status)},
-                         {"reasons", reasons},
-                         {"not_read", notRead}};
-  }
+  if (run.Health)
+    j["smart_status"] = StatusJson(*run.Health);
   json contradictions = json::array();
   for (const std::string &r : run.Contradictions)
     contradictions.push_back(r);

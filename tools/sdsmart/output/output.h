@@ -4,6 +4,8 @@
 #pragma once
 
 #include "card/card_data.h"
+#include "card/card_registers.h"
+#include "card/emmc_life.h"
 #include "card/health.h"
 #include "output/histogram.h"
 #include "state/forecast.h"
@@ -19,8 +21,9 @@ namespace sdsmart_tool {
 // Version of the JSON document layout; raise the first number on any change
 // that removes or renames a key, the second when keys are added.
 constexpr int kJsonFormatMajor = 1;
-constexpr int kJsonFormatMinor = 4; // 1.2: null for what was not read, plausibility,
-                                    // sector 0; 1.3: forecast; 1.4: sector0.recovered
+constexpr int kJsonFormatMinor = 5; // 1.2: null for what was not read, plausibility,
+                                    // sector 0; 1.3: forecast; 1.4: sector0.recovered;
+                                    // 1.5: device.health_source, emmc, registers
 
 struct Message {
   std::string Severity; // "information", "warning" or "error"
@@ -39,11 +42,16 @@ struct RunRecord {
   int ExitStatus = 0;
   std::string Device;
   CardTransport Transport = CardTransport::UsbReader; // the device guard's
+  HealthSource Source = HealthSource::VendorSmart;    // what the node was read by
   std::optional<CardData> Card;                       // after a successful acquisition
-  std::optional<HealthResult> Health;                 // likewise
-  std::optional<LibraryError> Error;                  // when the library reported a failure
-  std::vector<Region> Distribution;                   // erase-count regions
-  std::vector<std::string> Contradictions;            // plausibility.h; empty when plausible
+  std::optional<EmmcLife> Emmc;                       // an eMMC's life estimate, when read
+  // What sysfs shows of a card that gave no SMART data (known not to take
+  // the vendor path, or found so in this run).
+  std::optional<CardRegisters> Registers;
+  std::optional<HealthResult> Health;      // of either
+  std::optional<LibraryError> Error;       // when the library reported a failure
+  std::vector<Region> Distribution;        // erase-count regions
+  std::vector<std::string> Contradictions; // plausibility.h; empty when plausible
   // Sector 0 (the partition table) as the run left it: true restored, false
   // still a command pattern (or not seen restored); unset when not known.
   std::optional<bool> Sector0Intact;

@@ -99,12 +99,71 @@ void WearHistogram(Exposition &e, const std::vector<uint32_t> &counts, uint32_t 
   e.Sample(name + "_count", static_cast<double>(cumulative));
 }
 
+void VerdictMetrics(Exposition &e, const std::optional<HealthResult> &health) {
+  if (!health)
+    return;
+  e.Metric("sdsmart_smart_healthy", "gauge", "1 unless the health verdict is FAILED.",
+           health->Status == Verdict::Failed ? 0 : 1);
+  e.Metric("sdsmart_smart_warning", "gauge", "1 when the health verdict is WARNING.",
+           health->Status == Verdict::Warning ? 1 : 0);
+}
+
+// An eMMC's life bands as ratios of the rated life used; a value not
+// reported or reserved has no sample, an exceeded life no upper bound.
+void EmmcMetrics(Exposition &e, const RunRecord &run) {
+  const EmmcLife &life = *run.Emmc;
+  e.Metric("sdsmart_device_info", "gauge", "Identity of the card; the value is always 1.", 1,
+           Label("transport", TransportKey(run.Transport)) +
+               Label("health_source", HealthSourceKey(run.Source)));
+  VerdictMetrics(e, run.Health);
+  const std::pair<const char *, uint8_t> types[] = {{"a", life.LifeA}, {"b", life.LifeB}};
+  e.Header("sdsmart_emmc_life_used_lower_ratio", "gauge",
+           "Lower bound of the eMMC's life estimate band: share of the rated life used.");
+  for (const auto &[type, value] : types)
+    if (std::optional<LifeBand> band = BandOf(value))
+      e.Sample("sdsmart_emmc_life_used_lower_ratio", band->UsedFrom / 100.0, Label("type", type));
+  e.Header("sdsmart_emmc_life_used_upper_ratio", "gauge",
+           "Upper bound of the eMMC's life estimate band (none once the life is exceeded).");
+  for (const auto &[type, value] : types)
+    if (std::optional<LifeBand> band = BandOf(value); band && band->UsedTo)
+      e.Sample("sdsmart_emmc_life_used_upper_ratio", *band->UsedTo / 100.0, Label("type", type));
+  if (life.PreEol >= kPreEolNormal && life.PreEol <= kPreEolUrgent)
+    e.Metric("sdsmart_emmc_pre_eol_state", "gauge",
+             "Reserved blocks of the eMMC: 1 normal, 2 warning (80 % used), 3 urgent (90 %).",
+             life.PreEol);
+}
+
+// A card that gave no SMART data: who it is and its size, from sysfs.
+void RegistersMetrics(Exposition &e, const RunRecord &run) {
+  const CardRegisters &r = *run.Registers;
+  char serial[16] = "";
+  if (r.SerialNumber)
+    std::snprintf(serial, sizeof serial, "%08x", *r.SerialNumber);
+  // Only what sysfs shows: a card behind a USB reader has its reader.
+  std::string labels = Label("transport", TransportKey(run.Transport)) +
+                       Label("health_source", HealthSourceKey(run.Source));
+  for (const auto &[name, value] : {std::pair{"oem_id", r.OemId},
+                                    {"product_name", r.ProductName},
+                                    {"serial_number", std::string(serial)},
+                                    {"manufacturing_date", r.ManufacturingDate},
+                                    {"reader_vendor", r.ReaderVendor},
+                                    {"reader_model", r.ReaderModel},
+                                    {"reader_serial", r.ReaderSerial}})
+    if (!value.empty())
+      labels += Label(name, value);
+  e.Metric("sdsmart_device_info", "gauge", "Identity of the card; the value is always 1.", 1,
+           labels);
+  if (r.CapacityBytes)
+    e.Metric("sdsmart_capacity_bytes", "gauge", "User capacity of the card from its CSD register.",
+             static_cast<double>(*r.CapacityBytes));
+}
+
 } // namespace
 
 std::string RenderPrometheus(const RunRecord &run) {
   Exposition e(run.Device);
   e.Metric("sdsmart_smart_read_success", "gauge",
-           "1 when the SMART data of the card could be read.", run.Card ? 1 : 0);
+           "1 when the SMART data of the card could be read.", run.Card || run.Emmc ? 1 : 0);
   // Whatever else failed (a recording, the --on-change command, the state)
   // shows here too, with the bits of sdsmart's exit status.
   e.Metric("sdsmart_exit_status", "gauge",
@@ -120,6 +179,10 @@ std::string RenderPrometheus(const RunRecord &run) {
              "When the copy of the partition table the run first wrote back from the journal of "
              "a run that died with a command pattern over it was taken (Unix time).",
              static_cast<double>(*taken));
+  if (run.Emmc)
+    EmmcMetrics(e, run);
+  if (run.Registers && !run.Card)
+    RegistersMetrics(e, run);
   if (!run.Card)
     return e.Text();
   const CardData &d = *run.Card;
@@ -129,19 +192,16 @@ std::string RenderPrometheus(const RunRecord &run) {
   char serial[16];
   std::snprintf(serial, sizeof serial, "%08x", id.SerialNumber);
   e.Metric("sdsmart_device_info", "gauge", "Identity of the card; the value is always 1.", 1,
-           Label("transport", TransportKey(d.Transport)) + Label("manufacturer", id.Manufacturer) +
-               Label("oem_id", id.OemId) + Label("product_name", id.ProductName) +
-               Label("serial_number", serial) + Label("manufacturing_date", id.ManufacturingDate) +
+           Label("transport", TransportKey(d.Transport)) +
+               Label("health_source", HealthSourceKey(run.Source)) +
+               Label("manufacturer", id.Manufacturer) + Label("oem_id", id.OemId) +
+               Label("product_name", id.ProductName) + Label("serial_number", serial) +
+               Label("manufacturing_date", id.ManufacturingDate) +
                Label("firmware_version", id.FirmwareVersion) +
                Label("hardware_version", id.HardwareVersion) + Label("mp_version", id.MpVersion) +
                Label("flash_id", id.FlashId) + Label("flash_maker", id.FlashMaker) +
                Label("flash_type", id.FlashType) + Label("library_version", id.LibraryVersion));
-  if (run.Health)
-    e.Metric("sdsmart_smart_healthy", "gauge", "1 unless the health verdict is FAILED.",
-             run.Health->Status == Verdict::Failed ? 0 : 1);
-  if (run.Health)
-    e.Metric("sdsmart_smart_warning", "gauge", "1 when the health verdict is WARNING.",
-             run.Health->Status == Verdict::Warning ? 1 : 0);
+  VerdictMetrics(e, run.Health);
   if (id.CapacityBytes) // 0: the CSD was not read or does not decode
     e.Metric("sdsmart_capacity_bytes", "gauge", "User capacity of the card from its CSD register.",
              static_cast<double>(id.CapacityBytes));

@@ -98,6 +98,20 @@ void IdentitySection(std::ostringstream &out, const CardIdentity &id) {
 
 } // namespace
 
+namespace {
+
+void VerdictRows(Section &health, const std::optional<HealthResult> &verdict) {
+  if (!verdict)
+    return;
+  health.Row("SMART overall health", VerdictName(verdict->Status));
+  for (const std::string &why : verdict->Reasons)
+    health.Row("  reason", why);
+  for (const std::string &what : verdict->NotRead)
+    health.Row("  not read", what);
+}
+
+} // namespace
+
 std::string RenderHealthOnly(const RunRecord &run) {
   std::ostringstream out;
   if (!run.Health)
@@ -110,8 +124,77 @@ std::string RenderHealthOnly(const RunRecord &run) {
   return out.str();
 }
 
+namespace {
+
+// An eMMC: its life estimate and the verdict it gives.
+std::string EmmcReport(const RunRecord &run) {
+  std::ostringstream out;
+  const EmmcLife &life = *run.Emmc;
+  Section dev(out, "Device");
+  dev.Row("Device", Printable(run.Device));
+  dev.Row("Kind", "eMMC (read without writing)");
+  Section health(out, "Health");
+  VerdictRows(health, run.Health);
+  health.Row("Life estimate, type A", BandText(life.LifeA));
+  health.Row("Life estimate, type B", BandText(life.LifeB));
+  health.Row("Pre-EOL state", PreEolText(life.PreEol));
+  health.Row("Read from",
+             life.From == "sysfs" ? "sysfs (life_time, pre_eol_info)" : "the extended CSD (CMD8)");
+  return out.str();
+}
+
+template <typename T> std::string Shown(const std::optional<T> &v, const std::string &unit = "") {
+  return v ? Num(*v) + unit : "not shown";
+}
+
+std::string Shown(const std::string &v) { return v.empty() ? "not shown" : Printable(v); }
+
+// A card that gave no SMART data: what sysfs shows of it.
+std::string RegistersReport(const RunRecord &run) {
+  std::ostringstream out;
+  const CardRegisters &r = *run.Registers;
+  Section dev(out, "Device");
+  dev.Row("Device", Printable(run.Device));
+  dev.Row("Transport", TransportText(run.Transport));
+  dev.Row("Health source", HealthSourceText(run.Source));
+  Section health(out, "Health");
+  health.Row("SMART overall health", "no health data from this card");
+  Section ident(out, "Card identity (sysfs, read without writing)");
+  if (run.Transport == CardTransport::UsbReader) {
+    ident.Row("Card reader", Shown(r.ReaderVendor) + " " + Shown(r.ReaderModel));
+    ident.Row("Reader serial", Shown(r.ReaderSerial));
+    ident.Row("Size of the node", Shown(r.NodeBytes, " bytes"));
+    ident.Row("Card registers", "not shown through a USB card reader");
+    return out.str();
+  }
+  ident.Row("CID manufacturer ID", r.ManufacturerId ? Hex(*r.ManufacturerId, 2) : "not shown");
+  ident.Row("OEM ID", Shown(r.OemId));
+  ident.Row("Product name", Shown(r.ProductName));
+  ident.Row("Product revision", r.ProductRevision ? Hex(*r.ProductRevision, 2) : "not shown");
+  ident.Row("Serial number", r.SerialNumber ? Hex(*r.SerialNumber, 8) : "not shown");
+  ident.Row("Manufacturing date", Shown(r.ManufacturingDate));
+  ident.Row("Capacity (CSD)", Shown(r.CapacityBytes, " bytes"));
+  ident.Row("Speed class", r.SpeedClass ? "class " + std::to_string(*r.SpeedClass) : "not shown");
+  ident.Row("UHS speed grade", Shown(r.UhsSpeedGrade));
+  ident.Row("Video speed class", Shown(r.VideoSpeedClass));
+  ident.Row("Allocation unit", Shown(r.AuSizeBytes, " bytes"));
+  ident.Row("Preferred erase size", Shown(r.PreferredEraseSize, " bytes"));
+  ident.Row("CID", r.Cid.empty() ? "not shown" : HexBytes(r.Cid));
+  ident.Row("CSD", r.Csd.empty() ? "not shown" : HexBytes(r.Csd));
+  ident.Row("SCR", r.Scr.empty() ? "not shown" : HexBytes(r.Scr));
+  ident.Row("SD Status", r.Ssr.empty() ? "not shown" : HexBytes(r.Ssr));
+  ident.Row("OCR", r.Ocr ? Hex(*r.Ocr, 8) : "not shown");
+  return out.str();
+}
+
+} // namespace
+
 std::string RenderReport(const RunRecord &run, const ReportStyle &style) {
   std::ostringstream out;
+  if (run.Emmc)
+    return EmmcReport(run);
+  if (run.Registers && !run.Card)
+    return RegistersReport(run);
   if (!run.Card)
     return "";
   const CardData &d = *run.Card;
@@ -124,13 +207,7 @@ std::string RenderReport(const RunRecord &run, const ReportStyle &style) {
   IdentitySection(out, d.Identity);
 
   Section health(out, "Health");
-  if (run.Health) {
-    health.Row("SMART overall health", VerdictName(run.Health->Status));
-    for (const std::string &why : run.Health->Reasons)
-      health.Row("  reason", why);
-    for (const std::string &what : run.Health->NotRead)
-      health.Row("  not read", what);
-  }
+  VerdictRows(health, run.Health);
   std::optional<LifeFigures> life = Life(c);
   health.Row("Remaining life", life ? Pct(life->Remaining) : "unknown");
   health.Row("Life used", (life ? Pct(life->Used) : std::string("unknown")) + " of " +

@@ -158,6 +158,8 @@ const OptionSpec kOptionTable[] = {
      " DIR",
      "where the sector-0 journal is kept (default\n/var/lib/sdsmart, $XDG_STATE_HOME/sdsmart or\n"
      "~/.local/state/sdsmart)"},
+    {Section::Acquisition, "cards", 0, Arg::Required, File<&Options::CardRulesFile>, " FILE",
+     "rules for card models: never write, vendor path,\nlimits (default /etc/sdsmart/cards.conf)"},
     {Section::Acquisition, "window", 0, Arg::Required,
      [](OptionUse &u) { return u.Number(u.O.WindowDays, 1, 36500, "a number from 1 to 36500"); },
      " DAYS", "the forecast rests on the last DAYS of the card's\nhistory (default 90)"},

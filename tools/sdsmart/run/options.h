@@ -39,6 +39,7 @@ struct Options {
   bool Force = false;
   bool RetryUnsupported = false;         // --retry-unsupported
   std::string StateDir;                  // --state-dir DIR
+  std::string CardRulesFile;             // --cards FILE (empty: /etc/sdsmart/cards.conf)
   std::string RecordFile;                // --record FILE, --record-raw FILE
   bool RecordRaw = false;                // --record-raw: nothing redacted
   std::vector<std::string> ScanPatterns; // explicit --scan or --all candidates

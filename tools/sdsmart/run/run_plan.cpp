@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "run/run_plan.h"
 
+#include "config/card_rules.h"
 #include "config/codec.h"
 #include "modes/modes.h"
 #include "record/record.h"
@@ -172,11 +173,66 @@ bool PrepareMetricsFile(const Options &o, RunStatus &status, std::unique_ptr<Pen
   return !o.Prometheus || PrepareOutputFile(o.PrometheusFile, 0644, status, file);
 }
 
+namespace {
+
+// A node read without writing (an eMMC, a card model never to be written):
+// no vendor configuration, no journal, nothing to record; the state
+// directory is used when there is one.
+bool SettleReadOnlyRun(RunPlan &plan, RunStatus &status) {
+  if (!plan.Opts.RecordFile.empty()) {
+    status.Say("error", "--record records the vendor SMART path; " + plan.Opts.Device +
+                            " is read without it");
+    status.Fail(kExitCommandLine);
+    return false;
+  }
+  SettleStateDir(plan, StateUse::Keep);
+  return PrepareMetricsFile(plan.Opts, status, plan.Metrics);
+}
+
+// The operator's rule for the node's model: the limits it sets and whether
+// the vendor path may be taken. false when the rules cannot be read:
+// nothing is written then, as a rule not read may be "never".
+bool ApplyCardRules(RunPlan &plan, RunStatus &status) {
+  Options &o = plan.Opts;
+  CardRules rules;
+  std::string error;
+  const bool named = !o.CardRulesFile.empty();
+  if (!LoadCardRules(named ? o.CardRulesFile : kDefaultCardRules, named, rules, error)) {
+    status.Say("error", "card rules " + error + "; nothing was written to the card");
+    status.Fail(kExitAcquisition);
+    return false;
+  }
+  const CardRule *rule =
+      plan.Verdict.Name.empty() ? nullptr : rules.For(ModelOf("/sys", plan.Verdict.Name));
+  if (!rule)
+    return true;
+  o.Limits.WarnLife = rule->WarnLife.value_or(o.Limits.WarnLife);
+  o.Limits.FailLife = rule->FailLife.value_or(o.Limits.FailLife);
+  if (rule->VendorPath == std::optional<bool>(true))
+    o.RetryUnsupported = true;
+  if (rule->VendorPath == std::optional<bool>(false) && plan.Source == HealthSource::VendorSmart) {
+    plan.Source = HealthSource::Registers;
+    status.Say("information", o.Device + " is of a model never to be written (" + rules.File +
+                                  " line " + std::to_string(rule->Line) +
+                                  "): it is read without writing and gives no health data");
+  }
+  return true;
+}
+
+} // namespace
+
 bool SettleRun(const Options &given, RunStatus &status, RunPlan &plan) {
   plan.Opts = given;
   status.Run().Device = given.Device;
-  return GuardDevice(plan.Opts, status, plan.Verdict) &&
-         CheckDeviceOpens(plan.Opts.Device, status) && ChooseState(plan, status) &&
+  if (!GuardDevice(plan.Opts, status, plan.Verdict, GuardUse::ReadHealth))
+    return false;
+  plan.Source = plan.Verdict.Source();
+  if (!ApplyCardRules(plan, status))
+    return false;
+  status.Run().Source = plan.Source;
+  if (plan.Source != HealthSource::VendorSmart)
+    return SettleReadOnlyRun(plan, status);
+  return CheckDeviceOpens(plan.Opts.Device, status) && ChooseState(plan, status) &&
          LoadConfiguration(plan, status) && PrepareMetricsFile(plan.Opts, status, plan.Metrics) &&
          PrepareRecording(plan, status);
 }

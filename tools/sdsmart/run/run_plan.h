@@ -19,8 +19,9 @@
 namespace sdsmart_tool {
 
 struct RunPlan {
-  Options Opts;                           // the device is the node its links lead to
-  DeviceVerdict Verdict;                  // what the device guard found
+  Options Opts;                                    // the device is the node its links lead to
+  DeviceVerdict Verdict;                           // what the device guard found
+  HealthSource Source = HealthSource::VendorSmart; // what the node is read by
   std::string StateDir;                   // the journal, histories, memory of unsupported cards
   std::string Entry;                      // the configured entry string
   std::unique_ptr<PendingFile> Metrics;   // --prometheus=FILE, its temporary file made
