@@ -128,6 +128,16 @@ std::string ReadSysfsAttribute(const std::string &path) {
   return last == std::string::npos ? "" : text.substr(first, last + 1 - first);
 }
 
+std::string ReaderSerial(const std::string &sysRoot, const std::string &name) {
+  std::string dir = RealPath(sysRoot + "/class/block/" + name + "/device");
+  for (int up = 0; up < 8 && dir.size() > 1; ++up) {
+    if (!ReadSysfsAttribute(dir + "/idVendor").empty())
+      return ReadSysfsAttribute(dir + "/serial");
+    dir.erase(dir.find_last_of('/'));
+  }
+  return "";
+}
+
 DeviceVerdict ClassifyBlockDevice(const std::string &name, const std::string &sysRoot) {
   DeviceVerdict v;
   std::string entry = sysRoot + "/class/block/" + name, folder = RealPath(entry);

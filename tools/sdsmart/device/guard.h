@@ -95,5 +95,8 @@ bool GuardDevice(Options &options, RunStatus &status, DeviceVerdict &verdict,
 std::string RealPath(const std::string &path);
 // A sysfs attribute without its line feed and padding; "" when unreadable.
 std::string ReadSysfsAttribute(const std::string &path);
+// The serial number of the USB device the disk the kernel names `name`
+// hangs below (a card reader); "" when it has none.
+std::string ReaderSerial(const std::string &sysRoot, const std::string &name);
 
 } // namespace sdsmart_tool

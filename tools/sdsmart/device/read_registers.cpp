@@ -14,18 +14,6 @@ std::optional<uint64_t> Number(const std::string &text, int base) {
   return *end == '\0' ? std::optional<uint64_t>(value) : std::nullopt;
 }
 
-// The USB device a reader's disk hangs below: the nearest folder above the
-// SCSI device with the USB descriptor's idVendor.
-std::string UsbDeviceFolder(const std::string &device) {
-  std::string folder = RealPath(device);
-  for (int up = 0; up < 8 && folder.size() > 1; ++up) {
-    folder = folder.substr(0, folder.rfind('/'));
-    if (!ReadSysfsAttribute(folder + "/idVendor").empty())
-      return folder;
-  }
-  return "";
-}
-
 } // namespace
 
 CardRegisters ReadCardRegisters(const DeviceVerdict &verdict, const std::string &sysRoot) {
@@ -45,9 +33,7 @@ CardRegisters ReadCardRegisters(const DeviceVerdict &verdict, const std::string 
   } else {
     r.ReaderVendor = ReadSysfsAttribute(device + "/vendor");
     r.ReaderModel = ReadSysfsAttribute(device + "/model");
-    const std::string usb = UsbDeviceFolder(device);
-    if (!usb.empty())
-      r.ReaderSerial = ReadSysfsAttribute(usb + "/serial");
+    r.ReaderSerial = ReaderSerial(sysRoot, verdict.Name);
   }
   DecodeRegisters(r);
   return r;

@@ -53,18 +53,6 @@ std::string CapacityAndSector0(const std::string &node) {
   return "size-" + std::to_string(bytes) + "-sector0-" + Fnv1a(sector, sizeof sector);
 }
 
-// The serial number of the USB device a SCSI disk hangs below (the card
-// reader), from sysfs; "" when it has none.
-std::string ReaderSerial(const std::string &name) {
-  std::string dir = RealPath("/sys/class/block/" + name + "/device");
-  for (int up = 0; up < 8 && dir.size() > 1; ++up) {
-    if (!ReadSysfsAttribute(dir + "/idVendor").empty())
-      return ReadSysfsAttribute(dir + "/serial");
-    dir.erase(dir.find_last_of('/'));
-  }
-  return "";
-}
-
 // What tells this card from its clones (copies of one image, of one
 // capacity): the CID a native host shows, else the card reader's serial
 // with the capacity and sector 0. "" where nothing does: such a card is
@@ -78,7 +66,7 @@ std::string Identity(const std::string &node, const DeviceVerdict &verdict) {
     return cid.size() == 32 && cid.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos
                ? "cid-" + cid
                : "";
-  const std::string serial = ReaderSerial(verdict.Name);
+  const std::string serial = ReaderSerial("/sys", verdict.Name);
   const std::string rest = CapacityAndSector0(node);
   if (serial.empty() || rest.empty())
     return "";
