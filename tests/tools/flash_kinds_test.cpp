@@ -154,6 +154,15 @@ TEST_F(FlashKinds, CardRulesDecideForTheModelsTheyName) {
   ExpectRun(run.Run(sim, "--cards " + rules + " -H /dev/mmcblk7"), kExitHealthWarning,
             "at or below the warning limit 99.90 %");
   ExpectRun(run.Run(sim, "--cards " + rules + " -H /dev/sdx"), 0, "PASSED");
+  // A header without rated cycles, rated by a rule, has the life the
+  // library gives the same card rated by its header.
+  const std::string unrated = run.Card(
+      "unrated", [](json &c) { c["header"]["PECycleCount"] = 0; }, kNative);
+  sdtest::WriteFile(rules, "name=SDSIM rated-pe=10000\n");
+  const Result rated = run.Run("--card " + unrated, "--cards " + rules + " --json /dev/mmcblk7");
+  ExpectRun(rated, kExitHealthWarning, "no rated P/E cycles: 10000 from " + rules + " line 1");
+  const Result own = run.Run("--card " + kNative, "--json /dev/mmcblk7");
+  EXPECT_EQ(json::parse(rated.Out)["life"], json::parse(own.Out)["life"]);
   sdtest::WriteFile(rules, "name=OFAM1 path=nver\n");
   ExpectRun(run.Run(sim + " --transcript " + transcript, "--cards " + rules + " /dev/mmcblk5"),
             kExitAcquisition, "line 1: path is never or vendor");

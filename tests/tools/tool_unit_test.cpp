@@ -233,7 +233,7 @@ TEST_F(TempDir, CardRulesApplyToTheModelTheyName) {
   WriteFileAtomically(file,
                       "# fleet rules\n"
                       "manfid=0x00007e name=OFAM1 path=never\n\n"
-                      "name=SDSIM warn-life=25 fail-life=5  # our own\n"
+                      "name=SDSIM warn-life=25 fail-life=5 rated-pe=3000  # our own\n"
                       "oemid=0x5449 path=vendor\n",
                       0644, Sync::None);
   CardRules rules;
@@ -249,12 +249,14 @@ TEST_F(TempDir, CardRulesApplyToTheModelTheyName) {
     EXPECT_EQ(rule ? rule->Line : 0, line) << model.Name;
   }
   EXPECT_EQ(rules.For({"", "", "SDSIM"})->WarnLife, 25.0);
+  EXPECT_EQ(rules.For({"", "", "SDSIM"})->RatedCycles, 3000u);
   EXPECT_FALSE(rules.Rules[0].VendorPath.value_or(true));
   const std::pair<const char *, const char *> broken[] = {
       {"path=never\n", "line 1: names no model"},
       {"name=X path=sometimes\n", "line 1: path is never or vendor, not \"sometimes\""},
       {"\nname=X warn-life=120\n", "line 2: warn-life is a percentage from 0 to 100"},
       {"name=X colour=red\n", "line 1: unknown key \"colour\""},
+      {"name=X rated-pe=0\n", "line 1: rated-pe is a number of cycles from 1 to 1000000"},
       {"name\n", "line 1: \"name\" is no key=value word"}};
   for (const auto &[text, why] : broken) {
     WriteFileAtomically(file, text, 0644, Sync::None);

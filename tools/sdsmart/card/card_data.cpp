@@ -69,6 +69,15 @@ std::optional<LifeFigures> Life(const CardCounters &c) {
   return f;
 }
 
+bool RateLife(CardCounters &c, uint32_t rated) {
+  if (c.PeCycleCount != 0 || c.TotalVbCount == 0 || rated == 0)
+    return false;
+  c.PeCycleCount = rated;
+  c.LifeUsedPercent =
+      100.0 * c.HeaderTotalEraseCount / (static_cast<double>(rated) * c.TotalVbCount);
+  return true;
+}
+
 CardData CollectCardData(const std::string &device, CardTransport transport, unsigned select) {
   CardData d;
   d.Device = device;

@@ -73,6 +73,11 @@ struct LifeFigures {
 };
 std::optional<LifeFigures> Life(const CardCounters &counters);
 
+// A card whose header gives no rated P/E cycles, rated by the operator: its
+// used life as the library figures it, 100 x erases / (cycles x VBs). false
+// (nothing changed) when the header gives cycles or no VBs.
+bool RateLife(CardCounters &counters, uint32_t ratedCycles);
+
 // The selection bits of the tables.
 constexpr unsigned kSelectEraseCounts = 1, kSelectReadCounts = 2, kSelectRuntime = 4;
 

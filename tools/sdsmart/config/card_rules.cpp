@@ -44,7 +44,13 @@ std::string TakeWord(const std::string &word, CardRule &rule) {
   else if ((key == "warn-life" && !Percent(value, rule.WarnLife)) ||
            (key == "fail-life" && !Percent(value, rule.FailLife)))
     return key + " is a percentage from 0 to 100, not \"" + value + "\"";
-  else if (key != "warn-life" && key != "fail-life")
+  else if (key == "rated-pe") {
+    char *end = nullptr;
+    const unsigned long cycles = std::strtoul(value.c_str(), &end, 10);
+    if (*end != '\0' || value[0] == '-' || cycles == 0 || cycles > 1000000)
+      return "rated-pe is a number of cycles from 1 to 1000000, not \"" + value + "\"";
+    rule.RatedCycles = static_cast<uint32_t>(cycles);
+  } else if (key != "warn-life" && key != "fail-life")
     return "unknown key \"" + key + "\"";
   return "";
 }

@@ -7,9 +7,10 @@
 // native SD host and eMMC are matched; a card behind a USB reader shows no
 // CID. One rule a line, key=value words; '#' begins a comment:
 //   manfid=0x00001b oemid=0x534d name=EB1QT path=never
-//   name=SC16G path=vendor warn-life=25 fail-life=5
+//   name=SC16G path=vendor warn-life=25 fail-life=5 rated-pe=3000
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ struct CardRule {
   std::string ManfId, OemId, Name;          // empty: any; at least one is set
   std::optional<bool> VendorPath;           // path=never (false) or path=vendor (true)
   std::optional<double> WarnLife, FailLife; // percent of remaining life
+  std::optional<uint32_t> RatedCycles;      // rated-pe=N: for a header that gives none
 };
 
 struct CardRules {

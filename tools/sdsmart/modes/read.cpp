@@ -95,6 +95,9 @@ void PrintReport(const Options &o, const RunRecord &run) {
 void Judge(const RunPlan &plan, RunRecord &run, RunStatus &status) {
   unsigned select = plan.Opts.Select ? *plan.Opts.Select : _FuncSel;
   run.Card = CollectCardData(plan.Opts.Device, plan.Verdict.Transport, select);
+  if (plan.RatedCycles && RateLife(run.Card->Counters, *plan.RatedCycles))
+    status.Say("information", "the card's header gives no rated P/E cycles: " +
+                                  std::to_string(*plan.RatedCycles) + " from " + plan.RatedFrom);
   run.Contradictions = FindContradictions(*run.Card);
   SetAsideImplausibleLife(run.Contradictions, run.Card->Counters);
   run.Health = Evaluate(run.Card->Counters, plan.Opts.Limits, run.Contradictions);

@@ -206,6 +206,8 @@ bool ApplyCardRules(RunPlan &plan, RunStatus &status) {
       plan.Verdict.Name.empty() ? nullptr : rules.For(ModelOf("/sys", plan.Verdict.Name));
   if (!rule)
     return true;
+  plan.RatedCycles = rule->RatedCycles;
+  plan.RatedFrom = rules.File + " line " + std::to_string(rule->Line);
   o.Limits.WarnLife = rule->WarnLife.value_or(o.Limits.WarnLife);
   o.Limits.FailLife = rule->FailLife.value_or(o.Limits.FailLife);
   if (rule->VendorPath == std::optional<bool>(true))

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace sdsmart_tool {
@@ -22,6 +23,10 @@ struct RunPlan {
   Options Opts;                                    // the device is the node its links lead to
   DeviceVerdict Verdict;                           // what the device guard found
   HealthSource Source = HealthSource::VendorSmart; // what the node is read by
+  // The rated P/E cycles a card rule gives for a header that gives none, and
+  // where it stands ("FILE line N").
+  std::optional<uint32_t> RatedCycles;
+  std::string RatedFrom;
   std::string StateDir;                   // the journal, histories, memory of unsupported cards
   std::string Entry;                      // the configured entry string
   std::unique_ptr<PendingFile> Metrics;   // --prometheus=FILE, its temporary file made
