@@ -158,6 +158,15 @@ class Ecc:
 
 
 @dataclass
+class WriteVolume:
+    """Bytes written a day since the same boot and plugging, and the bytes
+    the card erased for each byte written (None when not known)."""
+    days: Optional[float]
+    bytes_per_day: Optional[int]
+    write_amplification: Optional[float]
+
+
+@dataclass
 class Forecast:
     """The wear forecast from the card's history (rates and dates None
     when not known)."""
@@ -174,6 +183,7 @@ class Forecast:
     zero_date: Optional[str]
     zero_timestamp: Optional[int]
     skipped_lines: Optional[int]
+    write_volume: Optional[WriteVolume] = field(metadata=_one(WriteVolume))
 
 
 @dataclass

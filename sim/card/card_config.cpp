@@ -232,6 +232,8 @@ void ParseSysfs(const Json &card, CardConfig &config) {
       static_cast<unsigned>(JsonNumber(sysfs.value("partitions", Json(1)), "partitions"));
   if (config.Partitions > 7)
     FailCardFile("a card has at most 7 partitions");
+  config.WrittenSectors = JsonNumber(sysfs.value("written_sectors", Json(0)), "written_sectors");
+  config.DiskSeq = JsonNumber(sysfs.value("diskseq", Json(1)), "diskseq");
 }
 
 std::uint8_t Byte(const Json &value, const std::string &name) {

@@ -86,6 +86,11 @@ struct CardConfig {
   // node's name implies) and the partitions the kernel lists for it.
   std::string SysfsKind;
   unsigned Partitions = 1;
+  // The block layer's count of sectors written since the disk appeared
+  // (field 7 of its stat file) and the disk's sequence number (diskseq): a
+  // re-plugged card is a new disk with a new number and a count from 0.
+  std::uint64_t WrittenSectors = 0;
+  std::uint64_t DiskSeq = 1;
 
   // Header fields in host order, by name; texts and byte fields separately.
   std::map<std::string, std::uint32_t> Numbers;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -42,6 +43,10 @@ int OpenHook(int dirFd, const char *path, int flags, mode_t mode, bool at) {
   }
   if (reading && IsMountInfo(p))
     return ContentFd(MountInfo(registry), flags);
+  // The kernel's identity of this boot: SDSIM_BOOT_ID plays a reboot.
+  if (const char *boot = std::getenv("SDSIM_BOOT_ID");
+      reading && boot && p == "/proc/sys/kernel/random/boot_id")
+    return ContentFd(std::string(boot) + "\n", flags);
   if (CardState *card = registry.ByHostFile(p)) {
     // The host file lives in an ordinary folder whose file system may refuse
     // direct I/O; the card keeps the alignment rules of direct I/O itself.

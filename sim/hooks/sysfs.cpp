@@ -260,6 +260,12 @@ bool SysfsText(Registry &registry, const SysfsEntry &entry, const std::string &r
     text = entry.Boot ? "1\n" : "0\n";
   } else if (rest == "removable" && disk) {
     text = c.SysfsKind == "usb-removable" ? "1\n" : "0\n";
+  } else if (rest == "stat" && !entry.Boot) {
+    // The 17 fields of Documentation/block/stat.rst; only sectors written
+    // (the 7th) is kept, for the disk and each of its partitions alike.
+    text = "0 0 0 0 0 0 " + std::to_string(c.WrittenSectors) + " 0 0 0 0 0 0 0 0 0 0\n";
+  } else if (rest == "diskseq" && disk && !entry.Boot) {
+    text = std::to_string(c.DiskSeq) + "\n";
   } else if (rest == "partition" && !disk) {
     text = std::to_string(entry.Partition) + "\n";
   } else if (StartsWith(rest, "device/") && disk && (c.SysfsKind == "mmc" || c.IsEmmc())) {

@@ -51,7 +51,9 @@ void Usage(FILE *out) {
       "  --fault KIND@N[*T]   any fault by name, T times (0: for ever)\n"
       "  --latency-us N       every transfer takes N microseconds (1000: a USB reader)\n"
       "  --file-latency-us N  every host-file step takes N microseconds\n"
-      "  --now SECONDS        the wall clock stands at SECONDS since the epoch\n",
+      "  --now SECONDS        the wall clock stands at SECONDS since the epoch\n"
+      "  --boot-id ID         the kernel's boot id (another one plays a reboot;\n"
+      "                       default 5d5d5d5d-0000-4000-8000-000000000001)\n",
       SDSIM_DEFAULT_CARD);
 }
 
@@ -214,6 +216,9 @@ struct Options {
   std::string Transcript;
   std::string TransferLatency, FileLatency; // microseconds; "": the card files' own
   std::string Now;                          // seconds since the epoch; "": the real clock
+  // The virtual kernel's boot id, the same for every run unless given, so
+  // that what a program reads of it does not depend on the machine.
+  std::string BootId = "5d5d5d5d-0000-4000-8000-000000000001";
   char **Command = nullptr;
 };
 
@@ -255,6 +260,8 @@ int ParseOptions(int argc, char **argv, Options &options) {
       if (!IsNumber(value, LLONG_MAX))
         return Refuse(option, value, "whole seconds since the epoch, in decimal digits");
       options.Now = value;
+    } else if (option == "--boot-id") {
+      options.BootId = value;
     } else if (IsFaultOption(option)) {
       if (!IsFaultCount(value))
         return Refuse(option, value, "an index N (or N*T), in decimal digits");
@@ -330,6 +337,7 @@ void SetOrUnset(const char *name, const std::string &value) {
   SetOrUnset("SDSIM_LATENCY_US", options.TransferLatency);
   SetOrUnset("SDSIM_FILE_LATENCY_US", options.FileLatency);
   SetOrUnset("SDSIM_NOW", options.Now);
+  SetOrUnset("SDSIM_BOOT_ID", options.BootId);
   execvp(options.Command[0], options.Command);
   std::fprintf(stderr, "sdsim: cannot run %s: %s\n", options.Command[0], std::strerror(errno));
   _exit(127);

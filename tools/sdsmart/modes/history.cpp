@@ -103,7 +103,8 @@ std::string CardText(const CardHistory &card, bool ascii) {
   for (const HistoryReading &r : card.History.Readings)
     text += Row(r);
   return text + "\nRemaining life\n" + RenderLifeChart(card.History.Readings, ascii) + "\n" +
-         ForecastLine(card.Forecast);
+         ForecastLine(card.Forecast) +
+         WriteVolumeLine(card.Forecast.Writes, card.Forecast.WritesWhy);
 }
 
 std::string ListText(const std::vector<CardHistory> &cards) {

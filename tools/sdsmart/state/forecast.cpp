@@ -50,6 +50,10 @@ WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned 
   f.WindowDays = windowDays;
   f.LimitPercent = limitPercent;
   f.Status = "not enough history";
+  WriteVolume writes;
+  f.WritesWhy = WriteVolumeOf(readings, windowDays, writes);
+  if (f.WritesWhy.empty())
+    f.Writes = writes;
   // An implausible reading decides nothing (plausibility.h), nor does one
   // without a life figure.
   std::vector<const HistoryReading *> usable;
@@ -163,6 +167,15 @@ nlohmann::ordered_json ForecastJson(const WearForecast &f) {
   j["zero_date"] = f.ZeroAt ? J(DateText(*f.ZeroAt)) : J(nullptr);
   j["zero_timestamp"] = f.ZeroAt ? J(*f.ZeroAt) : J(nullptr);
   j["skipped_lines"] = f.Skipped;
+  if (f.Writes) {
+    const WriteVolume &w = *f.Writes;
+    j["write_volume"] = {
+        {"days", std::round(w.Days * 100) / 100},
+        {"bytes_per_day", std::llround(w.BytesPerDay)},
+        {"write_amplification", w.Amplification ? J(*w.Amplification) : J(nullptr)}};
+  } else {
+    j["write_volume"] = nullptr;
+  }
   return j;
 }
 
@@ -174,6 +187,20 @@ std::string ForecastMetrics(const std::string &labels, const WearForecast &f) {
     text += "# HELP sdsmart_life_used_ratio_per_day Share of the rated life the card uses a day, "
             "from its history.\n# TYPE sdsmart_life_used_ratio_per_day gauge\n"
             "sdsmart_life_used_ratio_per_day{" +
+            labels + "} " + value + "\n";
+  }
+  if (f.Writes) {
+    std::snprintf(value, sizeof value, "%.12g", f.Writes->BytesPerDay);
+    text += "# HELP sdsmart_written_bytes_per_day Bytes written to the device a day since the "
+            "same boot and plugging, from its history.\n"
+            "# TYPE sdsmart_written_bytes_per_day gauge\nsdsmart_written_bytes_per_day{" +
+            labels + "} " + value + "\n";
+  }
+  if (f.Writes && f.Writes->Amplification) {
+    std::snprintf(value, sizeof value, "%.12g", *f.Writes->Amplification);
+    text += "# HELP sdsmart_write_amplification_ratio Bytes the card erased for each byte "
+            "written, over the same span.\n# TYPE sdsmart_write_amplification_ratio gauge\n"
+            "sdsmart_write_amplification_ratio{" +
             labels + "} " + value + "\n";
   }
   if (f.LimitAt) {

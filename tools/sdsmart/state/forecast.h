@@ -4,6 +4,7 @@
 #pragma once
 
 #include "state/history_store.h"
+#include "state/write_volume.h"
 
 #include <nlohmann/json.hpp>
 
@@ -39,6 +40,9 @@ struct WearForecast {
   std::optional<int64_t> ZeroAt;
   bool LimitReached = false; // LimitAt is a reading's time
   size_t Skipped = 0;        // lines of the history file that were no readings
+  // Bytes written a day since the same boot and plugging, or why not.
+  std::optional<WriteVolume> Writes;
+  std::string WritesWhy;
 };
 
 // Least-squares line through the readings of the last `windowDays` (ending at

@@ -31,6 +31,14 @@ HistoryReading ReadingOf(const RunRecord &run, const HealthResult &standing, int
   r.PowerCycles = c.PowerCycles;
   r.EccUncorrectable = c.EccUncorrectable;
   r.Implausible = !run.Contradictions.empty();
+  const BlockWrites writes = ReadBlockWrites(run.Card->Device);
+  if (writes.Sectors && writes.DiskSeq && !writes.BootId.empty()) {
+    r.WrittenSectors = writes.Sectors;
+    r.DiskSeq = writes.DiskSeq;
+    r.BootId = writes.BootId;
+    if (c.TotalPhysicalBlocks)
+      r.BlockBytes = run.Card->Identity.CapacityBytes / c.TotalPhysicalBlocks;
+  }
   r.Verdict = VerdictName(standing.Status);
   r.ToolVersion = SDSMART_TOOL_VERSION;
   return r;
@@ -96,7 +104,9 @@ std::string WithForecastMetrics(const std::string &text, const RunRecord &run) {
 }
 
 std::string ForecastReport(const RunRecord &run) {
-  return run.Forecast ? "\n" + ForecastLine(*run.Forecast) : "";
+  return run.Forecast ? "\n" + ForecastLine(*run.Forecast) +
+                            WriteVolumeLine(run.Forecast->Writes, run.Forecast->WritesWhy)
+                      : "";
 }
 
 std::string HistoryPath(const std::string &stateDir, const std::string &id) {

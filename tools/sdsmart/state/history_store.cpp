@@ -84,6 +84,12 @@ nlohmann::ordered_json ReadingJson(const HistoryReading &r) {
   j["ecc_uncorrectable"] = r.EccUncorrectable ? nlohmann::ordered_json(*r.EccUncorrectable)
                                               : nlohmann::ordered_json(nullptr);
   j["implausible"] = r.Implausible;
+  if (r.WrittenSectors) {
+    j["written_sectors"] = *r.WrittenSectors;
+    j["diskseq"] = r.DiskSeq ? nlohmann::ordered_json(*r.DiskSeq) : nlohmann::ordered_json(nullptr);
+    j["boot_id"] = r.BootId;
+    j["block_bytes"] = r.BlockBytes;
+  }
   j["verdict"] = r.Verdict;
   j["version"] = r.ToolVersion;
   return j;
@@ -119,6 +125,17 @@ bool ParseReading(const std::string &line, HistoryReading &r) {
     if (!implausible->is_boolean())
       return false;
     r.Implausible = implausible->get<bool>();
+  }
+  // Written by versions that keep the write count, when it was read.
+  if (j.contains("written_sectors")) {
+    uint64_t sectors = 0, seq = 0;
+    if (!Take(j, "written_sectors", sectors) || !j.contains("boot_id") || !j["boot_id"].is_string())
+      return false;
+    r.WrittenSectors = sectors;
+    r.BootId = j["boot_id"].get<std::string>();
+    if (Take(j, "diskseq", seq))
+      r.DiskSeq = seq;
+    Take(j, "block_bytes", r.BlockBytes);
   }
   if (!j.contains("verdict") || !j["verdict"].is_string() || !j.contains("version") ||
       !j["version"].is_string())

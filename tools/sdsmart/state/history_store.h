@@ -26,6 +26,11 @@ struct HistoryReading {
   uint32_t PowerCycles = 0;
   std::optional<uint32_t> EccUncorrectable; // absent when not read
   bool Implausible = false;                 // the reading contradicts itself (plausibility.h)
+  // The block layer's write count and whose it is (write_volume.h); absent
+  // when not read, and in lines of versions before it.
+  std::optional<uint64_t> WrittenSectors, DiskSeq;
+  std::string BootId;
+  uint64_t BlockBytes = 0; // a block's share of the capacity (0: unknown)
   // "PASSED", "WARNING", "FAILED": the card's standing verdict, counts this
   // run did not read taken from the last reading that read them.
   std::string Verdict;

@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+#include "state/write_volume.h"
+
+#include "output/output.h"
+#include "state/history_store.h"
+#include "util/files.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+namespace sdsmart_tool {
+namespace {
+
+constexpr double kDay = 86400;
+constexpr double kLeastDays = 1.0 / 24; // an hour: shorter spans say little a day
+
+bool SameBootAndPlug(const HistoryReading &a, const HistoryReading &b) {
+  return a.WrittenSectors && b.WrittenSectors && a.DiskSeq && a.DiskSeq == b.DiskSeq &&
+         !a.BootId.empty() && a.BootId == b.BootId && *b.WrittenSectors <= *a.WrittenSectors;
+}
+
+} // namespace
+
+BlockWrites ReadBlockWrites(const std::string &device, const std::string &sysRoot,
+                            const std::string &procRoot) {
+  BlockWrites w;
+  const std::string folder =
+      sysRoot + "/class/block/" + device.substr(device.find_last_of('/') + 1) + "/";
+  std::string text;
+  uint64_t fields[7] = {}, seq = 0;
+  if (ReadWholeFile(folder + "stat", text) &&
+      std::sscanf(
+          text.c_str(),
+          "%" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %" SCNu64,
+          &fields[0], &fields[1], &fields[2], &fields[3], &fields[4], &fields[5], &fields[6]) == 7)
+    w.Sectors = fields[6];
+  if (ReadWholeFile(folder + "diskseq", text) && std::sscanf(text.c_str(), "%" SCNu64, &seq) == 1)
+    w.DiskSeq = seq;
+  if (ReadWholeFile(procRoot + "/sys/kernel/random/boot_id", text)) {
+    w.BootId = text.substr(0, text.find('\n'));
+    if (w.BootId.size() != 36 ||
+        w.BootId.find_first_not_of("0123456789abcdef-") != std::string::npos)
+      w.BootId.clear();
+  }
+  return w;
+}
+
+std::string WriteVolumeOf(const std::vector<HistoryReading> &readings, unsigned windowDays,
+                          WriteVolume &volume) {
+  if (readings.empty() || !readings.back().WrittenSectors)
+    return "not read (the kernel shows no write count, disk sequence number or boot id)";
+  const HistoryReading &last = readings.back();
+  // Back from the newest over the readings of its boot and plugging.
+  size_t first = readings.size() - 1;
+  while (first > 0 && SameBootAndPlug(last, readings[first - 1]) &&
+         last.Time - readings[first - 1].Time <= int64_t{windowDays} * 86400)
+    --first;
+  const HistoryReading &start = readings[first];
+  volume.Days = static_cast<double>(last.Time - start.Time) / kDay;
+  if (first == readings.size() - 1 || volume.Days < kLeastDays)
+    return "not known yet (no reading an hour or more before, since the card was plugged in "
+           "and the system started)";
+  const double bytes = 512.0 * static_cast<double>(*last.WrittenSectors - *start.WrittenSectors);
+  volume.BytesPerDay = bytes / volume.Days;
+  const double bytesPerBlock = static_cast<double>(last.BlockBytes);
+  if (bytes > 0 && bytesPerBlock > 0 && last.TotalErases >= start.TotalErases &&
+      !last.Implausible && !start.Implausible)
+    volume.Amplification =
+        static_cast<double>(last.TotalErases - start.TotalErases) * bytesPerBlock / bytes;
+  return "";
+}
+
+std::string WriteVolumeLine(const std::optional<WriteVolume> &volume, const std::string &why) {
+  if (!volume)
+    return "Writes: " + why + "\n";
+  char days[32], amplification[32] = "not known";
+  std::snprintf(days, sizeof days, "%.2f", volume->Days);
+  if (volume->Amplification)
+    std::snprintf(amplification, sizeof amplification, "%.2f", *volume->Amplification);
+  return "Writes: " + HumanBytes(static_cast<uint64_t>(std::llround(volume->BytesPerDay))) +
+         " a day over " + days + " days; write amplification " + amplification + "\n";
+}
+
+} // namespace sdsmart_tool

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+// Write volume beside wear: the block layer's count of sectors written to a
+// node, kept with each reading, gives the bytes written a day and, with the
+// card's own erase counts, the write amplification. A count belongs to one
+// boot and one plugging of the card (the kernel starts it at 0 for each), so
+// only readings of the same boot and disk sequence number are compared.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sdsmart_tool {
+
+struct HistoryReading;
+
+struct BlockWrites {
+  std::optional<uint64_t> Sectors; // 512-byte sectors written since the disk appeared
+  std::optional<uint64_t> DiskSeq; // the disk's sequence number: new at each plugging
+  std::string BootId;              // the kernel's identity of this boot; "": not read
+};
+
+// /sys/class/block/NAME/stat (7th field) and diskseq, /proc/sys/kernel/random/boot_id.
+BlockWrites ReadBlockWrites(const std::string &device, const std::string &sysRoot = "/sys",
+                            const std::string &procRoot = "/proc");
+
+struct WriteVolume {
+  double Days = 0; // between the two readings compared
+  double BytesPerDay = 0;
+  // Bytes the card erased for each byte written: erased blocks times a
+  // block's share of the capacity, over the bytes written. Unknown without
+  // both erase totals, a block size or any bytes written.
+  std::optional<double> Amplification;
+};
+
+// Why there is no figure ("" when there is one): the newest reading has no
+// count, or no earlier reading within `windowDays` shares its boot and plug.
+std::string WriteVolumeOf(const std::vector<HistoryReading> &readings, unsigned windowDays,
+                          WriteVolume &volume);
+
+// "Writes: 2.15 GB a day over 1.00 days; write amplification 3.20" or why not.
+std::string WriteVolumeLine(const std::optional<WriteVolume> &volume, const std::string &why);
+
+} // namespace sdsmart_tool
