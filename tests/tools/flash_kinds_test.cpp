@@ -81,6 +81,46 @@ TEST_F(FlashKinds, EmmcIsJudgedByItsLifeEstimateWithoutWriting) {
   EXPECT_EQ(scan.Out.find("boot"), std::string::npos) << scan.Out;
 }
 
+// The eMMC's history: when each band was first seen, the date of the last
+// band at the pace of two band changes, the bytes written a day; the file
+// keeps the changes, the first reading since the plugging and the newest.
+TEST_F(FlashKinds, EmmcHistoryForecastsTheLastBand) {
+  constexpr int64_t kDay = 86400, kStart = 1767225600; // 2026-01-01
+  const std::tuple<int, int, int, uint64_t, const char *> runs[] = {
+      {0, 2, 1, 1000, "not enough history"},
+      {50, 2, 1, 2000, "not enough history"},
+      {100, 3, 2, 3000, "not enough history"},
+      {150, 3, 2, 4000, "not enough history"},
+      {200, 3, 4, 5000, "ok"},
+      {800, 10, 4, 9000, "last band reached"}};
+  const std::string document = Dir + "/emmc.json";
+  json j;
+  for (const auto &[day, a, b, sectors, status] : runs) {
+    SCOPED_TRACE(day);
+    const std::string card = run.Card(
+        "emmc" + std::to_string(day),
+        [&, a = a, b = b, sectors = sectors](json &c) {
+          c["emmc"] = {{"life_time", {a, b}}};
+          c["sysfs"]["written_sectors"] = sectors;
+        },
+        kEmmc);
+    const Result r = run.Run("--card " + card + " --now " + std::to_string(kStart + day * kDay),
+                             "--json /dev/mmcblk2");
+    ASSERT_TRUE(json::accept(r.Out)) << r.All();
+    j = json::parse(r.Out)["emmc"]["history"];
+    EXPECT_EQ(j["status"], status) << j;
+    sdtest::WriteFile(document, r.Out);
+    sdtest::ExpectValidJson("card", document);
+    if (day == 200) {
+      EXPECT_EQ(j["last_band_date"], "2028-03-11") << "band 4 on day 200, a band in 100 days";
+      EXPECT_EQ(j["band_since_date"], "2026-07-20");
+      EXPECT_EQ(j["write_volume"]["bytes_per_day"], 1000 * 512 / 50) << "over the window";
+    }
+  }
+  EXPECT_EQ(j["last_band_date"], "2028-03-11") << "first seen on day 800";
+  EXPECT_EQ(j["readings"], 4) << sdtest::ReadFile(j["history_file"].get<std::string>());
+}
+
 // A timer's run over a card and an eMMC: one textfile that promtool
 // accepts, with the eMMC's bands as ratios.
 TEST_F(FlashKinds, AllReadsTheEmmcBesideTheCards) {

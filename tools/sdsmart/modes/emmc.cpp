@@ -4,6 +4,7 @@
 #include "device/emmc_read.h"
 #include "modes/modes.h"
 #include "run/run_plan.h"
+#include "state/emmc_history.h"
 
 namespace sdsmart_tool {
 
@@ -19,6 +20,7 @@ int ReadEmmc(RunPlan &plan, RunStatus &status) {
   }
   run.Emmc = life;
   run.Health = EvaluateEmmc(life, o.Limits);
+  KeepEmmcHistory(plan, status);
   status.Fail(VerdictExitBits(run.Health->Status));
   return Publish(plan, status);
 }

@@ -8,6 +8,7 @@
 #include "card/emmc_life.h"
 #include "card/health.h"
 #include "output/histogram.h"
+#include "state/emmc_history.h"
 #include "state/forecast.h"
 
 #include <nlohmann/json.hpp>
@@ -61,6 +62,7 @@ struct RunRecord {
 
   // From the card's history (state/history.cpp).
   std::optional<WearForecast> Forecast;
+  std::optional<EmmcTrend> EmmcHistory; // an eMMC's (state/emmc_history.cpp)
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put

@@ -167,15 +167,7 @@ nlohmann::ordered_json ForecastJson(const WearForecast &f) {
   j["zero_date"] = f.ZeroAt ? J(DateText(*f.ZeroAt)) : J(nullptr);
   j["zero_timestamp"] = f.ZeroAt ? J(*f.ZeroAt) : J(nullptr);
   j["skipped_lines"] = f.Skipped;
-  if (f.Writes) {
-    const WriteVolume &w = *f.Writes;
-    j["write_volume"] = {
-        {"days", std::round(w.Days * 100) / 100},
-        {"bytes_per_day", std::llround(w.BytesPerDay)},
-        {"write_amplification", w.Amplification ? J(*w.Amplification) : J(nullptr)}};
-  } else {
-    j["write_volume"] = nullptr;
-  }
+  j["write_volume"] = WriteVolumeJson(f.Writes);
   return j;
 }
 
@@ -189,20 +181,6 @@ std::string ForecastMetrics(const std::string &labels, const WearForecast &f) {
             "sdsmart_life_used_ratio_per_day{" +
             labels + "} " + value + "\n";
   }
-  if (f.Writes) {
-    std::snprintf(value, sizeof value, "%.12g", f.Writes->BytesPerDay);
-    text += "# HELP sdsmart_written_bytes_per_day Bytes written to the device a day since the "
-            "same boot and plugging, from its history.\n"
-            "# TYPE sdsmart_written_bytes_per_day gauge\nsdsmart_written_bytes_per_day{" +
-            labels + "} " + value + "\n";
-  }
-  if (f.Writes && f.Writes->Amplification) {
-    std::snprintf(value, sizeof value, "%.12g", *f.Writes->Amplification);
-    text += "# HELP sdsmart_write_amplification_ratio Bytes the card erased for each byte "
-            "written, over the same span.\n# TYPE sdsmart_write_amplification_ratio gauge\n"
-            "sdsmart_write_amplification_ratio{" +
-            labels + "} " + value + "\n";
-  }
   if (f.LimitAt) {
     std::snprintf(value, sizeof value, "%lld", static_cast<long long>(*f.LimitAt));
     text += "# HELP sdsmart_life_end_timestamp_seconds When the remaining life reaches the "
@@ -210,7 +188,7 @@ std::string ForecastMetrics(const std::string &labels, const WearForecast &f) {
             "# TYPE sdsmart_life_end_timestamp_seconds gauge\nsdsmart_life_end_timestamp_seconds{" +
             labels + "} " + value + "\n";
   }
-  return text;
+  return text + WriteVolumeMetrics(labels, f.Writes);
 }
 
 } // namespace sdsmart_tool

@@ -90,6 +90,8 @@ std::string Lines(size_t n) { return std::to_string(n) + (n == 1 ? " line" : " l
 Json WithForecast(Json document, const RunRecord &run) {
   if (run.Forecast)
     document["forecast"] = ForecastJson(*run.Forecast);
+  if (run.EmmcHistory && document.contains("emmc"))
+    document["emmc"]["history"] = EmmcTrendJson(*run.EmmcHistory);
   return document;
 }
 
@@ -97,13 +99,18 @@ std::string WithForecastMetrics(const std::string &text, const RunRecord &run) {
   // The card's labels as the textfile writes them, from its first sample.
   size_t open = text.find("\nsdsmart_smart_read_success{");
   size_t close = text.find('}', open);
-  if (!run.Forecast || open == std::string::npos || close == std::string::npos)
+  if ((!run.Forecast && !run.EmmcHistory) || open == std::string::npos ||
+      close == std::string::npos)
     return text;
   open = text.find('{', open) + 1;
-  return text + ForecastMetrics(text.substr(open, close - open), *run.Forecast);
+  const std::string labels = text.substr(open, close - open);
+  return text + (run.Forecast ? ForecastMetrics(labels, *run.Forecast) : "") +
+         (run.EmmcHistory ? EmmcTrendMetrics(labels, *run.EmmcHistory) : "");
 }
 
 std::string ForecastReport(const RunRecord &run) {
+  if (run.EmmcHistory)
+    return "\n" + EmmcTrendText(*run.EmmcHistory);
   return run.Forecast ? "\n" + ForecastLine(*run.Forecast) +
                             WriteVolumeLine(run.Forecast->Writes, run.Forecast->WritesWhy)
                       : "";

@@ -52,9 +52,8 @@ void WriteAll(int fd, const std::string &data, const std::string &path) {
   }
 }
 
-// Appends text to the file (made 0644 when missing) and syncs it; only a
-// regular file is written to (O_NONBLOCK: a FIFO without a reader is
-// refused rather than waited for).
+} // namespace
+
 void AppendSynced(const std::string &path, const std::string &text) {
   CUniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
   struct stat st {};
@@ -66,8 +65,6 @@ void AppendSynced(const std::string &path, const std::string &text) {
   if (::fsync(fd.Get()) != 0)
     throw std::runtime_error("cannot sync " + path + ": " + std::strerror(errno));
 }
-
-} // namespace
 
 nlohmann::ordered_json ReadingJson(const HistoryReading &r) {
   nlohmann::ordered_json j;

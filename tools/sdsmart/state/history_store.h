@@ -56,6 +56,11 @@ bool LoadHistory(const std::string &path, LoadedHistory &history);
 // file over the bound is said as such, with what to do.
 std::string HistoryLoadFailure(const std::string &path);
 
+// Appends text to the file (made 0644 when missing) and syncs it; only a
+// regular file is written to (O_NONBLOCK: a FIFO without a reader is
+// refused rather than waited for). Throws std::runtime_error.
+void AppendSynced(const std::string &path, const std::string &text);
+
 // Where lines of a history that are no reading are moved to (appended):
 // STATE/history/ID.rejected beside STATE/history/ID.jsonl.
 std::string RejectedPath(const std::string &historyPath);

@@ -82,4 +82,34 @@ std::string WriteVolumeLine(const std::optional<WriteVolume> &volume, const std:
          " a day over " + days + " days; write amplification " + amplification + "\n";
 }
 
+nlohmann::ordered_json WriteVolumeJson(const std::optional<WriteVolume> &volume) {
+  using J = nlohmann::ordered_json;
+  if (!volume)
+    return nullptr;
+  return {{"days", std::round(volume->Days * 100) / 100},
+          {"bytes_per_day", std::llround(volume->BytesPerDay)},
+          {"write_amplification", volume->Amplification ? J(*volume->Amplification) : J(nullptr)}};
+}
+
+std::string WriteVolumeMetrics(const std::string &labels,
+                               const std::optional<WriteVolume> &volume) {
+  std::string text;
+  char value[64];
+  if (volume) {
+    std::snprintf(value, sizeof value, "%.12g", volume->BytesPerDay);
+    text += "# HELP sdsmart_written_bytes_per_day Bytes written to the device a day since the "
+            "same boot and plugging, from its history.\n"
+            "# TYPE sdsmart_written_bytes_per_day gauge\nsdsmart_written_bytes_per_day{" +
+            labels + "} " + value + "\n";
+  }
+  if (volume && volume->Amplification) {
+    std::snprintf(value, sizeof value, "%.12g", *volume->Amplification);
+    text += "# HELP sdsmart_write_amplification_ratio Bytes the card erased for each byte "
+            "written, over the same span.\n# TYPE sdsmart_write_amplification_ratio gauge\n"
+            "sdsmart_write_amplification_ratio{" +
+            labels + "} " + value + "\n";
+  }
+  return text;
+}
+
 } // namespace sdsmart_tool

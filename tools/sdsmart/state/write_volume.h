@@ -6,6 +6,8 @@
 // only readings of the same boot and disk sequence number are compared.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,5 +43,9 @@ std::string WriteVolumeOf(const std::vector<HistoryReading> &readings, unsigned 
 
 // "Writes: 2.15 GB a day over 1.00 days; write amplification 3.20" or why not.
 std::string WriteVolumeLine(const std::optional<WriteVolume> &volume, const std::string &why);
+// The JSON documents' write_volume (null when unknown) and the textfile's
+// series, absent when unknown (labels: the device's label set).
+nlohmann::ordered_json WriteVolumeJson(const std::optional<WriteVolume> &volume);
+std::string WriteVolumeMetrics(const std::string &labels, const std::optional<WriteVolume> &volume);
 
 } // namespace sdsmart_tool

@@ -1,0 +1,269 @@
+// SPDX-License-Identifier: MIT
+#include "state/emmc_history.h"
+
+#include "output/output.h"
+#include "run/run_plan.h"
+#include "state/forecast.h"
+#include "state/history_store.h"
+#include "util/files.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace sdsmart_tool {
+namespace {
+
+using Json = nlohmann::ordered_json;
+constexpr uint8_t kLastBand = 0x0A; // 90-100 % used
+
+// The higher of the two estimates that is a band, 0 when neither is.
+uint8_t BandOfReading(const EmmcLife &life) {
+  uint8_t band = 0;
+  for (uint8_t v : {life.LifeA, life.LifeB})
+    if (BandOf(v))
+      band = std::max(band, v);
+  return band;
+}
+
+Json ReadingJson(const EmmcReading &r) {
+  Json j{{"time", r.Time},           {"life_time_a", r.Life.LifeA}, {"life_time_b", r.Life.LifeB},
+         {"pre_eol", r.Life.PreEol}, {"verdict", r.Verdict},        {"version", r.ToolVersion}};
+  if (r.WrittenSectors) {
+    j["written_sectors"] = *r.WrittenSectors;
+    j["diskseq"] = r.DiskSeq ? Json(*r.DiskSeq) : Json(nullptr);
+    j["boot_id"] = r.BootId;
+  }
+  return j;
+}
+
+bool ParseReading(const std::string &line, EmmcReading &r) {
+  const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+  auto byte = [&](const char *key, uint8_t &out) {
+    if (!j.contains(key) || !j[key].is_number_unsigned() || j[key].get<uint64_t>() > 255)
+      return false;
+    out = static_cast<uint8_t>(j[key].get<unsigned>());
+    return true;
+  };
+  if (!j.is_object() || !j.contains("time") || !j["time"].is_number_integer() ||
+      !byte("life_time_a", r.Life.LifeA) || !byte("life_time_b", r.Life.LifeB) ||
+      !byte("pre_eol", r.Life.PreEol) || !j.value("verdict", Json()).is_string() ||
+      !j.value("version", Json()).is_string())
+    return false;
+  r.Time = j["time"].get<int64_t>();
+  r.Verdict = j["verdict"].get<std::string>();
+  r.ToolVersion = j["version"].get<std::string>();
+  if (j.contains("written_sectors") && j["written_sectors"].is_number_unsigned() &&
+      j.value("boot_id", Json()).is_string()) {
+    r.WrittenSectors = j["written_sectors"].get<uint64_t>();
+    r.BootId = j["boot_id"].get<std::string>();
+    if (j.value("diskseq", Json()).is_number_unsigned())
+      r.DiskSeq = j["diskseq"].get<uint64_t>();
+  }
+  return true;
+}
+
+// The readings as the write volume compares them (no erase counts).
+std::vector<HistoryReading> WriteCounts(const std::vector<EmmcReading> &readings) {
+  std::vector<HistoryReading> counts(readings.size());
+  for (size_t i = 0; i < readings.size(); ++i) {
+    counts[i].Time = readings[i].Time;
+    counts[i].WrittenSectors = readings[i].WrittenSectors;
+    counts[i].DiskSeq = readings[i].DiskSeq;
+    counts[i].BootId = readings[i].BootId;
+  }
+  return counts;
+}
+
+bool SamePlug(const EmmcReading &a, const EmmcReading &b) {
+  return a.WrittenSectors && b.WrittenSectors && a.DiskSeq == b.DiskSeq && a.BootId == b.BootId;
+}
+
+std::string EmmcKey(const std::string &device) {
+  std::string cid;
+  if (!ReadWholeFile(
+          "/sys/class/block/" + device.substr(device.find_last_of('/') + 1) + "/device/cid", cid))
+    return "";
+  cid = cid.substr(0, cid.find('\n'));
+  for (char &c : cid)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return cid.size() == 32 && cid.find_first_not_of("0123456789abcdef") == std::string::npos ? cid
+                                                                                            : "";
+}
+
+} // namespace
+
+std::vector<EmmcReading> KeptEmmcReadings(const std::vector<EmmcReading> &readings,
+                                          unsigned windowDays) {
+  std::vector<EmmcReading> kept;
+  // The readings the write volume compares the newest with: of its boot and
+  // plugging, inside the window.
+  auto compared = [&](size_t i) {
+    return SamePlug(readings[i], readings.back()) &&
+           readings.back().Time - readings[i].Time <= int64_t{windowDays} * 86400;
+  };
+  for (size_t i = 0; i < readings.size(); ++i) {
+    const EmmcReading &r = readings[i];
+    const bool change = kept.empty() || r.Life.LifeA != kept.back().Life.LifeA ||
+                        r.Life.LifeB != kept.back().Life.LifeB ||
+                        r.Life.PreEol != kept.back().Life.PreEol;
+    const bool firstCompared = compared(i) && (i == 0 || !compared(i - 1));
+    if (i + 1 == readings.size() || change || firstCompared)
+      kept.push_back(r);
+  }
+  return kept;
+}
+
+EmmcTrend MakeEmmcTrend(const std::vector<EmmcReading> &readings, unsigned windowDays) {
+  EmmcTrend t;
+  t.Readings = readings.size();
+  WriteVolume writes;
+  t.WritesWhy = WriteVolumeOf(WriteCounts(readings), windowDays, writes);
+  if (t.WritesWhy.empty())
+    t.Writes = writes;
+  t.Band = readings.empty() ? 0 : BandOfReading(readings.back().Life);
+  if (t.Band == 0) {
+    t.Status = "no band reported";
+    return t;
+  }
+  // When each higher band was first seen; the first reading's band is no
+  // change (when it was entered is not known).
+  std::vector<std::pair<int64_t, uint8_t>> changes;
+  uint8_t highest = 0;
+  for (const EmmcReading &r : readings) {
+    const uint8_t band = BandOfReading(r.Life);
+    if (band > highest && highest != 0)
+      changes.emplace_back(r.Time, band);
+    if (band > highest)
+      highest = band;
+    if (band == t.Band && !t.BandSince)
+      t.BandSince = r.Time;
+    if (band >= kLastBand && !t.LastBandAt)
+      t.LastBandAt = r.Time;
+  }
+  if (t.Band >= kLastBand) {
+    t.Status = "last band reached";
+  } else if (changes.size() >= 2 && changes.back().first > changes.front().first) {
+    const double perSecond = double(changes.back().second - changes.front().second) /
+                             double(changes.back().first - changes.front().first);
+    t.LastBandAt =
+        changes.back().first + std::llround(double(kLastBand - changes.back().second) / perSecond);
+    t.Status = "ok";
+  } else {
+    t.LastBandAt.reset();
+    t.Status = "not enough history";
+  }
+  return t;
+}
+
+nlohmann::ordered_json EmmcTrendJson(const EmmcTrend &t) {
+  auto date = [](const std::optional<int64_t> &at) { return at ? Json(DateText(*at)) : Json(); };
+  Json j{{"history_file", t.HistoryFile},
+         {"readings", t.Readings},
+         {"status", t.Status},
+         {"band", t.Band},
+         {"band_since_date", date(t.BandSince)},
+         {"last_band_date", date(t.LastBandAt)},
+         {"last_band_timestamp", t.LastBandAt ? Json(*t.LastBandAt) : Json()},
+         {"write_volume", WriteVolumeJson(t.Writes)}};
+  return j;
+}
+
+std::string EmmcTrendMetrics(const std::string &labels, const EmmcTrend &t) {
+  std::string text = WriteVolumeMetrics(labels, t.Writes);
+  if (t.LastBandAt)
+    text += "# HELP sdsmart_emmc_last_band_timestamp_seconds When the eMMC's life estimate "
+            "reaches its last band (90-100 % used) at the pace of its band changes, or "
+            "reached it.\n# TYPE sdsmart_emmc_last_band_timestamp_seconds gauge\n"
+            "sdsmart_emmc_last_band_timestamp_seconds{" +
+            labels + "} " + std::to_string(*t.LastBandAt) + "\n";
+  return text;
+}
+
+std::string EmmcTrendText(const EmmcTrend &t) {
+  std::string text = "Life estimate history: ";
+  if (t.Status == "no band reported")
+    text += "no band reported";
+  else
+    text += BandText(t.Band) + " since " + DateText(*t.BandSince);
+  if (t.Status == "last band reached")
+    text += "; the last band (90-100 % used) since " + DateText(*t.LastBandAt);
+  else if (t.Status == "ok")
+    text += "; at the pace of its band changes the last band (90-100 % used) around " +
+            DateText(*t.LastBandAt).substr(0, 7);
+  else if (t.Status == "not enough history")
+    text += "; not enough history (a forecast needs two band changes)";
+  return text + "\n" + WriteVolumeLine(t.Writes, t.WritesWhy);
+}
+
+void KeepEmmcHistory(const RunPlan &plan, RunStatus &status) {
+  RunRecord &run = status.Run();
+  const std::string id = EmmcKey(plan.Opts.Device);
+  if (id.empty() || plan.StateDir.empty()) {
+    status.Say("information", id.empty() ? "the eMMC shows no CID: its history is not kept"
+                                         : "no state folder: the eMMC's history is not kept");
+    return;
+  }
+  const std::string path = plan.StateDir + "/emmc/" + id + ".jsonl";
+  std::vector<EmmcReading> readings;
+  std::string text;
+  if (!MakeDirectories(DirectoryOf(path), 0755) ||
+      (!ReadWholeFile(path, text) && errno != ENOENT)) {
+    status.Say("error", "cannot read the eMMC's history " + path + ": " + std::strerror(errno));
+    status.Fail(kExitAcquisition);
+    return;
+  }
+  std::string unread;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    EmmcReading r;
+    if (ParseReading(text.substr(at, end - at), r))
+      readings.push_back(r);
+    else if (end > at)
+      unread += text.substr(at, end - at) + "\n";
+    at = end + 1;
+  }
+  EmmcReading now;
+  now.Time = static_cast<int64_t>(std::time(nullptr));
+  now.Life = *run.Emmc;
+  now.Verdict = VerdictName(run.Health->Status);
+  now.ToolVersion = SDSMART_TOOL_VERSION;
+  const BlockWrites writes = ReadBlockWrites(plan.Opts.Device);
+  if (writes.Sectors && writes.DiskSeq && !writes.BootId.empty())
+    now.WrittenSectors = writes.Sectors, now.DiskSeq = writes.DiskSeq, now.BootId = writes.BootId;
+  if (now.Time < kEarliestReadingTime || (!readings.empty() && now.Time < readings.back().Time)) {
+    status.Say("warning", "the clock says " + DateText(now.Time, "%Y-%m-%d %H:%M") +
+                              " UTC, before the eMMC's last reading or not set: this reading "
+                              "is not added to its history " +
+                              path + "; set the system clock");
+  } else {
+    readings.push_back(now);
+    readings = KeptEmmcReadings(readings, plan.Opts.WindowDays);
+    std::string lines;
+    for (const EmmcReading &r : readings)
+      lines += ReadingJson(r).dump() + "\n";
+    try {
+      // Lines that are no reading are moved aside first, never dropped.
+      if (!unread.empty()) {
+        AppendSynced(RejectedPath(path), unread);
+        status.Say("warning",
+                   path + ": moved the lines that are no reading to " + RejectedPath(path));
+      }
+      WriteFileAtomically(path, lines, 0644, Sync::Rename);
+    } catch (const std::exception &e) {
+      status.Say("error",
+                 std::string("the reading was not added to the eMMC's history: ") + e.what());
+      status.Fail(kExitAcquisition);
+    }
+  }
+  run.EmmcHistory = MakeEmmcTrend(readings, plan.Opts.WindowDays);
+  run.EmmcHistory->HistoryFile = path;
+}
+
+} // namespace sdsmart_tool
