@@ -236,11 +236,26 @@ class PreEol:
 
 
 @dataclass
+class EmmcHistory:
+    """From the eMMC's history: the higher band since when, and when the
+    last band (90-100 % used) is reached at the pace of its band changes."""
+    history_file: Optional[str]
+    readings: Optional[int]
+    status: Optional[str]  # ok, "not enough history", "last band reached", ...
+    band: Optional[int]
+    band_since_date: Optional[str]
+    last_band_date: Optional[str]
+    last_band_timestamp: Optional[int]
+    write_volume: Optional[WriteVolume] = field(metadata=_one(WriteVolume))
+
+
+@dataclass
 class Emmc:
     """An eMMC's own life estimate, read without writing."""
     life_time_a: Optional[EmmcBand] = field(metadata=_one(EmmcBand))
     life_time_b: Optional[EmmcBand] = field(metadata=_one(EmmcBand))
     pre_eol: Optional[PreEol] = field(metadata=_one(PreEol))
+    history: Optional[EmmcHistory] = field(metadata=_one(EmmcHistory))
     source: Optional[str] = field(default=None, metadata={"key": "from"})  # sysfs or ext_csd
 
 
