@@ -149,6 +149,10 @@ TEST_F(FlashKinds, OtherFamilyCardIsShownByItsRegisters) {
   const Result r = run.Run(sim + " --transcript " + transcript, "--json /dev/mmcblk5");
   ExpectRun(r, kExitAcquisition, "not supported (remembered since");
   EXPECT_FALSE(Wrote(transcript)) << sdtest::ReadFile(transcript);
+  const Result scan = run.Run(sim, "--scan");
+  ExpectRun(scan, 0,
+            "; identity and standard registers only (read-only): never written (not "
+            "supported, remembered since ");
   const json j = json::parse(r.Out);
   EXPECT_EQ(j["device"]["health_source"], "registers");
   EXPECT_FALSE(j.contains("smart_status"));

@@ -3,6 +3,10 @@
 #include "device/scan.h"
 #include "config/card_rules.h"
 #include "modes/modes.h"
+#include "run/run_plan.h"
+#include "state/unsupported_memory.h"
+
+#include <algorithm>
 
 #include <iostream>
 
@@ -37,12 +41,34 @@ void ApplyCardRules(const Options &o, std::vector<ScanEntry> &found, RunStatus &
   }
 }
 
+// A card remembered as not supported is not written by the next run either.
+void ApplyMemory(const Options &o, std::vector<ScanEntry> &found) {
+  auto card = std::find_if(found.begin(), found.end(), [](const ScanEntry &e) {
+    return e.Source == HealthSource::VendorSmart;
+  });
+  const std::string stateDir = ChooseStateDir(o.StateDir);
+  const std::string entry =
+      card == found.end() || stateDir.empty() ? "" : QuietEntryString(o, card->Name);
+  for (ScanEntry &e : found) {
+    if (entry.empty() || e.Source != HealthSource::VendorSmart)
+      continue;
+    const DeviceVerdict verdict = ClassifyBlockDevice(e.Name.substr(e.Name.rfind('/') + 1), "/sys");
+    if (std::optional<std::string> since =
+            UnsupportedMemory(stateDir, e.Name, verdict, entry).RememberedSince()) {
+      e.Source = HealthSource::Registers;
+      e.Decided = "never written (not supported, remembered since " + *since + ")";
+    }
+  }
+}
+
 } // namespace
 
 int RunScan(const Options &o, RunStatus &status) {
   std::vector<std::string> errors;
   std::vector<ScanEntry> found = ScanList(o.ScanPatterns, errors);
   ApplyCardRules(o, found, status);
+  if (!o.RetryUnsupported && !o.Force)
+    ApplyMemory(o, found);
   for (const std::string &e : errors) {
     status.Say("warning", e);
     status.Fail(kExitOpenFailed);

@@ -223,6 +223,15 @@ bool ApplyCardRules(RunPlan &plan, RunStatus &status) {
 
 } // namespace
 
+std::string QuietEntryString(const Options &options, const std::string &device) {
+  RunRecord record;
+  RunStatus quiet(record);
+  RunPlan plan;
+  plan.Opts = options;
+  plan.Opts.Device = device;
+  return LoadConfiguration(plan, quiet) ? plan.Entry : "";
+}
+
 bool SettleRun(const Options &given, RunStatus &status, RunPlan &plan) {
   plan.Opts = given;
   status.Run().Device = given.Device;

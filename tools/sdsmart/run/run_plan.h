@@ -51,6 +51,11 @@ std::string ChooseStateDir(const std::string &named, StateUse use = StateUse::Ke
 // The plan's state directory, decided for the whole run.
 void SettleStateDir(RunPlan &plan, StateUse use);
 
+// The configured entry string as a run on `device` would load it, without a
+// word; "" when the configuration does not serve (for --scan, which writes
+// nothing and only looks up the memory of cards not supported).
+std::string QuietEntryString(const Options &options, const std::string &device);
+
 // An acquisition's plan; false when the run must not touch the card (said,
 // with the exit bits).
 bool SettleRun(const Options &options, RunStatus &status, RunPlan &plan);
