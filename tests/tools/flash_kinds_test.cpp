@@ -119,6 +119,9 @@ TEST_F(FlashKinds, EmmcHistoryForecastsTheLastBand) {
   }
   EXPECT_EQ(j["last_band_date"], "2028-03-11") << "first seen on day 800";
   EXPECT_EQ(j["readings"], 4) << sdtest::ReadFile(j["history_file"].get<std::string>());
+  // Its state file, as a card's: the last document.
+  EXPECT_EQ(json::parse(sdtest::ReadFile(run.state + "/latest/mmcblk2.json"))["emmc"]["history"],
+            j);
 }
 
 // A timer's run over a card and an eMMC: one textfile that promtool

@@ -20,8 +20,8 @@ int ReadEmmc(RunPlan &plan, RunStatus &status) {
   }
   run.Emmc = life;
   run.Health = EvaluateEmmc(life, o.Limits);
-  KeepEmmcHistory(plan, status);
   status.Fail(VerdictExitBits(run.Health->Status));
+  KeepEmmcHistory(plan, status);
   return Publish(plan, status);
 }
 

@@ -4,7 +4,9 @@
 #include "output/output.h"
 #include "run/run_plan.h"
 #include "state/forecast.h"
+#include "state/history.h"
 #include "state/history_store.h"
+#include "state/state_file.h"
 #include "util/files.h"
 
 #include <nlohmann/json.hpp>
@@ -264,6 +266,17 @@ void KeepEmmcHistory(const RunPlan &plan, RunStatus &status) {
   }
   run.EmmcHistory = MakeEmmcTrend(readings, plan.Opts.WindowDays);
   run.EmmcHistory->HistoryFile = path;
+  // The state file dashboards read, as a card's.
+  try {
+    run.ExitStatus = status.Status();
+    WriteCardState(StatePath(plan.StateDir, id), plan.StateDir + "/latest", plan.Opts.Device,
+                   JsonText(WithForecast(BuildJson(run), run)));
+  } catch (const std::exception &e) {
+    status.Say("error", std::string("the eMMC's state file was not written: ") + e.what());
+    status.Fail(kExitAcquisition);
+  }
+  if (!plan.Opts.OnChange.empty())
+    status.Say("information", "--on-change is run for cards of this family only, not for an eMMC");
 }
 
 } // namespace sdsmart_tool
