@@ -86,10 +86,13 @@ void Registry::CleanUp() {
     card.reset();
   Cards.clear();
   CardHandles.clear();
+  // Only the table's descriptors have a flag set: clearing all 65536 would
+  // write (and in a forked process copy) the whole array at every exit.
+  for (auto &entry : Fds)
+    if (entry.first >= 0 && entry.first < kFast)
+      Fast[entry.first].store(0, std::memory_order_relaxed);
   Fds.clear();
   CardCount.store(0, std::memory_order_release);
-  for (auto &flag : Fast)
-    flag.store(0, std::memory_order_relaxed);
 }
 
 CardState *Registry::ByNode(const std::string &path) {
