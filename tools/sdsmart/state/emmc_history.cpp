@@ -12,7 +12,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -37,11 +36,7 @@ uint8_t BandOfReading(const EmmcLife &life) {
 Json ReadingJson(const EmmcReading &r) {
   Json j{{"time", r.Time},           {"life_time_a", r.Life.LifeA}, {"life_time_b", r.Life.LifeB},
          {"pre_eol", r.Life.PreEol}, {"verdict", r.Verdict},        {"version", r.ToolVersion}};
-  if (r.WrittenSectors) {
-    j["written_sectors"] = *r.WrittenSectors;
-    j["diskseq"] = r.DiskSeq ? Json(*r.DiskSeq) : Json(nullptr);
-    j["boot_id"] = r.BootId;
-  }
+  PutWriteCount(j, r.Writes);
   return j;
 }
 
@@ -61,14 +56,7 @@ bool ParseReading(const std::string &line, EmmcReading &r) {
   r.Time = j["time"].get<int64_t>();
   r.Verdict = j["verdict"].get<std::string>();
   r.ToolVersion = j["version"].get<std::string>();
-  if (j.contains("written_sectors") && j["written_sectors"].is_number_unsigned() &&
-      j.value("boot_id", Json()).is_string()) {
-    r.WrittenSectors = j["written_sectors"].get<uint64_t>();
-    r.BootId = j["boot_id"].get<std::string>();
-    if (j.value("diskseq", Json()).is_number_unsigned())
-      r.DiskSeq = j["diskseq"].get<uint64_t>();
-  }
-  return true;
+  return TakeWriteCount(j, r.Writes);
 }
 
 // The readings as the write volume compares them (no erase counts).
@@ -76,27 +64,9 @@ std::vector<HistoryReading> WriteCounts(const std::vector<EmmcReading> &readings
   std::vector<HistoryReading> counts(readings.size());
   for (size_t i = 0; i < readings.size(); ++i) {
     counts[i].Time = readings[i].Time;
-    counts[i].WrittenSectors = readings[i].WrittenSectors;
-    counts[i].DiskSeq = readings[i].DiskSeq;
-    counts[i].BootId = readings[i].BootId;
+    counts[i].Writes = readings[i].Writes;
   }
   return counts;
-}
-
-bool SamePlug(const EmmcReading &a, const EmmcReading &b) {
-  return a.WrittenSectors && b.WrittenSectors && a.DiskSeq == b.DiskSeq && a.BootId == b.BootId;
-}
-
-std::string EmmcKey(const std::string &device) {
-  std::string cid;
-  if (!ReadWholeFile(
-          "/sys/class/block/" + device.substr(device.find_last_of('/') + 1) + "/device/cid", cid))
-    return "";
-  cid = cid.substr(0, cid.find('\n'));
-  for (char &c : cid)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return cid.size() == 32 && cid.find_first_not_of("0123456789abcdef") == std::string::npos ? cid
-                                                                                            : "";
 }
 
 } // namespace
@@ -107,7 +77,7 @@ std::vector<EmmcReading> KeptEmmcReadings(const std::vector<EmmcReading> &readin
   // The readings the write volume compares the newest with: of its boot and
   // plugging, inside the window.
   auto compared = [&](size_t i) {
-    return SamePlug(readings[i], readings.back()) &&
+    return SameCount(readings.back().Writes, readings[i].Writes) &&
            readings.back().Time - readings[i].Time <= int64_t{windowDays} * 86400;
   };
   for (size_t i = 0; i < readings.size(); ++i) {
@@ -206,7 +176,7 @@ std::string EmmcTrendText(const EmmcTrend &t) {
 
 void KeepEmmcHistory(const RunPlan &plan, RunStatus &status) {
   RunRecord &run = status.Run();
-  const std::string id = EmmcKey(plan.Opts.Device);
+  const std::string id = SysfsCid(plan.Opts.Device);
   if (id.empty() || plan.StateDir.empty()) {
     status.Say("information", id.empty() ? "the eMMC shows no CID: its history is not kept"
                                          : "no state folder: the eMMC's history is not kept");
@@ -236,9 +206,7 @@ void KeepEmmcHistory(const RunPlan &plan, RunStatus &status) {
   now.Life = *run.Emmc;
   now.Verdict = VerdictName(run.Health->Status);
   now.ToolVersion = SDSMART_TOOL_VERSION;
-  const BlockWrites writes = ReadBlockWrites(plan.Opts.Device);
-  if (writes.Sectors && writes.DiskSeq && !writes.BootId.empty())
-    now.WrittenSectors = writes.Sectors, now.DiskSeq = writes.DiskSeq, now.BootId = writes.BootId;
+  now.Writes = ReadBlockWrites(plan.Opts.Device);
   if (now.Time < kEarliestReadingTime || (!readings.empty() && now.Time < readings.back().Time)) {
     status.Say("warning", "the clock says " + DateText(now.Time, "%Y-%m-%d %H:%M") +
                               " UTC, before the eMMC's last reading or not set: this reading "

@@ -26,8 +26,7 @@ struct EmmcReading {
   int64_t Time = 0;
   EmmcLife Life; // From is not kept
   std::string Verdict, ToolVersion;
-  std::optional<uint64_t> WrittenSectors, DiskSeq; // write_volume.h
-  std::string BootId;
+  BlockWrites Writes;
 };
 
 struct EmmcTrend {

@@ -31,14 +31,9 @@ HistoryReading ReadingOf(const RunRecord &run, const HealthResult &standing, int
   r.PowerCycles = c.PowerCycles;
   r.EccUncorrectable = c.EccUncorrectable;
   r.Implausible = !run.Contradictions.empty();
-  const BlockWrites writes = ReadBlockWrites(run.Card->Device);
-  if (writes.Sectors && writes.DiskSeq && !writes.BootId.empty()) {
-    r.WrittenSectors = writes.Sectors;
-    r.DiskSeq = writes.DiskSeq;
-    r.BootId = writes.BootId;
-    if (c.TotalPhysicalBlocks)
-      r.BlockBytes = run.Card->Identity.CapacityBytes / c.TotalPhysicalBlocks;
-  }
+  r.Writes = ReadBlockWrites(run.Card->Device);
+  if (r.Writes.Sectors && c.TotalPhysicalBlocks)
+    r.BlockBytes = run.Card->Identity.CapacityBytes / c.TotalPhysicalBlocks;
   r.Verdict = VerdictName(standing.Status);
   r.ToolVersion = SDSMART_TOOL_VERSION;
   return r;

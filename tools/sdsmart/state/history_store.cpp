@@ -81,12 +81,9 @@ nlohmann::ordered_json ReadingJson(const HistoryReading &r) {
   j["ecc_uncorrectable"] = r.EccUncorrectable ? nlohmann::ordered_json(*r.EccUncorrectable)
                                               : nlohmann::ordered_json(nullptr);
   j["implausible"] = r.Implausible;
-  if (r.WrittenSectors) {
-    j["written_sectors"] = *r.WrittenSectors;
-    j["diskseq"] = r.DiskSeq ? nlohmann::ordered_json(*r.DiskSeq) : nlohmann::ordered_json(nullptr);
-    j["boot_id"] = r.BootId;
+  PutWriteCount(j, r.Writes);
+  if (r.Writes.Sectors)
     j["block_bytes"] = r.BlockBytes;
-  }
   j["verdict"] = r.Verdict;
   j["version"] = r.ToolVersion;
   return j;
@@ -123,17 +120,9 @@ bool ParseReading(const std::string &line, HistoryReading &r) {
       return false;
     r.Implausible = implausible->get<bool>();
   }
-  // Written by versions that keep the write count, when it was read.
-  if (j.contains("written_sectors")) {
-    uint64_t sectors = 0, seq = 0;
-    if (!Take(j, "written_sectors", sectors) || !j.contains("boot_id") || !j["boot_id"].is_string())
-      return false;
-    r.WrittenSectors = sectors;
-    r.BootId = j["boot_id"].get<std::string>();
-    if (Take(j, "diskseq", seq))
-      r.DiskSeq = seq;
-    Take(j, "block_bytes", r.BlockBytes);
-  }
+  if (!TakeWriteCount(j, r.Writes))
+    return false;
+  Take(j, "block_bytes", r.BlockBytes);
   if (!j.contains("verdict") || !j["verdict"].is_string() || !j.contains("version") ||
       !j["version"].is_string())
     return false;
@@ -177,17 +166,21 @@ std::string RejectedPath(const std::string &historyPath) {
          ".rejected";
 }
 
+std::string SysfsCid(const std::string &device, const std::string &sysRoot) {
+  const std::string name = device.substr(device.find_last_of('/') + 1);
+  std::string cid;
+  if (!ReadWholeFile(sysRoot + "/class/block/" + name + "/device/cid", cid))
+    return "";
+  cid = Trimmed(cid);
+  for (char &c : cid)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return IsHexKey(cid) ? cid : "";
+}
+
 std::string CardKey(const CardData &card, const std::string &sysRoot) {
   // A native host shows the card's CID; a reader's disk has no such file.
-  const std::string name = card.Device.substr(card.Device.find_last_of('/') + 1);
-  std::string cid;
-  if (ReadWholeFile(sysRoot + "/class/block/" + name + "/device/cid", cid)) {
-    cid = Trimmed(cid);
-    for (char &c : cid)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (IsHexKey(cid))
-      return cid;
-  }
+  if (std::string cid = SysfsCid(card.Device, sysRoot); !cid.empty())
+    return cid;
   std::string fromHeader = HexBytes(card.Identity.Cid);
   return IsHexKey(fromHeader) && fromHeader != std::string(32, '0') ? fromHeader : "";
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "card/card_data.h"
+#include "state/write_volume.h"
 
 #include <nlohmann/json.hpp>
 
@@ -26,10 +27,9 @@ struct HistoryReading {
   uint32_t PowerCycles = 0;
   std::optional<uint32_t> EccUncorrectable; // absent when not read
   bool Implausible = false;                 // the reading contradicts itself (plausibility.h)
-  // The block layer's write count and whose it is (write_volume.h); absent
-  // when not read, and in lines of versions before it.
-  std::optional<uint64_t> WrittenSectors, DiskSeq;
-  std::string BootId;
+  // The block layer's write count and whose it is; none when not read, and
+  // in lines of versions before it.
+  BlockWrites Writes;
   uint64_t BlockBytes = 0; // a block's share of the capacity (0: unknown)
   // "PASSED", "WARNING", "FAILED": the card's standing verdict, counts this
   // run did not read taken from the last reading that read them.
@@ -67,6 +67,10 @@ std::string RejectedPath(const std::string &historyPath);
 
 // The earliest time a reading may have: a clock before it is not set.
 constexpr int64_t kEarliestReadingTime = 1577836800; // 2020-01-01 00:00 UTC
+
+// The CID a native host shows for the device in sysfs, in lower-case hex;
+// empty when it shows none (a reader's disk) or not 16 bytes.
+std::string SysfsCid(const std::string &device, const std::string &sysRoot = "/sys");
 
 // The card's key: the CID in lower-case hex, from sysfs for a native host
 // card, else from the SMART header. Empty when neither is known.

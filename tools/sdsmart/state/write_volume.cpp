@@ -15,12 +15,33 @@ namespace {
 constexpr double kDay = 86400;
 constexpr double kLeastDays = 1.0 / 24; // an hour: shorter spans say little a day
 
-bool SameBootAndPlug(const HistoryReading &a, const HistoryReading &b) {
-  return a.WrittenSectors && b.WrittenSectors && a.DiskSeq && a.DiskSeq == b.DiskSeq &&
-         !a.BootId.empty() && a.BootId == b.BootId && *b.WrittenSectors <= *a.WrittenSectors;
+} // namespace
+
+bool SameCount(const BlockWrites &later, const BlockWrites &earlier) {
+  return later.Sectors && earlier.Sectors && later.DiskSeq == earlier.DiskSeq &&
+         later.BootId == earlier.BootId && *earlier.Sectors <= *later.Sectors;
 }
 
-} // namespace
+void PutWriteCount(nlohmann::ordered_json &line, const BlockWrites &writes) {
+  if (!writes.Sectors)
+    return;
+  line["written_sectors"] = *writes.Sectors;
+  line["diskseq"] = writes.DiskSeq;
+  line["boot_id"] = writes.BootId;
+}
+
+bool TakeWriteCount(const nlohmann::json &line, BlockWrites &writes) {
+  writes = BlockWrites();
+  if (!line.contains("written_sectors"))
+    return true; // not read, or a line of a version before it
+  const nlohmann::json &sectors = line["written_sectors"],
+                       seq = line.value("diskseq", nlohmann::json()),
+                       boot = line.value("boot_id", nlohmann::json());
+  if (!sectors.is_number_unsigned() || !seq.is_number_unsigned() || !boot.is_string())
+    return false;
+  writes = {sectors.get<uint64_t>(), seq.get<uint64_t>(), boot.get<std::string>()};
+  return true;
+}
 
 BlockWrites ReadBlockWrites(const std::string &device, const std::string &sysRoot,
                             const std::string &procRoot) {
@@ -37,23 +58,21 @@ BlockWrites ReadBlockWrites(const std::string &device, const std::string &sysRoo
     w.Sectors = fields[6];
   if (ReadWholeFile(folder + "diskseq", text) && std::sscanf(text.c_str(), "%" SCNu64, &seq) == 1)
     w.DiskSeq = seq;
-  if (ReadWholeFile(procRoot + "/sys/kernel/random/boot_id", text)) {
+  if (ReadWholeFile(procRoot + "/sys/kernel/random/boot_id", text))
     w.BootId = text.substr(0, text.find('\n'));
-    if (w.BootId.size() != 36 ||
-        w.BootId.find_first_not_of("0123456789abcdef-") != std::string::npos)
-      w.BootId.clear();
-  }
-  return w;
+  const bool boot =
+      w.BootId.size() == 36 && w.BootId.find_first_not_of("0123456789abcdef-") == std::string::npos;
+  return w.Sectors && w.DiskSeq && boot ? w : BlockWrites();
 }
 
 std::string WriteVolumeOf(const std::vector<HistoryReading> &readings, unsigned windowDays,
                           WriteVolume &volume) {
-  if (readings.empty() || !readings.back().WrittenSectors)
+  if (readings.empty() || !readings.back().Writes.Sectors)
     return "not read (the kernel shows no write count, disk sequence number or boot id)";
   const HistoryReading &last = readings.back();
   // Back from the newest over the readings of its boot and plugging.
   size_t first = readings.size() - 1;
-  while (first > 0 && SameBootAndPlug(last, readings[first - 1]) &&
+  while (first > 0 && SameCount(last.Writes, readings[first - 1].Writes) &&
          last.Time - readings[first - 1].Time <= int64_t{windowDays} * 86400)
     --first;
   const HistoryReading &start = readings[first];
@@ -61,7 +80,7 @@ std::string WriteVolumeOf(const std::vector<HistoryReading> &readings, unsigned 
   if (first == readings.size() - 1 || volume.Days < kLeastDays)
     return "not known yet (no reading an hour or more before, since the card was plugged in "
            "and the system started)";
-  const double bytes = 512.0 * static_cast<double>(*last.WrittenSectors - *start.WrittenSectors);
+  const double bytes = 512.0 * static_cast<double>(*last.Writes.Sectors - *start.Writes.Sectors);
   volume.BytesPerDay = bytes / volume.Days;
   const double bytesPerBlock = static_cast<double>(last.BlockBytes);
   if (bytes > 0 && bytesPerBlock > 0 && last.TotalErases >= start.TotalErases &&

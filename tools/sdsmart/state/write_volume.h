@@ -17,15 +17,27 @@ namespace sdsmart_tool {
 
 struct HistoryReading;
 
+// A count is kept only whole: all three, or none (a count without its boot
+// and plugging cannot be compared).
 struct BlockWrites {
   std::optional<uint64_t> Sectors; // 512-byte sectors written since the disk appeared
-  std::optional<uint64_t> DiskSeq; // the disk's sequence number: new at each plugging
-  std::string BootId;              // the kernel's identity of this boot; "": not read
+  uint64_t DiskSeq = 0;            // the disk's sequence number: new at each plugging
+  std::string BootId;              // the kernel's identity of this boot
 };
 
-// /sys/class/block/NAME/stat (7th field) and diskseq, /proc/sys/kernel/random/boot_id.
+// /sys/class/block/NAME/stat (7th field) and diskseq, /proc/sys/kernel/random/boot_id;
+// no count unless all three are read.
 BlockWrites ReadBlockWrites(const std::string &device, const std::string &sysRoot = "/sys",
                             const std::string &procRoot = "/proc");
+
+// A history line's written_sectors, diskseq and boot_id (none without a
+// count); TakeWriteCount is false when they are there but malformed (the
+// line is no reading).
+void PutWriteCount(nlohmann::ordered_json &line, const BlockWrites &writes);
+bool TakeWriteCount(const nlohmann::json &line, BlockWrites &writes);
+
+// `earlier` is a count of the same boot and plugging as `later`, not above it.
+bool SameCount(const BlockWrites &later, const BlockWrites &earlier);
 
 struct WriteVolume {
   double Days = 0; // between the two readings compared
