@@ -46,7 +46,8 @@ void ApplyMemory(const Options &o, std::vector<ScanEntry> &found) {
   auto card = std::find_if(found.begin(), found.end(), [](const ScanEntry &e) {
     return e.Source == HealthSource::VendorSmart;
   });
-  const std::string stateDir = ChooseStateDir(o.StateDir);
+  // Looked up, never made: the scan writes nothing.
+  const std::string stateDir = ChooseStateDir(o.StateDir, StateUse::Read);
   const std::string entry =
       card == found.end() || stateDir.empty() ? "" : QuietEntryString(o, card->Name);
   for (ScanEntry &e : found) {
