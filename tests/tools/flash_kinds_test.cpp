@@ -156,6 +156,10 @@ TEST_F(FlashKinds, OtherFamilyCardIsShownByItsRegisters) {
   ExpectRun(scan, 0,
             "; identity and standard registers only (read-only): never written (not "
             "supported, remembered since ");
+  sdtest::WriteFile(Dir + "/cards.conf", "name=OFAM1 path=vendor\n");
+  ExpectRun(run.Run(sim, "--cards " + Dir + "/cards.conf --scan"), 0,
+            "; vendor SMART (writes sector 0 during the run): vendor path (" + Dir +
+                "/cards.conf line 1)");
   const json j = json::parse(r.Out);
   EXPECT_EQ(j["device"]["health_source"], "registers");
   EXPECT_FALSE(j.contains("smart_status"));

@@ -20,8 +20,9 @@ std::vector<ScanEntry> ScanList(const std::vector<std::string> &patterns,
 
 namespace {
 
-// A card of a model never to be written is read without writing: the scan
-// says so, and which rule says it.
+// A card of a model never to be written is read without writing, one of a
+// model marked for the vendor path is tried whatever the memory says: the
+// scan says so, and which rule says it.
 void ApplyCardRules(const Options &o, std::vector<ScanEntry> &found, RunStatus &status) {
   CardRules rules;
   std::string error;
@@ -33,10 +34,14 @@ void ApplyCardRules(const Options &o, std::vector<ScanEntry> &found, RunStatus &
   }
   for (ScanEntry &e : found) {
     const CardRule *rule = rules.For(ModelOf("/sys", e.Name.substr(e.Name.rfind('/') + 1)));
-    if (rule && rule->VendorPath == std::optional<bool>(false) &&
-        e.Source == HealthSource::VendorSmart) {
+    if (!rule || !rule->VendorPath || e.Source != HealthSource::VendorSmart)
+      continue;
+    const std::string where = rules.File + " line " + std::to_string(rule->Line);
+    if (*rule->VendorPath) {
+      e.Decided = "vendor path (" + where + ")"; // tried even when remembered
+    } else {
       e.Source = HealthSource::Registers;
-      e.Decided = "never written (" + rules.File + " line " + std::to_string(rule->Line) + ")";
+      e.Decided = "never written (" + where + ")";
     }
   }
 }
@@ -51,7 +56,7 @@ void ApplyMemory(const Options &o, std::vector<ScanEntry> &found) {
   const std::string entry =
       card == found.end() || stateDir.empty() ? "" : QuietEntryString(o, card->Name);
   for (ScanEntry &e : found) {
-    if (entry.empty() || e.Source != HealthSource::VendorSmart)
+    if (entry.empty() || e.Source != HealthSource::VendorSmart || !e.Decided.empty())
       continue;
     const DeviceVerdict verdict = ClassifyBlockDevice(e.Name.substr(e.Name.rfind('/') + 1), "/sys");
     if (std::optional<std::string> since =
