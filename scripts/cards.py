@@ -21,6 +21,21 @@ cards, not of real ones. To add a card, see
 |---|---|---|---|---|---|---|---|---|---|
 """
 
+# Readings without the vendor path: cards of other families, models never to
+# be written, eMMC. Their recordings name the model as sysfs does.
+READ_ONLY_HEAD = """
+## Read without the vendor path
+
+Cards of other controller families, models a `cards.conf` marks
+`path=never`, and eMMC: read from their standard registers (and an eMMC's
+life estimate) without anything written. A card here is not shown to refuse
+the vendor path: the tool ships no list of models never to be written, as
+none of these recordings is of a real card.
+
+| name | type | maker id | OEM id | date | capacity | health source | tool | recordings |
+|---|---|---|---|---|---|---|---|---|
+"""
+
 
 def capacity(sectors):
     size = sectors * 512
@@ -35,12 +50,35 @@ def cell(values):
     return ", ".join(sorted(v for v in values if v)) or "-"
 
 
-def rows(root):
-    models = {}
+def heads(root):
     for path in sorted(glob.glob(os.path.join(root, "tests/data/recordings/*.rec"))):
         with open(path, encoding="utf-8") as f:
-            head = json.loads(f.readline())
+            yield path, json.loads(f.readline())
+
+
+def read_only_rows(root):
+    models = {}
+    for path, head in heads(root):
         card, model = head["card"], head.get("model") or {}
+        if "health_source" not in card:
+            continue
+        key = tuple(model.get(k) or "-" for k in ("name", "type", "manfid", "oemid", "date")) + (
+            capacity(card["capacity_sectors"]),)
+        seen = models.setdefault(key, {k: set() for k in ("source", "tool", "file")})
+        seen["source"].add(card["health_source"])
+        seen["tool"].add(head["tool_version"])
+        seen["file"].add(os.path.basename(path))
+    for key, seen in sorted(models.items()):
+        yield "| " + " | ".join(list(key) + [cell(seen[k]) for k in
+                                            ("source", "tool", "file")]) + " |\n"
+
+
+def rows(root):
+    models = {}
+    for path, head in heads(root):
+        card, model = head["card"], head.get("model") or {}
+        if "health_source" in card:
+            continue
         reader = card.get("reader") or {}
         key = (model.get("manufacturer", "?"), model.get("hardware_version", "?"),
                model.get("firmware_version", "?"),
@@ -64,7 +102,7 @@ def main():
     check = "--check" in sys.argv[1:]
     args = [a for a in sys.argv[1:] if a != "--check"]
     root = args[0] if args else os.path.join(os.path.dirname(__file__), "..")
-    text = HEAD + "".join(rows(root))
+    text = HEAD + "".join(rows(root)) + READ_ONLY_HEAD + "".join(read_only_rows(root))
     target = os.path.join(root, "docs/cards.md")
     if not check:
         with open(target, "w", encoding="utf-8") as f:

@@ -49,7 +49,8 @@ struct ReplayScript {
 
 // Whether a file's text is a recording rather than a card file.
 bool IsRecording(const std::string &text);
-// The card file the recording's first line describes, and its requests.
+// The card file the recording's first line describes, and its requests;
+// none (null) for a reading without the vendor path, which sent none.
 nlohmann::json RecordingCard(const std::string &text);
 std::shared_ptr<const ReplayScript> RecordingSteps(const std::string &text);
 

@@ -154,7 +154,7 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   Disk("sdb", "pci0/usb2/2-1/2-1:1.0/host1/target1:0:0/1:0:0:0", "1", 62333952, "Generic",
        "STORAGE DEVICE", false);
   Disk("sdc", "pci0/usb2/2-2/2-2:1.0/host2/target2:0:0/2:0:0:0", "0", 1000, "WD", "Disk", false);
-  Disk("mmcblk0", "platform/fe320000.mmc/mmc_host/mmc1/mmc1:aaaa", "0", 15523840, "SD", "SC16G",
+  Disk("mmcblk0", "platform/fe320000.mmc/mmc_host/mmc1/mmc1:aaaa", "0", 15523840, "SD", "QX16G",
        true);
   // An eMMC is listed for its read-only life estimate; its boot areas never.
   Disk("mmcblk1", "platform/x/mmc_host/mmc0/mmc0:0001", "0", 30535680, "MMC", "EM16G", true);
@@ -162,7 +162,7 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
   std::vector<ScanEntry> found = ScanSysBlock(Dir);
   ASSERT_EQ(found.size(), 3u);
   const std::string vendorPath = "; vendor SMART (writes sector 0 during the run)";
-  EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 # native SD host, SD SC16G, 7.95 GB" + vendorPath);
+  EXPECT_EQ(found[0].Caption(), "/dev/mmcblk0 # native SD host, SD QX16G, 7.95 GB" + vendorPath);
   EXPECT_EQ(found[1].Caption(),
             "/dev/mmcblk1 # eMMC, MMC EM16G, 15.63 GB; eMMC life estimate (read-only)");
   EXPECT_EQ(found[2].Caption(),

@@ -6,8 +6,8 @@
 // sysfs (manfid, oemid, name of the card's device), so only cards in a
 // native SD host and eMMC are matched; a card behind a USB reader shows no
 // CID. One rule a line, key=value words; '#' begins a comment:
-//   manfid=0x00001b oemid=0x534d name=EB1QT path=never
-//   name=SC16G path=vendor warn-life=25 fail-life=5 rated-pe=3000
+//   manfid=0x00007e oemid=0x5158 name=OFAM1 path=never
+//   name=QX16G path=vendor warn-life=25 fail-life=5 rated-pe=3000
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 // keeps itself, read from sysfs or by CMD8 (device/emmc_read.h).
 #include "device/emmc_read.h"
 #include "modes/modes.h"
+#include "record/record.h"
 #include "run/run_plan.h"
 #include "state/emmc_history.h"
 
@@ -11,6 +12,7 @@ namespace sdsmart_tool {
 int ReadEmmc(RunPlan &plan, RunStatus &status) {
   const Options &o = plan.Opts;
   RunRecord &run = status.Run();
+  Recorder recorder(plan, status);
   EmmcLife life;
   std::string error;
   if (!ReadEmmcLife(o.Device, plan.Verdict.Name, "/sys", life, error)) {
@@ -19,6 +21,7 @@ int ReadEmmc(RunPlan &plan, RunStatus &status) {
     return Publish(plan, status);
   }
   run.Emmc = life;
+  recorder.Finish(run);
   run.Health = EvaluateEmmc(life, o.Limits);
   status.Fail(VerdictExitBits(run.Health->Status));
   KeepEmmcHistory(plan, status);

@@ -109,8 +109,10 @@ void Judge(const RunPlan &plan, RunRecord &run, RunStatus &status) {
 // A card known not to take the vendor path: what it shows without a write,
 // and no health data (the exit bit of a card that could not be read).
 int PublishRegisters(RunPlan &plan, RunStatus &status) {
+  Recorder recorder(plan, status);
   status.Run().Registers = ReadCardRegisters(plan.Verdict, "/sys");
   status.Fail(kExitAcquisition);
+  recorder.Finish(status.Run());
   return Publish(plan, status);
 }
 

@@ -72,6 +72,14 @@ RecordedCard DescribeCard(const std::string &node, CardTransport transport) {
   card.Cid = HexRegister(ReadSysfsAttribute(sys + "/device/cid"));
   card.Csd = HexRegister(ReadSysfsAttribute(sys + "/device/csd"));
   card.Scr = HexRegister(ReadSysfsAttribute(sys + "/device/scr"));
+  card.Ssr = HexRegister(ReadSysfsAttribute(sys + "/device/ssr"));
+  card.Ocr = ReadSysfsAttribute(sys + "/device/ocr");
+  for (auto [field, file] : {std::pair{&card.Type, "type"},
+                             {&card.Name, "name"},
+                             {&card.ManfId, "manfid"},
+                             {&card.OemId, "oemid"},
+                             {&card.Date, "date"}})
+    *field = ReadSysfsAttribute(sys + "/device/" + file);
   // CSD version 1.0: a standard-capacity card, addressed in bytes.
   card.ByteAddressed = !card.Csd.empty() && (card.Csd[0] >> 6) == 0;
   // The device link ends in mmcH:RRRR.

@@ -117,6 +117,7 @@ Recorder::Recorder(RunPlan &plan, RunStatus &status)
     return;
   Data.Raw = Opts.RecordRaw;
   Data.Card = DescribeCard(Opts.Device, plan.Verdict.Transport);
+  Data.Card.Source = plan.Source;
   SetTransferObserver(Observe, &Data);
   Active = true;
 }
@@ -132,6 +133,7 @@ void Recorder::Finish(const RunRecord &run) {
   SetTransferObserver(nullptr, nullptr);
   Active = false;
   NoteSector0(Data);
+  Data.Card.Emmc = run.Emmc;
   if (Data.Raw)
     Status.Say("warning", "the recording " + Opts.RecordFile +
                               " is not redacted: it holds the card's sector 0, its serial "

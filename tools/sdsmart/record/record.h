@@ -3,9 +3,13 @@
 // the virtual card (sdsim --recording) and listed in docs/cards.md. The
 // library reports every request it sends (SetTransferObserver); the tool
 // keeps them in memory and writes them, redacted unless --record-raw, once
-// the run is over. Recording adds no request to the run.
+// the run is over. Recording adds no request to the run. A reading without
+// the vendor path (an eMMC, a card read by its registers) sends the library
+// nothing: its recording is the card's description alone, with what sysfs
+// showed and, for an eMMC, the life estimate read.
 #pragma once
 
+#include "card/emmc_life.h"
 #include "device/guard.h"
 #include "output/output.h"
 #include "run/run_status.h"
@@ -58,9 +62,17 @@ struct RecordedCard {
   bool Sector0Known = false;
   bool Mounted = false;
   std::string MountFsType, MountOptions;
-  unsigned Rca = 0, MmcHost = 0;      // native hosts
-  std::vector<uint8_t> Cid, Csd, Scr; // sysfs registers (native hosts)
+  unsigned Rca = 0, MmcHost = 0;           // native hosts
+  std::vector<uint8_t> Cid, Csd, Scr, Ssr; // sysfs registers (native hosts)
+  std::string Ocr;                         // device/ocr, as the kernel shows it
+  // The model as sysfs names it: device/type ("SD", "MMC"), name, manfid,
+  // oemid, date.
+  std::string Type, Name, ManfId, OemId, Date;
   std::string ReaderUsbId, ReaderVendor, ReaderModel, ReaderSerial; // USB readers
+  // A reading without the vendor path: no request, no sector 0; what the
+  // tool read is the card's description, and an eMMC's life estimate.
+  HealthSource Source = HealthSource::VendorSmart;
+  std::optional<EmmcLife> Emmc;
 };
 
 struct Recording {

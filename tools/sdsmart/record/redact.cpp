@@ -133,16 +133,17 @@ std::string HashedText(const std::string &text, const std::array<uint8_t, 16> &k
   return out;
 }
 
-// The CID with its serial (bytes 9 to 12) hashed and its CRC made anew; the
-// bytes before the CRC are searched for, so a copy with a zero CRC byte is
-// found too.
+// The CID with its serial hashed (bytes 9 to 12 of an SD card's, 10 to 13
+// of an eMMC's) and its CRC made anew; the bytes before the CRC are searched
+// for, so a copy with a zero CRC byte is found too.
 void RedactCid(Recording &r, const Bytes &cid, const std::array<uint8_t, 16> &key) {
   if (cid.size() != 16 || std::all_of(cid.begin(), cid.end(), [](uint8_t v) { return v == 0; }))
     return;
   Bytes hashed = cid;
   const uint32_t serial = HashedSerial(cid, key);
-  for (int i = 0; i < 4; ++i)
-    hashed[9 + i] = static_cast<uint8_t>(serial >> (24 - 8 * i));
+  const size_t serialAt = r.Card.Type == "MMC" ? 10 : 9;
+  for (size_t i = 0; i < 4; ++i)
+    hashed[serialAt + i] = static_cast<uint8_t>(serial >> (24 - 8 * i));
   hashed[15] = static_cast<uint8_t>(Crc7(hashed.data(), 15) << 1 | 1);
   const Bytes from(cid.begin(), cid.begin() + 15), to(hashed.begin(), hashed.begin() + 15);
   EachBlob(r, [&](Bytes &b) {

@@ -35,9 +35,14 @@ Json CardLine(const RecordedCard &c) {
   Json card;
   card["node"] = c.Node;
   card["transport"] = c.Transport == CardTransport::NativeHost ? "native" : "usb";
+  // Absent: the vendor path (recordings older than the read-only ones).
+  const bool vendor = c.Source == HealthSource::VendorSmart;
+  if (!vendor)
+    card["health_source"] = HealthSourceKey(c.Source);
   card["capacity_sectors"] = c.CapacitySectors;
   card["addressing"] = c.ByteAddressed ? "byte" : "block";
-  card["sector0"] = HexBytes({c.Sector0.begin(), c.Sector0.end()});
+  // A reading without the vendor path never reads sector 0.
+  card["sector0"] = vendor ? Json(HexBytes({c.Sector0.begin(), c.Sector0.end()})) : Json(nullptr);
   card["mount"] =
       c.Mounted ? Json{{"fstype", c.MountFsType}, {"options", c.MountOptions}} : Json(nullptr);
   if (c.Transport == CardTransport::NativeHost) {
@@ -45,17 +50,32 @@ Json CardLine(const RecordedCard &c) {
     card["mmc_host"] = c.MmcHost;
     card["registers"] = {
         {"cid", HexBytes(c.Cid)}, {"csd", HexBytes(c.Csd)}, {"scr", HexBytes(c.Scr)}};
+    if (!c.Ssr.empty())
+      card["registers"]["ssr"] = HexBytes(c.Ssr);
+    if (!c.Ocr.empty())
+      card["registers"]["ocr"] = Printable(c.Ocr);
   } else {
     card["reader"] = {{"usb_id", c.ReaderUsbId},
                       {"vendor", Printable(c.ReaderVendor)},
                       {"model", Printable(c.ReaderModel)},
                       {"serial", Printable(c.ReaderSerial)}};
   }
+  if (c.Emmc)
+    card["emmc"] = {{"life_time", {c.Emmc->LifeA, c.Emmc->LifeB}},
+                    {"pre_eol", c.Emmc->PreEol},
+                    {"sysfs_life", c.Emmc->From == "sysfs"}};
   return card;
 }
 
-// What docs/cards.md lists of the card.
-Json ModelLine(const RunRecord &run) {
+// What docs/cards.md lists of the card: the SMART header's model, or for a
+// reading without it the model as sysfs names it.
+Json ModelLine(const RecordedCard &c, const RunRecord &run) {
+  if (c.Source != HealthSource::VendorSmart)
+    return {{"type", Printable(c.Type)},
+            {"name", Printable(c.Name)},
+            {"manfid", Printable(c.ManfId)},
+            {"oemid", Printable(c.OemId)},
+            {"date", Printable(c.Date)}};
   if (!run.Card)
     return nullptr;
   const CardIdentity &id = run.Card->Identity;
@@ -116,12 +136,17 @@ std::string RecordingText(const Recording &r, const RunRecord &run) {
   head["redacted"] = !r.Raw;
   head["tool_version"] = SDSMART_TOOL_VERSION;
   head["library_version"] = Printable(GetLibraryVersion());
-  head["vendor"] = _AuthorCode;
-  head["smart_version"] = _SmartVerSupport;
-  head["select"] = _FuncSel;
+  // The vendor path's configuration and result; none for a reading
+  // without it, which never called the library.
+  const bool vendor = r.Card.Source == HealthSource::VendorSmart;
+  head["vendor"] = vendor ? Json(_AuthorCode) : Json(nullptr);
+  head["smart_version"] = vendor ? Json(_SmartVerSupport) : Json(nullptr);
+  head["select"] = vendor ? Json(_FuncSel) : Json(nullptr);
   head["card"] = CardLine(r.Card);
-  head["model"] = ModelLine(run);
-  head["result"] = {{"code", GetErrorCode()}, {"message", Printable(GetErrorMessage())}};
+  head["model"] = ModelLine(r.Card, run);
+  head["result"] = vendor
+                       ? Json{{"code", GetErrorCode()}, {"message", Printable(GetErrorMessage())}}
+                       : Json(nullptr);
   head["requests"] = r.Requests.size();
   std::string text = head.dump() + "\n";
   for (const RecordedRequest &q : r.Requests)

@@ -176,17 +176,11 @@ bool PrepareMetricsFile(const Options &o, RunStatus &status, std::unique_ptr<Pen
 namespace {
 
 // A node read without writing (an eMMC, a card model never to be written):
-// no vendor configuration, no journal, nothing to record; the state
-// directory is used when there is one.
+// no vendor configuration, no journal; the state directory is used when
+// there is one.
 bool SettleReadOnlyRun(RunPlan &plan, RunStatus &status) {
-  if (!plan.Opts.RecordFile.empty()) {
-    status.Say("error", "--record records the vendor SMART path; " + plan.Opts.Device +
-                            " is read without it");
-    status.Fail(kExitCommandLine);
-    return false;
-  }
   SettleStateDir(plan, StateUse::Keep);
-  return PrepareMetricsFile(plan.Opts, status, plan.Metrics);
+  return PrepareMetricsFile(plan.Opts, status, plan.Metrics) && PrepareRecording(plan, status);
 }
 
 // The operator's rule for the node's model: the limits it sets and whether
