@@ -9,7 +9,7 @@
 # A check is a function check_NAME that calls `fail` for what went wrong; to
 # add one, write the function and put its name in CHECKS (before
 # kernel_log, which looks at everything the others did).
-CHECKS="scan read_usb read_sd guard kill_usb rebuild_usb kernel_log"
+CHECKS="scan read_usb never_sd read_sd guard kill_usb rebuild_usb kernel_log"
 
 /bin/busybox --install -s /bin
 export PATH=/bin
@@ -158,6 +158,30 @@ registers_as_kernel() {
     [ -e "$file" ] || continue
     grep -q "\"$register\": \"$(cat "$file")\"" /tmp/out || fail "$register is not the kernel's"
   done
+}
+
+# A model the operator lists as never to be written (the default rules file,
+# naming the card as sysfs does) gets the registers reading on its very first
+# run: nothing written, and no run counted towards "not supported" (read_sd,
+# after this check, needs two runs that try the card).
+check_never_sd() {
+  rules=/etc/sdsmart/cards.conf
+  device=/sys/class/block/mmcblk0/device
+  echo "manfid=$(cat $device/manfid) oemid=$(cat $device/oemid) name=$(cat $device/name) path=never" >$rules
+  sector0 /dev/mmcblk0 /tmp/before
+  remembered=$(ls /var/lib/sdsmart/unsupported-* 2>/dev/null)
+  sd_writes >/dev/null
+  run sdsmart --json /dev/mmcblk0
+  grep -q "is of a model never to be written ($rules line 1)" /tmp/out || fail "the rule was not applied"
+  grep -q '"health_source": "registers"' /tmp/out || fail "not a registers reading"
+  registers_as_kernel
+  no_sd_writes "on the reading of a model never to be written"
+  sector0 /dev/mmcblk0 /tmp/after
+  cmp -s /tmp/before /tmp/after || fail "sector 0 of /dev/mmcblk0 changed"
+  [ "$(ls /var/lib/sdsmart/unsupported-* 2>/dev/null)" = "$remembered" ] ||
+    fail "the run was noted as one of a card not supported: $(ls /var/lib/sdsmart)"
+  no_journal_left
+  rm -f $rules
 }
 
 # The SD card's CID (in sysfs) tells it from any clone, so after two runs
