@@ -9,7 +9,7 @@
 # A check is a function check_NAME that calls `fail` for what went wrong; to
 # add one, write the function and put its name in CHECKS (before
 # kernel_log, which looks at everything the others did).
-CHECKS="scan read_usb read_sd guard kill_usb rebuild_usb kernel_log"
+CHECKS="scan read_usb never_sd read_sd guard kill_usb rebuild_usb kernel_log"
 
 /bin/busybox --install -s /bin
 export PATH=/bin
@@ -93,6 +93,29 @@ sector0() {
   blockdev --flushbufs "$1" && dd if="$1" of="$2" bs=512 count=1 2>/dev/null
 }
 
+# The data writes the SD host was asked for, as the MMC core traces each
+# request it starts (data_flags bit 8: MMC_DATA_WRITE). The tool's transfers
+# are MMC ioctls, which the block layer's count of sectors written (its
+# stat) leaves out: it stays 0 while a run writes the enter pattern.
+trace=/sys/kernel/tracing
+if ! { mount -t tracefs tracefs $trace &&
+  echo "data_flags & 256" >$trace/events/mmc/mmc_request_start/filter &&
+  echo 1 >$trace/events/mmc/mmc_request_start/enable; }; then
+  say "the MMC core's requests cannot be traced"
+fi
+
+# sd_writes: how many were traced since the last call.
+sd_writes() {
+  grep -c "mmc_request_start:" $trace/trace
+  : >$trace/trace
+}
+
+# no_sd_writes WHEN: fails when any was traced since the last sd_writes.
+no_sd_writes() {
+  writes=$(sd_writes)
+  [ "$writes" = 0 ] || fail "${writes:-an unknown number of} data writes went to the SD card $1"
+}
+
 no_journal_left() {
   if ls /var/lib/sdsmart/sector0-* >/dev/null 2>&1; then
     fail "a sector-0 journal was left: $(ls /var/lib/sdsmart)"
@@ -117,6 +140,8 @@ read_foreign() {
     run sdsmart "$1"
     [ "$rc" -ne 0 ] || fail "exit status 0 for a card of another family"
     grep -q "answered no SMART header" /tmp/out || fail "run $attempt: not refused as a card of another family"
+    # A skip quotes the same words; here each run has to try the card.
+    grep -q "not supported (remembered since" /tmp/out && fail "run $attempt skipped the card as remembered"
     sector0 "$1" /tmp/after
     cmp -s /tmp/before /tmp/after || fail "sector 0 of $1 differs after run $attempt"
     no_journal_left
@@ -124,21 +149,55 @@ read_foreign() {
 }
 
 check_read_usb() { read_foreign "/dev/$USB_READ"; }
-# The SD card's CID (in sysfs) tells it from any clone, so after two runs
-# without a header it is remembered and a third run writes nothing.
-# That run shows the card by what sysfs holds: each register the kernel
-# shows, as it shows it.
-check_read_sd() {
-  read_foreign /dev/mmcblk0
-  sector0 /dev/mmcblk0 /tmp/before
-  run sdsmart --json /dev/mmcblk0
-  grep -q "not supported (remembered since" /tmp/out || fail "the third run did not skip the card"
-  grep -q '"health_source": "registers"' /tmp/out || fail "the third run is not a registers reading"
+
+# The SD card's registers in the JSON document in /tmp/out: each one the
+# kernel shows, as it shows it.
+registers_as_kernel() {
   for register in cid csd scr ssr; do
     file=/sys/class/block/mmcblk0/device/$register
     [ -e "$file" ] || continue
     grep -q "\"$register\": \"$(cat "$file")\"" /tmp/out || fail "$register is not the kernel's"
   done
+}
+
+# A model the operator lists as never to be written (the default rules file,
+# naming the card as sysfs does) gets the registers reading on its very first
+# run: nothing written, and no run counted towards "not supported" (read_sd,
+# after this check, needs two runs that try the card).
+check_never_sd() {
+  rules=/etc/sdsmart/cards.conf
+  device=/sys/class/block/mmcblk0/device
+  echo "manfid=$(cat $device/manfid) oemid=$(cat $device/oemid) name=$(cat $device/name) path=never" >$rules
+  sector0 /dev/mmcblk0 /tmp/before
+  remembered=$(ls /var/lib/sdsmart/unsupported-* 2>/dev/null)
+  sd_writes >/dev/null
+  run sdsmart --json /dev/mmcblk0
+  grep -q "is of a model never to be written ($rules line 1)" /tmp/out || fail "the rule was not applied"
+  grep -q '"health_source": "registers"' /tmp/out || fail "not a registers reading"
+  registers_as_kernel
+  no_sd_writes "on the reading of a model never to be written"
+  sector0 /dev/mmcblk0 /tmp/after
+  cmp -s /tmp/before /tmp/after || fail "sector 0 of /dev/mmcblk0 changed"
+  [ "$(ls /var/lib/sdsmart/unsupported-* 2>/dev/null)" = "$remembered" ] ||
+    fail "the run was noted as one of a card not supported: $(ls /var/lib/sdsmart)"
+  no_journal_left
+  rm -f $rules
+}
+
+# The SD card's CID (in sysfs) tells it from any clone, so after two runs
+# without a header it is remembered and a third run writes nothing.
+# That run shows the card by what sysfs holds.
+check_read_sd() {
+  sd_writes >/dev/null
+  read_foreign /dev/mmcblk0
+  # The trace has to see the enter pattern for a count of 0 to mean much.
+  [ "$(sd_writes)" -gt 0 ] 2>/dev/null || fail "the enter pattern was not traced as a write"
+  sector0 /dev/mmcblk0 /tmp/before
+  run sdsmart --json /dev/mmcblk0
+  grep -q "not supported (remembered since" /tmp/out || fail "the third run did not skip the card"
+  grep -q '"health_source": "registers"' /tmp/out || fail "the third run is not a registers reading"
+  registers_as_kernel
+  no_sd_writes "on the registers reading"
   sector0 /dev/mmcblk0 /tmp/after
   cmp -s /tmp/before /tmp/after || fail "sector 0 of /dev/mmcblk0 changed on the registers reading"
 }
