@@ -194,6 +194,15 @@ class Reader:
 
 
 @dataclass
+class RegistersHistory:
+    """From the history a card read by its registers keeps: its write
+    volume."""
+    history_file: Optional[str]
+    readings: Optional[int]
+    write_volume: Optional[WriteVolume] = field(metadata=_one(WriteVolume))
+
+
+@dataclass
 class CardRegisters:
     """What sysfs shows of a card that gave no SMART data (format 1.5): its
     standard registers (hex) and their decoded fields, or its USB reader."""
@@ -216,6 +225,7 @@ class CardRegisters:
     au_size_bytes: Optional[int]
     preferred_erase_size_bytes: Optional[int]
     reader: Optional[Reader] = field(metadata=_one(Reader))
+    history: Optional[RegistersHistory] = field(metadata=_one(RegistersHistory))
 
 
 @dataclass

@@ -88,8 +88,9 @@ protected:
       document["sdsmart"].erase("argv");
       // From the history in the state folder, not the card.
       document.erase("forecast");
-      if (document.contains("emmc"))
-        document["emmc"].erase("history");
+      for (const char *section : {"emmc", "registers"})
+        if (document.contains(section))
+          document[section].erase("history");
     }
     return document;
   }

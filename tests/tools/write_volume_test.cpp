@@ -72,5 +72,43 @@ TEST_F(WriteVolume, SameBootAndPlugGiveTheFigureOthersNone) {
   }
 }
 
+// A card read by its registers (a model never to be written) keeps its
+// count too: the bytes a day, in its JSON, textfile and state file.
+TEST_F(WriteVolume, CardsReadByTheirRegistersKeepTheirOwn) {
+  const std::string rules = Dir + "/cards.conf", prom = Dir + "/sdsmart.prom";
+  sdtest::WriteFile(rules, "name=OFAM1 path=never\n");
+  auto read = [&](const std::string &name, uint64_t sectors, uint64_t seq, int64_t now) {
+    const std::string card = run.Card(
+        name,
+        [&](json &c) {
+          c["sysfs"] = {{"written_sectors", sectors}, {"diskseq", seq}};
+        },
+        kSource + "/sim/cards/other_family.json");
+    return run.Run("--card " + card + " --now " + std::to_string(now) + " --boot-id " + kBootA,
+                   "--cards " + rules + " --json --prometheus=" + prom + " /dev/mmcblk5");
+  };
+  for (const auto &[seq, figure] : {std::pair{7, true}, {8, false}}) {
+    SCOPED_TRACE(seq);
+    std::filesystem::remove_all(run.state + "/registers");
+    read("first", kWritten, 7, kDayOne);
+    const Result r = read("later", kWritten + 2048, seq, kDayOne + 86400);
+    ExpectRun(r, kExitAcquisition); // no health data from such a card
+    const json j = json::parse(r.Out)["registers"]["history"];
+    EXPECT_EQ(j["readings"], 2) << j;
+    EXPECT_EQ(j["write_volume"].is_null(), !figure) << j;
+    EXPECT_EQ(sdtest::ReadFile(prom).find("sdsmart_written_bytes_per_day{") != std::string::npos,
+              figure);
+    if (figure) {
+      EXPECT_EQ(j["write_volume"]["bytes_per_day"], 2048 * 512);
+      EXPECT_TRUE(j["write_volume"]["write_amplification"].is_null()) << "no erase counts";
+    }
+    EXPECT_EQ(
+        json::parse(sdtest::ReadFile(run.state + "/latest/mmcblk5.json"))["registers"]["history"],
+        j);
+    sdtest::WriteFile(Dir + "/card.json", r.Out);
+    sdtest::ExpectValidJson("card", Dir + "/card.json");
+  }
+}
+
 } // namespace
 } // namespace sdsmart_tool

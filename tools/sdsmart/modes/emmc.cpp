@@ -5,7 +5,7 @@
 #include "modes/modes.h"
 #include "record/record.h"
 #include "run/run_plan.h"
-#include "state/emmc_history.h"
+#include "state/node_history.h"
 
 namespace sdsmart_tool {
 
@@ -24,7 +24,7 @@ int ReadEmmc(RunPlan &plan, RunStatus &status) {
   recorder.Finish(run);
   run.Health = EvaluateEmmc(life, o.Limits);
   status.Fail(VerdictExitBits(run.Health->Status));
-  KeepEmmcHistory(plan, status);
+  KeepNodeHistory(plan, status);
   return Publish(plan, status);
 }
 

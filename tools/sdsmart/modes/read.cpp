@@ -13,6 +13,7 @@
 #include "run/run_plan.h"
 #include "sector0/sector0.h"
 #include "state/history.h"
+#include "state/node_history.h"
 #include "state/on_change.h"
 #include "state/unsupported_memory.h"
 
@@ -113,6 +114,7 @@ int PublishRegisters(RunPlan &plan, RunStatus &status) {
   status.Run().Registers = ReadCardRegisters(plan.Verdict, "/sys");
   status.Fail(kExitAcquisition);
   recorder.Finish(status.Run());
+  KeepNodeHistory(plan, status);
   return Publish(plan, status);
 }
 

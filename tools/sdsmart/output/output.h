@@ -8,7 +8,7 @@
 #include "card/emmc_life.h"
 #include "card/health.h"
 #include "output/histogram.h"
-#include "state/emmc_history.h"
+#include "state/node_history.h"
 #include "state/forecast.h"
 
 #include <nlohmann/json.hpp>
@@ -62,7 +62,7 @@ struct RunRecord {
 
   // From the card's history (state/history.cpp).
   std::optional<WearForecast> Forecast;
-  std::optional<EmmcTrend> EmmcHistory; // an eMMC's (state/emmc_history.cpp)
+  std::optional<NodeTrend> NodeHistory; // an eMMC's (state/node_history.cpp)
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put

@@ -85,8 +85,10 @@ std::string Lines(size_t n) { return std::to_string(n) + (n == 1 ? " line" : " l
 Json WithForecast(Json document, const RunRecord &run) {
   if (run.Forecast)
     document["forecast"] = ForecastJson(*run.Forecast);
-  if (run.EmmcHistory && document.contains("emmc"))
-    document["emmc"]["history"] = EmmcTrendJson(*run.EmmcHistory);
+  // An eMMC's history, or a card's read by its registers.
+  for (const char *section : {"emmc", "registers"})
+    if (run.NodeHistory && document.contains(section))
+      document[section]["history"] = NodeTrendJson(*run.NodeHistory);
   return document;
 }
 
@@ -94,18 +96,18 @@ std::string WithForecastMetrics(const std::string &text, const RunRecord &run) {
   // The card's labels as the textfile writes them, from its first sample.
   size_t open = text.find("\nsdsmart_smart_read_success{");
   size_t close = text.find('}', open);
-  if ((!run.Forecast && !run.EmmcHistory) || open == std::string::npos ||
+  if ((!run.Forecast && !run.NodeHistory) || open == std::string::npos ||
       close == std::string::npos)
     return text;
   open = text.find('{', open) + 1;
   const std::string labels = text.substr(open, close - open);
   return text + (run.Forecast ? ForecastMetrics(labels, *run.Forecast) : "") +
-         (run.EmmcHistory ? EmmcTrendMetrics(labels, *run.EmmcHistory) : "");
+         (run.NodeHistory ? NodeTrendMetrics(labels, *run.NodeHistory) : "");
 }
 
 std::string ForecastReport(const RunRecord &run) {
-  if (run.EmmcHistory)
-    return "\n" + EmmcTrendText(*run.EmmcHistory);
+  if (run.NodeHistory)
+    return "\n" + NodeTrendText(*run.NodeHistory);
   return run.Forecast ? "\n" + ForecastLine(*run.Forecast) +
                             WriteVolumeLine(run.Forecast->Writes, run.Forecast->WritesWhy)
                       : "";

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "state/emmc_history.h"
+#include "state/node_history.h"
 
 #include "output/output.h"
 #include "run/run_plan.h"
@@ -25,22 +25,33 @@ using Json = nlohmann::ordered_json;
 constexpr uint8_t kLastBand = 0x0A; // 90-100 % used
 
 // The higher of the two estimates that is a band, 0 when neither is.
-uint8_t BandOfReading(const EmmcLife &life) {
+uint8_t BandOfReading(const std::optional<EmmcLife> &life) {
   uint8_t band = 0;
-  for (uint8_t v : {life.LifeA, life.LifeB})
-    if (BandOf(v))
-      band = std::max(band, v);
+  if (life)
+    for (uint8_t v : {life->LifeA, life->LifeB})
+      if (BandOf(v))
+        band = std::max(band, v);
   return band;
 }
 
-Json ReadingJson(const EmmcReading &r) {
-  Json j{{"time", r.Time},           {"life_time_a", r.Life.LifeA}, {"life_time_b", r.Life.LifeB},
-         {"pre_eol", r.Life.PreEol}, {"verdict", r.Verdict},        {"version", r.ToolVersion}};
+bool SameLife(const std::optional<EmmcLife> &a, const std::optional<EmmcLife> &b) {
+  if (!a || !b)
+    return !a && !b;
+  return a->LifeA == b->LifeA && a->LifeB == b->LifeB && a->PreEol == b->PreEol;
+}
+
+Json ReadingJson(const NodeReading &r) {
+  Json j{{"time", r.Time}};
+  if (r.Life)
+    j.update({{"life_time_a", r.Life->LifeA},
+              {"life_time_b", r.Life->LifeB},
+              {"pre_eol", r.Life->PreEol}});
+  j.update({{"verdict", r.Verdict}, {"version", r.ToolVersion}});
   PutWriteCount(j, r.Writes);
   return j;
 }
 
-bool ParseReading(const std::string &line, EmmcReading &r) {
+bool ParseReading(const std::string &line, NodeReading &r) {
   const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
   auto byte = [&](const char *key, uint8_t &out) {
     if (!j.contains(key) || !j[key].is_number_unsigned() || j[key].get<uint64_t>() > 255)
@@ -49,10 +60,15 @@ bool ParseReading(const std::string &line, EmmcReading &r) {
     return true;
   };
   if (!j.is_object() || !j.contains("time") || !j["time"].is_number_integer() ||
-      !byte("life_time_a", r.Life.LifeA) || !byte("life_time_b", r.Life.LifeB) ||
-      !byte("pre_eol", r.Life.PreEol) || !j.value("verdict", Json()).is_string() ||
-      !j.value("version", Json()).is_string())
+      !j.value("verdict", Json()).is_string() || !j.value("version", Json()).is_string())
     return false;
+  // A life estimate whole (an eMMC's), or none (a card's registers).
+  if (j.contains("life_time_a") || j.contains("life_time_b") || j.contains("pre_eol")) {
+    r.Life.emplace();
+    if (!byte("life_time_a", r.Life->LifeA) || !byte("life_time_b", r.Life->LifeB) ||
+        !byte("pre_eol", r.Life->PreEol))
+      return false;
+  }
   r.Time = j["time"].get<int64_t>();
   r.Verdict = j["verdict"].get<std::string>();
   r.ToolVersion = j["version"].get<std::string>();
@@ -60,7 +76,7 @@ bool ParseReading(const std::string &line, EmmcReading &r) {
 }
 
 // The readings as the write volume compares them (no erase counts).
-std::vector<HistoryReading> WriteCounts(const std::vector<EmmcReading> &readings) {
+std::vector<HistoryReading> WriteCounts(const std::vector<NodeReading> &readings) {
   std::vector<HistoryReading> counts(readings.size());
   for (size_t i = 0; i < readings.size(); ++i) {
     counts[i].Time = readings[i].Time;
@@ -71,9 +87,9 @@ std::vector<HistoryReading> WriteCounts(const std::vector<EmmcReading> &readings
 
 } // namespace
 
-std::vector<EmmcReading> KeptEmmcReadings(const std::vector<EmmcReading> &readings,
+std::vector<NodeReading> KeptNodeReadings(const std::vector<NodeReading> &readings,
                                           unsigned windowDays) {
-  std::vector<EmmcReading> kept;
+  std::vector<NodeReading> kept;
   // The readings the write volume compares the newest with: of its boot and
   // plugging, inside the window.
   auto compared = [&](size_t i) {
@@ -81,10 +97,8 @@ std::vector<EmmcReading> KeptEmmcReadings(const std::vector<EmmcReading> &readin
            readings.back().Time - readings[i].Time <= int64_t{windowDays} * 86400;
   };
   for (size_t i = 0; i < readings.size(); ++i) {
-    const EmmcReading &r = readings[i];
-    const bool change = kept.empty() || r.Life.LifeA != kept.back().Life.LifeA ||
-                        r.Life.LifeB != kept.back().Life.LifeB ||
-                        r.Life.PreEol != kept.back().Life.PreEol;
+    const NodeReading &r = readings[i];
+    const bool change = kept.empty() || !SameLife(r.Life, kept.back().Life);
     const bool firstCompared = compared(i) && (i == 0 || !compared(i - 1));
     if (i + 1 == readings.size() || change || firstCompared)
       kept.push_back(r);
@@ -92,14 +106,17 @@ std::vector<EmmcReading> KeptEmmcReadings(const std::vector<EmmcReading> &readin
   return kept;
 }
 
-EmmcTrend MakeEmmcTrend(const std::vector<EmmcReading> &readings, unsigned windowDays) {
-  EmmcTrend t;
+NodeTrend MakeNodeTrend(const std::vector<NodeReading> &readings, unsigned windowDays) {
+  NodeTrend t;
   t.Readings = readings.size();
   WriteVolume writes;
   t.WritesWhy = WriteVolumeOf(WriteCounts(readings), windowDays, writes);
   if (t.WritesWhy.empty())
     t.Writes = writes;
-  t.Band = readings.empty() ? 0 : BandOfReading(readings.back().Life);
+  t.Emmc = !readings.empty() && readings.back().Life;
+  if (!t.Emmc)
+    return t;
+  t.Band = BandOfReading(readings.back().Life);
   if (t.Band == 0) {
     t.Status = "no band reported";
     return t;
@@ -108,7 +125,7 @@ EmmcTrend MakeEmmcTrend(const std::vector<EmmcReading> &readings, unsigned windo
   // change (when it was entered is not known).
   std::vector<std::pair<int64_t, uint8_t>> changes;
   uint8_t highest = 0;
-  for (const EmmcReading &r : readings) {
+  for (const NodeReading &r : readings) {
     const uint8_t band = BandOfReading(r.Life);
     if (band > highest && highest != 0)
       changes.emplace_back(r.Time, band);
@@ -134,8 +151,12 @@ EmmcTrend MakeEmmcTrend(const std::vector<EmmcReading> &readings, unsigned windo
   return t;
 }
 
-nlohmann::ordered_json EmmcTrendJson(const EmmcTrend &t) {
+nlohmann::ordered_json NodeTrendJson(const NodeTrend &t) {
   auto date = [](const std::optional<int64_t> &at) { return at ? Json(DateText(*at)) : Json(); };
+  if (!t.Emmc)
+    return {{"history_file", t.HistoryFile},
+            {"readings", t.Readings},
+            {"write_volume", WriteVolumeJson(t.Writes)}};
   Json j{{"history_file", t.HistoryFile},
          {"readings", t.Readings},
          {"status", t.Status},
@@ -147,7 +168,7 @@ nlohmann::ordered_json EmmcTrendJson(const EmmcTrend &t) {
   return j;
 }
 
-std::string EmmcTrendMetrics(const std::string &labels, const EmmcTrend &t) {
+std::string NodeTrendMetrics(const std::string &labels, const NodeTrend &t) {
   std::string text = WriteVolumeMetrics(labels, t.Writes);
   if (t.LastBandAt)
     text += "# HELP sdsmart_emmc_last_band_timestamp_seconds When the eMMC's life estimate "
@@ -158,7 +179,9 @@ std::string EmmcTrendMetrics(const std::string &labels, const EmmcTrend &t) {
   return text;
 }
 
-std::string EmmcTrendText(const EmmcTrend &t) {
+std::string NodeTrendText(const NodeTrend &t) {
+  if (!t.Emmc)
+    return WriteVolumeLine(t.Writes, t.WritesWhy);
   std::string text = "Life estimate history: ";
   if (t.Status == "no band reported")
     text += "no band reported";
@@ -174,49 +197,51 @@ std::string EmmcTrendText(const EmmcTrend &t) {
   return text + "\n" + WriteVolumeLine(t.Writes, t.WritesWhy);
 }
 
-void KeepEmmcHistory(const RunPlan &plan, RunStatus &status) {
+void KeepNodeHistory(const RunPlan &plan, RunStatus &status) {
   RunRecord &run = status.Run();
   const std::string id = SysfsCid(plan.Opts.Device);
+  const std::string what = run.Emmc ? "the eMMC" : "the card";
   if (id.empty() || plan.StateDir.empty()) {
-    status.Say("information", id.empty() ? "the eMMC shows no CID: its history is not kept"
-                                         : "no state folder: the eMMC's history is not kept");
+    status.Say("information", id.empty() ? what + " shows no CID: its history is not kept"
+                                         : "no state folder: " + what + "'s history is not kept");
     return;
   }
-  const std::string path = plan.StateDir + "/emmc/" + id + ".jsonl";
-  std::vector<EmmcReading> readings;
+  const std::string path = plan.StateDir + (run.Emmc ? "/emmc/" : "/registers/") + id + ".jsonl";
+  std::vector<NodeReading> readings;
   std::string text;
   if (!MakeDirectories(DirectoryOf(path), 0755) ||
       (!ReadWholeFile(path, text) && errno != ENOENT)) {
-    status.Say("error", "cannot read the eMMC's history " + path + ": " + std::strerror(errno));
+    status.Say("error", "cannot read " + what + "'s history " + path + ": " + std::strerror(errno));
     status.Fail(kExitAcquisition);
     return;
   }
   std::string unread;
   for (size_t at = 0; at < text.size();) {
     const size_t end = std::min(text.find('\n', at), text.size());
-    EmmcReading r;
+    NodeReading r;
     if (ParseReading(text.substr(at, end - at), r))
       readings.push_back(r);
     else if (end > at)
       unread += text.substr(at, end - at) + "\n";
     at = end + 1;
   }
-  EmmcReading now;
+  NodeReading now;
   now.Time = static_cast<int64_t>(std::time(nullptr));
-  now.Life = *run.Emmc;
-  now.Verdict = VerdictName(run.Health->Status);
+  now.Life = run.Emmc;
+  now.Verdict = run.Health ? VerdictName(run.Health->Status) : "no health data";
   now.ToolVersion = SDSMART_TOOL_VERSION;
   now.Writes = ReadBlockWrites(plan.Opts.Device);
   if (now.Time < kEarliestReadingTime || (!readings.empty() && now.Time < readings.back().Time)) {
     status.Say("warning", "the clock says " + DateText(now.Time, "%Y-%m-%d %H:%M") +
-                              " UTC, before the eMMC's last reading or not set: this reading "
-                              "is not added to its history " +
+                              " UTC, before " + what +
+                              "'s last reading or not set: this reading is not added to its "
+                              "history " +
                               path + "; set the system clock");
   } else {
     readings.push_back(now);
-    readings = KeptEmmcReadings(readings, plan.Opts.WindowDays);
+    readings = KeptNodeReadings(readings, plan.Opts.WindowDays);
     std::string lines;
-    for (const EmmcReading &r : readings)
+    for (const NodeReading &r : readings)
       lines += ReadingJson(r).dump() + "\n";
     try {
       // Lines that are no reading are moved aside first, never dropped.
@@ -227,24 +252,24 @@ void KeepEmmcHistory(const RunPlan &plan, RunStatus &status) {
       }
       WriteFileAtomically(path, lines, 0644, Sync::Rename);
     } catch (const std::exception &e) {
-      status.Say("error",
-                 std::string("the reading was not added to the eMMC's history: ") + e.what());
+      status.Say("error", "the reading was not added to " + what + "'s history: " + e.what());
       status.Fail(kExitAcquisition);
     }
   }
-  run.EmmcHistory = MakeEmmcTrend(readings, plan.Opts.WindowDays);
-  run.EmmcHistory->HistoryFile = path;
-  // The state file dashboards read, as a card's.
+  run.NodeHistory = MakeNodeTrend(readings, plan.Opts.WindowDays);
+  run.NodeHistory->HistoryFile = path;
+  // The state file dashboards read, as a card's of this family.
   try {
     run.ExitStatus = status.Status();
     WriteCardState(StatePath(plan.StateDir, id), plan.StateDir + "/latest", plan.Opts.Device,
                    JsonText(WithForecast(BuildJson(run), run)));
   } catch (const std::exception &e) {
-    status.Say("error", std::string("the eMMC's state file was not written: ") + e.what());
+    status.Say("error", "the state file of " + what + " was not written: " + e.what());
     status.Fail(kExitAcquisition);
   }
   if (!plan.Opts.OnChange.empty())
-    status.Say("information", "--on-change is run for cards of this family only, not for an eMMC");
+    status.Say("information", "--on-change is run for cards of this family only, not for " + what +
+                                  " read without the vendor path");
 }
 
 } // namespace sdsmart_tool
