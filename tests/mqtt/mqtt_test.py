@@ -20,7 +20,7 @@ BUILD, SRC, WORK, BROKER = sys.argv[1:5] if len(sys.argv) >= 5 else ("", "", "",
 HOOK = os.path.join(SRC, "contrib/mqtt/sdsmart-mqtt")
 NOW = 1800000000
 DAY = 86400
-USB, NATIVE = "/dev/sdx", "/dev/mmcblk7"  # the sample cards' nodes
+USB, NATIVE, EMMC = "/dev/sdx", "/dev/mmcblk7", "/dev/mmcblk2"  # the sample cards' nodes
 PUBLISHER, VIEWER = ("sdsmart", "pub-secret"), ("viewer", "view-secret")
 # Where each state key's value lies in the card's report (its state file).
 REPORT_PATHS = {
@@ -28,6 +28,13 @@ REPORT_PATHS = {
     "verdict": ("smart_status", "verdict"), "uncorrectable_ecc": ("ecc", "uncorrectable"),
     "average_erase_count": ("erase_count", "average"), "bad_blocks": ("blocks", "later_bad"),
     "power_cycles": ("power", "cycles"), "abnormal_shutdowns": ("power", "abnormal_shutdowns"),
+}
+# An eMMC's: its verdict and life estimate.
+EMMC_PATHS = {
+    "verdict": ("smart_status", "verdict"),
+    "life_used_a": ("emmc", "life_time_a", "used_from_percent"),
+    "life_used_b": ("emmc", "life_time_b", "used_from_percent"),
+    "last_band_date": ("emmc", "history", "last_band_date"), "pre_eol": ("emmc", "pre_eol", "text"),
 }
 
 
@@ -142,19 +149,19 @@ class HomeAssistantTest(unittest.TestCase):
         with open(os.path.join(self.state, "latest", device.rsplit("/", 1)[1] + ".json")) as f:
             return json.load(f)
 
-    def assertPublished(self, retained, report):
+    def assertPublished(self, retained, report, card_id=None, paths=REPORT_PATHS, name=None):
         """The card's discovery, state and availability as Home Assistant
         needs them, the state equal to the report."""
-        card_id = report["forecast"]["card_id"]
+        card_id = card_id or report["forecast"]["card_id"]
         state = json.loads(retained["sdsmart/%s/state" % card_id])
-        for key, path in REPORT_PATHS.items():
+        for key, path in paths.items():
             self.assertEqual(state[key], at(report, path), key)
             config = json.loads(
                 retained["homeassistant/sensor/sdsmart_%s/%s/config" % (card_id, key)])
             self.assertEqual(config["unique_id"], "sdsmart_%s_%s" % (card_id, key))
             self.assertEqual(config["state_topic"], "sdsmart/%s/state" % card_id)
             self.assertEqual(config["device"]["identifiers"], ["sdsmart_" + card_id])
-            self.assertIn(report["card"]["product_name"], config["device"]["name"])
+            self.assertIn(name or report["card"]["product_name"], config["device"]["name"])
             self.assertEqual(config["value_template"], "{{ value_json.%s }}" % key)
             self.assertEqual(config["availability_topic"], "sdsmart/%s/availability" % card_id)
         self.assertEqual(retained["sdsmart/%s/availability" % card_id], "online")
@@ -171,6 +178,19 @@ class HomeAssistantTest(unittest.TestCase):
         ids = [json.loads(p)["unique_id"] for t, p in retained.items() if t.endswith("/config")]
         self.assertEqual(len(ids), len(set(ids)), "unique_id shared")
         self.assertEqual(len(ids), len(REPORT_PATHS) * len(reports))
+        self.assertFalse([t for t in retained if "life_used" in t], "an eMMC's sensor on a card")
+
+    def test_an_emmc_is_published_with_its_life_estimate(self):
+        code, err = self.run_tool([os.path.join(SRC, "sim/cards/emmc.json")], [EMMC],
+                                  SDSMART_MQTT_CONFIG=self.hook_config())
+        self.assertEqual(code, 0, err)
+        report = self.report(EMMC)
+        card_id = os.path.basename(report["emmc"]["history"]["history_file"])[:-len(".jsonl")]
+        retained = self.broker.retained()
+        self.assertPublished(retained, report, card_id, EMMC_PATHS, "eMMC")
+        # Only its own sensors: none of a card's values shown as unknown.
+        configs = {t.split("/")[-2] for t in retained if t.endswith("/config")}
+        self.assertEqual(configs, set(EMMC_PATHS))
 
     def test_a_refused_login_loses_nothing_and_the_next_run_publishes(self):
         config = self.hook_config(password_file=False)

@@ -4,6 +4,8 @@
 // by its registers; neither is ever written.
 #include "sandbox.h"
 
+#include <sys/stat.h>
+
 namespace sdsmart_tool {
 namespace {
 
@@ -93,7 +95,11 @@ TEST_F(FlashKinds, EmmcHistoryForecastsTheLastBand) {
       {150, 3, 2, 4000, "not enough history"},
       {200, 3, 4, 5000, "ok"},
       {800, 10, 4, 9000, "last band reached"}};
-  const std::string document = Dir + "/emmc.json";
+  const std::string document = Dir + "/emmc.json", hook = Dir + "/hook", events = Dir + "/events";
+  sdtest::WriteFile(hook, "#!/bin/sh\necho \"$SDSMART_EVENTS|$SDSMART_VERDICT|"
+                          "$SDSMART_PREVIOUS_VERDICT|$SDSMART_CARD_ID\" >> " +
+                              events + "\n");
+  ::chmod(hook.c_str(), 0755);
   json j;
   for (const auto &[day, a, b, sectors, status] : runs) {
     SCOPED_TRACE(day);
@@ -105,7 +111,7 @@ TEST_F(FlashKinds, EmmcHistoryForecastsTheLastBand) {
         },
         kEmmc);
     const Result r = run.Run("--card " + card + " --now " + std::to_string(kStart + day * kDay),
-                             "--json /dev/mmcblk2");
+                             "--json --on-change " + hook + " /dev/mmcblk2");
     ASSERT_TRUE(json::accept(r.Out)) << r.All();
     j = json::parse(r.Out)["emmc"]["history"];
     EXPECT_EQ(j["status"], status) << j;
@@ -119,6 +125,10 @@ TEST_F(FlashKinds, EmmcHistoryForecastsTheLastBand) {
   }
   EXPECT_EQ(j["last_band_date"], "2028-03-11") << "first seen on day 800";
   EXPECT_EQ(j["readings"], 4) << sdtest::ReadFile(j["history_file"].get<std::string>());
+  // Announced as a card's verdict change, named by the eMMC's CID.
+  const std::string file = j["history_file"];
+  const std::string cid = file.substr(file.rfind('/') + 1, 32);
+  EXPECT_EQ(sdtest::ReadFile(events), "verdict|WARNING|PASSED|" + cid + "\n");
   // Its state file, as a card's: the last document.
   EXPECT_EQ(json::parse(sdtest::ReadFile(run.state + "/latest/mmcblk2.json"))["emmc"]["history"],
             j);

@@ -180,7 +180,7 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
     status.Fail(kExitAcquisition);
   }
   if (!o.OnChange.empty())
-    RunOnChange(o, stateDir + "/cards/" + id + ".notified", stateFile, standing, status);
+    RunOnChange(o, stateDir + "/cards/" + id + ".notified", stateFile, id, standing, status);
 }
 
 } // namespace sdsmart_tool

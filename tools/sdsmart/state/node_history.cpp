@@ -6,6 +6,7 @@
 #include "state/forecast.h"
 #include "state/history.h"
 #include "state/history_store.h"
+#include "state/on_change.h"
 #include "state/state_file.h"
 #include "util/files.h"
 
@@ -259,17 +260,20 @@ void KeepNodeHistory(const RunPlan &plan, RunStatus &status) {
   run.NodeHistory = MakeNodeTrend(readings, plan.Opts.WindowDays);
   run.NodeHistory->HistoryFile = path;
   // The state file dashboards read, as a card's of this family.
+  const std::string stateFile = StatePath(plan.StateDir, id);
   try {
     run.ExitStatus = status.Status();
-    WriteCardState(StatePath(plan.StateDir, id), plan.StateDir + "/latest", plan.Opts.Device,
+    WriteCardState(stateFile, plan.StateDir + "/latest", plan.Opts.Device,
                    JsonText(WithForecast(BuildJson(run), run)));
   } catch (const std::exception &e) {
     status.Say("error", "the state file of " + what + " was not written: " + e.what());
     status.Fail(kExitAcquisition);
   }
-  if (!plan.Opts.OnChange.empty())
-    status.Say("information", "--on-change is run for cards of this family only, not for " + what +
-                                  " read without the vendor path");
+  // An eMMC's verdict changes are announced as a card's; a card read by its
+  // registers has none (--on-every-reading passes it on as unread).
+  if (!plan.Opts.OnChange.empty() && run.Health)
+    RunOnChange(plan.Opts, plan.StateDir + "/cards/" + id + ".notified", stateFile, id, *run.Health,
+                status);
 }
 
 } // namespace sdsmart_tool

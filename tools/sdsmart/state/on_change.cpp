@@ -72,6 +72,9 @@ void SaveAnnounced(const std::string &path, const Announced &a, RunStatus &statu
 }
 
 int LifeLevel(const RunRecord &run, const HealthLimits &limits) {
+  // An eMMC's bands cross the limits in its verdict.
+  if (!run.Card)
+    return 0;
   const std::optional<LifeFigures> life = Life(run.Card->Counters);
   if (!life)
     return 0;
@@ -300,7 +303,7 @@ unsigned OnChangeSecondsAtMost(const Options &o) {
 }
 
 void RunOnChange(const Options &o, const std::string &memoryFile, const std::string &stateFile,
-                 const HealthResult &standing, RunStatus &status) {
+                 const std::string &cardId, const HealthResult &standing, RunStatus &status) {
   const RunRecord &run = status.Run();
   Announced before = LoadAnnounced(memoryFile), now;
   now.Verdict = VerdictName(standing.Status);
@@ -326,10 +329,9 @@ void RunOnChange(const Options &o, const std::string &memoryFile, const std::str
     std::string failure =
         Spawn(o.OnChange,
               {"SDSMART_EVENTS=" + events, "SDSMART_DEVICE=" + o.Device,
-               "SDSMART_CARD_ID=" + (run.Forecast ? run.Forecast->CardId : ""),
-               "SDSMART_VERDICT=" + now.Verdict, "SDSMART_PREVIOUS_VERDICT=" + before.Verdict,
-               "SDSMART_REASONS=" + reasons, "SDSMART_STATE_FILE=" + stateFile,
-               "SDSMART_LIFE_END=" + (end ? DateText(*end) : ""),
+               "SDSMART_CARD_ID=" + cardId, "SDSMART_VERDICT=" + now.Verdict,
+               "SDSMART_PREVIOUS_VERDICT=" + before.Verdict, "SDSMART_REASONS=" + reasons,
+               "SDSMART_STATE_FILE=" + stateFile, "SDSMART_LIFE_END=" + (end ? DateText(*end) : ""),
                "SDSMART_SECTOR0_RESTORED=" + now.Sector0Restored},
               o.OnChangeTimeout, status);
     // Not announced: the next run announces the change again.

@@ -29,9 +29,10 @@ unsigned OnChangeSecondsAtMost(const Options &o);
 // "reading"), and a run that read no card runs it for the card the device's
 // latest link leads to (event "unread", SDSMART_STATE_FILE its last reading).
 // standing: the card's verdict as its history keeps it (counts this run did
-// not read taken from the last reading that read them).
+// not read taken from the last reading that read them); for an eMMC, the
+// verdict of its life estimate. cardId: the CID its files are named by.
 void RunOnChange(const Options &o, const std::string &memoryFile, const std::string &stateFile,
-                 const HealthResult &standing, RunStatus &status);
+                 const std::string &cardId, const HealthResult &standing, RunStatus &status);
 void RunOnUnread(const Options &o, const std::string &stateDir, RunStatus &status);
 
 } // namespace sdsmart_tool
