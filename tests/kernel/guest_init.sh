@@ -160,6 +160,20 @@ registers_as_kernel() {
   done
 }
 
+# untouched_reading SAYS WHEN: a run on the SD card that has to be its
+# registers reading, saying SAYS, with nothing written to the card.
+untouched_reading() {
+  sector0 /dev/mmcblk0 /tmp/before
+  sd_writes >/dev/null
+  run sdsmart --json /dev/mmcblk0
+  grep -q "$1" /tmp/out || fail "no \"$1\" $2"
+  grep -q '"health_source": "registers"' /tmp/out || fail "not a registers reading $2"
+  registers_as_kernel
+  no_sd_writes "$2"
+  sector0 /dev/mmcblk0 /tmp/after
+  cmp -s /tmp/before /tmp/after || fail "sector 0 of /dev/mmcblk0 changed $2"
+}
+
 # A model the operator lists as never to be written (the default rules file,
 # naming the card as sysfs does) gets the registers reading on its very first
 # run: nothing written, and no run counted towards "not supported" (read_sd,
@@ -168,16 +182,8 @@ check_never_sd() {
   rules=/etc/sdsmart/cards.conf
   device=/sys/class/block/mmcblk0/device
   echo "manfid=$(cat $device/manfid) oemid=$(cat $device/oemid) name=$(cat $device/name) path=never" >$rules
-  sector0 /dev/mmcblk0 /tmp/before
   remembered=$(ls /var/lib/sdsmart/unsupported-* 2>/dev/null)
-  sd_writes >/dev/null
-  run sdsmart --json /dev/mmcblk0
-  grep -q "is of a model never to be written ($rules line 1)" /tmp/out || fail "the rule was not applied"
-  grep -q '"health_source": "registers"' /tmp/out || fail "not a registers reading"
-  registers_as_kernel
-  no_sd_writes "on the reading of a model never to be written"
-  sector0 /dev/mmcblk0 /tmp/after
-  cmp -s /tmp/before /tmp/after || fail "sector 0 of /dev/mmcblk0 changed"
+  untouched_reading "is of a model never to be written ($rules line 1)" "on its first run"
   [ "$(ls /var/lib/sdsmart/unsupported-* 2>/dev/null)" = "$remembered" ] ||
     fail "the run was noted as one of a card not supported: $(ls /var/lib/sdsmart)"
   no_journal_left
@@ -192,14 +198,7 @@ check_read_sd() {
   read_foreign /dev/mmcblk0
   # The trace has to see the enter pattern for a count of 0 to mean much.
   [ "$(sd_writes)" -gt 0 ] 2>/dev/null || fail "the enter pattern was not traced as a write"
-  sector0 /dev/mmcblk0 /tmp/before
-  run sdsmart --json /dev/mmcblk0
-  grep -q "not supported (remembered since" /tmp/out || fail "the third run did not skip the card"
-  grep -q '"health_source": "registers"' /tmp/out || fail "the third run is not a registers reading"
-  registers_as_kernel
-  no_sd_writes "on the registers reading"
-  sector0 /dev/mmcblk0 /tmp/after
-  cmp -s /tmp/before /tmp/after || fail "sector 0 of /dev/mmcblk0 changed on the registers reading"
+  untouched_reading "not supported (remembered since" "on the third run"
 }
 
 check_guard() {
