@@ -135,9 +135,11 @@ void Recorder::Finish(const RunRecord &run) {
   NoteSector0(Data);
   Data.Card.Emmc = run.Emmc;
   if (Data.Raw)
-    Status.Say("warning", "the recording " + Opts.RecordFile +
-                              " is not redacted: it holds the card's sector 0, its serial "
-                              "number and the entry string. Do not publish it.");
+    Status.Say("warning", "the recording " + Opts.RecordFile + " is not redacted: it holds " +
+                              (Data.Card.Source == HealthSource::VendorSmart
+                                   ? "the card's sector 0, its serial number and the entry string"
+                                   : "the serial number of its CID") +
+                              ". Do not publish it.");
   else
     Redact(Data, run.Card ? run.Card->Identity.Cid : std::vector<uint8_t>{}, Key);
   try {
