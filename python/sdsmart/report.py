@@ -164,6 +164,7 @@ class WriteVolume:
     days: Optional[float]
     bytes_per_day: Optional[int]
     write_amplification: Optional[float]
+    life_percent_per_tb: Optional[float]  # life used for each TB written, at the wear rate
 
 
 @dataclass

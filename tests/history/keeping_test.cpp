@@ -53,6 +53,8 @@ TEST(Forecast, StatusRatesAndDatesFollowTheReadings) {
       r.UsedPercent = std::stod(used);
       r.RemainingPercent = 100 - *r.UsedPercent;
       r.Implausible = static_cast<int>(readings.size()) == c.implausible;
+      // A terabyte written between readings: a quarter a day.
+      r.Writes = {readings.size() * 1953125000, 1, "0f0e0d0c-0b0a-4908-8706-050403020100"};
       readings.push_back(r);
     }
     const auto f = sdsmart_tool::MakeForecast(readings, 90, 10);
@@ -63,6 +65,15 @@ TEST(Forecast, StatusRatesAndDatesFollowTheReadings) {
     EXPECT_EQ(zero.substr(0, std::strlen(c.zeroDate)), c.zeroDate) << j;
     const std::string line = sdsmart_tool::ForecastLine(f);
     EXPECT_NE(line.find(c.said), std::string::npos) << line;
+    // The wear at that volume: the rate for each terabyte written a day.
+    const json perTb =
+        j["write_volume"].is_null() ? json() : j["write_volume"]["life_percent_per_tb"];
+    EXPECT_EQ(perTb, c.perDay ? json(*c.perDay * 4) : json(nullptr)) << j;
+    if (c.perDay) {
+      char said[64];
+      std::snprintf(said, sizeof said, "; %.2f %% of life per TB written\n", *c.perDay * 4);
+      EXPECT_NE(sdsmart_tool::WriteVolumeLine(f.Writes, f.WritesWhy).find(said), std::string::npos);
+    }
   }
 }
 

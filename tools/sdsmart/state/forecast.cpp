@@ -88,6 +88,12 @@ WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned 
     // Used life and erases only grow: a line that falls is no wear.
     f.UsedPerDay = std::max(0.0, Slope(days, used));
     f.ErasesPerDay = std::max(0.0, Slope(days, erases));
+    // A slope far below what one erase makes is the rounding of equal
+    // readings taken at uneven times; its limit dates would lie past any date.
+    if (!(f.UsedPerDay >= kLeastWearPercentPerDay))
+      f.UsedPerDay = 0;
+    if (f.Writes && f.Writes->BytesPerDay > 0)
+      f.Writes->LifePercentPerTb = f.UsedPerDay / (f.Writes->BytesPerDay / 1e12);
   }
   if (f.ZeroAt) {
     f.Status = "exhausted";
@@ -95,10 +101,7 @@ WearForecast MakeForecast(const std::vector<HistoryReading> &readings, unsigned 
   }
   if (!f.RateKnown)
     return f;
-  // A slope far below what one erase makes is the rounding of equal
-  // readings taken at uneven times; its limit dates would lie past any date.
-  if (!(f.UsedPerDay >= kLeastWearPercentPerDay)) {
-    f.UsedPerDay = 0;
+  if (f.UsedPerDay == 0) {
     f.Status = "no wear seen";
     return f;
   }

@@ -97,8 +97,15 @@ std::string WriteVolumeLine(const std::optional<WriteVolume> &volume, const std:
   std::snprintf(days, sizeof days, "%.2f", volume->Days);
   if (volume->Amplification)
     std::snprintf(amplification, sizeof amplification, "%.2f", *volume->Amplification);
+  std::string wear;
+  if (volume->LifePercentPerTb) {
+    char figure[48];
+    std::snprintf(figure, sizeof figure, "; %.2f %% of life per TB written",
+                  *volume->LifePercentPerTb);
+    wear = figure;
+  }
   return "Writes: " + HumanBytes(static_cast<uint64_t>(std::llround(volume->BytesPerDay))) +
-         " a day over " + days + " days; write amplification " + amplification + "\n";
+         " a day over " + days + " days; write amplification " + amplification + wear + "\n";
 }
 
 nlohmann::ordered_json WriteVolumeJson(const std::optional<WriteVolume> &volume) {
@@ -107,7 +114,9 @@ nlohmann::ordered_json WriteVolumeJson(const std::optional<WriteVolume> &volume)
     return nullptr;
   return {{"days", std::round(volume->Days * 100) / 100},
           {"bytes_per_day", std::llround(volume->BytesPerDay)},
-          {"write_amplification", volume->Amplification ? J(*volume->Amplification) : J(nullptr)}};
+          {"write_amplification", volume->Amplification ? J(*volume->Amplification) : J(nullptr)},
+          {"life_percent_per_tb",
+           volume->LifePercentPerTb ? J(*volume->LifePercentPerTb) : J(nullptr)}};
 }
 
 std::string WriteVolumeMetrics(const std::string &labels,

@@ -46,6 +46,10 @@ struct WriteVolume {
   // block's share of the capacity, over the bytes written. Unknown without
   // both erase totals, a block size or any bytes written.
   std::optional<double> Amplification;
+  // The wear at this volume: the life used a day (the forecast's rate) for
+  // each terabyte written a day. Known for cards of this family with a wear
+  // rate only; it tells whether fewer writes would slow the wear.
+  std::optional<double> LifePercentPerTb;
 };
 
 // Why there is no figure ("" when there is one): the newest reading has no
@@ -53,7 +57,8 @@ struct WriteVolume {
 std::string WriteVolumeOf(const std::vector<HistoryReading> &readings, unsigned windowDays,
                           WriteVolume &volume);
 
-// "Writes: 2.15 GB a day over 1.00 days; write amplification 3.20" or why not.
+// "Writes: 2.15 GB a day over 1.00 days; write amplification 3.20; 0.45 % of
+// life per TB written" or why not.
 std::string WriteVolumeLine(const std::optional<WriteVolume> &volume, const std::string &why);
 // The JSON documents' write_volume (null when unknown) and the textfile's
 // series, absent when unknown (labels: the device's label set).
