@@ -177,8 +177,8 @@ TEST_F(TempDir, ScanFindsUsbRemovableDisksAndMmcDisks) {
     WriteFileAtomically(dev + "/" + name, std::string(4096, '\0'), 0600, Sync::None);
   found = ProbeUnlistedNodes(Dir, dev);
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].Name + " " + TransportKey(found[0].Transport), dev + "/sdx usb");
-  EXPECT_EQ(found[1].Name + " " + TransportKey(found[1].Transport), dev + "/mmcblk7 mmc");
+  EXPECT_EQ(found[0].Name + " " + TransportKey(found[0].Verdict.Transport), dev + "/sdx usb");
+  EXPECT_EQ(found[1].Name + " " + TransportKey(found[1].Verdict.Transport), dev + "/mmcblk7 mmc");
 }
 
 // The life bands and pre-EOL states of the JEDEC extended CSD and the

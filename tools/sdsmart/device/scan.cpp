@@ -23,6 +23,14 @@
 namespace sdsmart_tool {
 namespace {
 
+ScanEntry EntryOf(const std::string &path, const DeviceVerdict &verdict) {
+  ScanEntry e;
+  e.Name = path;
+  e.Verdict = verdict;
+  e.Source = verdict.Source();
+  return e;
+}
+
 std::string ReadAttr(const std::string &path) { return Printable(ReadSysfsAttribute(path)); }
 
 // Size, maker and model of a card from its sysfs folder.
@@ -30,7 +38,7 @@ void FillFromSys(ScanEntry &e, const std::string &block) {
   std::string sectors = ReadAttr(block + "/size");
   if (!sectors.empty())
     e.SizeBytes = std::strtoull(sectors.c_str(), nullptr, 10) * 512;
-  if (e.Transport == CardTransport::UsbReader) {
+  if (e.Verdict.Transport == CardTransport::UsbReader) {
     e.Vendor = ReadAttr(block + "/device/vendor");
     e.Model = ReadAttr(block + "/device/model");
   } else {
@@ -49,9 +57,9 @@ uint64_t SizeOf(int fd) {
 
 std::string ScanEntry::Caption() const {
   std::string caption = Name + " # " +
-                        (Source == HealthSource::EmmcLife         ? "eMMC"
-                         : Transport == CardTransport::NativeHost ? "native SD host"
-                                                                  : "USB card reader");
+                        (Source == HealthSource::EmmcLife                 ? "eMMC"
+                         : Verdict.Transport == CardTransport::NativeHost ? "native SD host"
+                                                                          : "USB card reader");
   std::string what = Vendor;
   if (!Model.empty())
     what += (what.empty() ? "" : " ") + Model;
@@ -77,10 +85,7 @@ std::vector<ScanEntry> ScanSysBlock(const std::string &sysRoot, ScanDetail detai
     DeviceVerdict v = ClassifyBlockDevice(name, sysRoot);
     if (!v.HasHealth())
       continue;
-    ScanEntry e;
-    e.Name = "/dev/" + name;
-    e.Transport = v.Transport;
-    e.Source = v.Source();
+    ScanEntry e = EntryOf("/dev/" + name, v);
     if (detail == ScanDetail::Captions)
       FillFromSys(e, sysRoot + "/class/block/" + name);
     out.push_back(e);
@@ -113,10 +118,7 @@ std::vector<ScanEntry> ProbeCandidates(const std::vector<std::string> &patterns,
           errors.push_back(path + " is neither an SD card nor an eMMC: " + v.Why);
         continue;
       }
-      ScanEntry e;
-      e.Name = path;
-      e.Transport = v.Transport;
-      e.Source = v.Source();
+      ScanEntry e = EntryOf(path, v);
       if (detail == ScanDetail::Captions) {
         e.SizeBytes = SizeOf(fd.Get());
         fd.Close();
@@ -147,10 +149,7 @@ std::vector<ScanEntry> ProbeUnlistedNodes(const std::string &sysRoot, const std:
     CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!v.HasHealth() || !fd.IsOpen())
       continue;
-    ScanEntry e;
-    e.Name = path;
-    e.Transport = v.Transport;
-    e.Source = v.Source();
+    ScanEntry e = EntryOf(path, v);
     if (detail == ScanDetail::Captions)
       e.SizeBytes = SizeOf(fd.Get());
     out.push_back(e);

@@ -15,9 +15,9 @@
 namespace sdsmart_tool {
 
 struct ScanEntry {
-  std::string Name; // "/dev/sdb"
-  CardTransport Transport = CardTransport::UsbReader;
-  HealthSource Source = HealthSource::VendorSmart;
+  std::string Name;      // "/dev/sdb"
+  DeviceVerdict Verdict; // the device guard's: kernel name, transport, kind
+  HealthSource Source = HealthSource::VendorSmart; // the verdict's, or a rule's
   std::string Decided; // the card rule that settled the source ("FILE line N"), if any
   std::string Vendor;  // from sysfs, may be empty
   std::string Model;

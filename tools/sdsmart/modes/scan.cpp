@@ -33,7 +33,8 @@ void ApplyCardRules(const Options &o, std::vector<ScanEntry> &found, RunStatus &
     return;
   }
   for (ScanEntry &e : found) {
-    const CardRule *rule = rules.For(ModelOf("/sys", e.Name.substr(e.Name.rfind('/') + 1)));
+    const CardRule *rule =
+        e.Verdict.Name.empty() ? nullptr : rules.For(ModelOf("/sys", e.Verdict.Name));
     if (!rule || !rule->VendorPath || e.Source != HealthSource::VendorSmart)
       continue;
     const std::string where = rules.File + " line " + std::to_string(rule->Line);
@@ -58,9 +59,8 @@ void ApplyMemory(const Options &o, std::vector<ScanEntry> &found) {
   for (ScanEntry &e : found) {
     if (entry.empty() || e.Source != HealthSource::VendorSmart || !e.Decided.empty())
       continue;
-    const DeviceVerdict verdict = ClassifyBlockDevice(e.Name.substr(e.Name.rfind('/') + 1), "/sys");
     if (std::optional<std::string> since =
-            UnsupportedMemory(stateDir, e.Name, verdict, entry).RememberedSince()) {
+            UnsupportedMemory(stateDir, e.Name, e.Verdict, entry).RememberedSince()) {
       e.Source = HealthSource::Registers;
       e.Decided = "never written (not supported, remembered since " + *since + ")";
     }
@@ -85,7 +85,7 @@ int RunScan(const Options &o, RunStatus &status) {
     Json devices = Json::array();
     for (const ScanEntry &e : found)
       devices.push_back({{"name", e.Name},
-                         {"transport", TransportKey(e.Transport)},
+                         {"transport", TransportKey(e.Verdict.Transport)},
                          {"health_source", HealthSourceKey(e.Source)},
                          {"vendor", e.Vendor},
                          {"model", e.Model},

@@ -8,8 +8,8 @@
 #include "card/emmc_life.h"
 #include "card/health.h"
 #include "output/histogram.h"
-#include "state/node_history.h"
 #include "state/forecast.h"
+#include "state/node_history.h"
 
 #include <nlohmann/json.hpp>
 
@@ -62,7 +62,8 @@ struct RunRecord {
 
   // From the card's history (state/history.cpp).
   std::optional<WearForecast> Forecast;
-  std::optional<NodeTrend> NodeHistory; // an eMMC's (state/node_history.cpp)
+  // An eMMC's, or a card's read by its registers (state/node_history.cpp).
+  std::optional<NodeTrend> NodeHistory;
 };
 
 // Text with control and non-ASCII bytes replaced, safe to print and to put

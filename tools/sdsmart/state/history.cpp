@@ -62,22 +62,6 @@ HealthResult StandingHealth(const RunPlan &plan, const RunRecord &run,
   return standing;
 }
 
-// Why the reading cannot join the history by its time, "" when it can: a
-// clock that is not set, or set back, would disorder it (and the forecast).
-std::string ClockProblem(int64_t now, const std::vector<HistoryReading> &past) {
-  auto at = [](int64_t t) { return DateText(t, "%Y-%m-%d %H:%M") + " UTC"; };
-  if (now < kEarliestReadingTime)
-    return "the clock says " + at(now) + ", before " + DateText(kEarliestReadingTime) +
-           ": it is not set";
-  int64_t latest = kEarliestReadingTime;
-  for (const HistoryReading &r : past)
-    latest = std::max(latest, r.Time);
-  if (!past.empty() && now < latest)
-    return "the clock says " + at(now) + ", before the card's last reading in its history (" +
-           at(latest) + ")";
-  return "";
-}
-
 std::string Lines(size_t n) { return std::to_string(n) + (n == 1 ? " line" : " lines"); }
 
 } // namespace
@@ -149,7 +133,10 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
                                 (history.Skipped == 1 ? "is" : "are") + " no reading" +
                                 (history.TornEnd ? " (the last one was cut off)" : "") + where);
   };
-  if (std::string clock = ClockProblem(reading.Time, history.Readings); !clock.empty()) {
+  std::optional<int64_t> latest;
+  for (const HistoryReading &r : history.Readings)
+    latest = std::max(latest.value_or(r.Time), r.Time);
+  if (std::string clock = ClockProblem(reading.Time, latest, "the card's"); !clock.empty()) {
     status.Say("warning", clock + ": this reading is not added to the card's history " + path +
                               "; set the system clock");
     sayUnread("skipped", "");
@@ -169,18 +156,38 @@ void KeepHistory(const RunPlan &plan, RunStatus &status) {
   f.HistoryFile = path;
   f.Skipped = history.Skipped;
   run.Forecast = f;
-  std::string stateFile = StatePath(stateDir, id);
+  run.Forecast->StateFile = KeepState(plan, status, id, "the card's", &standing);
+}
+
+std::string ClockProblem(int64_t now, std::optional<int64_t> latest, const std::string &whose) {
+  auto at = [](int64_t t) { return DateText(t, "%Y-%m-%d %H:%M") + " UTC"; };
+  if (now < kEarliestReadingTime)
+    return "the clock says " + at(now) + ", before " + DateText(kEarliestReadingTime) +
+           ": it is not set";
+  if (latest && now < *latest)
+    return "the clock says " + at(now) + ", before " + whose + " last reading in its history (" +
+           at(*latest) + ")";
+  return "";
+}
+
+std::string KeepState(const RunPlan &plan, RunStatus &status, const std::string &id,
+                      const std::string &whose, const HealthResult *standing) {
+  RunRecord &run = status.Run();
+  const std::string stateFile = StatePath(plan.StateDir, id);
+  bool written = true;
   try {
     run.ExitStatus = status.Status();
-    WriteCardState(stateFile, stateDir + "/latest", o.Device,
+    WriteCardState(stateFile, plan.StateDir + "/latest", plan.Opts.Device,
                    JsonText(WithForecast(BuildJson(run), run)));
-    run.Forecast->StateFile = stateFile;
   } catch (const std::exception &e) {
-    status.Say("error", std::string("the card's state file was not written: ") + e.what());
+    status.Say("error", whose + " state file was not written: " + e.what());
     status.Fail(kExitAcquisition);
+    written = false;
   }
-  if (!o.OnChange.empty())
-    RunOnChange(o, stateDir + "/cards/" + id + ".notified", stateFile, id, standing, status);
+  if (!plan.Opts.OnChange.empty() && standing)
+    RunOnChange(plan.Opts, plan.StateDir + "/cards/" + id + ".notified", stateFile, id, *standing,
+                status);
+  return written ? stateFile : "";
 }
 
 } // namespace sdsmart_tool

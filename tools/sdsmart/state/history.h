@@ -29,4 +29,16 @@ std::string ForecastReport(const RunRecord &run);
 std::string HistoryPath(const std::string &stateDir, const std::string &id);
 std::string StatePath(const std::string &stateDir, const std::string &id);
 
+// Why a reading taken `now` cannot join a history whose latest reading is
+// `latest`, "" when it can: a clock that is not set, or set back, would
+// disorder it (and the forecast). `whose` names the device ("the card's").
+std::string ClockProblem(int64_t now, std::optional<int64_t> latest, const std::string &whose);
+
+// The run's document as the state file of the device `id` names, with the
+// latest link of its node; then --on-change for its `standing` verdict, when
+// it has one. The state file's path, "" when it could not be written (said,
+// with the exit bit; `whose` names the device: "the card's").
+std::string KeepState(const RunPlan &plan, RunStatus &status, const std::string &id,
+                      const std::string &whose, const HealthResult *standing);
+
 } // namespace sdsmart_tool

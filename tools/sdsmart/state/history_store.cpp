@@ -137,17 +137,29 @@ bool LoadHistory(const std::string &path, LoadedHistory &history) {
   if (!ReadWholeFile(path, text))
     return errno == ENOENT;
   history.TornEnd = !text.empty() && text.back() != '\n';
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    at = end == std::string::npos ? text.size() : end + 1;
+  history.SkippedText = TakeLines(text, [&](const std::string &line) {
     HistoryReading r;
-    if (ParseReading(line, r))
-      history.Readings.push_back(r);
-    else if (!line.empty())
-      ++history.Skipped, history.SkippedText += line + "\n";
-  }
+    if (!ParseReading(line, r))
+      return false;
+    history.Readings.push_back(r);
+    return true;
+  });
+  history.Skipped =
+      static_cast<size_t>(std::count(history.SkippedText.begin(), history.SkippedText.end(), '\n'));
   return true;
+}
+
+std::string TakeLines(const std::string &text,
+                      const std::function<bool(const std::string &line)> &take) {
+  std::string refused;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!take(line) && !line.empty())
+      refused += line + "\n";
+  }
+  return refused;
 }
 
 std::string HistoryLoadFailure(const std::string &path) {

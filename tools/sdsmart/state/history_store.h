@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,11 @@ struct LoadedHistory {
 // false (errno set) when the file exists and cannot be read; a missing
 // file is an empty history.
 bool LoadHistory(const std::string &path, LoadedHistory &history);
+
+// Gives each line of a history's text to `take`; returns the lines it
+// refused (empty ones aside), each ended by a line feed.
+std::string TakeLines(const std::string &text,
+                      const std::function<bool(const std::string &line)> &take);
 
 // Why LoadHistory failed (errno as it left it), in words for a message: a
 // file over the bound is said as such, with what to do.

@@ -6,8 +6,6 @@
 #include "state/forecast.h"
 #include "state/history.h"
 #include "state/history_store.h"
-#include "state/on_change.h"
-#include "state/state_file.h"
 #include "util/files.h"
 
 #include <nlohmann/json.hpp>
@@ -216,28 +214,24 @@ void KeepNodeHistory(const RunPlan &plan, RunStatus &status) {
     status.Fail(kExitAcquisition);
     return;
   }
-  std::string unread;
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = std::min(text.find('\n', at), text.size());
+  const std::string unread = TakeLines(text, [&](const std::string &line) {
     NodeReading r;
-    if (ParseReading(text.substr(at, end - at), r))
-      readings.push_back(r);
-    else if (end > at)
-      unread += text.substr(at, end - at) + "\n";
-    at = end + 1;
-  }
+    if (!ParseReading(line, r))
+      return false;
+    readings.push_back(r);
+    return true;
+  });
   NodeReading now;
   now.Time = static_cast<int64_t>(std::time(nullptr));
   now.Life = run.Emmc;
   now.Verdict = run.Health ? VerdictName(run.Health->Status) : "no health data";
   now.ToolVersion = SDSMART_TOOL_VERSION;
   now.Writes = ReadBlockWrites(plan.Opts.Device);
-  if (now.Time < kEarliestReadingTime || (!readings.empty() && now.Time < readings.back().Time)) {
-    status.Say("warning", "the clock says " + DateText(now.Time, "%Y-%m-%d %H:%M") +
-                              " UTC, before " + what +
-                              "'s last reading or not set: this reading is not added to its "
-                              "history " +
-                              path + "; set the system clock");
+  const std::optional<int64_t> latest =
+      readings.empty() ? std::nullopt : std::optional(readings.back().Time);
+  if (std::string clock = ClockProblem(now.Time, latest, what + "'s"); !clock.empty()) {
+    status.Say("warning", clock + ": this reading is not added to " + what + "'s history " + path +
+                              "; set the system clock");
   } else {
     readings.push_back(now);
     readings = KeptNodeReadings(readings, plan.Opts.WindowDays);
@@ -259,21 +253,10 @@ void KeepNodeHistory(const RunPlan &plan, RunStatus &status) {
   }
   run.NodeHistory = MakeNodeTrend(readings, plan.Opts.WindowDays);
   run.NodeHistory->HistoryFile = path;
-  // The state file dashboards read, as a card's of this family.
-  const std::string stateFile = StatePath(plan.StateDir, id);
-  try {
-    run.ExitStatus = status.Status();
-    WriteCardState(stateFile, plan.StateDir + "/latest", plan.Opts.Device,
-                   JsonText(WithForecast(BuildJson(run), run)));
-  } catch (const std::exception &e) {
-    status.Say("error", "the state file of " + what + " was not written: " + e.what());
-    status.Fail(kExitAcquisition);
-  }
-  // An eMMC's verdict changes are announced as a card's; a card read by its
-  // registers has none (--on-every-reading passes it on as unread).
-  if (!plan.Opts.OnChange.empty() && run.Health)
-    RunOnChange(plan.Opts, plan.StateDir + "/cards/" + id + ".notified", stateFile, id, *run.Health,
-                status);
+  // The state file dashboards read, as a card's of this family. An eMMC's
+  // verdict changes are announced as a card's; a card read by its registers
+  // has none (--on-every-reading passes it on as unread).
+  KeepState(plan, status, id, what + "'s", run.Health ? &*run.Health : nullptr);
 }
 
 } // namespace sdsmart_tool
